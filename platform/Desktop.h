@@ -1,0 +1,39 @@
+#pragma once
+// The screen as the frame cycle sees it: the cursor, the virtual desktop and its monitors, and
+// the copy of a zone into the capture bitmap. Two implementations: the X11 screen
+// (X11Desktop) and a picture in memory for tests (MemoryDesktop). All calls come from the GUI
+// thread. Every coordinate is in device pixels of the virtual desktop.
+
+#include <memory>
+
+#include "Classes.h"
+#include "Graphics.h"
+
+namespace ombrix {
+
+class Desktop {
+ public:
+  virtual ~Desktop() = default;
+
+  // The cursor position; false when it cannot be read (the caller keeps its last one).
+  virtual bool CursorPos(TPoint& position) = 0;
+
+  // The virtual desktop: the rectangle that holds every monitor.
+  virtual TRect VirtualScreen() = 0;
+
+  // How many monitors there are (1 when the platform cannot tell).
+  virtual int MonitorCount() = 0;
+
+  // The bounds of the monitor nearest to `window` (the one it overlaps most, else the closest).
+  virtual TRect NearestMonitor(const TRect& window) = 0;
+
+  // Copies the zone's pixels (zone.Width() x zone.Height() from zone.Left, zone.Top) into
+  // `capture` through the parallelogram `points` (see PlgBlt). `capture` is 32 bits per pixel
+  // and already sized by the caller. The program's own windows are never part of the copy:
+  // where the zone meets them, what lies below is copied. Returns false, leaving `capture`
+  // untouched, when the screen cannot be read now (the caller tries again next tick).
+  // Precondition: the zone lies inside VirtualScreen().
+  virtual bool CopyZone(const TRect& zone, const TPoint (&points)[3], TBitmap& capture) = 0;
+};
+
+}  // namespace ombrix
