@@ -26,9 +26,13 @@ int32_t WrapSub(int32_t a, int32_t b) {
 int32_t WrapMul(int32_t a, int32_t b) {
   return static_cast<int32_t>(static_cast<uint32_t>(a) * static_cast<uint32_t>(b));
 }
-int32_t WrapAbs(int32_t a) { return a < 0 ? WrapSub(0, a) : a; }
+int32_t WrapAbs(int32_t a) {
+  return a < 0 ? WrapSub(0, a) : a;
+}
 // Truncating division; the one quotient that does not fit (minimum / -1) wraps to itself.
-int32_t WrapDiv(int32_t a, int32_t b) { return b == -1 ? WrapSub(0, a) : a / b; }
+int32_t WrapDiv(int32_t a, int32_t b) {
+  return b == -1 ? WrapSub(0, a) : a / b;
+}
 
 // One channel of a target pixel: sum div scale + bias, clamped.
 uint8_t Finish(int32_t sum, int32_t scale, int32_t bias) {
@@ -125,15 +129,11 @@ TImageBaseFilter::TImageBaseFilter(TImageWork* owner) : TImageBaseProcess(owner)
 TImageBaseFilter::~TImageBaseFilter() = default;
 
 void TImageBaseFilter::SetBias(int32_t value) {
-  if (value == bias_) return;
-  bias_ = value;
-  Changed();
+  ChangeSetting(bias_, value);
 }
 
 void TImageBaseFilter::SetScaleFactor(int32_t value) {
-  if (value == scaleFactor_) return;
-  scaleFactor_ = value;
-  Changed();
+  ChangeSetting(scaleFactor_, value);
 }
 
 void TImageBaseFilter::SetKernelMergeOp(TKernelMergeOp value) {
@@ -195,10 +195,7 @@ int32_t TImageBaseFilter::GetKernelValue(uint16_t k, uint16_t row, uint16_t colu
 }
 
 void TImageBaseFilter::SetKernelValue(uint16_t k, uint16_t row, uint16_t column, int32_t value) {
-  int32_t& cell = kernel_[ValueIndex(k, row, column)];
-  if (cell == value) return;
-  cell = value;
-  Changed();
+  ChangeSetting(kernel_[ValueIndex(k, row, column)], value);
 }
 
 void TImageBaseFilter::LoadKernel(std::span<const int32_t> values) {
@@ -213,8 +210,7 @@ void TImageBaseFilter::LoadKernel(std::span<const int32_t> values) {
   });
 }
 
-void TImageBaseFilter::MergeKernels(std::span<const TKernelSums> sums,
-                                    TKernelSums& result) const {
+void TImageBaseFilter::MergeKernels(std::span<const TKernelSums> sums, TKernelSums& result) const {
   result = TKernelSums{};
   const auto merge = [&](int32_t TKernelSums::*channel) {
     int32_t& out = result.*channel;
@@ -257,37 +253,56 @@ void TImageBaseFilter::ApplyKernels(uint8_t* dst, uint8_t* src, int32_t width, i
   ReferenceKernelsPass(dst, src, width, height);
 }
 
+namespace {
+
+// Calls sample(cell, pixel) for every cell of the window of the target pixel at column x and
+// stored row m, cells row by row from the top of the kernel, each row left to right; a cell
+// whose sample lies outside the picture gets the target's own source pixel. Stored rows run
+// bottom-up, so kernel row r (from 0) samples stored row m + YMax - r.
+template <class Sample>
+void VisitWindow(const TImageBaseFilter& f, const uint8_t* src, int32_t width, int32_t height,
+                 int32_t x, int32_t m, Sample&& sample) {
+  const uint8_t* centre = src + PixelOffset(x, m, width);
+  const int32_t kw = f.KernelWidth();
+  const int32_t kh = f.KernelHeight();
+  std::size_t cell = 0;
+  for (int32_t r = 0; r < kh; ++r) {
+    const int32_t sm = m + f.YMax() - r;
+    const bool rowInside = sm >= 0 && sm < height;
+    for (int32_t c = 0; c < kw; ++c, ++cell) {
+      const int32_t sx = x + f.XMin() + c;
+      sample(cell, rowInside && sx >= 0 && sx < width ? src + PixelOffset(sx, sm, width) : centre);
+    }
+  }
+}
+
+void AddWeighted(TKernelSums& sums, int32_t weight, const uint8_t* pixel) {
+  sums.Blue = WrapAdd(sums.Blue, WrapMul(weight, pixel[0]));
+  sums.Green = WrapAdd(sums.Green, WrapMul(weight, pixel[1]));
+  sums.Red = WrapAdd(sums.Red, WrapMul(weight, pixel[2]));
+}
+
+// Scales, biases, clamps and stores red, green and blue; byte 3 is left alone.
+void StorePixel(uint8_t* out, const TKernelSums& sums, int32_t scale, int32_t bias) {
+  out[2] = Finish(sums.Red, scale, bias);
+  out[1] = Finish(sums.Green, scale, bias);
+  out[0] = Finish(sums.Blue, scale, bias);
+}
+
+}  // namespace
+
 void TImageBaseFilter::ReferenceKernelPass(uint8_t* dst, const uint8_t* src, int32_t width,
                                            int32_t height) const {
   if (kernel_.empty() || width <= 0 || height <= 0) return;
   if (scaleFactor_ == 0) throw EDivByZero();
-  const int32_t kw = kernelWidth_;
-  const int32_t kh = kernelHeight_;
   const std::size_t count = kernelCount_;
-  // Stored rows run bottom-up, so kernel row r (top first) samples stored row m + YMax - r + 1.
   for (int32_t m = 0; m < height; ++m) {
     for (int32_t x = 0; x < width; ++x) {
-      const uint8_t* centre = src + PixelOffset(x, m, width);
-      int32_t red = 0;
-      int32_t green = 0;
-      int32_t blue = 0;
-      for (int32_t r = 0; r < kh; ++r) {
-        const int32_t sm = m + yMax_ - r;
-        const bool rowInside = sm >= 0 && sm < height;
-        for (int32_t c = 0; c < kw; ++c) {
-          const int32_t sx = x + xMin_ + c;
-          const uint8_t* p =
-              rowInside && sx >= 0 && sx < width ? src + PixelOffset(sx, sm, width) : centre;
-          const int32_t w = kernel_[static_cast<std::size_t>(r * kw + c) * count];
-          blue = WrapAdd(blue, WrapMul(w, p[0]));
-          green = WrapAdd(green, WrapMul(w, p[1]));
-          red = WrapAdd(red, WrapMul(w, p[2]));
-        }
-      }
-      uint8_t* out = dst + PixelOffset(x, m, width);
-      out[2] = Finish(red, scaleFactor_, bias_);
-      out[1] = Finish(green, scaleFactor_, bias_);
-      out[0] = Finish(blue, scaleFactor_, bias_);
+      TKernelSums sums;
+      VisitWindow(*this, src, width, height, x, m, [&](std::size_t cell, const uint8_t* p) {
+        AddWeighted(sums, kernel_[cell * count], p);
+      });
+      StorePixel(dst + PixelOffset(x, m, width), sums, scaleFactor_, bias_);
     }
   }
 }
@@ -296,8 +311,6 @@ void TImageBaseFilter::ReferenceKernelsPass(uint8_t* dst, const uint8_t* src, in
                                             int32_t height) const {
   if (kernel_.empty() || width <= 0 || height <= 0) return;
   if (scaleFactor_ == 0) throw EDivByZero();
-  const int32_t kw = kernelWidth_;
-  const int32_t kh = kernelHeight_;
   const std::size_t count = kernelCount_;
   std::vector<TKernelSums> sums;
   try {
@@ -308,28 +321,13 @@ void TImageBaseFilter::ReferenceKernelsPass(uint8_t* dst, const uint8_t* src, in
   TKernelSums merged;
   for (int32_t m = 0; m < height; ++m) {
     for (int32_t x = 0; x < width; ++x) {
-      const uint8_t* centre = src + PixelOffset(x, m, width);
       std::fill(sums.begin(), sums.end(), TKernelSums{});
-      for (int32_t r = 0; r < kh; ++r) {
-        const int32_t sm = m + yMax_ - r;
-        const bool rowInside = sm >= 0 && sm < height;
-        for (int32_t c = 0; c < kw; ++c) {
-          const int32_t sx = x + xMin_ + c;
-          const uint8_t* p =
-              rowInside && sx >= 0 && sx < width ? src + PixelOffset(sx, sm, width) : centre;
-          const int32_t* cell = &kernel_[static_cast<std::size_t>(r * kw + c) * count];
-          for (std::size_t k = 0; k < count; ++k) {
-            sums[k].Blue = WrapAdd(sums[k].Blue, WrapMul(cell[k], p[0]));
-            sums[k].Green = WrapAdd(sums[k].Green, WrapMul(cell[k], p[1]));
-            sums[k].Red = WrapAdd(sums[k].Red, WrapMul(cell[k], p[2]));
-          }
-        }
-      }
+      VisitWindow(*this, src, width, height, x, m, [&](std::size_t cell, const uint8_t* p) {
+        const int32_t* weights = &kernel_[cell * count];
+        for (std::size_t k = 0; k < count; ++k) AddWeighted(sums[k], weights[k], p);
+      });
       MergeKernels(sums, merged);
-      uint8_t* out = dst + PixelOffset(x, m, width);
-      out[2] = Finish(merged.Red, scaleFactor_, bias_);
-      out[1] = Finish(merged.Green, scaleFactor_, bias_);
-      out[0] = Finish(merged.Blue, scaleFactor_, bias_);
+      StorePixel(dst + PixelOffset(x, m, width), merged, scaleFactor_, bias_);
     }
   }
 }
@@ -343,8 +341,9 @@ void TImageBaseFilter::RunPasses(uint8_t* dst, uint8_t* src, int32_t width, int3
 }
 
 bool TImageBaseFilter::Apply(TBitmap* target, TGraphic* source) {
-  // A kernel filter without values has nothing to compute; the target keeps what it holds.
-  if (UsesKernelValues() && kernel_.empty()) return false;
+  // A kernel filter without values has nothing to compute, and a kernel-less one without a
+  // square window of at least one cell has nowhere to sample; the target keeps what it holds.
+  if (UsesKernelValues() ? kernel_.empty() : GetSquareSize() == 0) return false;
   TGraphicRGB view(source);
   if (!view.Valid() || target == nullptr) return false;
   const int32_t width = view.Width();
@@ -399,8 +398,8 @@ void TCustomFilter::Assign(const TPersistent* source) {
       SetBias(filter->Bias());
       SetScaleFactor(filter->ScaleFactor());
       SetKernelMergeOp(filter->KernelMergeOp());
-      const bool resized = SetKernelDimensions(filter->KernelCount(), filter->KernelWidth(),
-                                               filter->KernelHeight());
+      const bool resized =
+          SetKernelDimensions(filter->KernelCount(), filter->KernelWidth(), filter->KernelHeight());
       const std::span<const int32_t> theirs = filter->Kernel();
       if (resized || !std::equal(theirs.begin(), theirs.end(), Kernel().begin())) {
         std::copy(theirs.begin(), theirs.end(), KernelBuffer().begin());
@@ -459,8 +458,7 @@ void TCustomFilter::LoadFromStream(std::istream& stream) {
   const auto height = GetLE<uint16_t>(&header[13]);
   const int64_t bytes = BufferBytes(count, width, height);
   if (bytes < 0) throw EOutOfMemory();
-  std::vector<int32_t> values =
-      DecodeValues(ReadExactly(stream, static_cast<std::size_t>(bytes)));
+  std::vector<int32_t> values = DecodeValues(ReadExactly(stream, static_cast<std::size_t>(bytes)));
 
   WithUpdate([&] {
     SetBias(bias);
@@ -472,8 +470,7 @@ void TCustomFilter::LoadFromStream(std::istream& stream) {
 }
 
 void TCustomFilter::ReadKernel(std::istream& stream) {
-  const std::vector<uint8_t> block =
-      ReadExactly(stream, static_cast<std::size_t>(KernelBytes()));
+  const std::vector<uint8_t> block = ReadExactly(stream, static_cast<std::size_t>(KernelBytes()));
   const std::vector<int32_t> values = DecodeValues(block);
   std::copy(values.begin(), values.end(), KernelBuffer().begin());
 }
@@ -562,10 +559,21 @@ void TGaussianBaseFilter::UpdateKernel() {
 
 namespace {
 
-// round(scale x M[y][x]), halves to the even neighbour.
-int32_t GaussianWeight(const TGaussianMatrix& matrix, int32_t y, int32_t x, float scale) {
-  return static_cast<int32_t>(
-      std::nearbyint(static_cast<double>(scale) * static_cast<double>(matrix.At(y, x))));
+// Writes sign x round(scale x M[y][x]) into every cell of kernel 1, rounding halves to the
+// even neighbour, and returns the sum of the unsigned weights.
+int32_t StoreGaussianWeights(TImageBaseFilter& f, const TGaussianMatrix& matrix, int32_t n,
+                             float scale, int32_t sign) {
+  int32_t total = 0;
+  for (int32_t y = -n; y <= n; ++y) {
+    for (int32_t x = -n; x <= n; ++x) {
+      const auto w = static_cast<int32_t>(
+          std::nearbyint(static_cast<double>(scale) * static_cast<double>(matrix.At(y, x))));
+      f.SetKernelValue(1, static_cast<uint16_t>(y + n + 1), static_cast<uint16_t>(x + n + 1),
+                       sign * w);
+      total += w;
+    }
+  }
+  return total;
 }
 
 }  // namespace
@@ -575,30 +583,16 @@ TGaussianBlurFilter::TGaussianBlurFilter(TImageWork* owner) : TGaussianBaseFilte
 }
 
 void TGaussianBlurFilter::BuildKernel(const TGaussianMatrix& matrix, int32_t n, float scale) {
-  int32_t total = 0;
-  for (int32_t y = -n; y <= n; ++y) {
-    for (int32_t x = -n; x <= n; ++x) {
-      const int32_t w = GaussianWeight(matrix, y, x, scale);
-      SetKernelValue(1, static_cast<uint16_t>(y + n + 1), static_cast<uint16_t>(x + n + 1), w);
-      total += w;
-    }
-  }
-  SetScaleFactor(total);
+  SetScaleFactor(StoreGaussianWeights(*this, matrix, n, scale, 1));
 }
 
 TUnsharpMaskFilter::TUnsharpMaskFilter(TImageWork* owner) : TGaussianBaseFilter(owner) {
   UpdateKernel();
 }
 
+// Twice the pixel minus its blur: the negated blur weights, 2 x total added at the centre.
 void TUnsharpMaskFilter::BuildKernel(const TGaussianMatrix& matrix, int32_t n, float scale) {
-  int32_t total = 0;
-  for (int32_t y = -n; y <= n; ++y) {
-    for (int32_t x = -n; x <= n; ++x) {
-      const int32_t w = GaussianWeight(matrix, y, x, scale);
-      SetKernelValue(1, static_cast<uint16_t>(y + n + 1), static_cast<uint16_t>(x + n + 1), -w);
-      total += w;
-    }
-  }
+  const int32_t total = StoreGaussianWeights(*this, matrix, n, scale, -1);
   const auto centre = static_cast<uint16_t>((GetSquareSize() + 1) / 2);
   SetKernelValue(1, centre, centre, GetKernelValue(1, centre, centre) + 2 * total);
   SetScaleFactor(total);

@@ -119,15 +119,14 @@ class TImageBaseFilter : public TImageBaseProcess {
 
   // The plain per-pixel arithmetic of ApplyKernel and ApplyKernels, callable on their own as
   // the reference that any faster pass must equal bit for bit.
-  void ReferenceKernelPass(uint8_t* dst, const uint8_t* src, int32_t width,
-                           int32_t height) const;
-  void ReferenceKernelsPass(uint8_t* dst, const uint8_t* src, int32_t width,
-                            int32_t height) const;
+  void ReferenceKernelPass(uint8_t* dst, const uint8_t* src, int32_t width, int32_t height) const;
+  void ReferenceKernelsPass(uint8_t* dst, const uint8_t* src, int32_t width, int32_t height) const;
 
   // Filters source into target: target becomes a 32-bit bitmap of the source's size and every
   // pixel's colour bytes are computed. Returns true when the filter ran; false, leaving target
   // untouched, when the source yields no pixels, target is null, or a kernel filter has no
-  // kernel values (count, width or height 0). Target and source may be the same bitmap.
+  // kernel values (count, width or height 0) or a kernel-less filter no square window of at
+  // least one cell (SamplingBox 0). Target and source may be the same bitmap.
   // Errors of the pass (EDivByZero, EOutOfMemory) propagate after target was resized.
   bool Apply(TBitmap* target, TGraphic* source);
 

@@ -74,7 +74,9 @@ void TImageBaseProcess::Changed() {
   if (OnChange) OnChange(this);
 }
 
-void TImageBaseProcess::BeginUpdate() { ++updateCount_; }
+void TImageBaseProcess::BeginUpdate() {
+  ++updateCount_;
+}
 
 void TImageBaseProcess::EndUpdate() {
   --updateCount_;

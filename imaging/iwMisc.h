@@ -97,6 +97,16 @@ class TImageBaseProcess : public TPersistent {
  protected:
   int32_t UpdateCount() const { return updateCount_; }
 
+  // The setter rule of every stage: a different value is stored and announced; an equal one
+  // changes nothing. Returns whether it changed.
+  template <class T>
+  bool ChangeSetting(T& field, const T& value) {
+    if (field == value) return false;
+    field = value;
+    Changed();
+    return true;
+  }
+
  private:
   void EndUpdateAfterError() noexcept;
 
