@@ -1,0 +1,26 @@
+#pragma once
+// Start-up: the program's windows, created in their order. GUI thread only.
+
+#include <memory>
+
+#include "Desktop.h"
+#include "Ucmdprocess.h"
+#include "Unit2.h"
+#include "uZoom.h"
+
+namespace ombrix {
+
+// The windows of one run. Destroyed in reverse order of creation, the main window last.
+struct TApplicationWindows {
+  std::unique_ptr<TForm1> Form1;
+  std::unique_ptr<TFormCmd> FormCmd;
+  std::unique_ptr<TForm2> Form2;
+};
+
+// Sets the application's title, then creates the main window on `desktop` (its FormCreate
+// starts the frame timer), the command window and the statistics window, all hidden. Closing
+// the main window ends the message loop even while the others are shown. Needs a
+// QApplication; `desktop` must outlive the windows.
+TApplicationWindows CreateApplicationWindows(Desktop& desktop);
+
+}  // namespace ombrix

@@ -1,0 +1,588 @@
+#include "uZoom.h"
+
+#include <QCheckBox>
+#include <QCoreApplication>
+#include <QFrame>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMoveEvent>
+#include <QPainter>
+#include <QPixmap>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QScreen>
+#include <QScrollBar>
+#include <QShowEvent>
+#include <QSlider>
+#include <QSpinBox>
+#include <QStringList>
+#include <QToolButton>
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "Controls.h"
+#include "ErrorReport.h"
+#include "FormFonts.h"
+#include "PlgBlt.h"
+#include "Ucmdprocess.h"
+#include "Zoom.h"
+
+namespace ombrix {
+namespace {
+
+// The client size the window is designed with.
+constexpr int kDesignClientWidth = 361;
+constexpr int kDesignClientHeight = 432;
+constexpr int kPanelWidth = 154;
+constexpr int kPanelHeight = 369;
+// Single-monitor caps of the outer size.
+constexpr int kCapWidth = 1024;
+constexpr int kCapHeight = 768;
+// The colour that the window's shape leaves out: what it is painted with is see-through.
+constexpr QRgb kColourKey = 0xFF00FF;
+// A cycle nested this deep inside other cycles' message pumps (timer ticks and direct calls
+// from key handlers) still runs, but pumps no more, so nesting cannot grow without bound.
+constexpr int kMaxPumpingDepth = 2;
+
+const char* const kHomePage = "https://ombrix.example.org/";
+
+// Track bars with the designed thumb of 10 pixels along the groove.
+class TTrackBarStyle : public QProxyStyle {
+ public:
+  int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                  const QWidget* widget) const override {
+    if (metric == PM_SliderLength) return 10;
+    return QProxyStyle::pixelMetric(metric, option, widget);
+  }
+};
+
+QSlider* NewTrackBar(QWidget* group, int x, int width, int maximum) {
+  auto* bar = new QSlider(Qt::Horizontal, group);
+  auto* style = new TTrackBarStyle;
+  style->setParent(bar);  // lives exactly as long as the bar that uses it
+  bar->setStyle(style);
+  bar->setGeometry(x, 16, width, 17);
+  bar->setRange(0, maximum);
+  bar->setValue(0);
+  bar->setSingleStep(1);
+  bar->setPageStep(1);
+  bar->setTickPosition(QSlider::TicksBelow);
+  bar->setTickInterval(1);
+  return bar;
+}
+
+// Labels centred under the positions of `bar`, each with its hint when one is given.
+void AddPositionLabels(QSlider* bar, const QStringList& texts, const QStringList& hints = {}) {
+  const int positions = bar->maximum() - bar->minimum();
+  const int thumb = 10;
+  const int travel = bar->width() - thumb;
+  for (int i = 0; i < texts.size(); ++i) {
+    auto* label = new QLabel(texts[i], bar->parentWidget());
+    label->adjustSize();
+    const int centre = bar->x() + thumb / 2 + (positions > 0 ? i * travel / positions : 0);
+    label->move(centre - label->width() / 2, bar->y() + bar->height());
+    if (i < hints.size()) label->setToolTip(hints[i]);
+  }
+}
+
+QScrollBar* NewScrollBar(QWidget* parent, const QRect& place, int minimum, int maximum) {
+  auto* bar = new QScrollBar(Qt::Horizontal, parent);
+  bar->setGeometry(place);
+  bar->setRange(minimum, maximum);
+  bar->setValue(minimum);
+  return bar;
+}
+
+QSpinBox* NewUpDown(QWidget* parent, int x, int y, const QString& hint) {
+  auto* field = new QSpinBox(parent);
+  field->setGeometry(x, y, 56, 22);
+  field->setButtonSymbols(QAbstractSpinBox::UpDownArrows);
+  field->setRange(0, INT16_MAX);
+  field->setValue(0);
+  field->setToolTip(hint);
+  return field;
+}
+
+// The glyph of the cross-line colour button: a small cross with its open centre.
+QIcon CrossLineGlyph() {
+  QPixmap glyph(15, 15);
+  glyph.fill(Qt::transparent);
+  QPainter painter(&glyph);
+  painter.setPen(Qt::red);
+  painter.drawLine(0, 7, 4, 7);
+  painter.drawLine(10, 7, 14, 7);
+  painter.drawLine(7, 0, 7, 4);
+  painter.drawLine(7, 10, 7, 14);
+  return QIcon(glyph);
+}
+
+int ClampToInt16(int value) { return std::clamp(value, 0, static_cast<int>(INT16_MAX)); }
+
+// The graphic operations of TrackBarOperation as the destination corners, in the capture
+// bitmap, of the zone's top-left, top-right and bottom-left corners.
+void OperationPoints(int operation, int w, int h, TPoint (&p)[3]) {
+  switch (operation) {
+    case 1:  // vertical mirror
+      p[0] = {0, h}, p[1] = {w, h}, p[2] = {0, 0};
+      break;
+    case 2:  // horizontal mirror
+      p[0] = {w, 0}, p[1] = {0, 0}, p[2] = {w, h};
+      break;
+    case 3:  // quarter turn clockwise
+      p[0] = {w, 0}, p[1] = {w, h}, p[2] = {0, 0};
+      break;
+    case 4:  // half turn
+      p[0] = {w, h}, p[1] = {0, h}, p[2] = {w, 0};
+      break;
+    case 5:  // quarter turn counter-clockwise
+      p[0] = {0, h}, p[1] = {0, 0}, p[2] = {w, h};
+      break;
+    default:  // copy
+      p[0] = {0, 0}, p[1] = {w, 0}, p[2] = {0, h};
+      break;
+  }
+}
+
+// Shifts `zone` onto `desktop` without changing its size: left, top, right, bottom in this
+// order, so that for a zone larger than the desktop the right and bottom edges win.
+TRect KeepOnDesktop(TRect zone, const TRect& desktop) {
+  auto shift = [&zone](int dx, int dy) {
+    zone.Left += dx, zone.Right += dx, zone.Top += dy, zone.Bottom += dy;
+  };
+  if (zone.Left < desktop.Left) shift(desktop.Left - zone.Left, 0);
+  if (zone.Top < desktop.Top) shift(0, desktop.Top - zone.Top);
+  if (zone.Right > desktop.Right) shift(desktop.Right - zone.Right, 0);
+  if (zone.Bottom > desktop.Bottom) shift(0, desktop.Bottom - zone.Bottom);
+  return zone;
+}
+
+bool Inside(const TRect& inner, const TRect& outer) {
+  return inner.Left >= outer.Left && inner.Top >= outer.Top && inner.Right <= outer.Right &&
+         inner.Bottom <= outer.Bottom;
+}
+
+// Counts the cycles that are running, the outermost included, for as long as one runs.
+class TCycleDepth {
+ public:
+  explicit TCycleDepth(int& depth) : depth_(depth) { ++depth_; }
+  ~TCycleDepth() { --depth_; }
+  TCycleDepth(const TCycleDepth&) = delete;
+  TCycleDepth& operator=(const TCycleDepth&) = delete;
+
+ private:
+  int& depth_;
+};
+
+}  // namespace
+
+TForm1::TForm1(Desktop& desktop) : QWidget(nullptr, Qt::Window), desktop_(desktop) {
+  setWindowTitle(QString::fromLatin1(kApplicationTitle));
+  SetFormFont(*this);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  resize(kDesignClientWidth, kDesignClientHeight);
+  CreateControls();
+  FormCreate();
+}
+
+TForm1::~TForm1() { FormDestroy(); }
+
+void TForm1::CreateControls() {
+  Image1 = new TImage(this);
+  Image1->setGeometry(rect());
+  Image1->setToolTip(QStringLiteral("Ombrix window ... don't resize too big !"));
+  Image1->hide();
+  Image1->OnChange = [this] { UpdateColourKey(); };
+
+  Panel1 = new QFrame(this);
+  Panel1->setGeometry(87, 16, kPanelWidth, kPanelHeight);
+  Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+  Panel1->setLineWidth(1);
+  Panel1->setAutoFillBackground(true);
+  Panel1->setToolTip(QStringLiteral("Ombrix Main Window"));
+
+  GroupBoxZoom = new QGroupBox(QStringLiteral(" Zoom factor "), Panel1);
+  GroupBoxZoom->setGeometry(8, 6, 137, 49);
+  GroupBoxZoom->setToolTip(QStringLiteral("Zoom from none (1x)"));
+  Slider = NewTrackBar(GroupBoxZoom, 9, 120, 4);
+  AddPositionLabels(Slider, {QStringLiteral("1x"), QStringLiteral("2 x"), QStringLiteral("4 x"),
+                             QStringLiteral("6 x"), QStringLiteral("8 x")});
+
+  GroupBoxSharpen = new QGroupBox(QStringLiteral("Sharpen"), Panel1);
+  GroupBoxSharpen->setGeometry(8, 60, 137, 33);
+  ScrollBarLevel = NewScrollBar(GroupBoxSharpen, QRect(16, 18, 113, 9), 0, 5);
+  ScrollBarLevel->setToolTip(QStringLiteral("Unsharp Mask Strength -  Accentuation"));
+
+  GroupBoxOperation = new QGroupBox(QStringLiteral(" Graphic operations "), Panel1);
+  GroupBoxOperation->setGeometry(4, 98, 146, 49);
+  GroupBoxOperation->setToolTip(QStringLiteral("Copy, Rotations and Mirrors"));
+  TrackBarOperation = NewTrackBar(GroupBoxOperation, 9, 128, 5);
+  AddPositionLabels(TrackBarOperation,
+                    {QStringLiteral("0"), QStringLiteral("VM"), QStringLiteral("HM"),
+                     QStringLiteral("90°"), QStringLiteral("180°"), QStringLiteral("270°")},
+                    {QStringLiteral("Copy"), QStringLiteral("Vertical Mirror"),
+                     QStringLiteral("Horizontal Mirror"), QStringLiteral("Rotation 90° clockwise"),
+                     QStringLiteral("Rotation 180°"), QStringLiteral("Rotation 270° clockwise")});
+
+  GroupBox3D = new QGroupBox(QStringLiteral(" 3D operations "), Panel1);
+  GroupBox3D->setGeometry(8, 152, 137, 70);
+  TrackBar3D = NewTrackBar(GroupBox3D, 9, 120, 5);
+  AddPositionLabels(TrackBar3D, {QStringLiteral("0"), QStringLiteral("X"), QStringLiteral("A"),
+                                 QStringLiteral("I"), QStringLiteral("Md"), QStringLiteral("Mg")});
+  CheckBoxW = new QCheckBox(QStringLiteral("W/2"), GroupBox3D);
+  CheckBoxW->move(24, 48);
+  CheckBoxH = new QCheckBox(QStringLiteral("H/2"), GroupBox3D);
+  CheckBoxH->move(80, 48);
+
+  UpDown1 = NewUpDown(Panel1, 8, 256, QStringLiteral("Wanted width"));
+  UpDown2 = NewUpDown(Panel1, 88, 256, QStringLiteral("Wanted height"));
+  Button1 = new QPushButton(QStringLiteral("<>"), Panel1);
+  Button1->setGeometry(66, 256, 20, 22);
+  Button1->setToolTip(QStringLiteral("Apply inside image size - Appliquer taille image"));
+  // The up-downs sit on either side of the button.
+  UpDown1->resize(Button1->x() - UpDown1->x(), UpDown1->height());
+
+  cbSrediste = new QCheckBox(QStringLiteral("+"), Panel1);
+  SetSansFont(*cbSrediste, 21);
+  cbSrediste->setGeometry(8, 284, 33, 21);
+  cbSrediste->setToolTip(QStringLiteral("Enable / disable center cross-line - Réticule"));
+
+  SpeedButton1 = new QToolButton(Panel1);
+  SpeedButton1->setGeometry(45, 283, 23, 22);
+  SpeedButton1->setIcon(CrossLineGlyph());
+  SpeedButton1->setToolTip(QStringLiteral("Cross-line color - couleur du réticule"));
+
+  ScrollBar1 = NewScrollBar(Panel1, QRect(72, 291, 73, 7), 25, 500);
+  ScrollBar1->setSingleStep(25);
+  ScrollBar1->setPageStep(25);
+  ScrollBar1->setToolTip(QStringLiteral("Timer speed ... Please don't exagerate !"));
+
+  BitBtn1 = new QPushButton(QStringLiteral("About"), Panel1);
+  BitBtn1->setGeometry(20, 312, 53, 22);
+  BitBtn1->setToolTip(QStringLiteral("Version,  Authors..."));
+  BitBtn2 = new QPushButton(QStringLiteral("Help"), Panel1);
+  BitBtn2->setGeometry(92, 312, 37, 22);
+  BitBtn2->setToolTip(QStringLiteral("See also this page : ") + QString::fromLatin1(kHomePage));
+
+  Label11 = new QLabel(QStringLiteral("Hit Space Bar to freeze/unfreeze"), Panel1);
+  SetSansFont(*Label11, 9, true);
+  Label11->move(8, 342);
+  Label11->adjustSize();
+  Label11->setToolTip(
+      QStringLiteral("Appuyez sur la barre d'espace pour geler/dégeler l'image"));
+
+  Timer1 = std::make_unique<TTimer>();
+  Timer1->OnTimer = [this] { Tick(); };
+}
+
+void TForm1::FormCreate() {
+  // 1. Border icons; a maximise button only where there is another monitor to grow onto.
+  Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint;
+  if (desktop_.MonitorCount() >= 2) flags |= Qt::WindowMaximizeButtonHint;
+  setWindowFlags(flags);
+  // 2.
+  NonClientActive_ = false;
+  ForceCapture_ = false;
+  ZoneFixed_ = false;
+  // 3.
+  MaxTrackWidth_ = kCapWidth;
+  MaxTrackHeight_ = kCapHeight;
+  // 4.
+  UpdateFrameExtra();
+  // 5. Device pixels: on a scaled display the panel takes more of them.
+  MinTrackWidth_ = ToDevice(Panel1->width()) + 8;
+  MinTrackHeight_ = ToDevice(Panel1->height()) + 30;
+  // 6.
+  CaptureBitmap_ = std::make_unique<TBitmap>();
+  // 7.
+  CrossColor_ = clRed;
+  // 8. The background is painted by FormPaint; the colour key is the window's shape.
+  Color_ = clBlack;
+  UpdateColourKey();
+  // 9. The sharpen stage's processing component (ImageWork) is set up here.
+  // 10.
+  TimerPeriod_ = 25;
+  ScrollBar1->setValue(25);
+  Timer1->SetInterval(TimerPeriod_);
+  // 11.
+  UpDown1->setMinimum(ClampToInt16(MinTrackWidth_));
+  UpDown2->setMinimum(ClampToInt16(MinTrackHeight_));
+  WMGetMinMaxInfo();
+}
+
+void TForm1::FormDestroy() {
+  if (Timer1) Timer1->SetInterval(0);
+  CaptureBitmap_.reset();
+}
+
+bool TForm1::Frozen() const { return Timer1->Interval() == 0; }
+
+void TForm1::FormResize() {
+  UpdateFrameExtra();
+  Image1->setGeometry(rect());
+  Panel1->move(width() / 2 - Panel1->width() / 2, height() / 2 - Panel1->height() / 2);
+  if (!Frozen()) {
+    // The next frame cycle builds the picture at the new size.
+    Image1->Picture().SetSize(0, 0);
+    Image1->Changed();
+  }
+  const QSize client = ClientDeviceSize();
+  setWindowTitle(QString::asprintf("%s %d x %d", kApplicationTitle, client.width(),
+                                   client.height()));
+  UpDown1->setValue(ClampToInt16(client.width()));
+  UpDown2->setValue(ClampToInt16(client.height()));
+  NonClientActive_ = false;
+  UpdateColourKey();
+}
+
+void TForm1::WMGetMinMaxInfo() {
+  const QSize client = ClientDeviceSize();
+  const int cw = client.width();
+  const int ch = client.height();
+  MaxTrackHeight_ = cw != 0 && cw <= kCapWidth ? MaxClientArea / cw + FrameExtraHeight_ : kCapHeight;
+  MaxTrackWidth_ = ch != 0 && ch <= kCapHeight ? MaxClientArea / ch + FrameExtraWidth_ : kCapWidth;
+  UpDown1->setMaximum(ClampToInt16(MaxTrackWidth_));
+  UpDown2->setMaximum(ClampToInt16(MaxTrackHeight_));
+  if (desktop_.MonitorCount() >= 2) {
+    const TRect monitor = desktop_.NearestMonitor(WindowRect());
+    ApplyTrackSize(MinTrackWidth_, MinTrackHeight_, monitor.Width() - 1, monitor.Height() - 1);
+  } else {
+    ApplyTrackSize(MinTrackWidth_, MinTrackHeight_, MaxTrackWidth_, MaxTrackHeight_);
+  }
+}
+
+void TForm1::ApplyTrackSize(int minWidth, int minHeight, int maxWidth, int maxHeight) {
+  // Qt's limits are logical client sizes; ours are outer sizes in device pixels.
+  const qreal ratio = devicePixelRatioF();
+  auto client = [ratio](int outer, int frame, bool roundUp) {
+    const qreal logical = std::max(0, outer - frame) / ratio;
+    return static_cast<int>(roundUp ? std::ceil(logical) : std::floor(logical));
+  };
+  const QSize minimum(client(minWidth, FrameExtraWidth_, true),
+                      client(minHeight, FrameExtraHeight_, true));
+  const QSize maximum(
+      std::max(minimum.width(), client(maxWidth, FrameExtraWidth_, false)),
+      std::max(minimum.height(), client(maxHeight, FrameExtraHeight_, false)));
+  if (minimumSize() != minimum) setMinimumSize(minimum);
+  if (maximumSize() != maximum) setMaximumSize(maximum);
+}
+
+bool TForm1::UpdateFrameExtra() {
+  const QRect frame = frameGeometry();
+  const int extraWidth = ToDevice(frame.width() - width());
+  const int extraHeight = ToDevice(frame.height() - height());
+  const bool changed = extraWidth != FrameExtraWidth_ || extraHeight != FrameExtraHeight_;
+  FrameExtraWidth_ = extraWidth;
+  FrameExtraHeight_ = extraHeight;
+  return changed;
+}
+
+void TForm1::UpdateColourKey() {
+  // The one-pixel outline stays, the middle that FormPaint fills with the key goes.
+  QRegion shape(rect());
+  if (width() > 2 && height() > 2) shape -= QRegion(1, 1, width() - 2, height() - 2);
+  if (!Panel1->isHidden()) shape += Panel1->geometry();
+  if (!Image1->isHidden()) shape += Image1->PictureRect().translated(Image1->pos());
+  if (shape == shape_) return;
+  shape_ = shape;
+  setMask(shape);
+}
+
+void TForm1::paintEvent(QPaintEvent*) {
+  Guarded([this] {
+    // FormPaint: the magenta middle inside a one-pixel outline of the background colour.
+    QPainter painter(this);
+    painter.fillRect(rect(), QColor(qRed(Color_), qGreen(Color_), qBlue(Color_)));
+    painter.fillRect(QRect(1, 1, width() - 2, height() - 2), QColor(kColourKey));
+  });
+}
+
+void TForm1::resizeEvent(QResizeEvent*) {
+  Guarded([this] {
+    UpdateFrameExtra();
+    WMGetMinMaxInfo();
+    FormResize();
+  });
+}
+
+void TForm1::moveEvent(QMoveEvent*) {
+  // The window manager's frame arrives after the first resize: its size changes the limits.
+  Guarded([this] {
+    if (UpdateFrameExtra()) WMGetMinMaxInfo();
+  });
+}
+
+void TForm1::showEvent(QShowEvent*) {
+  Guarded([this] {
+    if (!placed_) {
+      placed_ = true;
+      if (const QScreen* s = screen()) {
+        const QRect area = s->availableGeometry();
+        move(area.center() - QPoint(width() / 2, height() / 2));
+      }
+    }
+    if (UpdateFrameExtra()) WMGetMinMaxInfo();
+  });
+}
+
+void TForm1::leaveEvent(QEvent*) { NonClientActive_ = false; }
+
+void TForm1::Tick() {
+  TrackNonClientArea();
+  Timer1Timer();
+}
+
+void TForm1::TrackNonClientArea() {
+  TPoint cursor;
+  if (!desktop_.CursorPos(cursor)) return;
+  const bool onFrame = WindowRect().Contains(cursor) && !ClientRect().Contains(cursor);
+  // The window manager keeps the button press on its frame to itself; a frame that moves or
+  // changes size under the pointer tells that the user is dragging it.
+  const QRect frame = frameGeometry();
+  const bool frameChanging = frame != lastFrame_;
+  lastFrame_ = frame;
+  const bool buttonHeld = QGuiApplication::mouseButtons() != Qt::NoButton;
+  NonClientActive_ = onFrame && (buttonHeld || frameChanging);
+}
+
+void TForm1::Timer1Timer() {
+  const TCycleDepth depth(cycleDepth_);
+  if (!isMinimized()) {
+    TPoint cursor;
+    if (!ZoneFixed_ && desktop_.CursorPos(cursor)) ZonePoint_ = cursor;
+    // Still-cursor rule: only a zone point that stayed put since the last tick is drawn.
+    if (ZonePoint_ != PrevZonePoint_) {
+      PrevZonePoint_ = ZonePoint_;
+      return;
+    }
+    const TRect windowRect = WindowRect();
+    if (ForceCapture_ || (!NonClientActive_ && !windowRect.Contains(ZonePoint_))) {
+      if (!CaptureBranch(windowRect)) return;
+    } else {
+      if (Panel1->isHidden()) Panel1->show();
+      if (!Image1->isHidden()) Image1->hide();
+      UpdateColourKey();
+    }
+    PumpMessages();
+  }
+  WriteCycleCaption();
+}
+
+bool TForm1::CaptureBranch(const TRect& windowRect) {
+  if (!Panel1->isHidden()) Panel1->hide();
+  if (Image1->isHidden()) Image1->show();
+  const QSize view = ClientDeviceSize();
+  const int w = view.width() & ~1;
+  const int h = view.height() & ~1;
+  TBitmap& picture = Image1->Picture();
+  picture.SetSize(w, h);
+  UpdateColourKey();
+
+  TPoint centre = ZonePoint_;
+  if (windowRect.Contains(ZonePoint_)) {
+    // Only with ForceCapture: the zone is the screen area under the view.
+    ZonePoint_ = ToDevice(Image1->mapToGlobal(QPoint(0, 0)));
+    centre = {ZonePoint_.X + w / 2, ZonePoint_.Y + h / 2};
+  }
+  const TRect zone = KeepOnDesktop(
+      {centre.X - w / 2, centre.Y - h / 2, centre.X + w / 2, centre.Y + h / 2},
+      desktop_.VirtualScreen());
+
+  CaptureBitmap_->SetPixelFormat(pf32bit);
+  CaptureBitmap_->SetSize(w, h);
+  if (w == 0 || h == 0) return true;  // nothing to capture in a view narrower than 2 pixels
+  TPoint points[3];
+  OperationPoints(TrackBarOperation->value(), w, h, points);
+  if (!CopyZone(zone, points, w, h)) return false;
+
+  if (TrackBar3D->value() == 1) Compose3DStage();
+  ZoomStage(*CaptureBitmap_, picture, w, h, Slider->value(), CheckBoxW->isChecked(),
+            CheckBoxH->isChecked(), LiveGamma());
+  SharpenStage(ScrollBarLevel->value());
+  if (cbSrediste->isChecked()) CrossLineStage(zone, w, h);
+  return true;
+}
+
+bool TForm1::CopyZone(const TRect& zone, const TPoint (&points)[3], int w, int h) {
+  const TRect desktop = desktop_.VirtualScreen();
+  if (Inside(zone, desktop)) return desktop_.CopyZone(zone, points, *CaptureBitmap_);
+  // A view larger than the desktop: the screen gives what it has, the rest stays black, and
+  // the graphic operation is done by a second copy.
+  TBitmap whole(w, h, pf32bit);
+  const TRect part{std::max(zone.Left, desktop.Left), std::max(zone.Top, desktop.Top),
+                   std::min(zone.Right, desktop.Right), std::min(zone.Bottom, desktop.Bottom)};
+  if (part.Width() > 0 && part.Height() > 0) {
+    const TPoint at{part.Left - zone.Left, part.Top - zone.Top};
+    const TPoint identity[3] = {
+        at, {at.X + part.Width(), at.Y}, {at.X, at.Y + part.Height()}};
+    if (!desktop_.CopyZone(part, identity, whole)) return false;
+  }
+  PlgBlt(*CaptureBitmap_, points, ViewOf(whole), 0, 0, w, h);
+  return true;
+}
+
+void TForm1::Compose3DStage() {}
+
+void TForm1::SharpenStage(int /*level*/) { Image1->Changed(); }
+
+void TForm1::CrossLineStage(const TRect& /*zone*/, int /*w*/, int /*h*/) {}
+
+void TForm1::PumpMessages() {
+  if (cycleDepth_ > kMaxPumpingDepth) return;
+  QCoreApplication::processEvents();
+}
+
+float TForm1::LiveGamma() const {
+  if (formCmd_ == nullptr) return 0.0f;
+  return static_cast<float>(formCmd_->ScrollBarGamma->value()) / 100.0f;
+}
+
+void TForm1::WriteCycleCaption() {
+  const QSize client = ClientDeviceSize();
+  setWindowTitle(QString::asprintf("%s [%d x %d] - [X=%d Y=%d]", kApplicationTitle,
+                                   client.width(), client.height(), ZonePoint_.X,
+                                   ZonePoint_.Y));
+}
+
+void TForm1::RenderToView(const TBitmap& bitmap, const TRect& rectangle, int factor,
+                          float gamma, int level, int width, int height) {
+  if (factor <= 0) factor = 1;
+  if (width <= 0 || height <= 0) return;
+  RenderScaled(bitmap, Image1->Picture(), rectangle, factor, gamma, width, height);
+  SharpenStage(level);
+}
+
+TRect TForm1::WindowRect() const {
+  const QRect frame = frameGeometry();
+  const TPoint topLeft = ToDevice(frame.topLeft());
+  return {topLeft.X, topLeft.Y, topLeft.X + ToDevice(frame.width()),
+          topLeft.Y + ToDevice(frame.height())};
+}
+
+TRect TForm1::ClientRect() const {
+  const TPoint topLeft = ToDevice(mapToGlobal(QPoint(0, 0)));
+  const QSize size = ClientDeviceSize();
+  return {topLeft.X, topLeft.Y, topLeft.X + size.width(), topLeft.Y + size.height()};
+}
+
+QSize TForm1::ClientDeviceSize() const { return {ToDevice(width()), ToDevice(height())}; }
+
+int TForm1::ToDevice(int logical) const {
+  return static_cast<int>(std::lround(logical * devicePixelRatioF()));
+}
+
+TPoint TForm1::ToDevice(const QPoint& globalLogical) const {
+  // Qt keeps each screen's top-left corner in device pixels and scales about it.
+  const QScreen* s = screen();
+  if (s == nullptr) return {globalLogical.x(), globalLogical.y()};
+  const QPoint origin = s->geometry().topLeft();
+  const qreal ratio = s->devicePixelRatio();
+  return {origin.x() + static_cast<int>(std::lround((globalLogical.x() - origin.x()) * ratio)),
+          origin.y() + static_cast<int>(std::lround((globalLogical.y() - origin.y()) * ratio))};
+}
+
+}  // namespace ombrix

@@ -1,0 +1,205 @@
+#pragma once
+// The main window (unit uZoom): a small stay-on-top window whose client area shows either the
+// processed zone around the cursor (the view, Image1) or, while the cursor rests over the
+// window, a centred control panel (Panel1) floating in see-through window area. It owns the
+// capture bitmap and runs the frame cycle on every tick of Timer1.
+//
+// Every size and position the frame cycle works with is in device pixels of the virtual
+// desktop, as the Desktop reports them: on a scaled display the view still shows one screen
+// pixel per bitmap pixel at zoom 1. Qt's own geometry (layout, size limits) stays logical.
+//
+// Everything here runs on the GUI thread. Handlers that Qt calls enter through the error
+// report guard (ErrorReport.h); the public operations below raise instead, for their caller's
+// guard to report.
+
+#include <QRegion>
+#include <QWidget>
+#include <memory>
+
+#include "Desktop.h"
+#include "Graphics.h"
+
+class QCheckBox;
+class QFrame;
+class QGroupBox;
+class QLabel;
+class QPushButton;
+class QScrollBar;
+class QSlider;
+class QSpinBox;
+class QToolButton;
+
+namespace ombrix {
+
+class TFormCmd;
+class TImage;
+class TTimer;
+
+// The application's title, the first field of every caption.
+inline constexpr char kApplicationTitle[] = "Ombrix";
+// The largest client area, in pixels, that the sizing rule lets a single-monitor window reach.
+inline constexpr int MaxClientArea = 786432;  // 1024 x 768
+
+class TForm1 : public QWidget {
+ public:
+  // `desktop` is the screen the frame cycle reads; it must outlive the window. The window is
+  // created hidden, with the defaults of FormCreate and Timer1 running at TimerPeriod.
+  explicit TForm1(Desktop& desktop);
+  ~TForm1() override;
+
+  // Controls, owned by the window.
+  TImage* Image1;
+  QFrame* Panel1;
+  QGroupBox* GroupBoxZoom;
+  QSlider* Slider;
+  QGroupBox* GroupBoxSharpen;
+  QScrollBar* ScrollBarLevel;
+  QGroupBox* GroupBoxOperation;
+  QSlider* TrackBarOperation;
+  QGroupBox* GroupBox3D;
+  QSlider* TrackBar3D;
+  QCheckBox* CheckBoxW;
+  QCheckBox* CheckBoxH;
+  QSpinBox* UpDown1;  // with its number field Edit1
+  QSpinBox* UpDown2;  // with its number field Edit2
+  QPushButton* Button1;
+  QCheckBox* cbSrediste;
+  QToolButton* SpeedButton1;
+  QScrollBar* ScrollBar1;
+  QPushButton* BitBtn1;
+  QPushButton* BitBtn2;
+  QLabel* Label11;
+  // The frame timer; the picture is frozen exactly while its interval is 0.
+  std::unique_ptr<TTimer> Timer1;
+
+  // The command window, whose gamma bar the zoom reads; null reads as gamma 0.
+  void SetFormCmd(TFormCmd* formCmd) { formCmd_ = formCmd; }
+  TFormCmd* FormCmd() const { return formCmd_; }
+
+  // Main window state.
+  TBitmap& CaptureBitmap() { return *CaptureBitmap_; }
+  bool ZoneFixed() const { return ZoneFixed_; }
+  void SetZoneFixed(bool fixed) { ZoneFixed_ = fixed; }
+  TPoint ZonePoint() const { return ZonePoint_; }
+  TPoint PrevZonePoint() const { return PrevZonePoint_; }
+  bool NonClientActive() const { return NonClientActive_; }
+  void SetNonClientActive(bool active) { NonClientActive_ = active; }
+  bool ForceCapture() const { return ForceCapture_; }
+  void SetForceCapture(bool force) { ForceCapture_ = force; }
+  int TimerPeriod() const { return TimerPeriod_; }
+  void SetTimerPeriod(int milliseconds) { TimerPeriod_ = milliseconds; }
+  TColor CrossColor() const { return CrossColor_; }
+  void SetCrossColor(TColor color) { CrossColor_ = color; }
+  int CrossTiltX() const { return CrossTiltX_; }
+  void SetCrossTiltX(int tilt) { CrossTiltX_ = tilt; }
+  int CrossTiltY() const { return CrossTiltY_; }
+  void SetCrossTiltY(int tilt) { CrossTiltY_ = tilt; }
+  // True while Timer1 is stopped.
+  bool Frozen() const;
+
+  // The sizing values, outer sizes in device pixels.
+  int MinTrackWidth() const { return MinTrackWidth_; }
+  int MinTrackHeight() const { return MinTrackHeight_; }
+  int MaxTrackWidth() const { return MaxTrackWidth_; }
+  int MaxTrackHeight() const { return MaxTrackHeight_; }
+  int FrameExtraWidth() const { return FrameExtraWidth_; }
+  int FrameExtraHeight() const { return FrameExtraHeight_; }
+
+  // One frame cycle: called by Timer1 and directly (freeze, clipboard copy). Raises what a
+  // stage raises (the sharpen stage's EOutOfMemory); the cycle then ends there, its objects
+  // released.
+  void Timer1Timer();
+
+  // Draws `bitmap` (32 bits per pixel, width x height) into the view: the view is set to
+  // width x height, the bitmap's width x height pixels are drawn onto `rectangle` (right and
+  // bottom exclusive) zoomed `factor` times about the centre (0 or less counts as 1) with
+  // `gamma` (0: no adjustment), then sharpened with `level` 0..5 and shown. Does nothing when
+  // width or height is not positive; a bitmap that is not 32-bit or holds fewer pixels is not
+  // drawn (the view is still sized and shown). Raises what the sharpen stage raises.
+  void RenderToView(const TBitmap& bitmap, const TRect& rectangle, int factor, float gamma,
+                    int level, int width, int height);
+
+  // The window's outer rectangle and its client area in device pixels of the virtual desktop.
+  TRect WindowRect() const;
+  TRect ClientRect() const;
+  // The client size in device pixels: the view's size.
+  QSize ClientDeviceSize() const;
+
+ protected:
+  // Hooks of the later stages of the frame cycle, each a single call from the cycle.
+  // Step 18: the stereo half exchange on the capture bitmap (TrackBar3D at position 1).
+  virtual void Compose3DStage();
+  // Step 20 (and RenderToView's last step): sharpen the view with strength `level`; level 0
+  // only repaints it.
+  virtual void SharpenStage(int level);
+  // Step 21: the cross-line over the view (cbSrediste checked), for `zone` of w x h pixels.
+  virtual void CrossLineStage(const TRect& zone, int w, int h);
+
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void leaveEvent(QEvent* event) override;
+
+ private:
+  void CreateControls();
+  void FormCreate();
+  void FormDestroy();
+  void FormResize();
+  void WMGetMinMaxInfo();
+
+  // The timer's tick: tracks the window frame, then runs one cycle.
+  void Tick();
+  // Steps 9 to 21; false when the cycle ends silently (the screen could not be read).
+  bool CaptureBranch(const TRect& windowRect);
+  // Copies `zone` into the capture bitmap through `points`; a zone reaching past the desktop
+  // (a view larger than the desktop) gets black where there is no screen.
+  bool CopyZone(const TRect& zone, const TPoint (&points)[3], int w, int h);
+  // Steps 8 and 22.
+  void PumpMessages();
+  // The gamma the zoom uses: the command window's gamma bar position / 100.
+  float LiveGamma() const;
+  void WriteCycleCaption();
+
+  // Sets NonClientActive from where the pointer is while the user works on the window's frame,
+  // which on X11 belongs to the window manager and sends us nothing.
+  void TrackNonClientArea();
+  // FrameExtraWidth, FrameExtraHeight from the current frame; true when they changed.
+  bool UpdateFrameExtra();
+  // The window's shape: everything but the see-through magenta middle of FormPaint, with the
+  // panel and the view's picture where they are shown.
+  void UpdateColourKey();
+  // Applies outer device-pixel size limits as Qt's logical client size limits.
+  void ApplyTrackSize(int minWidth, int minHeight, int maxWidth, int maxHeight);
+  TPoint ToDevice(const QPoint& globalLogical) const;
+  int ToDevice(int logical) const;
+
+  Desktop& desktop_;
+  TFormCmd* formCmd_ = nullptr;
+
+  std::unique_ptr<TBitmap> CaptureBitmap_;
+  bool ZoneFixed_ = false;
+  TPoint ZonePoint_;
+  TPoint PrevZonePoint_;
+  bool NonClientActive_ = false;
+  bool ForceCapture_ = false;
+  int TimerPeriod_ = 25;
+  TColor CrossColor_ = clRed;
+  int CrossTiltX_ = 0;
+  int CrossTiltY_ = 0;
+  TColor Color_ = clBlack;
+
+  int MinTrackWidth_ = 0;
+  int MinTrackHeight_ = 0;
+  int MaxTrackWidth_ = 1024;
+  int MaxTrackHeight_ = 768;
+  int FrameExtraWidth_ = 0;
+  int FrameExtraHeight_ = 0;
+
+  int cycleDepth_ = 0;
+  bool placed_ = false;
+  QRect lastFrame_;
+  QRegion shape_;
+};
+
+}  // namespace ombrix

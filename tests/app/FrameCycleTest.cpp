@@ -1,0 +1,316 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QFrame>
+#include <QImage>
+#include <QPixmap>
+#include <QScrollBar>
+#include <QSlider>
+#include <string>
+#include <vector>
+
+#include "Errors.h"
+#include "ErrorReport.h"
+#include "Ucmdprocess.h"
+#include "WindowTestSupport.h"
+
+namespace ombrix::test {
+namespace {
+
+class FrameCycle : public ::testing::Test {
+ protected:
+  FrameCycle() { Paint(desktop.Picture(), Where); }
+
+  // A 361 x 432 client in a window at (40, 40), well away from x 600 and beyond.
+  void Open() { form = OpenWindow(desktop, 361, 432, QPoint(40, 40)); }
+
+  MemoryDesktop desktop{1600, 1000};
+  std::unique_ptr<TForm1> form;
+};
+
+TEST_F(FrameCycle, OddClientGivesEvenZoneViewAndCaptionWithTheClientSize) {
+  Open();
+  RestCursor(desktop, *form, {1000, 600});
+  EXPECT_EQ(form->windowTitle(), QString("Ombrix [361 x 432] - [X=1000 Y=600]"));
+  const TBitmap& capture = form->CaptureBitmap();
+  const TBitmap& view = form->Image1->Picture();
+  ASSERT_EQ(capture.Width(), 360);
+  ASSERT_EQ(capture.Height(), 432);
+  ASSERT_EQ(view.Width(), 360);
+  ASSERT_EQ(view.Height(), 432);
+  // The zone is centred on the cursor: 820..1179 x 384..815.
+  EXPECT_EQ(DifferencesFromDesktop(capture, desktop.Picture(), 820, 384), 0);
+  // At zoom 1 and gamma 0 the view is the capture.
+  EXPECT_EQ(DifferencesFromDesktop(view, desktop.Picture(), 820, 384), 0);
+  EXPECT_FALSE(form->Image1->isHidden());
+  EXPECT_TRUE(form->Panel1->isHidden());
+
+  // The view is shown unstretched from the top-left corner, rows the right way up.
+  const QImage shown = form->Image1->grab().toImage();
+  for (const QPoint p : {QPoint(0, 0), QPoint(359, 0), QPoint(0, 431), QPoint(123, 321)}) {
+    const TColor c = PixelOf(view, p.x(), p.y());
+    EXPECT_EQ(shown.pixel(p) & 0xFFFFFF, ToRgb(c))
+        << p.x() << ", " << p.y();
+  }
+}
+
+TEST_F(FrameCycle, ZoneIsShiftedOntoTheDesktop) {
+  Open();
+  // 10 pixels from the left edge: the zone starts at the desktop's left edge.
+  RestCursor(desktop, *form, {10, 700});
+  EXPECT_EQ(DifferencesFromDesktop(form->CaptureBitmap(), desktop.Picture(), 0, 700 - 216), 0);
+  // Near the bottom right corner: shifted back up and left.
+  RestCursor(desktop, *form, {1590, 990});
+  EXPECT_EQ(DifferencesFromDesktop(form->CaptureBitmap(), desktop.Picture(), 1600 - 360,
+                                   1000 - 432),
+            0);
+  EXPECT_EQ(form->ZonePoint(), (TPoint{1590, 990}));
+}
+
+TEST_F(FrameCycle, ZoneStaysOnADesktopWithAMonitorAtNegativeCoordinates) {
+  MemoryDesktop wide(2560, 1024, {-1280, 0});
+  Paint(wide.Picture(), Where);
+  form = OpenWindow(wide, 361, 432, QPoint(40, 40));
+  RestCursor(wide, *form, {1270, 600});
+  // The zone's right edge is shifted back to 1280: it spans 920..1279.
+  EXPECT_EQ(DifferencesFromDesktop(form->CaptureBitmap(), wide.Picture(), 920 + 1280, 600 - 216),
+            0);
+  EXPECT_EQ(form->windowTitle(), QString("Ombrix [361 x 432] - [X=1270 Y=600]"));
+}
+
+TEST_F(FrameCycle, ViewLargerThanTheDesktopIsBlackWhereThereIsNoScreen) {
+  MemoryDesktop small(300, 200);
+  Paint(small.Picture(), Where);
+  form = OpenWindow(small, 361, 432, QPoint(400, 300));
+  RestCursor(small, *form, {150, 100});
+  // Right and bottom shifts win: the zone is -60..299 x -232..199.
+  const TBitmap& capture = form->CaptureBitmap();
+  EXPECT_EQ(PixelOf(capture, 0, 0), clBlack);
+  EXPECT_EQ(PixelOf(capture, 59, 431), clBlack);
+  EXPECT_EQ(PixelOf(capture, 60, 232), Where(0, 0));
+  EXPECT_EQ(PixelOf(capture, 359, 431), Where(299, 199));
+}
+
+TEST_F(FrameCycle, MovingCursorNeverRefreshesTheView) {
+  Open();
+  for (int x = 600; x < 610; ++x) {
+    desktop.SetCursor({x, 600});
+    form->Timer1Timer();
+  }
+  EXPECT_EQ(desktop.CopyCount(), 0);
+  EXPECT_TRUE(form->Image1->isHidden());
+  EXPECT_EQ(form->windowTitle(), QString("Ombrix 361 x 432"));  // the resize's caption stays
+  form->Timer1Timer();                                           // the first still tick draws
+  EXPECT_EQ(desktop.CopyCount(), 1);
+  EXPECT_EQ(form->windowTitle(), QString("Ombrix [361 x 432] - [X=609 Y=600]"));
+}
+
+TEST_F(FrameCycle, HeldZoneIgnoresTheCursor) {
+  Open();
+  RestCursor(desktop, *form, {1000, 600});
+  form->SetZoneFixed(true);
+  desktop.SetCursor({100, 100});  // over the window: would show the panel
+  form->Timer1Timer();
+  EXPECT_EQ(desktop.CopyCount(), 2);
+  EXPECT_TRUE(form->Panel1->isHidden());
+  EXPECT_EQ(form->windowTitle(), QString("Ombrix [361 x 432] - [X=1000 Y=600]"));
+  EXPECT_EQ(DifferencesFromDesktop(form->CaptureBitmap(), desktop.Picture(), 820, 384), 0);
+}
+
+TEST_F(FrameCycle, CursorOverTheWindowShowsThePanelAndForceCaptureTakesTheAreaUnderTheView) {
+  Open();
+  RestCursor(desktop, *form, {100, 100});
+  EXPECT_FALSE(form->Panel1->isHidden());
+  EXPECT_TRUE(form->Image1->isHidden());
+  EXPECT_EQ(desktop.CopyCount(), 0);
+  EXPECT_EQ(form->windowTitle(), QString("Ombrix [361 x 432] - [X=100 Y=100]"));
+
+  form->SetForceCapture(true);
+  form->Timer1Timer();
+  form->SetForceCapture(false);
+  EXPECT_EQ(desktop.CopyCount(), 1);
+  EXPECT_TRUE(form->Panel1->isHidden());
+  // The view's top-left corner on the screen, inside the window's frame.
+  const QPoint view = form->geometry().topLeft();
+  ASSERT_NE(view, QPoint(40, 40));
+  EXPECT_EQ(form->ZonePoint(), (TPoint{view.x(), view.y()}));
+  EXPECT_EQ(form->windowTitle(), QString::asprintf("Ombrix [361 x 432] - [X=%d Y=%d]", view.x(),
+                                                   view.y()));
+  EXPECT_EQ(
+      DifferencesFromDesktop(form->CaptureBitmap(), desktop.Picture(), view.x(), view.y()), 0);
+}
+
+TEST_F(FrameCycle, FrameWorkShowsThePanelWhereTheCursorWouldCapture) {
+  Open();
+  form->SetNonClientActive(true);
+  RestCursor(desktop, *form, {1000, 600});
+  EXPECT_EQ(desktop.CopyCount(), 0);
+  EXPECT_FALSE(form->Panel1->isHidden());
+}
+
+TEST_F(FrameCycle, MinimisedWindowOnlyRewritesItsCaption) {
+  Open();
+  RestCursor(desktop, *form, {1000, 600});
+  form->showMinimized();
+  form->setWindowTitle("something else");
+  desktop.SetCursor({1200, 700});
+  form->Timer1Timer();
+  form->Timer1Timer();
+  EXPECT_EQ(desktop.CopyCount(), 1);
+  EXPECT_EQ(form->windowTitle(), QString("Ombrix [361 x 432] - [X=1000 Y=600]"));
+}
+
+TEST_F(FrameCycle, UnreadableScreenEndsTheCycleSilently) {
+  Open();
+  desktop.SetAvailable(false);
+  RestCursor(desktop, *form, {1000, 600});
+  EXPECT_EQ(form->windowTitle(), QString("Ombrix 361 x 432"));
+  desktop.SetAvailable(true);
+  form->Timer1Timer();
+  EXPECT_EQ(DifferencesFromDesktop(form->CaptureBitmap(), desktop.Picture(), 820, 384), 0);
+}
+
+TEST_F(FrameCycle, LiveGammaIsTheGammaBarPositionOverOneHundred) {
+  Paint(desktop.Picture(), [](int, int) { return TColor{0x808080}; });
+  Open();
+  TFormCmd formCmd;
+  formCmd.ScrollBarGamma->setValue(150);
+  form->SetFormCmd(&formCmd);
+  RestCursor(desktop, *form, {1000, 600});
+  // 255 * (128 / 255) ^ 1.5 = 90.7; a gamma cut to 1 would leave 128.
+  const TColor live = PixelOf(form->Image1->Picture(), 180, 216);
+  EXPECT_NEAR(static_cast<int>(live & 0xFF), 91, 1);
+
+  // RenderToView takes the same real gamma.
+  TBitmap snapshot(40, 30);
+  Paint(snapshot, [](int, int) { return TColor{0x808080}; });
+  form->RenderToView(snapshot, {0, 0, 40, 30}, 1, 1.5f, 0, 40, 30);
+  ASSERT_EQ(form->Image1->Picture().Width(), 40);
+  EXPECT_NEAR(static_cast<int>(PixelOf(form->Image1->Picture(), 20, 15) & 0xFF), 91, 1);
+  form->SetFormCmd(nullptr);
+}
+
+// Graphic operations on a zone of four coloured quadrants.
+constexpr TColor kTopLeft = 0x0000FF;     // red
+constexpr TColor kTopRight = 0x00FF00;    // green
+constexpr TColor kBottomLeft = 0xFF0000;  // blue
+constexpr TColor kBottomRight = 0xFFFFFF;
+
+struct OperationCase {
+  const char* name;
+  int operation;
+  // What the view's quadrants show: top-left, top-right, bottom-left, bottom-right.
+  TColor shown[4];
+};
+
+class GraphicOperation : public FrameCycle,
+                         public ::testing::WithParamInterface<OperationCase> {};
+
+TEST_P(GraphicOperation, MovesTheZoneQuadrants) {
+  // A 200 x 400 view around a cursor at (1000, 500): the zone is 900..1099 x 300..699.
+  Paint(desktop.Picture(), [](int x, int y) {
+    return x < 1000 ? (y < 500 ? kTopLeft : kBottomLeft) : (y < 500 ? kTopRight : kBottomRight);
+  });
+  form = OpenWindow(desktop, 200, 400, QPoint(40, 40));
+  form->TrackBarOperation->setValue(GetParam().operation);
+  RestCursor(desktop, *form, {1000, 500});
+  const TBitmap& capture = form->CaptureBitmap();
+  EXPECT_EQ(PixelOf(capture, 50, 100), GetParam().shown[0]);
+  EXPECT_EQ(PixelOf(capture, 150, 100), GetParam().shown[1]);
+  EXPECT_EQ(PixelOf(capture, 50, 300), GetParam().shown[2]);
+  EXPECT_EQ(PixelOf(capture, 150, 300), GetParam().shown[3]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllSix, GraphicOperation,
+    ::testing::Values(
+        OperationCase{"Copy", 0, {kTopLeft, kTopRight, kBottomLeft, kBottomRight}},
+        OperationCase{"VerticalMirror", 1, {kBottomLeft, kBottomRight, kTopLeft, kTopRight}},
+        OperationCase{"HorizontalMirror", 2, {kTopRight, kTopLeft, kBottomRight, kBottomLeft}},
+        OperationCase{"Rotation90", 3, {kBottomLeft, kTopLeft, kBottomRight, kTopRight}},
+        OperationCase{"Rotation180", 4, {kBottomRight, kBottomLeft, kTopRight, kTopLeft}},
+        OperationCase{"Rotation270", 5, {kTopRight, kBottomRight, kTopLeft, kBottomLeft}}),
+    [](const auto& row) { return std::string(row.param.name); });
+
+TEST_F(FrameCycle, HorizontalMirrorPutsTheLeftColumnAtTheRightEdge) {
+  Paint(desktop.Picture(), [](int x, int) { return x == 820 ? clRed : clBlack; });
+  Open();
+  form->TrackBarOperation->setValue(2);
+  RestCursor(desktop, *form, {1000, 600});  // zone 820..1179
+  EXPECT_EQ(PixelOf(form->CaptureBitmap(), 359, 0), clRed);
+  EXPECT_EQ(PixelOf(form->CaptureBitmap(), 359, 431), clRed);
+  EXPECT_EQ(PixelOf(form->CaptureBitmap(), 358, 200), clBlack);
+  EXPECT_EQ(PixelOf(form->CaptureBitmap(), 0, 200), clBlack);
+}
+
+TEST_F(FrameCycle, QuarterTurnSpreadsTheZoneWidthOverTheViewHeight) {
+  // A 200 x 400 view: the zone's 200-pixel width spans the view's 400-pixel height.
+  Paint(desktop.Picture(), [](int x, int y) {
+    return x < 1000 ? (y < 500 ? kTopLeft : kBottomLeft) : (y < 500 ? kTopRight : kBottomRight);
+  });
+  form = OpenWindow(desktop, 200, 400, QPoint(40, 40));
+  form->TrackBarOperation->setValue(3);
+  RestCursor(desktop, *form, {1000, 500});
+  int wrong = 0;
+  for (int y = 0; y < 400; ++y) {
+    for (int x = 0; x < 200; ++x) {
+      const bool zoneLeft = y < 200;  // the zone's left half runs down the view's top half
+      const bool zoneTop = x >= 100;  // and its top half lies in the view's right half
+      const TColor expected = zoneLeft ? (zoneTop ? kTopLeft : kBottomLeft)
+                                       : (zoneTop ? kTopRight : kBottomRight);
+      if (PixelOf(form->CaptureBitmap(), x, y) != expected) ++wrong;
+    }
+  }
+  EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(FrameCycle, SquareViewTurnsExactly) {
+  form = OpenWindow(desktop, 400, 400, QPoint(40, 40));
+  RestCursor(desktop, *form, {1000, 600});  // zone 800..1199 x 400..799
+  for (const int operation : {3, 5}) {
+    form->TrackBarOperation->setValue(operation);
+    form->Timer1Timer();
+    int wrong = 0;
+    for (int y = 0; y < 400; ++y) {
+      for (int x = 0; x < 400; ++x) {
+        const int u = operation == 3 ? y : 399 - y;
+        const int v = operation == 3 ? 399 - x : x;
+        if (PixelOf(form->CaptureBitmap(), x, y) != Where(800 + u, 400 + v)) ++wrong;
+      }
+    }
+    EXPECT_EQ(wrong, 0) << "operation " << operation;
+  }
+}
+
+// A main window whose sharpen stage fails, as the processing component does without memory.
+class FailingSharpenForm : public TForm1 {
+ public:
+  using TForm1::TForm1;
+  int crossLines = 0;
+
+ protected:
+  void SharpenStage(int) override { throw EOutOfMemory(); }
+  void CrossLineStage(const TRect&, int, int) override { ++crossLines; }
+};
+
+TEST_F(FrameCycle, StageErrorEndsTheCycleAndReachesTheErrorReport) {
+  std::vector<std::string> reports;
+  const TErrorReporter previous =
+      SetErrorReporter([&reports](const std::string& text) { reports.push_back(text); });
+  auto failing = OpenWindow<FailingSharpenForm>(desktop, 361, 432, QPoint(40, 40));
+  failing->cbSrediste->setChecked(true);
+  desktop.SetCursor({1000, 600});
+  failing->Timer1->SetInterval(5);  // the real timer, through the handler guard
+  EXPECT_TRUE(WaitFor([&] { return !reports.empty(); }));
+  failing->Timer1->SetInterval(0);
+  SetErrorReporter(previous);
+  ASSERT_FALSE(reports.empty());
+  EXPECT_EQ(reports.front(), EOutOfMemory().what());
+  EXPECT_EQ(failing->crossLines, 0);
+  EXPECT_EQ(failing->windowTitle(), QString("Ombrix 361 x 432"));  // no caption step
+  // The zoom had drawn before the failure; the view keeps it.
+  EXPECT_EQ(DifferencesFromDesktop(failing->Image1->Picture(), desktop.Picture(), 820, 384), 0);
+}
+
+}  // namespace
+}  // namespace ombrix::test

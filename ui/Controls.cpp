@@ -1,0 +1,98 @@
+#include "Controls.h"
+
+#include <QImage>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QTimer>
+#include <cmath>
+#include <cstring>
+
+#include "ErrorReport.h"
+
+namespace ombrix {
+namespace {
+
+// The picture as Qt draws it: rows top-down and the fourth byte set, since a zero there would
+// read as transparent wherever Qt keeps an alpha channel. One pass over the rows, no scaling.
+QImage ToImage(const TBitmap& bitmap) {
+  const int w = bitmap.Width();
+  const int h = bitmap.Height();
+  QImage image(w, h, QImage::Format_RGB32);
+  if (image.isNull()) return image;
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* src = bitmap.ScanLine(y);
+    auto* dst = reinterpret_cast<uint32_t*>(image.scanLine(y));
+    if (bitmap.PixelFormat() == pf32bit) {
+      std::memcpy(dst, src, static_cast<std::size_t>(w) * 4);
+      for (int x = 0; x < w; ++x) dst[x] |= 0xFF000000u;
+    } else {
+      for (int x = 0; x < w; ++x, src += 3) {
+        dst[x] = 0xFF000000u | static_cast<uint32_t>(src[2]) << 16 |
+                 static_cast<uint32_t>(src[1]) << 8 | src[0];
+      }
+    }
+  }
+  return image;
+}
+
+}  // namespace
+
+TImage::TImage(QWidget* parent) : QWidget(parent) {}
+
+void TImage::SetStretch(bool stretch) {
+  if (stretch_ == stretch) return;
+  stretch_ = stretch;
+  Changed();
+}
+
+void TImage::Changed() {
+  if (OnChange) OnChange();
+  repaint();
+}
+
+QRect TImage::PictureRect() const {
+  if (picture_.Empty()) return {};
+  if (stretch_) return rect();
+  const qreal ratio = devicePixelRatioF();
+  const int w = static_cast<int>(std::ceil(picture_.Width() / ratio));
+  const int h = static_cast<int>(std::ceil(picture_.Height() / ratio));
+  return QRect(0, 0, w, h).intersected(rect());
+}
+
+void TImage::paintEvent(QPaintEvent* event) {
+  Guarded([&] {
+    if (picture_.Empty()) return;
+    QImage image = ToImage(picture_);
+    if (image.isNull()) return;
+    QPainter painter(this);
+    painter.setClipRegion(event->region());
+    if (stretch_) {
+      painter.setRenderHint(QPainter::SmoothPixmapTransform);
+      painter.drawImage(rect(), image);
+    } else {
+      image.setDevicePixelRatio(devicePixelRatioF());
+      painter.drawImage(QPoint(0, 0), image);
+    }
+  });
+}
+
+TTimer::TTimer() : timer_(std::make_unique<QTimer>()) {
+  timer_->setTimerType(Qt::PreciseTimer);
+  QObject::connect(timer_.get(), &QTimer::timeout, [this] {
+    Guarded([this] {
+      if (OnTimer) OnTimer();
+    });
+  });
+}
+
+TTimer::~TTimer() = default;
+
+void TTimer::SetInterval(int milliseconds) {
+  if (milliseconds < 0) milliseconds = 0;
+  if (milliseconds == interval_) return;
+  interval_ = milliseconds;
+  timer_->stop();
+  if (interval_ > 0) timer_->start(interval_);
+}
+
+}  // namespace ombrix
