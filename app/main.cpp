@@ -10,7 +10,9 @@
 namespace {
 
 // The screen of this session; null when it cannot be read.
-std::unique_ptr<ombrix::Desktop> OpenScreen() { return nullptr; }
+std::unique_ptr<ombrix::Desktop> OpenScreen() {
+  return nullptr;
+}
 
 }  // namespace
 

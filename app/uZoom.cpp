@@ -119,7 +119,9 @@ QIcon CrossLineGlyph() {
   return QIcon(glyph);
 }
 
-int ClampToInt16(int value) { return std::clamp(value, 0, static_cast<int>(INT16_MAX)); }
+int ClampToInt16(int value) {
+  return std::clamp(value, 0, static_cast<int>(INT16_MAX));
+}
 
 // The graphic operations of TrackBarOperation as the destination corners, in the capture
 // bitmap, of the zone's top-left, top-right and bottom-left corners.
@@ -187,7 +189,9 @@ TForm1::TForm1(Desktop& desktop) : QWidget(nullptr, Qt::Window), desktop_(deskto
   FormCreate();
 }
 
-TForm1::~TForm1() { FormDestroy(); }
+TForm1::~TForm1() {
+  FormDestroy();
+}
 
 void TForm1::CreateControls() {
   Image1 = new TImage(this);
@@ -270,8 +274,7 @@ void TForm1::CreateControls() {
   SetSansFont(*Label11, 9, true);
   Label11->move(8, 342);
   Label11->adjustSize();
-  Label11->setToolTip(
-      QStringLiteral("Appuyez sur la barre d'espace pour geler/dégeler l'image"));
+  Label11->setToolTip(QStringLiteral("Appuyez sur la barre d'espace pour geler/dégeler l'image"));
 
   Timer1 = std::make_unique<TTimer>();
   Timer1->OnTimer = [this] { Tick(); };
@@ -319,7 +322,9 @@ void TForm1::FormDestroy() {
   CaptureBitmap_.reset();
 }
 
-bool TForm1::Frozen() const { return Timer1->Interval() == 0; }
+bool TForm1::Frozen() const {
+  return Timer1->Interval() == 0;
+}
 
 void TForm1::FormResize() {
   UpdateFrameExtra();
@@ -331,8 +336,8 @@ void TForm1::FormResize() {
     Image1->Changed();
   }
   const QSize client = ClientDeviceSize();
-  setWindowTitle(QString::asprintf("%s %d x %d", kApplicationTitle, client.width(),
-                                   client.height()));
+  setWindowTitle(
+      QString::asprintf("%s %d x %d", kApplicationTitle, client.width(), client.height()));
   UpDown1->setValue(ClampToInt16(client.width()));
   UpDown2->setValue(ClampToInt16(client.height()));
   NonClientActive_ = false;
@@ -343,7 +348,8 @@ void TForm1::WMGetMinMaxInfo() {
   const QSize client = ClientDeviceSize();
   const int cw = client.width();
   const int ch = client.height();
-  MaxTrackHeight_ = cw != 0 && cw <= kCapWidth ? MaxClientArea / cw + FrameExtraHeight_ : kCapHeight;
+  MaxTrackHeight_ =
+      cw != 0 && cw <= kCapWidth ? MaxClientArea / cw + FrameExtraHeight_ : kCapHeight;
   MaxTrackWidth_ = ch != 0 && ch <= kCapHeight ? MaxClientArea / ch + FrameExtraWidth_ : kCapWidth;
   UpDown1->setMaximum(ClampToInt16(MaxTrackWidth_));
   UpDown2->setMaximum(ClampToInt16(MaxTrackHeight_));
@@ -364,9 +370,8 @@ void TForm1::ApplyTrackSize(int minWidth, int minHeight, int maxWidth, int maxHe
   };
   const QSize minimum(client(minWidth, FrameExtraWidth_, true),
                       client(minHeight, FrameExtraHeight_, true));
-  const QSize maximum(
-      std::max(minimum.width(), client(maxWidth, FrameExtraWidth_, false)),
-      std::max(minimum.height(), client(maxHeight, FrameExtraHeight_, false)));
+  const QSize maximum(std::max(minimum.width(), client(maxWidth, FrameExtraWidth_, false)),
+                      std::max(minimum.height(), client(maxHeight, FrameExtraHeight_, false)));
   if (minimumSize() != minimum) setMinimumSize(minimum);
   if (maximumSize() != maximum) setMaximumSize(maximum);
 }
@@ -429,7 +434,9 @@ void TForm1::showEvent(QShowEvent*) {
   });
 }
 
-void TForm1::leaveEvent(QEvent*) { NonClientActive_ = false; }
+void TForm1::leaveEvent(QEvent*) {
+  NonClientActive_ = false;
+}
 
 void TForm1::Tick() {
   TrackNonClientArea();
@@ -488,9 +495,9 @@ bool TForm1::CaptureBranch(const TRect& windowRect) {
     ZonePoint_ = ToDevice(Image1->mapToGlobal(QPoint(0, 0)));
     centre = {ZonePoint_.X + w / 2, ZonePoint_.Y + h / 2};
   }
-  const TRect zone = KeepOnDesktop(
-      {centre.X - w / 2, centre.Y - h / 2, centre.X + w / 2, centre.Y + h / 2},
-      desktop_.VirtualScreen());
+  const TRect zone =
+      KeepOnDesktop({centre.X - w / 2, centre.Y - h / 2, centre.X + w / 2, centre.Y + h / 2},
+                    desktop_.VirtualScreen());
 
   CaptureBitmap_->SetPixelFormat(pf32bit);
   CaptureBitmap_->SetSize(w, h);
@@ -517,8 +524,7 @@ bool TForm1::CopyZone(const TRect& zone, const TPoint (&points)[3], int w, int h
                    std::min(zone.Right, desktop.Right), std::min(zone.Bottom, desktop.Bottom)};
   if (part.Width() > 0 && part.Height() > 0) {
     const TPoint at{part.Left - zone.Left, part.Top - zone.Top};
-    const TPoint identity[3] = {
-        at, {at.X + part.Width(), at.Y}, {at.X, at.Y + part.Height()}};
+    const TPoint identity[3] = {at, {at.X + part.Width(), at.Y}, {at.X, at.Y + part.Height()}};
     if (!desktop_.CopyZone(part, identity, whole)) return false;
   }
   PlgBlt(*CaptureBitmap_, points, ViewOf(whole), 0, 0, w, h);
@@ -527,7 +533,9 @@ bool TForm1::CopyZone(const TRect& zone, const TPoint (&points)[3], int w, int h
 
 void TForm1::Compose3DStage() {}
 
-void TForm1::SharpenStage(int /*level*/) { Image1->Changed(); }
+void TForm1::SharpenStage(int /*level*/) {
+  Image1->Changed();
+}
 
 void TForm1::CrossLineStage(const TRect& /*zone*/, int /*w*/, int /*h*/) {}
 
@@ -543,13 +551,12 @@ float TForm1::LiveGamma() const {
 
 void TForm1::WriteCycleCaption() {
   const QSize client = ClientDeviceSize();
-  setWindowTitle(QString::asprintf("%s [%d x %d] - [X=%d Y=%d]", kApplicationTitle,
-                                   client.width(), client.height(), ZonePoint_.X,
-                                   ZonePoint_.Y));
+  setWindowTitle(QString::asprintf("%s [%d x %d] - [X=%d Y=%d]", kApplicationTitle, client.width(),
+                                   client.height(), ZonePoint_.X, ZonePoint_.Y));
 }
 
-void TForm1::RenderToView(const TBitmap& bitmap, const TRect& rectangle, int factor,
-                          float gamma, int level, int width, int height) {
+void TForm1::RenderToView(const TBitmap& bitmap, const TRect& rectangle, int factor, float gamma,
+                          int level, int width, int height) {
   if (factor <= 0) factor = 1;
   if (width <= 0 || height <= 0) return;
   RenderScaled(bitmap, Image1->Picture(), rectangle, factor, gamma, width, height);
@@ -569,7 +576,9 @@ TRect TForm1::ClientRect() const {
   return {topLeft.X, topLeft.Y, topLeft.X + size.width(), topLeft.Y + size.height()};
 }
 
-QSize TForm1::ClientDeviceSize() const { return {ToDevice(width()), ToDevice(height())}; }
+QSize TForm1::ClientDeviceSize() const {
+  return {ToDevice(width()), ToDevice(height())};
+}
 
 int TForm1::ToDevice(int logical) const {
   return static_cast<int>(std::lround(logical * devicePixelRatioF()));

@@ -10,6 +10,8 @@ namespace ombrix {
 void SetSansFont(QWidget& widget, int pixelHeight, bool arialLike = false);
 
 // The windows' own font: sans serif, 11 px; children inherit it.
-inline void SetFormFont(QWidget& window) { SetSansFont(window, 11); }
+inline void SetFormFont(QWidget& window) {
+  SetSansFont(window, 11);
+}
 
 }  // namespace ombrix

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "Errors.h"
 #include "ErrorReport.h"
+#include "Errors.h"
 #include "Ucmdprocess.h"
 #include "WindowTestSupport.h"
 
@@ -49,8 +49,7 @@ TEST_F(FrameCycle, OddClientGivesEvenZoneViewAndCaptionWithTheClientSize) {
   const QImage shown = form->Image1->grab().toImage();
   for (const QPoint p : {QPoint(0, 0), QPoint(359, 0), QPoint(0, 431), QPoint(123, 321)}) {
     const TColor c = PixelOf(view, p.x(), p.y());
-    EXPECT_EQ(shown.pixel(p) & 0xFFFFFF, ToRgb(c))
-        << p.x() << ", " << p.y();
+    EXPECT_EQ(shown.pixel(p) & 0xFFFFFF, ToRgb(c)) << p.x() << ", " << p.y();
   }
 }
 
@@ -61,9 +60,8 @@ TEST_F(FrameCycle, ZoneIsShiftedOntoTheDesktop) {
   EXPECT_EQ(DifferencesFromDesktop(form->CaptureBitmap(), desktop.Picture(), 0, 700 - 216), 0);
   // Near the bottom right corner: shifted back up and left.
   RestCursor(desktop, *form, {1590, 990});
-  EXPECT_EQ(DifferencesFromDesktop(form->CaptureBitmap(), desktop.Picture(), 1600 - 360,
-                                   1000 - 432),
-            0);
+  EXPECT_EQ(
+      DifferencesFromDesktop(form->CaptureBitmap(), desktop.Picture(), 1600 - 360, 1000 - 432), 0);
   EXPECT_EQ(form->ZonePoint(), (TPoint{1590, 990}));
 }
 
@@ -100,7 +98,7 @@ TEST_F(FrameCycle, MovingCursorNeverRefreshesTheView) {
   EXPECT_EQ(desktop.CopyCount(), 0);
   EXPECT_TRUE(form->Image1->isHidden());
   EXPECT_EQ(form->windowTitle(), QString("Ombrix 361 x 432"));  // the resize's caption stays
-  form->Timer1Timer();                                           // the first still tick draws
+  form->Timer1Timer();                                          // the first still tick draws
   EXPECT_EQ(desktop.CopyCount(), 1);
   EXPECT_EQ(form->windowTitle(), QString("Ombrix [361 x 432] - [X=609 Y=600]"));
 }
@@ -134,10 +132,10 @@ TEST_F(FrameCycle, CursorOverTheWindowShowsThePanelAndForceCaptureTakesTheAreaUn
   const QPoint view = form->geometry().topLeft();
   ASSERT_NE(view, QPoint(40, 40));
   EXPECT_EQ(form->ZonePoint(), (TPoint{view.x(), view.y()}));
-  EXPECT_EQ(form->windowTitle(), QString::asprintf("Ombrix [361 x 432] - [X=%d Y=%d]", view.x(),
-                                                   view.y()));
-  EXPECT_EQ(
-      DifferencesFromDesktop(form->CaptureBitmap(), desktop.Picture(), view.x(), view.y()), 0);
+  EXPECT_EQ(form->windowTitle(),
+            QString::asprintf("Ombrix [361 x 432] - [X=%d Y=%d]", view.x(), view.y()));
+  EXPECT_EQ(DifferencesFromDesktop(form->CaptureBitmap(), desktop.Picture(), view.x(), view.y()),
+            0);
 }
 
 TEST_F(FrameCycle, FrameWorkShowsThePanelWhereTheCursorWouldCapture) {
@@ -203,8 +201,7 @@ struct OperationCase {
   TColor shown[4];
 };
 
-class GraphicOperation : public FrameCycle,
-                         public ::testing::WithParamInterface<OperationCase> {};
+class GraphicOperation : public FrameCycle, public ::testing::WithParamInterface<OperationCase> {};
 
 TEST_P(GraphicOperation, MovesTheZoneQuadrants) {
   // A 200 x 400 view around a cursor at (1000, 500): the zone is 900..1099 x 300..699.
@@ -256,8 +253,8 @@ TEST_F(FrameCycle, QuarterTurnSpreadsTheZoneWidthOverTheViewHeight) {
     for (int x = 0; x < 200; ++x) {
       const bool zoneLeft = y < 200;  // the zone's left half runs down the view's top half
       const bool zoneTop = x >= 100;  // and its top half lies in the view's right half
-      const TColor expected = zoneLeft ? (zoneTop ? kTopLeft : kBottomLeft)
-                                       : (zoneTop ? kTopRight : kBottomRight);
+      const TColor expected =
+          zoneLeft ? (zoneTop ? kTopLeft : kBottomLeft) : (zoneTop ? kTopRight : kBottomRight);
       if (PixelOf(form->CaptureBitmap(), x, y) != expected) ++wrong;
     }
   }

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QFrame>
-#include <string>
 #include <QSpinBox>
+#include <string>
 
 #include "Ombrix.h"
 #include "WindowTestSupport.h"
@@ -47,16 +47,15 @@ TEST_P(SizeLimits, AreaRuleBoundsEachSideByTheOther) {
   EXPECT_FALSE(form->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    SingleMonitor, SizeLimits,
-    ::testing::Values(
-        // 786432 div 361 = 2178, 786432 div 432 = 1820.
-        SizeCase{"Design", 361, 432, 1820, true, 2178, true},
-        // Wider than 1024: the outer height is capped at 768.
-        SizeCase{"Wide", 1100, 700, 786432 / 700, true, 768, false},
-        // Taller than 768: the outer width is capped at 1024.
-        SizeCase{"Tall", 500, 800, 1024, false, 786432 / 500, true}),
-    [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(SingleMonitor, SizeLimits,
+                         ::testing::Values(
+                             // 786432 div 361 = 2178, 786432 div 432 = 1820.
+                             SizeCase{"Design", 361, 432, 1820, true, 2178, true},
+                             // Wider than 1024: the outer height is capped at 768.
+                             SizeCase{"Wide", 1100, 700, 786432 / 700, true, 768, false},
+                             // Taller than 768: the outer width is capped at 1024.
+                             SizeCase{"Tall", 500, 800, 1024, false, 786432 / 500, true}),
+                         [](const auto& row) { return std::string(row.param.name); });
 
 TEST(SizeLimitsTwoMonitors, NearestMonitorLessOnePixelAndAMaximiseButton) {
   MemoryDesktop desktop(2560, 1024);

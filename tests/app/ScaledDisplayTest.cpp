@@ -32,8 +32,7 @@ TEST(ScaledDisplay, ZoneCaptureAndViewAreInDevicePixels) {
   ASSERT_EQ(shown.size(), QSize(400, 800));
   for (const QPoint p : {QPoint(0, 0), QPoint(1, 0), QPoint(399, 799), QPoint(201, 17)}) {
     const TColor c = PixelOf(form->Image1->Picture(), p.x(), p.y());
-    EXPECT_EQ(shown.pixel(p) & 0xFFFFFF, ToRgb(c))
-        << p.x() << ", " << p.y();
+    EXPECT_EQ(shown.pixel(p) & 0xFFFFFF, ToRgb(c)) << p.x() << ", " << p.y();
   }
 
   // Forced over the window, the zone starts at the view's top-left in device pixels.
@@ -43,8 +42,8 @@ TEST(ScaledDisplay, ZoneCaptureAndViewAreInDevicePixels) {
   form->Timer1Timer();
   form->Timer1Timer();
   EXPECT_EQ(form->ZonePoint(), (TPoint{view.x(), view.y()}));
-  EXPECT_EQ(
-      DifferencesFromDesktop(form->CaptureBitmap(), desktop.Picture(), view.x(), view.y()), 0);
+  EXPECT_EQ(DifferencesFromDesktop(form->CaptureBitmap(), desktop.Picture(), view.x(), view.y()),
+            0);
 }
 
 }  // namespace

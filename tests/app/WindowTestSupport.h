@@ -4,9 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QtCore/qtestsupport_core.h>
 #include <QString>
 #include <QWidget>
-#include <QtCore/qtestsupport_core.h>
 #include <functional>
 #include <memory>
 
@@ -41,7 +41,9 @@ inline TColor Where(int x, int y) {
 }
 
 // 0x00BBGGRR as Qt's 0x00RRGGBB.
-inline unsigned ToRgb(TColor c) { return (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF); }
+inline unsigned ToRgb(TColor c) {
+  return (c & 0xFF) << 16 | (c & 0xFF00) | (c >> 16 & 0xFF);
+}
 
 inline TColor PixelOf(const TBitmap& bitmap, int x, int y) {
   const uint8_t* p = bitmap.ScanLine(y) + 4 * x;
@@ -50,8 +52,7 @@ inline TColor PixelOf(const TBitmap& bitmap, int x, int y) {
 
 // Counts the pixels of `capture` that differ from the desktop picture's pixel at
 // (x + dx, y + dy).
-inline int DifferencesFromDesktop(const TBitmap& capture, const TBitmap& desktop, int dx,
-                                  int dy) {
+inline int DifferencesFromDesktop(const TBitmap& capture, const TBitmap& desktop, int dx, int dy) {
   int differences = 0;
   for (int y = 0; y < capture.Height(); ++y) {
     for (int x = 0; x < capture.Width(); ++x) {
