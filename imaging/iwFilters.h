@@ -145,7 +145,8 @@ class TImageBaseFilter : public TImageBaseProcess {
 
  private:
   // Step 3 of Apply: chooses and runs the pass. This is the single place where a faster
-  // convolution may take over from the virtual passes.
+  // convolution may take over from the virtual passes; it may do so only where those passes
+  // are the engine's own, since kernel-less filters replace ApplyKernel and others extend it.
   void RunPasses(uint8_t* dst, uint8_t* src, int32_t width, int32_t height);
   std::size_t ValueIndex(uint16_t k, uint16_t row, uint16_t column) const;
   std::size_t ValueCount() const { return kernel_.size(); }

@@ -9,6 +9,9 @@
 
 namespace ombrix::test {
 
+// A grey of level v (0x00BBGGRR).
+inline TColor Grey(uint8_t v) { return v * 0x010101u; }
+
 // Fills the whole bitmap with one colour (0x00BBGGRR).
 inline void Fill(TBitmap& bitmap, TColor color) {
   bitmap.Canvas().Brush.Color = color;
