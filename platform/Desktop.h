@@ -4,12 +4,19 @@
 // (X11Desktop) and a picture in memory for tests (MemoryDesktop). All calls come from the GUI
 // thread. Every coordinate is in device pixels of the virtual desktop.
 
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "Classes.h"
 #include "Graphics.h"
 
 namespace ombrix {
+
+// The native ids of the program's own top-level windows. Asked afresh on every copy: the
+// toolkit may re-create a window under a new id.
+using OwnWindowsProvider = std::function<std::vector<uint32_t>()>;
 
 class Desktop {
  public:
@@ -34,6 +41,20 @@ class Desktop {
   // untouched, when the screen cannot be read now (the caller tries again next tick).
   // Precondition: the zone lies inside VirtualScreen().
   virtual bool CopyZone(const TRect& zone, const TPoint (&points)[3], TBitmap& capture) = 0;
+
+  // Tells the screen how to find the program's own windows, which CopyZone leaves out. The
+  // default ignores it: a desktop without windows has nothing to leave out.
+  virtual void SetOwnWindowsProvider(OwnWindowsProvider provider) { static_cast<void>(provider); }
 };
+
+// The monitor in `monitors` nearest to `window`: the one it overlaps most, else the closest;
+// `fallback` when the list is empty.
+TRect NearestMonitorOf(const std::vector<TRect>& monitors, const TRect& window,
+                       const TRect& fallback);
+
+// The screen the program runs on: the X11 display named by DISPLAY when it can be opened;
+// otherwise a black in-memory desktop of 1024 x 768, said once on stderr, so the program
+// still runs. Called once at start, on the GUI thread.
+std::unique_ptr<Desktop> CreateDesktop();
 
 }  // namespace ombrix

@@ -1,0 +1,74 @@
+#pragma once
+// The screen of an X11 display, read through XCB: the pointer, the monitors (RandR monitors,
+// else Xinerama screens, else the root window as one monitor) and the copy of a zone.
+//
+// The copy leaves out the program's own windows without touching them (hiding or reshaping
+// them for a grab flickers): with Composite, every top-level window keeps its own off-screen
+// pixmap, and each copy rebuilds the zone on the server from the background and the windows
+// that are not ours, bottom to top, then reads it back once. Without Composite (or Render)
+// the zone is grabbed from the root as it is on screen, our windows included; this is said
+// once on stderr when the desktop opens.
+//
+// X coordinates are device pixels; the virtual desktop is the root window, origin (0, 0).
+// All calls come from the GUI thread.
+
+#include <cstdint>
+#include <memory>
+
+#include "Desktop.h"
+
+struct xcb_connection_t;
+
+namespace ombrix {
+
+struct X11Options {
+  // Read pixels through a shared-memory segment when the server allows it (a local display).
+  bool useShm = true;
+  // Rebuild the zone without the program's own windows when the server can; false grabs the
+  // root as it is on screen.
+  bool leaveOutOwnWindows = true;
+};
+
+class X11Desktop : public Desktop {
+ public:
+  // Opens `displayName` (null: $DISPLAY) on a connection of its own, checks the extensions and
+  // starts. Null, with the reason on stderr, when the display cannot be opened or its pixel
+  // format is not 32-bit true colour.
+  static std::unique_ptr<X11Desktop> Open(const char* displayName = nullptr,
+                                          X11Options options = {});
+  // Starts on a connection that the caller keeps (for example the toolkit's): it is never
+  // closed here and its event queue is never read. `screen` is the screen number.
+  static std::unique_ptr<X11Desktop> Attach(xcb_connection_t* connection, int screen,
+                                            X11Options options = {});
+  ~X11Desktop() override;
+  X11Desktop(const X11Desktop&) = delete;
+  X11Desktop& operator=(const X11Desktop&) = delete;
+
+  // Gives back everything that the start took (server resources, the redirection of the
+  // windows, the shared memory, our own connection). Safe to call twice; afterwards every
+  // query fails as a screen that cannot be read.
+  void Stop();
+
+  // Whether pixels currently travel through shared memory, and whether copies leave out our
+  // windows: what the server offered, within the options.
+  bool UsesShm() const;
+  bool LeavesOutOwnWindows() const;
+
+  // `provider` returns the ids of our top-level X windows; it is called once per CopyZone.
+  // The window manager's frame around each (the root's child that holds it) is left out too.
+  void SetOwnWindowsProvider(OwnWindowsProvider provider) override;
+
+  bool CursorPos(TPoint& position) override;
+  TRect VirtualScreen() override;
+  int MonitorCount() override;
+  TRect NearestMonitor(const TRect& window) override;
+  // Also fails when the zone reaches past the root window.
+  bool CopyZone(const TRect& zone, const TPoint (&points)[3], TBitmap& capture) override;
+
+ private:
+  struct Impl;
+  explicit X11Desktop(std::unique_ptr<Impl> impl);
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace ombrix

@@ -1,0 +1,75 @@
+// The X11 screen's pointer and monitors.
+
+#include <gtest/gtest.h>
+
+#include "X11Desktop.h"
+#include "X11TestSupport.h"
+
+namespace ombrix {
+namespace {
+
+using test::TestClient;
+using test::WaitUntil;
+
+class X11Screen : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (test::TestDisplayName() == nullptr) GTEST_SKIP() << "OMBRIX_X11_DISPLAY is not set";
+  }
+};
+
+TEST_F(X11Screen, CursorPositionFollowsThePointer) {
+  TestClient client(test::TestDisplayName());
+  ASSERT_TRUE(client.Ok());
+  auto desktop = X11Desktop::Open(test::TestDisplayName());
+  ASSERT_TRUE(desktop);
+  for (const TPoint target : {TPoint{123, 456}, TPoint{1, 0}, TPoint{1500, 900}}) {
+    xcb_warp_pointer(client.Connection(), XCB_NONE, client.Root(), 0, 0, 0, 0,
+                     static_cast<int16_t>(target.X), static_cast<int16_t>(target.Y));
+    client.Sync();
+    TPoint position;
+    EXPECT_TRUE(WaitUntil([&] { return desktop->CursorPos(position) && position == target; }))
+        << "wanted " << target.X << "," << target.Y << " got " << position.X << "," << position.Y;
+  }
+}
+
+TEST_F(X11Screen, OneMonitorIsTheWholeRoot) {
+  TestClient client(test::TestDisplayName());
+  ASSERT_TRUE(client.Ok());
+  auto desktop = X11Desktop::Open(test::TestDisplayName());
+  ASSERT_TRUE(desktop);
+  const TRect root = client.RootRect();
+  EXPECT_EQ(desktop->VirtualScreen(), root);
+  EXPECT_EQ(desktop->MonitorCount(), 1);
+  EXPECT_EQ(desktop->NearestMonitor({-500, -500, -400, -400}), root);
+}
+
+// Two RandR monitors side by side on one screen, on a server of the test's own: the left one
+// carries the server's output (replacing the monitor that the output made by itself).
+TEST_F(X11Screen, RandrMonitorsAreTheMonitors) {
+  test::PrivateXServer server({"-screen", "0", "1600x1000x24"});
+  if (server.Name().empty()) GTEST_SKIP() << "no Xvfb to start";
+  TestClient client(server.Name().c_str());
+  ASSERT_TRUE(client.Ok());
+  ASSERT_TRUE(client.SetMonitor("OMBRIX-LEFT", {0, 0, 800, 1000}, true));
+  ASSERT_TRUE(client.SetMonitor("OMBRIX-RIGHT", {800, 0, 1600, 1000}, false));
+  auto desktop = X11Desktop::Open(server.Name().c_str());
+  ASSERT_TRUE(desktop);
+  EXPECT_EQ(desktop->VirtualScreen(), (TRect{0, 0, 1600, 1000}));
+  EXPECT_EQ(desktop->MonitorCount(), 2);
+  const TRect left{0, 0, 800, 1000};
+  const TRect right{800, 0, 1600, 1000};
+  // Straddling the seam: the monitor with the larger part.
+  EXPECT_EQ(desktop->NearestMonitor({700, 100, 1000, 400}), right);
+  EXPECT_EQ(desktop->NearestMonitor({500, 100, 900, 400}), left);
+  // Off every monitor: the closest one.
+  EXPECT_EQ(desktop->NearestMonitor({1700, -300, 1800, -200}), right);
+  // A zone across the seam is still one grab, and without our windows.
+  TBitmap capture(200, 100, pf32bit);
+  const TPoint copy[3] = {{0, 0}, {200, 0}, {0, 100}};
+  EXPECT_TRUE(desktop->CopyZone({700, 500, 900, 600}, copy, capture));
+  EXPECT_TRUE(desktop->LeavesOutOwnWindows());
+}
+
+}  // namespace
+}  // namespace ombrix
