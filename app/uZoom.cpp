@@ -439,6 +439,9 @@ void TForm1::leaveEvent(QEvent*) {
 }
 
 void TForm1::Tick() {
+  // The window manager sets its frame's size after the window is mapped, with no event that
+  // reaches us for certain: the size limits follow it here.
+  if (UpdateFrameExtra()) WMGetMinMaxInfo();
   TrackNonClientArea();
   Timer1Timer();
 }

@@ -148,7 +148,8 @@ class TForm1 : public QWidget {
   void FormResize();
   void WMGetMinMaxInfo();
 
-  // The timer's tick: tracks the window frame, then runs one cycle.
+  // The timer's tick: follows the window frame's size and the user's work on it, then runs
+  // one cycle.
   void Tick();
   // Steps 9 to 21; false when the cycle ends silently (the screen could not be read).
   bool CaptureBranch(const TRect& windowRect);

@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The demo of run.sh: on a virtual display, shows a test picture, runs Ombrix with the cursor
+# resting on the picture, waits until Ombrix shows it, saves a screenshot and prints its path.
+#   scripts/demo.sh path/to/ombrix
+set -euo pipefail
+ombrix=$(realpath "$1")
+cd "$(dirname "$0")/.."
+. scripts/xsession.sh
+
+work=$(mktemp -d -t ombrix-demo.XXXXXX)
+picture_pid=
+ombrix_pid=
+cleanup() {
+  [ -n "$ombrix_pid" ] && kill "$ombrix_pid" 2>/dev/null
+  [ -n "$picture_pid" ] && kill "$picture_pid" 2>/dev/null
+  ombrix_stop_xsession
+}
+trap cleanup EXIT
+
+# Waits up to $1 seconds for the command that follows to succeed.
+wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@" >/dev/null 2>&1; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.1
+  done
+}
+
+ombrix_start_xsession 1600x1000x24
+export DISPLAY=$OMBRIX_X11_DISPLAY
+
+# A picture with colours, edges and text, at the top-left of the screen.
+convert -size 480x360 gradient:gold-navy \
+  -fill crimson -draw "circle 240,180 240,90" \
+  -fill white -draw "rectangle 40,250 440,300" \
+  -fill black -font DejaVu-Sans -pointsize 34 -annotate +60+290 "Ombrix demo picture" \
+  "$work/picture.png"
+display -title "Demo picture" -geometry +20+20 "$work/picture.png" &
+picture_pid=$!
+wait_for 20 xdotool search --name "^Demo picture$"
+
+# The cursor rests on the picture; Ombrix opens at the screen's centre, clear of it.
+xdotool mousemove 260 200
+"$ombrix" &
+ombrix_pid=$!
+
+# The caption names the cursor's place only after a frame has been captured and drawn; the
+# drawing went to the X server before the caption did.
+if ! wait_for 20 xdotool search --name '^Ombrix \[[0-9]+ x [0-9]+\] - \[X=260 Y=200\]$'; then
+  echo "Ombrix did not show the picture in time" >&2
+  exit 1
+fi
+
+shot="$work/ombrix-demo.png"
+import -window root "$shot"
+echo "$shot"
