@@ -46,10 +46,14 @@ const resample::RowKernels& Choose(TResampleKernels kernels) {
     case rsAvx2:
       if (const auto* k = resample::Avx2Kernels()) return *k;
       return resample::PlainKernels();
+    case rsAvx512:
+      if (const auto* k = resample::Avx512Kernels()) return *k;
+      return resample::PlainKernels();
     case rsAutomatic:
       break;
   }
   static const resample::RowKernels& best = [] () -> const resample::RowKernels& {
+    if (const auto* k = resample::Avx512Kernels()) return *k;
     if (const auto* k = resample::Avx2Kernels()) return *k;
     if (const auto* k = resample::Sse2Kernels()) return *k;
     return resample::PlainKernels();
@@ -90,6 +94,33 @@ void ForBands(int begin, int end, Band band) {
   });
 }
 
+// Drops the leading and trailing taps that are zero for every target index: an interpolating
+// kernel at whole-pixel positions needs one tap, not four. The count stays a multiple of
+// `multiple` unless it drops to one.
+void TrimZeroTaps(TAxisWeights& w, int multiple) {
+  const std::size_t count = w.First.size();
+  const int taps = w.Taps;
+  if (count == 0 || taps <= 1) return;
+  int lo = taps, hi = -1;
+  for (std::size_t i = 0; i < count; ++i) {
+    const int16_t* row = w.Weights.data() + i * static_cast<std::size_t>(taps);
+    for (int t = 0; t < taps; ++t)
+      if (row[t] != 0) {
+        lo = std::min(lo, t);
+        hi = std::max(hi, t);
+      }
+  }
+  const int span = hi - lo + 1;
+  if (span <= 0 || span == taps || (span > 1 && span % multiple != 0)) return;
+  for (std::size_t i = 0; i < count; ++i) {
+    const int16_t* from = w.Weights.data() + i * static_cast<std::size_t>(taps) + lo;
+    std::copy_n(from, span, w.Weights.data() + i * static_cast<std::size_t>(span));
+    w.First[i] += lo;
+  }
+  w.Weights.resize(count * static_cast<std::size_t>(span));
+  w.Taps = span;
+}
+
 }  // namespace
 
 std::array<uint8_t, 256> GammaTable(float gamma) {
@@ -114,7 +145,7 @@ TIndexRange DrawnRange(const TAxisMap& map, int length, int limit) {
 }
 
 TAxisWeights AxisWeights(const TAxisMap& map, int length, int begin, int end,
-                         TResampleKernel kernel, bool prefilter) {
+                         TResampleKernel kernel, bool prefilter, int tapMultiple) {
   TAxisWeights result;
   const int count = std::max(0, end - begin);
   const double scale = std::fabs(map.Scale);
@@ -122,22 +153,45 @@ TAxisWeights AxisWeights(const TAxisMap& map, int length, int begin, int end,
   const double radius = (kernel == rkCubic ? 2.0 : 1.0) * stretch;
   // An open interval of length 2 * radius holds at most ceil(2 * radius) integers.
   const int taps = kernel == rkNearest ? 1 : static_cast<int>(std::ceil(2 * radius - 1e-9));
-  result.Taps = std::min(taps, length);
+  const int multiple = std::max(1, tapMultiple);
+  result.Taps = std::min((taps + multiple - 1) / multiple * multiple, length);
   result.First.resize(static_cast<std::size_t>(count));
   result.Weights.assign(static_cast<std::size_t>(count) * static_cast<std::size_t>(result.Taps), 0);
   std::vector<double> raw(static_cast<std::size_t>(taps));
   std::vector<double> folded(static_cast<std::size_t>(result.Taps));
+  const std::size_t stride = static_cast<std::size_t>(result.Taps);
+  // Away from the borders the weights depend only on where between two source pixels the
+  // target pixel falls; scaling by a whole factor has just a few such phases, so weights once
+  // made are reused (this runs on every frame, before the rows are split over threads).
+  struct Phase {
+    double phase;
+    std::size_t from;
+  };
+  Phase phases[16];
+  int phaseCount = 0;
 
   for (int i = 0; i < count; ++i) {
+    const std::size_t at = static_cast<std::size_t>(i);
     const double u = SourceCoordinate(map, begin + i);
-    int16_t* w = result.Weights.data() + static_cast<std::size_t>(i) * static_cast<std::size_t>(result.Taps);
+    int16_t* w = result.Weights.data() + at * stride;
     if (kernel == rkNearest) {
-      result.First[static_cast<std::size_t>(i)] = ClampInt(std::floor(u), 0, length - 1);
+      result.First[at] = ClampInt(std::floor(u), 0, length - 1);
       w[0] = TAxisWeights::kOne;
       continue;
     }
     const double t = u - 0.5;  // in source pixel-centre coordinates
     const int low = ClampInt(std::floor(t - radius), -taps - 1, length) + 1;
+    const bool interior = low >= 0 && low + result.Taps <= length;
+    const double phase = t - std::floor(t);
+    if (interior) {
+      const Phase* known = std::find_if(phases, phases + phaseCount,
+                                        [&](const Phase& p) { return p.phase == phase; });
+      if (known != phases + phaseCount) {
+        result.First[at] = low;
+        std::copy_n(result.Weights.data() + known->from * stride, stride, w);
+        continue;
+      }
+    }
     double sum = 0;
     for (int k = 0; k < taps; ++k) {
       const double d = (low + k - t) / stretch;
@@ -149,20 +203,23 @@ TAxisWeights AxisWeights(const TAxisMap& map, int length, int begin, int end,
     const int first = std::clamp(low, 0, length - result.Taps);
     std::fill(folded.begin(), folded.end(), 0.0);
     for (int k = 0; k < taps; ++k)
-      folded[static_cast<std::size_t>(std::clamp(low + k, 0, length - 1) - first)] += raw[static_cast<std::size_t>(k)];
-    result.First[static_cast<std::size_t>(i)] = first;
+      folded[static_cast<std::size_t>(std::clamp(low + k, 0, length - 1) - first)] +=
+          raw[static_cast<std::size_t>(k)];
+    result.First[at] = first;
     // Quantise so that the weights sum exactly to one; the rounding residue goes to the
     // largest weight, where it matters least.
     int total = 0;
     std::size_t largest = 0;
-    for (std::size_t k = 0; k < folded.size(); ++k) {
+    for (std::size_t k = 0; k < stride; ++k) {
       const double v = sum > 0 ? folded[k] / sum : (k == 0 ? 1.0 : 0.0);
-      w[k] = static_cast<int16_t>(std::lround(v * TAxisWeights::kOne));
+      w[k] = static_cast<int16_t>(std::floor(v * TAxisWeights::kOne + 0.5));
       total += w[k];
       if (std::fabs(folded[k]) > std::fabs(folded[largest])) largest = k;
     }
     w[largest] = static_cast<int16_t>(w[largest] + TAxisWeights::kOne - total);
+    if (interior && phaseCount < 16) phases[phaseCount++] = Phase{phase, at};
   }
+  TrimZeroTaps(result, multiple);
   return result;
 }
 
@@ -172,6 +229,8 @@ bool KernelsAvailable(TResampleKernels kernels) {
       return resample::Sse2Kernels() != nullptr;
     case rsAvx2:
       return resample::Avx2Kernels() != nullptr;
+    case rsAvx512:
+      return resample::Avx512Kernels() != nullptr;
     case rsAutomatic:
     case rsPlain:
       return true;
@@ -216,8 +275,9 @@ void Resample(const TPixelView& source, TBitmap& target, const TRect& clip, cons
     return;
   }
 
+  // The fast horizontal kernels take their taps four at a time.
   TAxisWeights xw = AxisWeights(x, source.width, cols.begin, cols.end, options.Kernel,
-                                options.Prefilter);
+                                options.Prefilter, options.Kernel == rkNearest ? 1 : 4);
   const TAxisWeights yw = AxisWeights(y, source.height, rows.begin, rows.end, options.Kernel,
                                       options.Prefilter);
   // Only the source columns some target pixel reads are fetched (and colour-adjusted).

@@ -50,9 +50,11 @@ struct TAxisWeights {
 };
 
 // The weights for target indices begin .. end - 1 of an axis whose source has `length` pixels.
+// Taps is rounded up to a multiple of tapMultiple with zero weights when the source is long
+// enough, so that fast kernels can take their taps in fixed groups.
 // Preconditions: length > 0, map.Scale != 0 and finite.
 TAxisWeights AxisWeights(const TAxisMap& map, int length, int begin, int end,
-                         TResampleKernel kernel, bool prefilter);
+                         TResampleKernel kernel, bool prefilter, int tapMultiple = 1);
 
 // The range [begin, end) of target indices whose centres lie inside the image of the source
 // [0, length), clipped to [0, limit). Empty (begin == end) when nothing is drawn.
@@ -64,7 +66,8 @@ TIndexRange DrawnRange(const TAxisMap& map, int length, int limit);
 
 // Which row kernels carry out the passes. Automatic picks the fastest the processor runs;
 // the others exist so that tests can hold each fast kernel against the plain one.
-enum TResampleKernels : uint8_t { rsAutomatic, rsPlain, rsSse2, rsAvx2 };
+// rsAvx512 is rsAvx2 with the colour-table copy done by AVX-512 VBMI byte permutes.
+enum TResampleKernels : uint8_t { rsAutomatic, rsPlain, rsSse2, rsAvx2, rsAvx512 };
 
 // True when this processor and build can run the kernels.
 bool KernelsAvailable(TResampleKernels kernels);

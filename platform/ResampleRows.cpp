@@ -1,5 +1,11 @@
 #include "ResampleRows.h"
 
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace ombrix::resample {
 namespace {
 
@@ -15,33 +21,308 @@ void HorizontalPlain(const uint8_t* src, int count, int taps, const int32_t* fir
   }
 }
 
-void VerticalPlain(const int16_t* const* rows, const int16_t* weights, int taps, int count,
-                   uint8_t* out) {
-  for (int i = 0; i < count; ++i, out += 4) {
+// Pixels from .. to - 1 of the vertical pass; the fast kernels finish their rows with it.
+void VerticalRange(const int16_t* const* rows, const int16_t* weights, int taps, int from,
+                   int to, uint8_t* out) {
+  for (int i = from; i < to; ++i) {
     for (int c = 0; c < 3; ++c) {
       int32_t sum = 1 << (kVerticalShift - 1);
       for (int t = 0; t < taps; ++t) sum += weights[t] * rows[t][i * 4 + c];
       sum >>= kVerticalShift;
-      out[c] = static_cast<uint8_t>(sum < 0 ? 0 : sum > 255 ? 255 : sum);
+      out[i * 4 + c] = static_cast<uint8_t>(sum < 0 ? 0 : sum > 255 ? 255 : sum);
     }
-    out[3] = 0;
+    out[i * 4 + 3] = 0;
   }
 }
 
+void VerticalPlain(const int16_t* const* rows, const int16_t* weights, int taps, int count,
+                   uint8_t* out) {
+  VerticalRange(rows, weights, taps, 0, count, out);
+}
+
 void CopyPlain(const uint8_t* src, int count, const uint8_t* colors, uint8_t* out) {
-  for (int i = 0; i < count; ++i, src += 4, out += 4) {
-    if (colors) {
-      out[0] = colors[src[0]];
-      out[1] = colors[src[1]];
-      out[2] = colors[src[2]];
-    } else {
-      out[0] = src[0];
-      out[1] = src[1];
-      out[2] = src[2];
+  // Whole pixels at a time: the compiler turns the table-less loop into vector moves.
+  if (!colors) {
+    for (int i = 0; i < count; ++i) {
+      uint32_t v;
+      std::memcpy(&v, src + i * 4, 4);
+      v &= 0x00FFFFFFu;
+      std::memcpy(out + i * 4, &v, 4);
     }
-    out[3] = 0;
+    return;
+  }
+  // Two pixels per load and store: the table lookups are the cost, not the pixel traffic.
+  int i = 0;
+  for (; i + 2 <= count; i += 2) {
+    uint64_t v;
+    std::memcpy(&v, src + i * 4, 8);
+    const uint64_t r = uint64_t{colors[v & 0xFF]} | uint64_t{colors[(v >> 8) & 0xFF]} << 8 |
+                       uint64_t{colors[(v >> 16) & 0xFF]} << 16 |
+                       uint64_t{colors[(v >> 32) & 0xFF]} << 32 |
+                       uint64_t{colors[(v >> 40) & 0xFF]} << 40 |
+                       uint64_t{colors[(v >> 48) & 0xFF]} << 48;
+    std::memcpy(out + i * 4, &r, 8);
+  }
+  if (i < count) {
+    const uint8_t* p = src + i * 4;
+    const uint32_t v = uint32_t{colors[p[0]]} | uint32_t{colors[p[1]]} << 8 |
+                       uint32_t{colors[p[2]]} << 16;
+    std::memcpy(out + i * 4, &v, 4);
   }
 }
+
+#if defined(__x86_64__) || defined(__i386__)
+#define OMBRIX_X86 1
+
+// Two adjacent 16-bit weights as one 32-bit lane, the form pmaddwd multiplies pairs with.
+inline int32_t WeightPair(const int16_t* w) {
+  int32_t pair;
+  std::memcpy(&pair, w, 4);
+  return pair;
+}
+
+// Pixels a and b (4 x 16 bits each, in the low and high half) -> a0 b0 a1 b1 a2 b2 a3 b3, so
+// that one pmaddwd weighs both pixels of every channel.
+inline __m128i PairChannels(__m128i ab) { return _mm_unpacklo_epi16(ab, _mm_srli_si128(ab, 8)); }
+
+// The weighted sum of one target pixel's taps, 4 x 32 bits.
+inline __m128i HorizontalSum(const uint8_t* p, int taps, const int16_t* w) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i acc = zero;
+  int t = 0;
+  for (; t + 4 <= taps; t += 4, p += 16) {
+    const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i lo = PairChannels(_mm_unpacklo_epi8(px, zero));
+    const __m128i hi = PairChannels(_mm_unpackhi_epi8(px, zero));
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(lo, _mm_set1_epi32(WeightPair(w + t))));
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(hi, _mm_set1_epi32(WeightPair(w + t + 2))));
+  }
+  for (; t + 2 <= taps; t += 2, p += 8) {
+    const __m128i px = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p));
+    const __m128i ab = PairChannels(_mm_unpacklo_epi8(px, zero));
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(ab, _mm_set1_epi32(WeightPair(w + t))));
+  }
+  if (t < taps) {
+    int32_t one;
+    std::memcpy(&one, p, 4);
+    const __m128i a = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(one), zero), zero);
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(a, _mm_set1_epi32(uint16_t(w[t]))));
+  }
+  return acc;
+}
+
+// One tap of weight one over consecutive pixels, as an unscaled axis has: the sum is just the
+// pixel with 6 fractional bits, p << 6, four pixels at a time.
+int WidenSse2(const uint8_t* src, int count, const int32_t* first, const int16_t* weights,
+              int16_t* out) {
+  constexpr int64_t kOnes = 0x4000400040004000;
+  static_assert(kWeightOne == 0x4000);
+  int i = 0;
+  for (; i + 4 <= count; i += 4) {
+    int64_t w;
+    std::memcpy(&w, weights + i, 8);
+    if (w != kOnes || first[i + 3] - first[i] != 3) break;
+    const __m128i px = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + first[i] * 4));
+    const __m128i zero = _mm_setzero_si128();
+    const int shift = 14 - kHorizontalShift;
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i * 4),
+                     _mm_slli_epi16(_mm_unpacklo_epi8(px, zero), shift));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i * 4 + 8),
+                     _mm_slli_epi16(_mm_unpackhi_epi8(px, zero), shift));
+  }
+  return i;
+}
+
+void HorizontalSse2(const uint8_t* src, int count, int taps, const int32_t* first,
+                    const int16_t* weights, int16_t* out) {
+  const __m128i round = _mm_set1_epi32(1 << (kHorizontalShift - 1));
+  int i = taps == 1 ? WidenSse2(src, count, first, weights, out) : 0;
+  for (; i + 2 <= count; i += 2) {
+    __m128i a = HorizontalSum(src + first[i] * 4, taps, weights + i * taps);
+    __m128i b = HorizontalSum(src + first[i + 1] * 4, taps, weights + (i + 1) * taps);
+    a = _mm_srai_epi32(_mm_add_epi32(a, round), kHorizontalShift);
+    b = _mm_srai_epi32(_mm_add_epi32(b, round), kHorizontalShift);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i * 4), _mm_packs_epi32(a, b));
+  }
+  if (i < count) HorizontalPlain(src, count - i, taps, first + i, weights + i * taps, out + i * 4);
+}
+
+// 4 pixels: the weighted sum of the taps' rows at value j, rounded to 16 bytes, fourth byte 0.
+inline __m128i VerticalFour(const int16_t* const* rows, const int16_t* weights, int taps,
+                            int j) {
+  const __m128i zero = _mm_setzero_si128();
+  __m128i acc0 = _mm_set1_epi32(1 << (kVerticalShift - 1));
+  __m128i acc1 = acc0, acc2 = acc0, acc3 = acc0;
+  int t = 0;
+  for (; t < taps; t += 2) {
+    const __m128i* ra = reinterpret_cast<const __m128i*>(rows[t] + j);
+    const __m128i a0 = _mm_loadu_si128(ra), a1 = _mm_loadu_si128(ra + 1);
+    __m128i b0 = zero, b1 = zero, w;
+    if (t + 1 < taps) {
+      const __m128i* rb = reinterpret_cast<const __m128i*>(rows[t + 1] + j);
+      b0 = _mm_loadu_si128(rb);
+      b1 = _mm_loadu_si128(rb + 1);
+      w = _mm_set1_epi32(WeightPair(weights + t));
+    } else {
+      w = _mm_set1_epi32(uint16_t(weights[t]));
+    }
+    acc0 = _mm_add_epi32(acc0, _mm_madd_epi16(_mm_unpacklo_epi16(a0, b0), w));
+    acc1 = _mm_add_epi32(acc1, _mm_madd_epi16(_mm_unpackhi_epi16(a0, b0), w));
+    acc2 = _mm_add_epi32(acc2, _mm_madd_epi16(_mm_unpacklo_epi16(a1, b1), w));
+    acc3 = _mm_add_epi32(acc3, _mm_madd_epi16(_mm_unpackhi_epi16(a1, b1), w));
+  }
+  const __m128i lo = _mm_packs_epi32(_mm_srai_epi32(acc0, kVerticalShift),
+                                     _mm_srai_epi32(acc1, kVerticalShift));
+  const __m128i hi = _mm_packs_epi32(_mm_srai_epi32(acc2, kVerticalShift),
+                                     _mm_srai_epi32(acc3, kVerticalShift));
+  return _mm_and_si128(_mm_packus_epi16(lo, hi), _mm_set1_epi32(0x00FFFFFF));
+}
+
+void VerticalSse2(const int16_t* const* rows, const int16_t* weights, int taps, int count,
+                  uint8_t* out) {
+  int i = 0;
+  for (; i + 4 <= count; i += 4)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i * 4),
+                     VerticalFour(rows, weights, taps, i * 4));
+  VerticalRange(rows, weights, taps, i, count, out);
+}
+
+// The AVX2 kernels work on two target pixels (horizontal) or eight (vertical) per step, the
+// same sums in the same order, so they match the others bit for bit. The horizontal one takes
+// its taps four at a time; other counts go to the SSE2 kernel.
+template <bool kFourTaps>
+__attribute__((target("avx2"))) void HorizontalAvx2Groups(const uint8_t* src, int count,
+                                                          int taps, const int32_t* first,
+                                                          const int16_t* weights,
+                                                          int16_t* out) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i round = _mm256_set1_epi32(1 << (kHorizontalShift - 1));
+  // From the weight pairs (a01 a23 b01 b23): a01 in the low lane and b01 in the high one, and
+  // likewise a23 and b23.
+  const __m256i pick01 = _mm256_setr_epi32(0, 0, 0, 0, 2, 2, 2, 2);
+  const __m256i pick23 = _mm256_setr_epi32(1, 1, 1, 1, 3, 3, 3, 3);
+  int i = 0;
+  for (; i + 4 <= count; i += 4) {
+    __m256i sums[2];
+    for (int k = 0; k < 2; ++k) {
+      const int a = i + 2 * k, b = a + 1;
+      __m256i acc = round;
+      for (int g = 0; g < taps; g += 4) {
+        const __m256i px = _mm256_inserti128_si256(
+            _mm256_castsi128_si256(
+                _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + (first[a] + g) * 4))),
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + (first[b] + g) * 4)), 1);
+        const __m128i pairs =
+            kFourTaps
+                ? _mm_loadu_si128(reinterpret_cast<const __m128i*>(weights + a * 4))
+                : _mm_unpacklo_epi64(
+                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(weights + a * taps + g)),
+                      _mm_loadl_epi64(reinterpret_cast<const __m128i*>(weights + b * taps + g)));
+        const __m256i w = _mm256_castsi128_si256(pairs);
+        const __m256i lo = _mm256_unpacklo_epi8(px, zero);
+        const __m256i hi = _mm256_unpackhi_epi8(px, zero);
+        const __m256i p01 = _mm256_unpacklo_epi16(lo, _mm256_srli_si256(lo, 8));
+        const __m256i p23 = _mm256_unpacklo_epi16(hi, _mm256_srli_si256(hi, 8));
+        acc = _mm256_add_epi32(
+            acc, _mm256_madd_epi16(p01, _mm256_permutevar8x32_epi32(w, pick01)));
+        acc = _mm256_add_epi32(
+            acc, _mm256_madd_epi16(p23, _mm256_permutevar8x32_epi32(w, pick23)));
+      }
+      sums[k] = _mm256_srai_epi32(acc, kHorizontalShift);
+    }
+    // Lanes hold pixels (a, b) of each step: packing in-lane gives a0 c0 | b0 d0 order, so
+    // swap the middle quarters back.
+    const __m256i packed = _mm256_packs_epi32(sums[0], sums[1]);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i * 4),
+                        _mm256_permute4x64_epi64(packed, 0xD8));
+  }
+  if (i < count) HorizontalSse2(src, count - i, taps, first + i, weights + i * taps, out + i * 4);
+}
+
+__attribute__((target("avx2"))) void HorizontalAvx2(const uint8_t* src, int count, int taps,
+                                                    const int32_t* first,
+                                                    const int16_t* weights, int16_t* out) {
+  if (taps == 4)
+    HorizontalAvx2Groups<true>(src, count, taps, first, weights, out);
+  else if (taps % 4 == 0)
+    HorizontalAvx2Groups<false>(src, count, taps, first, weights, out);
+  else
+    HorizontalSse2(src, count, taps, first, weights, out);
+}
+
+__attribute__((target("avx2"))) void VerticalAvx2(const int16_t* const* rows,
+                                                  const int16_t* weights, int taps, int count,
+                                                  uint8_t* out) {
+  const __m256i zero = _mm256_setzero_si256();
+  int i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const int j = i * 4;
+    __m256i acc0 = _mm256_set1_epi32(1 << (kVerticalShift - 1));
+    __m256i acc1 = acc0, acc2 = acc0, acc3 = acc0;
+    for (int t = 0; t < taps; t += 2) {
+      const __m256i* ra = reinterpret_cast<const __m256i*>(rows[t] + j);
+      const __m256i a0 = _mm256_loadu_si256(ra), a1 = _mm256_loadu_si256(ra + 1);
+      __m256i b0 = zero, b1 = zero, w;
+      if (t + 1 < taps) {
+        const __m256i* rb = reinterpret_cast<const __m256i*>(rows[t + 1] + j);
+        b0 = _mm256_loadu_si256(rb);
+        b1 = _mm256_loadu_si256(rb + 1);
+        w = _mm256_set1_epi32(WeightPair(weights + t));
+      } else {
+        w = _mm256_set1_epi32(uint16_t(weights[t]));
+      }
+      acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(_mm256_unpacklo_epi16(a0, b0), w));
+      acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(_mm256_unpackhi_epi16(a0, b0), w));
+      acc2 = _mm256_add_epi32(acc2, _mm256_madd_epi16(_mm256_unpacklo_epi16(a1, b1), w));
+      acc3 = _mm256_add_epi32(acc3, _mm256_madd_epi16(_mm256_unpackhi_epi16(a1, b1), w));
+    }
+    const __m256i lo = _mm256_packs_epi32(_mm256_srai_epi32(acc0, kVerticalShift),
+                                          _mm256_srai_epi32(acc1, kVerticalShift));
+    const __m256i hi = _mm256_packs_epi32(_mm256_srai_epi32(acc2, kVerticalShift),
+                                          _mm256_srai_epi32(acc3, kVerticalShift));
+    // In-lane packing interleaves the halves of lo and hi; the permute restores pixel order.
+    const __m256i bytes = _mm256_permute4x64_epi64(_mm256_packus_epi16(lo, hi), 0xD8);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + j),
+                        _mm256_and_si256(bytes, _mm256_set1_epi32(0x00FFFFFF)));
+  }
+  for (; i + 4 <= count; i += 4)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i * 4),
+                     VerticalFour(rows, weights, taps, i * 4));
+  VerticalRange(rows, weights, taps, i, count, out);
+}
+
+// With AVX-512 VBMI a whole 256-entry table fits four registers and two byte permutes look up
+// 64 bytes at once; this is what makes the table pass of an unscaled draw nearly free.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void CopyAvx512(const uint8_t* src,
+                                                                      int count,
+                                                                      const uint8_t* colors,
+                                                                      uint8_t* out) {
+  const __m512i keep = _mm512_set1_epi32(0x00FFFFFF);
+  const int64_t bytes = int64_t{count} * 4;
+  if (!colors) {
+    for (int64_t i = 0; i < bytes; i += 64) {
+      const __mmask64 m = bytes - i >= 64 ? ~__mmask64{0} : (__mmask64{1} << (bytes - i)) - 1;
+      const __m512i v = _mm512_maskz_loadu_epi8(m, src + i);
+      _mm512_mask_storeu_epi8(out + i, m, _mm512_and_si512(v, keep));
+    }
+    return;
+  }
+  const __m512i t0 = _mm512_loadu_si512(colors);
+  const __m512i t1 = _mm512_loadu_si512(colors + 64);
+  const __m512i t2 = _mm512_loadu_si512(colors + 128);
+  const __m512i t3 = _mm512_loadu_si512(colors + 192);
+  for (int64_t i = 0; i < bytes; i += 64) {
+    const __mmask64 m = bytes - i >= 64 ? ~__mmask64{0} : (__mmask64{1} << (bytes - i)) - 1;
+    const __m512i v = _mm512_maskz_loadu_epi8(m, src + i);
+    // Bit 6 of each byte picks between the two tables of a pair, bit 7 between the pairs.
+    const __m512i low = _mm512_permutex2var_epi8(t0, v, t1);
+    const __m512i high = _mm512_permutex2var_epi8(t2, v, t3);
+    const __m512i looked = _mm512_mask_blend_epi8(_mm512_movepi8_mask(v), low, high);
+    _mm512_mask_storeu_epi8(out + i, m, _mm512_and_si512(looked, keep));
+  }
+}
+
+#endif
 
 }  // namespace
 
@@ -50,7 +331,34 @@ const RowKernels& PlainKernels() {
   return kernels;
 }
 
-const RowKernels* Sse2Kernels() { return nullptr; }
-const RowKernels* Avx2Kernels() { return nullptr; }
+const RowKernels* Sse2Kernels() {
+#ifdef OMBRIX_X86
+  static const RowKernels kernels{HorizontalSse2, VerticalSse2, CopyPlain};
+  return &kernels;
+#else
+  return nullptr;
+#endif
+}
+
+const RowKernels* Avx2Kernels() {
+#ifdef OMBRIX_X86
+  static const RowKernels kernels{HorizontalAvx2, VerticalAvx2, CopyPlain};
+  return __builtin_cpu_supports("avx2") ? &kernels : nullptr;
+#else
+  return nullptr;
+#endif
+}
+
+const RowKernels* Avx512Kernels() {
+#ifdef OMBRIX_X86
+  static const RowKernels kernels{HorizontalAvx2, VerticalAvx2, CopyAvx512};
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
+                 __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi")
+             ? &kernels
+             : nullptr;
+#else
+  return nullptr;
+#endif
+}
 
 }  // namespace ombrix::resample

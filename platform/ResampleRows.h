@@ -13,6 +13,8 @@ namespace ombrix::resample {
 
 inline constexpr int kHorizontalShift = 8;
 inline constexpr int kVerticalShift = 20;
+// A weight of one.
+inline constexpr int kWeightOne = 1 << 14;
 
 // One row of the horizontal pass: for each of `count` target pixels i, the four channels
 // sum over t < taps of weights[i * taps + t] * src[(first[i] + t) * 4 + c], scaled to 6
@@ -40,5 +42,7 @@ const RowKernels& PlainKernels();
 // nullptr when the build or the processor cannot run them.
 const RowKernels* Sse2Kernels();
 const RowKernels* Avx2Kernels();
+// The AVX2 passes with an AVX-512 VBMI colour-table copy.
+const RowKernels* Avx512Kernels();
 
 }  // namespace ombrix::resample
