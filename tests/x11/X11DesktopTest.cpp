@@ -205,21 +205,25 @@ TEST_P(X11OwnWindows, TheWindowManagerFrameAroundOurWindowIsLeftOut) {
     frame = above;
     ASSERT_TRUE(client_->Parent(frame, above));
   }
-  TRect outer, inner;
-  ASSERT_TRUE(WaitUntil([&] {
-    return client_->OuterRect(frame, outer) && client_->OuterRect(ours, inner) &&
-           outer.Top < inner.Top;
-  }));
+  // Wait until the frame has settled and is drawn, its title bar above the window. The
+  // window manager may still move or resize it: everything is read afresh on each try.
   const TRect screen = client_->RootRect();
-  const TRect zone{std::max(0, outer.Left - 20), std::max(0, outer.Top - 20),
-                   std::min(screen.Right, outer.Right + 20),
-                   std::min(screen.Bottom, outer.Bottom + 20)};
-  // The frame's title bar lies above the window and is drawn by the window manager.
+  TRect zone;
   TBitmap onScreen;
-  ASSERT_TRUE(CopyUntil(*root, zone, onScreen, [&] {
-    return PixelAt(onScreen, inner.Left + 10 - zone.Left, inner.Top + 10 - zone.Top) == kMagenta &&
-           PixelAt(onScreen, inner.Left + 10 - zone.Left, outer.Top + 2 - zone.Top) !=
-               Pattern(inner.Left + 10, outer.Top + 2);
+  ASSERT_TRUE(WaitUntil([&] {
+    TRect outer, inner, again;
+    if (!client_->OuterRect(frame, outer) || !client_->OuterRect(ours, inner) ||
+        inner.Top - outer.Top < 4 || inner.Width() < 20 || inner.Height() < 20)
+      return false;
+    zone = {std::max(0, outer.Left - 20), std::max(0, outer.Top - 20),
+            std::min(screen.Right, outer.Right + 20), std::min(screen.Bottom, outer.Bottom + 20)};
+    const TPoint client{inner.Left + 10, inner.Top + 10};
+    const TPoint title{inner.Left + 10, outer.Top + 2};
+    if (!zone.Contains(client) || !zone.Contains(title) || !Copy(*root, zone, onScreen) ||
+        !client_->OuterRect(frame, again) || !(again == outer))
+      return false;
+    return PixelAt(onScreen, client.X - zone.Left, client.Y - zone.Top) == kMagenta &&
+           PixelAt(onScreen, title.X - zone.Left, title.Y - zone.Top) != Pattern(title.X, title.Y);
   }));
 
   composed->SetOwnWindowsProvider([&] { return std::vector<uint32_t>{ours}; });
@@ -364,6 +368,24 @@ TEST_F(X11Capture, QuarterTurnOfAWideZoneSqueezesItsWidthIntoTheHeight) {
     return true;
   };
   EXPECT_TRUE(WaitUntil([&] { return desktop->CopyZone(zone, turn, capture) && column(); }));
+}
+
+// On a connection that the caller keeps: it reads like its own, and stays open afterwards.
+TEST_F(X11Capture, AnAttachedDesktopLeavesItsConnectionOpen) {
+  TestClient lender(test::TestDisplayName());
+  ASSERT_TRUE(lender.Ok());
+  ShowPattern({0, 0, 300, 300});
+  const TRect zone{20, 30, 220, 130};
+  {
+    auto desktop = X11Desktop::Attach(lender.Connection(), 0);
+    ASSERT_TRUE(desktop);
+    TBitmap capture;
+    EXPECT_TRUE(CopyUntil(*desktop, zone, capture,
+                          [&] { return Differences(capture, PatternOf(zone)) == 0; }));
+  }
+  EXPECT_TRUE(lender.Ok());
+  xcb_window_t parent;
+  EXPECT_TRUE(lender.Parent(lender.Root(), parent));
 }
 
 TEST_F(X11Capture, AStoppedDesktopReadsNothingAndStopsTwice) {
