@@ -25,19 +25,23 @@ namespace {
 struct Path {
   const char* name;
   X11Options options;
+  // Whether our window lies in the zone; elsewhere the composed paths grab the root.
+  bool oursInZone;
 };
 
 const Path kPaths[] = {
-    {"root_shm", {true, false}},
-    {"root_getimage", {false, false}},
-    {"composed_shm", {true, true}},
-    {"composed_getimage", {false, true}},
+    {"root_shm", {true, false}, false},
+    {"root_getimage", {false, false}, false},
+    {"composed_shm", {true, true}, true},
+    {"composed_getimage", {false, true}, true},
+    {"composed_shm_ours_elsewhere", {true, true}, false},
 };
 
 const int kSizes[][2] = {{256, 256}, {512, 384}, {1024, 768}};
 
 // Windows that stay on the display while the benchmarks run: eight of another client over the
-// zones, and one in the middle that the composed paths are told is ours.
+// zones, one in the middle that the composed paths are told is ours, and one of ours far from
+// every zone.
 class Scenery {
  public:
   explicit Scenery(const char* display) : c_(xcb_connect(display, nullptr)) {
@@ -62,10 +66,12 @@ class Scenery {
   Scenery& operator=(const Scenery&) = delete;
 
   uint32_t Own() const { return own_; }
+  uint32_t Away() const { return away_; }
 
  private:
   xcb_connection_t* c_;
   uint32_t own_ = 0;
+  uint32_t away_ = 0;
 };
 
 const char* g_display = nullptr;
@@ -89,14 +95,16 @@ void FillZone(benchmark::State& state, Desktop& desktop, bool quarterTurn) {
 }
 
 // Arguments: width, height, quarter turn (0 or 1).
-void BM_CaptureX11(benchmark::State& state, X11Options options) {
+void BM_CaptureX11(benchmark::State& state, Path path) {
+  const X11Options options = path.options;
   auto desktop = X11Desktop::Open(g_display, options);
   if (!desktop || desktop->UsesShm() != options.useShm ||
       desktop->LeavesOutOwnWindows() != options.leaveOutOwnWindows) {
     state.SkipWithError("this path is not offered by the display");
     return;
   }
-  desktop->SetOwnWindowsProvider([] { return std::vector<uint32_t>{g_scenery->Own()}; });
+  const uint32_t own = path.oursInZone ? g_scenery->Own() : g_scenery->Away();
+  desktop->SetOwnWindowsProvider([own] { return std::vector<uint32_t>{own}; });
   FillZone(state, *desktop, state.range(2) != 0);
 }
 
@@ -108,7 +116,7 @@ void BM_CaptureMemory(benchmark::State& state) {
 void Register() {
   for (const Path& path : kPaths) {
     auto* b = benchmark::RegisterBenchmark((std::string("BM_CaptureX11/") + path.name).c_str(),
-                                           BM_CaptureX11, path.options);
+                                           BM_CaptureX11, path);
     for (const auto& size : kSizes) b->Args({size[0], size[1], 0});
     b->Args({1024, 768, 1})->Unit(benchmark::kMicrosecond)->ArgNames({"w", "h", "turn"});
   }

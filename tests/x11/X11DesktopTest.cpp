@@ -233,9 +233,10 @@ TEST_P(X11OwnWindows, TheWindowManagerFrameAroundOurWindowIsLeftOut) {
 }
 
 // A window with a border and a bounding shape of two rectangles, partly outside the zone: the
-// composed zone must match the screen, where the server clips the shape itself. The pattern
-// appears below the window only after it is up, so the window's own pixmap holds something
-// else outside its shape, which a copy that ignored the shape would show.
+// composed zone must match the screen, where the server clips the shape itself, everywhere
+// but under our own small window in a corner. The pattern appears below the shaped window
+// only after it is up, so that window's own pixmap holds something else outside its shape,
+// which a copy that ignored the shape would show.
 TEST_P(X11OwnWindows, ShapedWindowsOfOthersAreComposedAsTheScreenShowsThem) {
   auto composed = OpenDesktop(Composed());
   auto root = OpenDesktop(Root());
@@ -251,17 +252,28 @@ TEST_P(X11OwnWindows, ShapedWindowsOfOthersAreComposedAsTheScreenShowsThem) {
   TBitmap onScreen;
   ASSERT_TRUE(
       CopyUntil(*root, zone, onScreen, [&] { return PixelAt(onScreen, 10, 100) == kGreen; }));
+  const TRect ourRect{320, 110, 390, 170};
+  const xcb_window_t ours = client_->CreateWindow(ourRect, 0, false);
+  client_->SetColours(ours, kMagenta, 0);
+  client_->Map(ours);
   ShowPattern({0, 0, 640, 480}, shaped);
 
   ASSERT_TRUE(CopyUntil(*root, zone, onScreen, [&] {
-    // Inside the first part, inside the second's border piece, and outside both.
+    // Inside the first part, inside the second's border piece, outside both, and ours.
     return PixelAt(onScreen, 10, 100) == kGreen && PixelAt(onScreen, 147, 110) == kYellow &&
            PixelAt(onScreen, 100, 110) == kGreen &&
-           PixelAt(onScreen, 100, 150) == Pattern(200, 250);
+           PixelAt(onScreen, 100, 150) == Pattern(200, 250) &&
+           PixelAt(onScreen, 250, 30) == kMagenta;
   }));
+  composed->SetOwnWindowsProvider([&] { return std::vector<uint32_t>{ours}; });
   TBitmap capture;
   ASSERT_TRUE(Copy(*composed, zone, capture));
-  EXPECT_EQ(Differences(capture, [&](int x, int y) { return PixelAt(onScreen, x, y); }), 0);
+  EXPECT_EQ(Differences(capture,
+                        [&](int x, int y) {
+                          const TPoint p{zone.Left + x, zone.Top + y};
+                          return ourRect.Contains(p) ? Pattern(p.X, p.Y) : PixelAt(onScreen, x, y);
+                        }),
+            0);
 }
 
 // Where nothing but the desktop lies below our window, the published wallpaper shows.
