@@ -17,10 +17,14 @@
 
 #include <jpeglib.h>
 
+#include "../TestFiles.h"
+
 namespace ombrix {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_files::ReadFile;
+using testing_files::TempDir;
 
 const uint8_t* Data(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
@@ -217,28 +221,6 @@ class FullDisk : public std::streambuf {
   std::size_t capacity_;
   std::size_t used_ = 0;
 };
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (fs::temp_directory_path() / "ombrix-codecs-XXXXXX").string();
-    path_ = ::mkdtemp(pattern.data());
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-  const fs::path& Path() const { return path_; }
-  std::size_t Count() const { return static_cast<std::size_t>(std::distance(fs::directory_iterator(path_), fs::directory_iterator())); }
-
- private:
-  fs::path path_;
-};
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 // ---------------------------------------------------------------------------------------------
 
@@ -601,7 +583,7 @@ TEST(Files, WriteReplacesAtomicallyAndLeavesNothingBehindOnFailure) {
   EXPECT_EQ(ReadFile(path), before);
   fs::create_directory(dir / "taken");
   EXPECT_THROW(WritePictureFile(*picture, dir / "taken", ffBmp), EFCreateError);
-  EXPECT_EQ(dir.Count(), 2u);  // out.png and taken: no temporary files left
+  EXPECT_EQ(dir.Names().size(), 2u);  // out.png and taken: no temporary files left
 
   const std::string missing = dir / "no/such/dir.bmp";
   try {
@@ -618,7 +600,7 @@ TEST(Files, LoadRefusesWhatIsNotAReadablePictureFile) {
     LoadPictureFromFile(dir / "absent.png");
     FAIL();
   } catch (const EFOpenError& e) {
-    EXPECT_EQ(std::string(e.what()), "Impossible d'ouvrir le fichier " + (dir / "absent.png"));
+    EXPECT_EQ(std::string(e.what()), "Impossible d'ouvrir le fichier " + (dir / "absent.png").string());
   }
   EXPECT_THROW(LoadPictureFromFile(dir.Path().string()), EFOpenError);
   std::ofstream(dir / "text.png") << "hello";
