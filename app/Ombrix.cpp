@@ -1,11 +1,12 @@
 #include "Ombrix.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
+#include <QWindow>
 
 namespace ombrix {
 
 TApplicationWindows CreateApplicationWindows(Desktop& desktop) {
-  QCoreApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
+  QGuiApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
   TApplicationWindows windows;
   windows.Form1 = std::make_unique<TForm1>(desktop);
   windows.FormCmd = std::make_unique<TFormCmd>();
@@ -13,7 +14,19 @@ TApplicationWindows CreateApplicationWindows(Desktop& desktop) {
   windows.Form1->SetFormCmd(windows.FormCmd.get());
   windows.Form2 = std::make_unique<TForm2>();
   windows.Form2->setAttribute(Qt::WA_QuitOnClose, false);
+  desktop.SetOwnWindowsProvider(OwnWindowIds);
   return windows;
+}
+
+std::vector<uint32_t> OwnWindowIds() {
+  std::vector<uint32_t> ids;
+  for (const QWindow* window : QGuiApplication::allWindows()) {
+    // winId() would create a native window where none exists yet: ask only those that have one.
+    if (window->isTopLevel() && window->handle() != nullptr) {
+      ids.push_back(static_cast<uint32_t>(window->winId()));
+    }
+  }
+  return ids;
 }
 
 }  // namespace ombrix

@@ -1,7 +1,9 @@
 #pragma once
 // Start-up: the program's windows, created in their order. GUI thread only.
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "Desktop.h"
 #include "Ucmdprocess.h"
@@ -18,9 +20,14 @@ struct TApplicationWindows {
 };
 
 // Sets the application's title, then creates the main window on `desktop` (its FormCreate
-// starts the frame timer), the command window and the statistics window, all hidden. Closing
-// the main window ends the message loop even while the others are shown. Needs a
+// starts the frame timer), the command window and the statistics window, all hidden, and
+// tells `desktop` which windows are ours (OwnWindowIds), so that no capture shows them.
+// Closing the main window ends the message loop even while the others are shown. Needs a
 // QApplication; `desktop` must outlive the windows.
 TApplicationWindows CreateApplicationWindows(Desktop& desktop);
+
+// The native ids of every top-level window of this program that has one now: the windows
+// above, and the tool tips, message boxes and dialogs that come and go.
+std::vector<uint32_t> OwnWindowIds();
 
 }  // namespace ombrix

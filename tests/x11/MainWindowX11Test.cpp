@@ -1,0 +1,276 @@
+// The main window on a real X server with a window manager: the display test.sh starts
+// (OMBRIX_X11_DISPLAY). Pictures are put on the screen by a client of the test's own, which is
+// not one of our windows; input goes through xdotool. Skipped when no display is set.
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+
+#include <QtCore/qtestsupport_core.h>
+#include <QApplication>
+#include <QFrame>
+#include <QWindow>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "Controls.h"
+#include "Ombrix.h"
+#include "X11Desktop.h"
+#include "X11TestSupport.h"
+
+namespace ombrix {
+namespace {
+
+using test::Pattern;
+using test::TestClient;
+
+// Long enough that the window's own timer never ticks: the test drives every frame cycle.
+constexpr int kRunningButIdle = 3600 * 1000;
+
+bool WaitFor(const std::function<bool()>& condition) {
+  return QTest::qWaitFor(condition, 10000);
+}
+
+// xdotool on the test display (DISPLAY is set by main); true when it succeeded.
+bool XDoTool(const std::string& arguments) {
+  return std::system(("xdotool " + arguments + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// The view's pixel as the pattern writes it, 0x00RRGGBB.
+uint32_t ViewPixel(const TBitmap& bitmap, int x, int y) {
+  const uint8_t* p = bitmap.ScanLine(y) + 4 * x;
+  return static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16);
+}
+
+// Pixels of `bitmap` that differ from the pattern of the screen from `origin` on.
+int DifferencesFromPattern(const TBitmap& bitmap, TPoint origin) {
+  int count = 0;
+  for (int y = 0; y < bitmap.Height(); ++y) {
+    for (int x = 0; x < bitmap.Width(); ++x) {
+      count += ViewPixel(bitmap, x, y) != Pattern(origin.X + x, origin.Y + y);
+    }
+  }
+  return count;
+}
+
+class MainWindowX11 : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (test::TestDisplayName() == nullptr || QGuiApplication::platformName() != "xcb") {
+      GTEST_SKIP() << "OMBRIX_X11_DISPLAY is not set";
+    }
+    client_ = std::make_unique<TestClient>(test::TestDisplayName());
+    ASSERT_TRUE(client_->Ok());
+    desktop_ = X11Desktop::Open(test::TestDisplayName());
+    ASSERT_TRUE(desktop_);
+  }
+
+  void TearDown() override {
+    windows_ = {};
+    if (patternOnRoot_) {
+      // Back to the plain root.
+      const uint32_t none = XCB_BACK_PIXMAP_NONE;
+      xcb_delete_property(client_->Connection(), client_->Root(), client_->Atom("_XROOTPMAP_ID"));
+      xcb_change_window_attributes(client_->Connection(), client_->Root(), XCB_CW_BACK_PIXMAP,
+                                   &none);
+      xcb_clear_area(client_->Connection(), 0, client_->Root(), 0, 0, 0, 0);
+      client_->Sync();
+    }
+  }
+
+  // The pattern as the desktop's wallpaper, below every window, ours included; published as
+  // wallpaper setters do, which is where a capture finds what lies below our window.
+  void ShowPatternOnTheRoot() {
+    const xcb_pixmap_t pattern = client_->PatternPixmap(client_->RootRect());
+    xcb_change_window_attributes(client_->Connection(), client_->Root(), XCB_CW_BACK_PIXMAP,
+                                 &pattern);
+    xcb_change_property(client_->Connection(), XCB_PROP_MODE_REPLACE, client_->Root(),
+                        client_->Atom("_XROOTPMAP_ID"), XCB_ATOM_PIXMAP, 32, 1, &pattern);
+    xcb_clear_area(client_->Connection(), 0, client_->Root(), 0, 0, 0, 0);
+    client_->Sync();
+    patternOnRoot_ = true;
+  }
+
+  // The program's windows on the X11 screen, the main one shown with its frame's top-left
+  // corner at `at`, its timer idle.
+  TForm1& Open(QPoint at) {
+    windows_ = CreateApplicationWindows(*desktop_);
+    TForm1& form = *windows_.Form1;
+    form.Timer1->SetInterval(kRunningButIdle);
+    form.show();
+    EXPECT_TRUE(WaitFor([&] { return form.isVisible() && form.windowHandle()->isExposed(); }));
+    form.move(at);
+    EXPECT_TRUE(WaitFor([&] { return form.frameGeometry().topLeft() == at; }));
+    return form;
+  }
+
+  // Runs frame cycles until `done` holds.
+  static bool CycleUntil(TForm1& form, const std::function<bool()>& done) {
+    return WaitFor([&] {
+      form.Timer1Timer();
+      return done();
+    });
+  }
+
+  static xcb_window_t IdOf(const QWidget& widget) {
+    return static_cast<xcb_window_t>(widget.windowHandle()->winId());
+  }
+
+  // The root's child that holds `window` (the window manager's frame), or XCB_NONE.
+  xcb_window_t TopLevelOf(xcb_window_t window) {
+    xcb_window_t parent = window;
+    while (window != XCB_NONE && client_->Parent(window, parent) && parent != client_->Root()) {
+      window = parent;
+    }
+    return parent == client_->Root() ? window : XCB_NONE;
+  }
+
+  // The minimum size in the window's WM_NORMAL_HINTS as the server holds them; empty if none.
+  QSize MinimumSizeHint(xcb_window_t window) {
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        client_->Connection(),
+        xcb_get_property(client_->Connection(), 0, window, XCB_ATOM_WM_NORMAL_HINTS,
+                         XCB_ATOM_WM_SIZE_HINTS, 0, 18),
+        nullptr);
+    QSize size;
+    // flags, x, y, width, height, min_width, min_height, ...
+    if (reply != nullptr && xcb_get_property_value_length(reply) >= 7 * 4) {
+      const auto* hints = static_cast<const int32_t*>(xcb_get_property_value(reply));
+      size = QSize(hints[5], hints[6]);
+    }
+    std::free(reply);
+    return size;
+  }
+
+  // Where the root's child `window` stands among the root's children, bottom first; -1 if not.
+  int StackingIndex(xcb_window_t window) {
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(
+        client_->Connection(), xcb_query_tree(client_->Connection(), client_->Root()), nullptr);
+    if (tree == nullptr) return -1;
+    const xcb_window_t* children = xcb_query_tree_children(tree);
+    int index = -1;
+    for (int i = 0; i < xcb_query_tree_children_length(tree); ++i) {
+      if (children[i] == window) index = i;
+    }
+    std::free(tree);
+    return index;
+  }
+
+  std::unique_ptr<TestClient> client_;
+  std::unique_ptr<X11Desktop> desktop_;
+  TApplicationWindows windows_;
+  bool patternOnRoot_ = false;
+};
+
+TEST_F(MainWindowX11, ViewShowsTheZoneAroundTheCursorPixelForPixel) {
+  ShowPatternOnTheRoot();
+  TForm1& form = Open({900, 200});
+  ASSERT_TRUE(XDoTool("mousemove --sync 400 350"));
+  // The zone of the 360 x 432 view around (400, 350).
+  const TPoint origin{400 - 180, 350 - 216};
+  EXPECT_TRUE(CycleUntil(form, [&] {
+    return form.Image1->Picture().Width() == 360 &&
+           DifferencesFromPattern(form.Image1->Picture(), origin) == 0;
+  }));
+  EXPECT_EQ(DifferencesFromPattern(form.Image1->Picture(), origin), 0);
+  EXPECT_EQ(form.windowTitle(), QString("Ombrix [361 x 432] - [X=400 Y=350]"));
+}
+
+TEST_F(MainWindowX11, ForcedCaptureOverThePatternTakesWhatLiesBeneathTheWindow) {
+  ShowPatternOnTheRoot();
+  TForm1& form = Open({300, 200});
+  const TRect client = form.ClientRect();
+  ASSERT_TRUE(XDoTool("mousemove --sync " + std::to_string(client.Left + 20) + " " +
+                      std::to_string(client.Top + 20)));
+  // Over the window: the panel, nothing captured.
+  ASSERT_TRUE(CycleUntil(form, [&] { return !form.Panel1->isHidden(); }));
+  form.SetForceCapture(true);
+  EXPECT_TRUE(CycleUntil(form, [&] {
+    return form.ZonePoint() == TPoint{client.Left, client.Top} &&
+           DifferencesFromPattern(form.CaptureBitmap(), {client.Left, client.Top}) == 0;
+  }));
+  form.SetForceCapture(false);
+  EXPECT_EQ(DifferencesFromPattern(form.CaptureBitmap(), {client.Left, client.Top}), 0);
+}
+
+TEST_F(MainWindowX11, ClickOnTheSeeThroughAreaReachesTheWindowBelow) {
+  TForm1& form = Open({300, 200});
+  const TRect client = form.ClientRect();
+  // Another program's window under ours, listening for button presses.
+  const xcb_window_t below = client_->CreateWindow(
+      {client.Left - 50, client.Top - 50, client.Right + 50, client.Bottom + 50}, 0, true);
+  const uint32_t events = XCB_EVENT_MASK_BUTTON_PRESS;
+  xcb_change_window_attributes(client_->Connection(), below, XCB_CW_EVENT_MASK, &events);
+  client_->Map(below);
+  client_->Sync();
+  // Ours stays above it; put the cursor over the see-through middle beside the panel.
+  const TPoint seeThrough{client.Left + 10, client.Top + 10};
+  ASSERT_TRUE(XDoTool("mousemove --sync " + std::to_string(seeThrough.X) + " " +
+                      std::to_string(seeThrough.Y)));
+  ASSERT_TRUE(CycleUntil(form, [&] { return !form.Panel1->isHidden(); }));
+  ASSERT_TRUE(WaitFor(
+      [&] { return StackingIndex(TopLevelOf(IdOf(form))) > StackingIndex(TopLevelOf(below)); }));
+
+  bool pressed = false;
+  ASSERT_TRUE(XDoTool("click 1"));
+  EXPECT_TRUE(WaitFor([&] {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(client_->Connection())) {
+      if ((event->response_type & 0x7F) == XCB_BUTTON_PRESS) pressed = true;
+      std::free(event);
+    }
+    return pressed;
+  }));
+}
+
+TEST_F(MainWindowX11, StaysAboveAnotherWindowThatIsActivated) {
+  TForm1& form = Open({300, 200});
+  const xcb_window_t other = client_->CreateWindow({250, 150, 850, 750}, 0, true);
+  client_->Map(other);
+  client_->Sync();
+  ASSERT_TRUE(WaitFor([&] { return TopLevelOf(other) != XCB_NONE; }));
+  ASSERT_TRUE(XDoTool("windowactivate --sync " + std::to_string(other)));
+  const xcb_window_t ours = TopLevelOf(IdOf(form));
+  ASSERT_NE(ours, static_cast<xcb_window_t>(XCB_NONE));
+  EXPECT_TRUE(WaitFor([&] { return StackingIndex(ours) > StackingIndex(TopLevelOf(other)); }));
+}
+
+TEST_F(MainWindowX11, WindowManagerKeepsTheSizeLimits) {
+  TForm1& form = Open({100, 100});
+  // Once the window manager has framed the window, the limits net of the frame reach it.
+  const QSize minimum(form.MinTrackWidth() - form.FrameExtraWidth(),
+                      form.MinTrackHeight() - form.FrameExtraHeight());
+  ASSERT_GT(form.FrameExtraHeight(), 0);
+  ASSERT_TRUE(WaitFor([&] { return MinimumSizeHint(IdOf(form)) == minimum; }));
+  const std::string id = std::to_string(IdOf(form));
+
+  ASSERT_TRUE(XDoTool("windowsize " + id + " 50 50"));
+  EXPECT_TRUE(WaitFor([&] { return form.size() == minimum; }))
+      << form.width() << " x " << form.height();
+
+  ASSERT_TRUE(XDoTool("windowsize " + id + " 3000 3000"));
+  ASSERT_TRUE(WaitFor([&] { return form.width() > 400; }));
+  // However the window manager and the area rule settle it, the outer size ends within the
+  // limits that its own client size sets, and so the client area within the largest one.
+  EXPECT_TRUE(WaitFor([&] {
+    const QSize outer = form.frameGeometry().size();
+    return outer.width() <= form.MaxTrackWidth() && outer.height() <= form.MaxTrackHeight();
+  })) << form.width()
+      << " x " << form.height();
+  EXPECT_LE(form.width() * form.height(), MaxClientArea);
+}
+
+}  // namespace
+}  // namespace ombrix
+
+int main(int argc, char* argv[]) {
+  ::testing::InitGoogleTest(&argc, argv);
+  // Listing the tests (at build time) needs no display; running them needs the test's one.
+  const char* display = std::getenv("OMBRIX_X11_DISPLAY");
+  if (::testing::GTEST_FLAG(list_tests) || display == nullptr || *display == '\0') {
+    return RUN_ALL_TESTS();
+  }
+  qputenv("DISPLAY", display);
+  qputenv("QT_QPA_PLATFORM", "xcb");
+  QApplication application(argc, argv);
+  return RUN_ALL_TESTS();
+}
