@@ -61,6 +61,7 @@ void ResampleWith(benchmark::State& state, TResampleKernels kernels) {
 
 void BM_ResamplePlain(benchmark::State& state) { ResampleWith(state, rsPlain); }
 void BM_ResampleSse2(benchmark::State& state) { ResampleWith(state, rsSse2); }
+void BM_ResampleAvx2(benchmark::State& state) { ResampleWith(state, rsAvx2); }
 
 void Grid(benchmark::internal::Benchmark* b) {
   b->ArgNames({"w", "h", "slider", "gamma10", "halve"});
@@ -74,6 +75,7 @@ void Grid(benchmark::internal::Benchmark* b) {
 }
 
 BENCHMARK(BM_ZoomStage)->Apply(Grid);
+BENCHMARK(BM_ResampleAvx2)->Apply(Grid);
 BENCHMARK(BM_ResampleSse2)->Apply(Grid);
 BENCHMARK(BM_ResamplePlain)->Apply(Grid);
 

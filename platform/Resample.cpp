@@ -151,8 +151,12 @@ TAxisWeights AxisWeights(const TAxisMap& map, int length, int begin, int end,
   const double scale = std::fabs(map.Scale);
   const double stretch = prefilter && scale < 1 ? 1 / scale : 1;
   const double radius = (kernel == rkCubic ? 2.0 : 1.0) * stretch;
-  // An open interval of length 2 * radius holds at most ceil(2 * radius) integers.
-  const int taps = kernel == rkNearest ? 1 : static_cast<int>(std::ceil(2 * radius - 1e-9));
+  // An open interval of length 2 * radius holds at most ceil(2 * radius) integers. A kernel
+  // many times wider than the source (a picture shrunk to a pixel or two) is cut there, which
+  // keeps the count an int; its far taps would all fold onto the border pixels anyway.
+  const double wanted = std::ceil(2 * radius - 1e-9);
+  const int limit = 2 * length + 8;
+  const int taps = kernel == rkNearest ? 1 : wanted > limit ? limit : static_cast<int>(wanted);
   const int multiple = std::max(1, tapMultiple);
   result.Taps = std::min((taps + multiple - 1) / multiple * multiple, length);
   result.First.resize(static_cast<std::size_t>(count));
@@ -180,7 +184,9 @@ TAxisWeights AxisWeights(const TAxisMap& map, int length, int begin, int end,
       continue;
     }
     const double t = u - 0.5;  // in source pixel-centre coordinates
-    const int low = ClampInt(std::floor(t - radius), -taps - 1, length) + 1;
+    const int low = wanted > limit
+                        ? ClampInt(std::floor(t), -1, length) - taps / 2 + 1
+                        : ClampInt(std::floor(t - radius), -taps - 1, length) + 1;
     const bool interior = low >= 0 && low + result.Taps <= length;
     const double phase = t - std::floor(t);
     if (interior) {

@@ -66,7 +66,8 @@ TIndexRange DrawnRange(const TAxisMap& map, int length, int limit);
 
 // Which row kernels carry out the passes. Automatic picks the fastest the processor runs;
 // the others exist so that tests can hold each fast kernel against the plain one.
-// rsAvx512 is rsAvx2 with the colour-table copy done by AVX-512 VBMI byte permutes.
+// rsAvx512 needs AVX-512 BW, VBMI and VNNI: wider passes and a colour-table copy by byte
+// permutes.
 enum TResampleKernels : uint8_t { rsAutomatic, rsPlain, rsSse2, rsAvx2, rsAvx512 };
 
 // True when this processor and build can run the kernels.

@@ -85,6 +85,14 @@ inline int32_t WeightPair(const int16_t* w) {
 // that one pmaddwd weighs both pixels of every channel.
 inline __m128i PairChannels(__m128i ab) { return _mm_unpacklo_epi16(ab, _mm_srli_si128(ab, 8)); }
 
+// The byte shuffle that does what PairChannels does to the two pixels at byte `at` of a
+// 16-byte window, zero-extending as it goes: b0 b1 g0 g1 r0 r1 x0 x1 as 16-bit values.
+inline __m128i Spread(char at) {
+  const char z = -1;  // a set top bit writes zero
+  const auto b = [at](int k) { return static_cast<char>(at + k); };
+  return _mm_setr_epi8(b(0), z, b(4), z, b(1), z, b(5), z, b(2), z, b(6), z, b(3), z, b(7), z);
+}
+
 // The weighted sum of one target pixel's taps, 4 x 32 bits.
 inline __m128i HorizontalSum(const uint8_t* p, int taps, const int16_t* w) {
   const __m128i zero = _mm_setzero_si128();
@@ -106,7 +114,7 @@ inline __m128i HorizontalSum(const uint8_t* p, int taps, const int16_t* w) {
     int32_t one;
     std::memcpy(&one, p, 4);
     const __m128i a = _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(one), zero), zero);
-    acc = _mm_add_epi32(acc, _mm_madd_epi16(a, _mm_set1_epi32(uint16_t(w[t]))));
+    acc = _mm_add_epi32(acc, _mm_madd_epi16(a, _mm_set1_epi32(static_cast<uint16_t>(w[t]))));
   }
   return acc;
 }
@@ -164,7 +172,7 @@ inline __m128i VerticalFour(const int16_t* const* rows, const int16_t* weights, 
       b1 = _mm_loadu_si128(rb + 1);
       w = _mm_set1_epi32(WeightPair(weights + t));
     } else {
-      w = _mm_set1_epi32(uint16_t(weights[t]));
+      w = _mm_set1_epi32(static_cast<uint16_t>(weights[t]));
     }
     acc0 = _mm_add_epi32(acc0, _mm_madd_epi16(_mm_unpacklo_epi16(a0, b0), w));
     acc1 = _mm_add_epi32(acc1, _mm_madd_epi16(_mm_unpackhi_epi16(a0, b0), w));
@@ -195,7 +203,8 @@ __attribute__((target("avx2"))) void HorizontalAvx2Groups(const uint8_t* src, in
                                                           int taps, const int32_t* first,
                                                           const int16_t* weights,
                                                           int16_t* out) {
-  const __m256i zero = _mm256_setzero_si256();
+  const __m256i spread01 = _mm256_broadcastsi128_si256(Spread(0));
+  const __m256i spread23 = _mm256_broadcastsi128_si256(Spread(8));
   const __m256i round = _mm256_set1_epi32(1 << (kHorizontalShift - 1));
   // From the weight pairs (a01 a23 b01 b23): a01 in the low lane and b01 in the high one, and
   // likewise a23 and b23.
@@ -219,10 +228,8 @@ __attribute__((target("avx2"))) void HorizontalAvx2Groups(const uint8_t* src, in
                       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(weights + a * taps + g)),
                       _mm_loadl_epi64(reinterpret_cast<const __m128i*>(weights + b * taps + g)));
         const __m256i w = _mm256_castsi128_si256(pairs);
-        const __m256i lo = _mm256_unpacklo_epi8(px, zero);
-        const __m256i hi = _mm256_unpackhi_epi8(px, zero);
-        const __m256i p01 = _mm256_unpacklo_epi16(lo, _mm256_srli_si256(lo, 8));
-        const __m256i p23 = _mm256_unpacklo_epi16(hi, _mm256_srli_si256(hi, 8));
+        const __m256i p01 = _mm256_shuffle_epi8(px, spread01);
+        const __m256i p23 = _mm256_shuffle_epi8(px, spread23);
         acc = _mm256_add_epi32(
             acc, _mm256_madd_epi16(p01, _mm256_permutevar8x32_epi32(w, pick01)));
         acc = _mm256_add_epi32(
@@ -250,11 +257,12 @@ __attribute__((target("avx2"))) void HorizontalAvx2(const uint8_t* src, int coun
     HorizontalSse2(src, count, taps, first, weights, out);
 }
 
-__attribute__((target("avx2"))) void VerticalAvx2(const int16_t* const* rows,
-                                                  const int16_t* weights, int taps, int count,
-                                                  uint8_t* out) {
+// Pixels from .. count - 1 of the vertical pass.
+__attribute__((target("avx2"))) void VerticalAvx2From(const int16_t* const* rows,
+                                                      const int16_t* weights, int taps,
+                                                      int from, int count, uint8_t* out) {
   const __m256i zero = _mm256_setzero_si256();
-  int i = 0;
+  int i = from;
   for (; i + 8 <= count; i += 8) {
     const int j = i * 4;
     __m256i acc0 = _mm256_set1_epi32(1 << (kVerticalShift - 1));
@@ -269,7 +277,7 @@ __attribute__((target("avx2"))) void VerticalAvx2(const int16_t* const* rows,
         b1 = _mm256_loadu_si256(rb + 1);
         w = _mm256_set1_epi32(WeightPair(weights + t));
       } else {
-        w = _mm256_set1_epi32(uint16_t(weights[t]));
+        w = _mm256_set1_epi32(static_cast<uint16_t>(weights[t]));
       }
       acc0 = _mm256_add_epi32(acc0, _mm256_madd_epi16(_mm256_unpacklo_epi16(a0, b0), w));
       acc1 = _mm256_add_epi32(acc1, _mm256_madd_epi16(_mm256_unpackhi_epi16(a0, b0), w));
@@ -289,6 +297,12 @@ __attribute__((target("avx2"))) void VerticalAvx2(const int16_t* const* rows,
     _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i * 4),
                      VerticalFour(rows, weights, taps, i * 4));
   VerticalRange(rows, weights, taps, i, count, out);
+}
+
+__attribute__((target("avx2"))) void VerticalAvx2(const int16_t* const* rows,
+                                                  const int16_t* weights, int taps, int count,
+                                                  uint8_t* out) {
+  VerticalAvx2From(rows, weights, taps, 0, count, out);
 }
 
 // With AVX-512 VBMI a whole 256-entry table fits four registers and two byte permutes look up
@@ -322,6 +336,88 @@ __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void CopyAvx512(const uin
   }
 }
 
+// Sixteen pixels per step, and VNNI's vpdpwssd multiplies and accumulates in one instruction.
+__attribute__((target("avx512f,avx512bw,avx512vnni"))) void VerticalAvx512(
+    const int16_t* const* rows, const int16_t* weights, int taps, int count, uint8_t* out) {
+  const __m512i zero = _mm512_setzero_si512();
+  // In-lane packing leaves the eight quarters as 0 4 1 5 2 6 3 7 of the pixel order.
+  const __m512i order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
+  const __m512i keep = _mm512_set1_epi32(0x00FFFFFF);
+  int i = 0;
+  for (; i + 16 <= count; i += 16) {
+    const int j = i * 4;
+    __m512i acc0 = _mm512_set1_epi32(1 << (kVerticalShift - 1));
+    __m512i acc1 = acc0, acc2 = acc0, acc3 = acc0;
+    for (int t = 0; t < taps; t += 2) {
+      const int16_t* ra = rows[t] + j;
+      const __m512i a0 = _mm512_loadu_si512(ra), a1 = _mm512_loadu_si512(ra + 32);
+      __m512i b0 = zero, b1 = zero, w;
+      if (t + 1 < taps) {
+        const int16_t* rb = rows[t + 1] + j;
+        b0 = _mm512_loadu_si512(rb);
+        b1 = _mm512_loadu_si512(rb + 32);
+        w = _mm512_set1_epi32(WeightPair(weights + t));
+      } else {
+        w = _mm512_set1_epi32(static_cast<uint16_t>(weights[t]));
+      }
+      acc0 = _mm512_dpwssd_epi32(acc0, _mm512_unpacklo_epi16(a0, b0), w);
+      acc1 = _mm512_dpwssd_epi32(acc1, _mm512_unpackhi_epi16(a0, b0), w);
+      acc2 = _mm512_dpwssd_epi32(acc2, _mm512_unpacklo_epi16(a1, b1), w);
+      acc3 = _mm512_dpwssd_epi32(acc3, _mm512_unpackhi_epi16(a1, b1), w);
+    }
+    const __m512i lo = _mm512_packs_epi32(_mm512_srai_epi32(acc0, kVerticalShift),
+                                          _mm512_srai_epi32(acc1, kVerticalShift));
+    const __m512i hi = _mm512_packs_epi32(_mm512_srai_epi32(acc2, kVerticalShift),
+                                          _mm512_srai_epi32(acc3, kVerticalShift));
+    const __m512i bytes = _mm512_permutexvar_epi64(order, _mm512_packus_epi16(lo, hi));
+    _mm512_storeu_si512(out + j, _mm512_and_si512(bytes, keep));
+  }
+  VerticalAvx2From(rows, weights, taps, i, count, out);
+}
+
+// Four target pixels per step for the four-tap case (every enlargement); others go to AVX2.
+__attribute__((target("avx512f,avx512bw,avx512vnni"))) void HorizontalAvx512(
+    const uint8_t* src, int count, int taps, const int32_t* first, const int16_t* weights,
+    int16_t* out) {
+  if (taps != 4) {
+    HorizontalAvx2(src, count, taps, first, weights, out);
+    return;
+  }
+  const __m512i spread01 = _mm512_broadcast_i32x4(Spread(0));
+  const __m512i spread23 = _mm512_broadcast_i32x4(Spread(8));
+  // From the weight pairs (a01 a23 b01 b23 c01 c23 d01 d23): each pixel's 01 pair across its
+  // lane, and likewise its 23 pair.
+  const __m512i pick01 = _mm512_setr_epi32(0, 0, 0, 0, 2, 2, 2, 2, 4, 4, 4, 4, 6, 6, 6, 6);
+  const __m512i pick23 = _mm512_setr_epi32(1, 1, 1, 1, 3, 3, 3, 3, 5, 5, 5, 5, 7, 7, 7, 7);
+  const __m512i order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
+  int i = 0;
+  for (; i + 8 <= count; i += 8) {
+    __m512i sums[2];
+    for (int k = 0; k < 2; ++k) {
+      const int a = i + 4 * k;
+      auto window = [&](int n) {
+        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + first[a + n] * 4));
+      };
+      __m512i px = _mm512_castsi128_si512(window(0));
+      px = _mm512_inserti32x4(px, window(1), 1);
+      px = _mm512_inserti32x4(px, window(2), 2);
+      px = _mm512_inserti32x4(px, window(3), 3);
+      const __m512i w = _mm512_castsi256_si512(
+          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + a * 4)));
+      const __m512i p01 = _mm512_shuffle_epi8(px, spread01);
+      const __m512i p23 = _mm512_shuffle_epi8(px, spread23);
+      __m512i acc = _mm512_set1_epi32(1 << (kHorizontalShift - 1));
+      acc = _mm512_dpwssd_epi32(acc, p01, _mm512_permutexvar_epi32(pick01, w));
+      acc = _mm512_dpwssd_epi32(acc, p23, _mm512_permutexvar_epi32(pick23, w));
+      sums[k] = _mm512_srai_epi32(acc, kHorizontalShift);
+    }
+    // Lane n holds pixels n and n + 4: the permute puts the quarters back in pixel order.
+    _mm512_storeu_si512(out + i * 4,
+                        _mm512_permutexvar_epi64(order, _mm512_packs_epi32(sums[0], sums[1])));
+  }
+  if (i < count) HorizontalAvx2(src, count - i, taps, first + i, weights + i * taps, out + i * 4);
+}
+
 #endif
 
 }  // namespace
@@ -351,9 +447,10 @@ const RowKernels* Avx2Kernels() {
 
 const RowKernels* Avx512Kernels() {
 #ifdef OMBRIX_X86
-  static const RowKernels kernels{HorizontalAvx2, VerticalAvx2, CopyAvx512};
+  static const RowKernels kernels{HorizontalAvx512, VerticalAvx512, CopyAvx512};
   return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("avx512f") &&
-                 __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi")
+                 __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vbmi") &&
+                 __builtin_cpu_supports("avx512vnni")
              ? &kernels
              : nullptr;
 #else

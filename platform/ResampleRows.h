@@ -42,7 +42,7 @@ const RowKernels& PlainKernels();
 // nullptr when the build or the processor cannot run them.
 const RowKernels* Sse2Kernels();
 const RowKernels* Avx2Kernels();
-// The AVX2 passes with an AVX-512 VBMI colour-table copy.
+// Needs AVX-512 F, BW, VBMI and VNNI besides AVX2.
 const RowKernels* Avx512Kernels();
 
 }  // namespace ombrix::resample

@@ -157,6 +157,17 @@ TEST(Resample, FlatPictureStaysExactlyFlatAtAnyScale) {
   }
 }
 
+TEST(Resample, ShrinkingToAPixelAveragesTheWholeSource) {
+  // Far narrower than its kernel: the one target pixel is the mean of the source.
+  TBitmap source(64, 1);
+  for (int x = 0; x < 64; ++x) source.Canvas().SetPixel(x, 0, x < 32 ? 0x000000u : 0xC8C8C8u);
+  TBitmap target(1, 1);
+  Resample(ViewOf(source), target, All(target), TAxisMap{1e-6, 0.5 - 32e-6}, TAxisMap{1, 0},
+           TResampleOptions{});
+  EXPECT_NEAR(target.ScanLine(0)[0], 100, 2);
+  EXPECT_NEAR(target.ScanLine(0)[2], 100, 2);
+}
+
 TEST(Resample, UnscaledWholeOffsetCopiesColoursAndClearsTheFourthByte) {
   TBitmap source(13, 9);
   Random(source, 8);

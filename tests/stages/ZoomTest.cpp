@@ -211,6 +211,16 @@ TEST(RenderScaled, FactorTwoShowsTheMiddle) {
   EXPECT_EQ(At(view, 40, 30), BlockColor(36, 27, 16));
 }
 
+TEST(RenderScaled, LargerBitmapShowsItsTopLeftPart) {
+  // Rows are read with the bitmap's own stride, so a bitmap wider than `width` is not sheared.
+  TBitmap source(10, 8);
+  Random(source, 4);
+  TBitmap view;
+  RenderScaled(source, view, TRect{0, 0, 6, 4}, 1, 0.0f, 6, 4);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 6; ++x) EXPECT_EQ(At(view, x, y), source.Canvas().Pixel(x, y));
+}
+
 TEST(RenderScaled, NonPositiveSizeLeavesTheViewAlone) {
   TBitmap source(8, 8);
   Random(source, 1);
