@@ -17,7 +17,9 @@ namespace {
 
 // Settings compare as 32-bit values, and a NaN never counts as a change: it could never be
 // compared equal again, so storing it would announce on every write.
-bool SameValue(float a, float b) { return a == b || std::isnan(a) || std::isnan(b); }
+bool SameValue(float a, float b) {
+  return a == b || std::isnan(a) || std::isnan(b);
+}
 
 // A skew of an odd multiple of 90 degrees has an infinite tangent. The quotient is rounded to
 // a 32-bit float first, so values that round onto such a multiple are refused as well.
@@ -38,7 +40,8 @@ std::string FormatGeneral(double value) {
 
   // to_chars is locale-independent: "-d.dddddddddddddde-xx", correctly rounded.
   char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific, 14);
+  const auto result =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::scientific, 14);
   std::string mantissa(text, result.ptr);
   const bool negative = mantissa[0] == '-';
   if (negative) mantissa.erase(0, 1);
@@ -162,8 +165,10 @@ TAffineMatrix TTransformation::Matrix() const {
       m.M22 = static_cast<float>(static_cast<long double>(y_) / 100.0L);
       break;
     case tkSkew:
-      if (y_ != 0) m.M12 = static_cast<float>(std::tan(static_cast<long double>(DegreesToRadians(y_))));
-      if (x_ != 0) m.M21 = static_cast<float>(std::tan(static_cast<long double>(DegreesToRadians(x_))));
+      if (y_ != 0)
+        m.M12 = static_cast<float>(std::tan(static_cast<long double>(DegreesToRadians(y_))));
+      if (x_ != 0)
+        m.M21 = static_cast<float>(std::tan(static_cast<long double>(DegreesToRadians(x_))));
       break;
   }
   return m;
@@ -218,7 +223,9 @@ TTransformation* TTransformations::InsertItem(std::size_t index) {
   }
 }
 
-TTransformation* TTransformations::Add() { return InsertItem(items_.size()); }
+TTransformation* TTransformations::Add() {
+  return InsertItem(items_.size());
+}
 
 TTransformation* TTransformations::Insert(int index) {
   if (index < 0 || index > Count()) throw EListError(index);
@@ -237,7 +244,9 @@ void TTransformations::Clear() {
   Changed();
 }
 
-void TTransformations::BeginUpdate() { ++updateCount_; }
+void TTransformations::BeginUpdate() {
+  ++updateCount_;
+}
 
 void TTransformations::EndUpdate() {
   if (updateCount_ == 0) return;

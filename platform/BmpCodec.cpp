@@ -17,14 +17,18 @@ constexpr std::size_t kFileHeaderBytes = 14;
 constexpr std::size_t kInfoHeaderBytes = 40;
 constexpr uint32_t kBiRgb = 0;
 
-uint16_t ReadU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
+uint16_t ReadU16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
 
 uint32_t ReadU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-int32_t ReadI32(const uint8_t* p) { return static_cast<int32_t>(ReadU32(p)); }
+int32_t ReadI32(const uint8_t* p) {
+  return static_cast<int32_t>(ReadU32(p));
+}
 
 void PutU16(uint8_t* p, uint32_t v) {
   p[0] = static_cast<uint8_t>(v);
@@ -50,8 +54,10 @@ std::unique_ptr<TBitmap> DecodeBmp(const uint8_t* data, std::size_t size) {
   const uint32_t pixelOffset = ReadU32(data + 10);
   const uint32_t infoBytes = ReadU32(data + kFileHeaderBytes);
   if (infoBytes == 12) Malformed(kBmp, "the old 12-byte header is not supported");
-  if (infoBytes < kInfoHeaderBytes) Malformed(kBmp, "info header of " + std::to_string(infoBytes) + " bytes");
-  if (kFileHeaderBytes + uint64_t{infoBytes} > size) Malformed(kBmp, "info header extends past the end of the file");
+  if (infoBytes < kInfoHeaderBytes)
+    Malformed(kBmp, "info header of " + std::to_string(infoBytes) + " bytes");
+  if (kFileHeaderBytes + uint64_t{infoBytes} > size)
+    Malformed(kBmp, "info header extends past the end of the file");
 
   const uint8_t* info = data + kFileHeaderBytes;
   const int32_t width = ReadI32(info + 4);
@@ -64,7 +70,8 @@ std::unique_ptr<TBitmap> DecodeBmp(const uint8_t* data, std::size_t size) {
     Malformed(kBmp, std::to_string(bitCount) + " bits per pixel (only 24 and 32 are supported)");
   }
   if (compression != kBiRgb) {
-    Malformed(kBmp, "compression " + std::to_string(compression) + " (only uncompressed BI_RGB is supported)");
+    Malformed(kBmp, "compression " + std::to_string(compression) +
+                        " (only uncompressed BI_RGB is supported)");
   }
   if (planes != 1) Malformed(kBmp, std::to_string(planes) + " planes");
   // A negative height marks top-down rows; its magnitude is the height. int64 keeps the
@@ -74,7 +81,8 @@ std::unique_ptr<TBitmap> DecodeBmp(const uint8_t* data, std::size_t size) {
   codecs::CheckPictureSize(kBmp, width, rows);
 
   // A colour table or masks may sit between the headers and the pixels; the offset skips them.
-  if (pixelOffset < kFileHeaderBytes + infoBytes) Malformed(kBmp, "pixel data overlaps the headers");
+  if (pixelOffset < kFileHeaderBytes + infoBytes)
+    Malformed(kBmp, "pixel data overlaps the headers");
   // Both factors are bounded by kMaxPicturePixels, so the product cannot overflow.
   const uint64_t rowBytes = StoredRowBytes(static_cast<uint64_t>(width), bitCount);
   const uint64_t pixelBytes = rowBytes * static_cast<uint64_t>(rows);
@@ -82,7 +90,8 @@ std::unique_ptr<TBitmap> DecodeBmp(const uint8_t* data, std::size_t size) {
     Malformed(kBmp, "pixel data extends past the end of the file");
   }
 
-  auto bitmap = std::make_unique<TBitmap>(width, static_cast<int>(rows), bitCount == 24 ? pf24bit : pf32bit);
+  auto bitmap =
+      std::make_unique<TBitmap>(width, static_cast<int>(rows), bitCount == 24 ? pf24bit : pf32bit);
   const std::size_t copyBytes = static_cast<std::size_t>(width) * (bitCount / 8u);
   const uint8_t* stored = data + pixelOffset;
   for (int64_t m = 0; m < rows; ++m, stored += rowBytes) {

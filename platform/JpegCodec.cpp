@@ -128,7 +128,8 @@ bool ReadJpegRows(JpegDecompressor* jpeg, JSAMPROW* rows) {
   info->out_color_space = JCS_EXT_BGR;  // libjpeg-turbo converts grey and YCbCr alike
   jpeg_start_decompress(info);
   while (info->output_scanline < info->output_height) {
-    jpeg_read_scanlines(info, rows + info->output_scanline, info->output_height - info->output_scanline);
+    jpeg_read_scanlines(info, rows + info->output_scanline,
+                        info->output_height - info->output_scanline);
   }
   jpeg_finish_decompress(info);
   return true;
@@ -148,7 +149,8 @@ bool WriteJpegData(JpegCompressor* jpeg, JDIMENSION width, JDIMENSION height, bo
   jpeg_set_quality(info, 100, TRUE);
   jpeg_start_compress(info, TRUE);
   while (info->next_scanline < info->image_height) {
-    jpeg_write_scanlines(info, rows + info->next_scanline, info->image_height - info->next_scanline);
+    jpeg_write_scanlines(info, rows + info->next_scanline,
+                         info->image_height - info->next_scanline);
   }
   jpeg_finish_compress(info);
   return true;

@@ -173,7 +173,10 @@ std::unique_ptr<TBitmap> DecodePng(const uint8_t* data, std::size_t size) {
   // Deflate packs at most 1032 bytes into one, so the file bounds the picture data it can
   // hold: a larger claim is a forged or truncated header, refused before allocating for it.
   const uint64_t fileRowBytes =
-      (uint64_t{layout.width} * static_cast<uint64_t>(layout.fileChannels * layout.fileBitDepth) + 7) / 8 + 1;
+      (uint64_t{layout.width} * static_cast<uint64_t>(layout.fileChannels * layout.fileBitDepth) +
+       7) /
+          8 +
+      1;
   if (fileRowBytes * layout.height > uint64_t{1032} * context.size + 1024) {
     codecs::Malformed(kPng, "picture data too short for its size");
   }

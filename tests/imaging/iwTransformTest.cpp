@@ -45,9 +45,12 @@ struct Stage {
   }
 };
 
-bool SameBytes(const TAffineMatrix& a, const TAffineMatrix& b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+bool SameBytes(const TAffineMatrix& a, const TAffineMatrix& b) {
+  return std::memcmp(&a, &b, sizeof a) == 0;
+}
 
-void ExpectMatrix(const TAffineMatrix& m, float m11, float m12, float m21, float m22, float dx, float dy) {
+void ExpectMatrix(const TAffineMatrix& m, float m11, float m12, float m21, float m22, float dx,
+                  float dy) {
   EXPECT_FLOAT_EQ(m.M11, m11);
   EXPECT_FLOAT_EQ(m.M12, m12);
   EXPECT_FLOAT_EQ(m.M21, m21);
@@ -110,7 +113,7 @@ TEST(Transformation, EachRealChangeIsAnnouncedOnceAndEqualValuesNever) {
   EXPECT_EQ(list.updates, 0);
   EXPECT_EQ(item->Angle(), 0);
   item->SetAngle(12);
-  item->SetX(3);  // X of a rotation: stored, announced, though it shapes no matrix
+  item->SetX(3);           // X of a rotation: stored, announced, though it shapes no matrix
   item->SetKind(tkScale);  // one announcement for the three numbers it resets
   EXPECT_EQ(list.updates, 3);
 }
@@ -159,16 +162,6 @@ TEST(Transformation, AssignCopiesThroughTheSettersAndRefusesOtherClasses) {
   EXPECT_THROW(copy.Assign(nullptr), EConvertError);
 }
 
-TEST(Transformation, StorageFollowsTheKind) {
-  TTransformation item;
-  EXPECT_TRUE(item.AngleStored());
-  EXPECT_FALSE(item.XStored());
-  item.SetKind(tkOffset);
-  EXPECT_FALSE(item.AngleStored());
-  EXPECT_TRUE(item.XStored());
-  EXPECT_TRUE(item.YStored());
-}
-
 TEST(Matrix, OfEachKind) {
   TTransformation item;
   item.SetAngle(30);
@@ -195,13 +188,6 @@ TEST(Matrix, OfEachKind) {
   const TAffineMatrix skew = item.Matrix();
   ExpectMatrix(skew, 1, 0, 1, 1, 0, 0);
   EXPECT_FALSE(std::signbit(skew.M12));  // a zero angle leaves its element exactly +0
-}
-
-TEST(Matrix, DegreesKeepTheirSignThroughWholeTurns) {
-  EXPECT_FLOAT_EQ(DegreesToRadians(-30), -0.523598790f);
-  EXPECT_EQ(DegreesToRadians(370), DegreesToRadians(10));
-  EXPECT_EQ(DegreesToRadians(720), 0.0f);
-  EXPECT_FLOAT_EQ(DegreesToRadians(-180), -3.14159274f);
 }
 
 TEST(Matrix, ItemsComposeInListOrder) {
@@ -293,8 +279,10 @@ TEST(Stage, AssignCopiesEverythingWithOneAnnouncement) {
   EXPECT_EQ(target.transform.Transformations().Items(1)->GetDisplayName(), "Skew (10°, 20°)");
   EXPECT_TRUE(SameBytes(target.transform.Matrix(), source.transform.Matrix()));
   // The copies are the target's own.
-  EXPECT_NE(target.transform.Transformations().Items(0), source.transform.Transformations().Items(0));
-  EXPECT_EQ(target.transform.Transformations().Items(0)->Collection(), &target.transform.Transformations());
+  EXPECT_NE(target.transform.Transformations().Items(0),
+            source.transform.Transformations().Items(0));
+  EXPECT_EQ(target.transform.Transformations().Items(0)->Collection(),
+            &target.transform.Transformations());
 
   target.transform.Assign(&source.transform);
   EXPECT_EQ(target.changes, 1);  // nothing differed
@@ -322,21 +310,6 @@ TEST(Stage, AssignFromAnotherClassFailsAndClosesItsBracket) {
   stage.Add(tkOffset, 1, 0);  // no bracket left open: announced at once
   EXPECT_EQ(stage.changes, 1);
   EXPECT_THROW(stage.transform.Transformations().Assign(&item), EConvertError);
-}
-
-TEST(Stage, SetTransformationsCopiesTheSourceList) {
-  CountingList list(nullptr);
-  list.Add()->SetKind(tkOffset);
-  list.Items(0)->SetX(8);
-  Stage stage;
-  stage.Add(tkScale, 10, 10);
-  stage.changes = 0;
-  stage.transform.SetTransformations(list);
-  EXPECT_EQ(stage.changes, 1);
-  ASSERT_EQ(stage.transform.Transformations().Count(), 1);
-  ExpectMatrix(stage.transform.Matrix(), 1, 0, 0, 1, 8, 0);
-  list.Items(0)->SetX(9);  // the source stays independent
-  EXPECT_EQ(stage.transform.Transformations().Items(0)->X(), 8);
 }
 
 }  // namespace
