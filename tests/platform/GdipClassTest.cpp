@@ -38,14 +38,6 @@ TEST(GdipBitmap, RefusesWhatItCannotReadSafely) {
   EXPECT_EQ(good.LastStatus(), Ok);
 }
 
-TEST(GdipBitmap, BottomUpStrideReadsTheTopRowFirst) {
-  TBitmap source(3, 2);
-  source.Canvas().SetPixel(1, 0, clRed);
-  const TGPBitmap b = Wrap(source);
-  ASSERT_TRUE(b.Valid());
-  EXPECT_EQ(b.Pixels().top[4 + 2], 0xFF);  // row 0, pixel 1, red byte
-}
-
 TEST(GdipImageAttributes, GammaForPicturesPrefersTheBitmapKind) {
   TGPImageAttributes a;
   EXPECT_EQ(a.PictureGamma(), 0.0f);

@@ -42,12 +42,5 @@ TEST(ThreadPool, RethrowsAFailureAfterAllPartsFinished) {
   EXPECT_EQ(again.load(), 5);
 }
 
-TEST(ThreadPool, WithoutWorkersEverythingRunsOnTheCaller) {
-  ThreadPool pool(0);
-  int sum = 0;  // no atomics needed: one thread
-  pool.Run(5, [&](int part) { sum += part; });
-  EXPECT_EQ(sum, 10);
-}
-
 }  // namespace
 }  // namespace ombrix
