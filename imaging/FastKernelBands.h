@@ -1,0 +1,458 @@
+#pragma once
+// Private to the fast kernel passes: the band computation, written once over GCC vector types
+// and compiled once per instruction set. The including file defines, in an unnamed namespace
+// inside ombrix, a struct Isa deriving from IsaBase<lanes, rows> (below) that adds
+//   MulAdd(acc, pairs, w)      acc + low(pairs) x low(w) + high(pairs) x high(w) per lane,
+//                              halves signed 16-bit (pmaddwd, or vpdpwssd),
+// and may replace StoreColours with a faster one. Everything here has internal linkage, so
+// each instruction set's copy stays in its own file.
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <utility>
+
+#if defined(__AVX512BW__)
+#include <immintrin.h>
+#endif
+
+#include "FastKernelPlan.h"
+
+namespace ombrix {
+namespace {
+
+// Vectors of int32_t, float and double with Lanes lanes (GCC takes no vector size that
+// depends on a template parameter).
+template <int Lanes>
+struct VectorTypes;
+template <>
+struct VectorTypes<4> {
+  typedef int32_t I __attribute__((vector_size(16)));
+  typedef float F __attribute__((vector_size(16)));
+  typedef double D __attribute__((vector_size(32)));
+};
+template <>
+struct VectorTypes<8> {
+  typedef int32_t I __attribute__((vector_size(32)));
+  typedef float F __attribute__((vector_size(32)));
+  typedef double D __attribute__((vector_size(64)));
+};
+template <>
+struct VectorTypes<16> {
+  typedef int32_t I __attribute__((vector_size(64)));
+  typedef float F __attribute__((vector_size(64)));
+  typedef double D __attribute__((vector_size(128)));
+};
+
+// What every path shares: the vector types and the operations that need no special
+// instruction.
+template <int Lanes, int Rows>
+struct IsaBase {
+  static constexpr int kLanes = Lanes;  // pixels per vector
+  static constexpr int kRows = Rows;    // target rows of one folded step
+  using I = typename VectorTypes<Lanes>::I;
+  using F = typename VectorTypes<Lanes>::F;
+  using D = typename VectorTypes<Lanes>::D;
+
+  // The correctly rounded square root of each lane, in place.
+  static void Sqrt(D& d) {
+    for (int i = 0; i < Lanes; ++i) d[i] = __builtin_sqrt(d[i]);
+  }
+
+  // Bytes 0..2 of each lane's word into the Lanes words at p; byte 3 of each stays.
+  static void StoreColours(uint32_t* p, I words) {
+    I old;
+    std::memcpy(&old, p, sizeof old);
+    const I out = (old & static_cast<int32_t>(0xFF000000u)) | words;
+    std::memcpy(p, &out, sizeof out);
+  }
+};
+
+#if defined(__AVX512BW__)
+// The AVX-512 paths: sixteen lanes, eight rows a step, and a byte-masked store that need not
+// read the target first.
+struct Avx512Base : IsaBase<16, 8> {
+  static void StoreColours(uint32_t* p, I words) {
+    _mm512_mask_storeu_epi8(p, 0x7777777777777777ull, __builtin_bit_cast(__m512i, words));
+  }
+};
+#endif
+
+template <class V>
+V LoadV(const int32_t* p) {
+  V v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <class V>
+V LoadV(const uint32_t* p) {
+  V v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+template <class V>
+void StoreV(int32_t* p, V v) {
+  std::memcpy(p, &v, sizeof v);
+}
+
+template <class Isa>
+typename Isa::I Splat(int32_t value) {
+  return typename Isa::I{} + value;
+}
+
+// Lines of adjacent channel pairs from pixels, for each channel ch (0 blue, 1 green, 2 red)
+// and e in 0 .. count - 1 (whole vectors): next[ch x stride + e] = (q(e), q(e + 1)) and, when
+// `previous` is set, previous[ch x stride + e] = (q(e), q(e - 1)), where q(e) is channel ch
+// of pixels[e]; pixels[-1] and pixels[count] are read.
+template <class Isa>
+void PairLines(const uint32_t* pixels, int32_t count, int32_t stride, int32_t* next,
+               int32_t* previous) {
+  using I = typename Isa::I;
+  constexpr int L = Isa::kLanes;
+  const I low = Splat<Isa>(0xFF);
+  const I high = Splat<Isa>(0xFF0000);
+  for (int32_t e = 0; e < count; e += L) {
+    const I p = LoadV<I>(pixels + e);
+    const I after = LoadV<I>(pixels + e + 1);
+    StoreV(next + e, (p & low) | ((after << 16) & high));
+    StoreV(next + stride + e, ((p >> 8) & low) | ((after << 8) & high));
+    StoreV(next + 2 * stride + e, ((p >> 16) & low) | (after & high));
+    if (previous != nullptr) {
+      const I before = LoadV<I>(pixels + e - 1);
+      StoreV(previous + e, (p & low) | ((before << 16) & high));
+      StoreV(previous + stride + e, ((p >> 8) & low) | ((before << 8) & high));
+      StoreV(previous + 2 * stride + e, ((p >> 16) & low) | (before & high));
+    }
+  }
+}
+
+// Source rows lie a whole row apart, usually on another page, where the processor's own
+// prefetching stops; a strip asks for the rows it will need a little ahead.
+constexpr int32_t kPrefetchRows = 2;
+
+// Asks for pixels first .. first + count - 1 of stored row `row` (clipped to the picture) of a
+// block, for reading or for writing.
+template <int kWrite>
+void PrefetchRow(const uint32_t* block, const TKernelPlan& plan, int32_t row, int32_t first,
+                 int32_t count) {
+  if (row < 0 || row >= plan.Height) return;
+  const int32_t lo = first < 0 ? 0 : first;
+  const int32_t hi = first + count < plan.Width ? first + count : plan.Width;
+  const uint32_t* p = block + static_cast<std::ptrdiff_t>(row) * plan.Width;
+  for (int32_t x = lo; x < hi; x += 16) __builtin_prefetch(p + x, kWrite, 3);
+  if (hi > lo) __builtin_prefetch(p + hi - 1, kWrite, 3);
+}
+
+// Prepares stored row `row` of the strip starting at pixel x0 into `record`.
+template <class Isa>
+void PrepareRow(const TKernelPlan& plan, int32_t row, int32_t x0, int32_t* record,
+                int32_t* scratch) {
+  using I = typename Isa::I;
+  constexpr int L = Isa::kLanes;
+  const int32_t pad = plan.LinePad;
+  const int32_t lineInts = plan.LineInts;
+  const uint32_t* srcRow = plan.Source + static_cast<std::ptrdiff_t>(row) * plan.Width;
+
+  // The pixels x0 - pad - 1 .. x0 - pad + lineInts; those outside the picture are 0.
+  const int32_t first = x0 - pad;
+  PrefetchRow<0>(plan.Source, plan, row + kPrefetchRows, first - 1, lineInts + 2);
+  const uint32_t* line;
+  if (first >= 1 && first + lineInts + 1 <= plan.Width) {
+    line = srcRow + first;
+  } else {
+    uint32_t* copy = reinterpret_cast<uint32_t*>(scratch + plan.LineOffset) + L;
+    const int32_t lo = first - 1 < 0 ? 0 : first - 1;
+    const int32_t hi = first + lineInts + 1 < plan.Width ? first + lineInts + 1 : plan.Width;
+    std::memset(copy - 1, 0, sizeof(uint32_t) * static_cast<std::size_t>(lineInts + 2));
+    if (hi > lo) {
+      std::memcpy(copy + (lo - first), srcRow + lo,
+                  sizeof(uint32_t) * static_cast<std::size_t>(hi - lo));
+    }
+    line = copy;
+  }
+
+  if (!plan.HFolded) {
+    PairLines<Isa>(line, lineInts, plan.ChannelStride, record, nullptr);
+    return;
+  }
+  // All six lines are written before any is read back at a shifted position, so that those
+  // reads find the lines in the cache rather than still in the store buffer.
+  int32_t* next = scratch + plan.PairsOffset;
+  int32_t* previous = next + 3 * lineInts;
+  PairLines<Isa>(line, lineInts, lineInts, next, previous);
+  const int32_t sw = plan.StripWidth;
+  const I highMask = Splat<Isa>(static_cast<int32_t>(0xFFFF0000u));
+  for (int ch = 0; ch < 3; ++ch) {
+    int32_t* out = record + ch * plan.ChannelStride;
+    const int32_t* n = next + ch * lineInts + pad;
+    const int32_t* p = previous + ch * lineInts + pad;
+    // (q(x), q(x + 1) + q(x - 1)), then (q(x + 2k) + q(x - 2k), q(x + 2k + 1) + q(x - 2k - 1)).
+    for (int32_t x = 0; x < sw; x += L) {
+      StoreV(out + x, LoadV<I>(n + x) + (LoadV<I>(p + x) & highMask));
+    }
+    for (int32_t k = 1; k < plan.Pairs; ++k) {
+      for (int32_t x = 0; x < sw; x += L) {
+        StoreV(out + k * sw + x, LoadV<I>(n + x + 2 * k) + LoadV<I>(p + x - 2 * k));
+      }
+    }
+  }
+}
+
+// sum / ScaleFactor, truncated toward zero, exactly (see TKernelDivision).
+template <class Isa>
+typename Isa::I Quotient(const TKernelPlan& plan, typename Isa::I sum) {
+  using I = typename Isa::I;
+  using F = typename Isa::F;
+  using D = typename Isa::D;
+  switch (plan.Division) {
+    case kdOne:
+      return sum;
+    case kdShift:
+      return (sum + ((sum >> 31) & Splat<Isa>((1 << plan.Shift) - 1))) >> plan.Shift;
+    case kdFloat:
+      return __builtin_convertvector(__builtin_convertvector(sum, F) * plan.RecipF, I);
+    case kdDouble:
+    default:
+      return __builtin_convertvector(__builtin_convertvector(sum, D) * plan.RecipD, I);
+  }
+}
+
+// A channel's byte from its merged sum: quotient + Bias, clamped to 0..255.
+template <class Isa>
+typename Isa::I ChannelByte(const TKernelPlan& plan, typename Isa::I sum) {
+  using I = typename Isa::I;
+  I v = Quotient<Isa>(plan, sum) + plan.Bias;
+  v = v < 0 ? I{} : v;
+  const I top = Splat<Isa>(255);
+  return v > top ? top : v;
+}
+
+// The centre samples of a prepared row, channel ch, lanes from `lane` on.
+template <class Isa>
+typename Isa::I CentreSample(const TKernelPlan& plan, const int32_t* record, int ch,
+                             int32_t lane) {
+  return LoadV<typename Isa::I>(record + ch * plan.ChannelStride + plan.CentreBase + lane) &
+         Splat<Isa>(0xFFFF);
+}
+
+// True when a target row has kernel rows outside the picture.
+inline bool EdgeRow(const TKernelPlan& plan, int32_t m) {
+  return m + plan.TMin < 0 || m + plan.TMax >= plan.Height;
+}
+
+// True when a vector of targets from pixel x on has kernel columns outside the picture.
+template <class Isa>
+bool EdgeColumns(const TKernelPlan& plan, int32_t x) {
+  return x + plan.XMin < 0 || x + Isa::kLanes + plan.XMax > plan.Width;
+}
+
+// Writes target words (bytes 0..2 from `words`, byte 3 kept) for pixels x .. x + kLanes - 1
+// of stored row m, stopping at the picture's right edge.
+template <class Isa>
+void StoreTarget(const TKernelPlan& plan, int32_t m, int32_t x, typename Isa::I words) {
+  constexpr int L = Isa::kLanes;
+  uint32_t* dst = plan.Dest + static_cast<std::ptrdiff_t>(m) * plan.Width + x;
+  if (x + L <= plan.Width) {
+    Isa::StoreColours(dst, words);
+  } else {
+    for (int32_t i = 0; x + i < plan.Width; ++i) {
+      dst[i] = (dst[i] & 0xFF000000u) | static_cast<uint32_t>(words[i]);
+    }
+  }
+}
+
+// One target row, any kernels, no vertical folding: rows[j] is the prepared record of stored
+// row m + TMin + j.
+template <class Isa>
+void DirectRow(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, int32_t x0) {
+  using I = typename Isa::I;
+  using D = typename Isa::D;
+  constexpr int L = Isa::kLanes;
+  const int32_t pairs = plan.Pairs;
+  const int32_t kh = plan.TMax - plan.TMin + 1;
+  const int32_t kernels = plan.Kernels;
+  const int32_t* centreRow = rows[-plan.TMin];
+  const bool edgeRow = EdgeRow(plan, m);
+  for (int32_t lane = 0; lane < plan.StripWidth && x0 + lane < plan.Width; lane += L) {
+    const int32_t x = x0 + lane;
+    const bool correct = !plan.CentreInSums || edgeRow || EdgeColumns<Isa>(plan, x);
+    I words{};
+    for (int ch = 0; ch < 3; ++ch) {
+      const std::ptrdiff_t planes = ch * plan.ChannelStride + plan.PlaneBase + lane;
+      const I centre = CentreSample<Isa>(plan, centreRow, ch, lane);
+      // The kernels' sums merge as they come, in the reference's order.
+      I merged{};
+      for (int32_t kern = 0; kern < kernels; ++kern) {
+        const int32_t* w = plan.Weights + static_cast<std::ptrdiff_t>(kern) * kh * pairs;
+        I sum{};
+        for (int32_t j = 0; j < kh; ++j) {
+          const int32_t* p = rows[j] + planes;
+          for (int32_t k = 0; k < pairs; ++k) {
+            sum = Isa::MulAdd(sum, LoadV<I>(p + k * plan.PlaneStride),
+                              Splat<Isa>(w[j * pairs + k]));
+          }
+        }
+        if (correct) {
+          const int32_t* c =
+              plan.CentreRows[static_cast<std::ptrdiff_t>(kern) * plan.Height + m];
+          sum += LoadV<I>(c + x) * centre;
+        }
+        switch (kernels == 1 ? 0 : plan.MergeOp) {
+          case 0:
+            merged += sum;
+            break;
+          case 1:
+            merged += sum < 0 ? -sum : sum;
+            break;
+          case 2:
+            if (kern == 0) {
+              merged = sum;
+            } else {
+              merged -= sum;
+              merged = merged < 0 ? -merged : merged;
+            }
+            break;
+          default:
+            merged += sum * sum;
+            break;
+        }
+      }
+      if (kernels > 1 && plan.MergeOp == 3) {
+        D total = __builtin_convertvector(merged, D);
+        Isa::Sqrt(total);
+        merged = __builtin_convertvector(total, I);
+      }
+      words |= ChannelByte<Isa>(plan, merged) << (8 * ch);
+    }
+    StoreTarget<Isa>(plan, m, x, words);
+  }
+}
+
+// kRows target rows m .. m + kRows - 1 of one kernel that is mirror-symmetric top to bottom,
+// N = TMax: rows[j] is the record of stored row m - N + j. Each step adds the two rows at
+// distance d above and below a target before one multiply-add; the rows in registers slide by
+// one row per step, so a step loads two rows for all kRows targets.
+template <class Isa, int N>
+void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, int32_t count,
+                int32_t x0, int32_t* scratch) {
+  using I = typename Isa::I;
+  constexpr int L = Isa::kLanes;
+  constexpr int M = Isa::kRows;
+  constexpr std::size_t kArray = Isa::kRows;
+  const int32_t pairs = plan.Pairs;
+  int32_t* words = scratch + plan.OutOffset;
+  const int32_t* centreRows[kArray];
+  bool edgeRows = false;
+  for (int i = 0; i < M; ++i) {
+    // Rows beyond the picture are computed but never stored; any C row serves them.
+    const int32_t row = m + i < plan.Height ? m + i : plan.Height - 1;
+    centreRows[i] = plan.CentreRows[row];
+    edgeRows = edgeRows || EdgeRow(plan, row);
+  }
+  for (int32_t lane = 0; lane < plan.StripWidth && x0 + lane < plan.Width; lane += L) {
+    const int32_t x = x0 + lane;
+    const bool correct = !plan.CentreInSums || edgeRows || EdgeColumns<Isa>(plan, x);
+    for (int ch = 0; ch < 3; ++ch) {
+      I acc[kArray];
+      for (int i = 0; i < M; ++i) acc[i] = I{};
+      for (int32_t k = 0; k < pairs; ++k) {
+        const std::ptrdiff_t off =
+            ch * plan.ChannelStride + plan.PlaneBase + k * plan.PlaneStride + lane;
+        const int32_t* w = plan.Weights + k;
+        I below[kArray];
+        I above[kArray];
+#pragma GCC unroll 16
+        for (int i = 0; i < M; ++i) {
+          below[i] = LoadV<I>(rows[i] + off);
+          above[i] = LoadV<I>(rows[2 * N + i] + off);
+        }
+#pragma GCC unroll 16
+        for (int d = N; d >= 1; --d) {
+          const I wd = Splat<Isa>(w[d * pairs]);
+#pragma GCC unroll 16
+          for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], below[i] + above[i], wd);
+          // Slide: target i now needs rows N + i - (d - 1) and N + i + (d - 1).
+#pragma GCC unroll 16
+          for (int i = 0; i + 1 < M; ++i) below[i] = below[i + 1];
+          below[M - 1] = LoadV<I>(rows[N + M - d] + off);
+#pragma GCC unroll 16
+          for (int i = M - 1; i > 0; --i) above[i] = above[i - 1];
+          above[0] = LoadV<I>(rows[N + d - 1] + off);
+        }
+        const I w0 = Splat<Isa>(w[0]);
+#pragma GCC unroll 16
+        for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], below[i], w0);
+      }
+      for (int i = 0; i < M; ++i) {
+        I sum = acc[i];
+        if (correct) sum += LoadV<I>(centreRows[i] + x) * CentreSample<Isa>(plan, rows[N + i], ch, lane);
+        const I byte = ChannelByte<Isa>(plan, sum) << (8 * ch);
+        StoreV(words + i * L, ch == 0 ? byte : LoadV<I>(words + i * L) | byte);
+      }
+    }
+    for (int i = 0; i < count; ++i) StoreTarget<Isa>(plan, m + i, x, LoadV<I>(words + i * L));
+  }
+}
+
+template <class Isa>
+using FoldedRowsFn = void (*)(const TKernelPlan&, const int32_t* const*, int32_t, int32_t,
+                              int32_t, int32_t*);
+
+// FoldedRows<Isa, n> for n = 1 .. kMaxFoldedHalf, else null.
+template <class Isa, int... Ns>
+FoldedRowsFn<Isa> FoldedRowsFor(int n, std::integer_sequence<int, Ns...>) {
+  static constexpr FoldedRowsFn<Isa> kTable[] = {&FoldedRows<Isa, Ns + 1>...};
+  return n >= 1 && n <= static_cast<int>(sizeof...(Ns)) ? kTable[n - 1] : nullptr;
+}
+
+// The rows firstRow .. endRow - 1 of the picture, strip by strip.
+template <class Isa>
+void RunBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, int32_t* scratch) {
+  const int32_t step = plan.VFolded ? Isa::kRows : 1;
+  const int32_t kh = plan.TMax - plan.TMin + 1;
+  const int32_t window = kh + step - 1;
+  int32_t* ring = scratch + plan.RingOffset;
+  int32_t* zero = scratch + plan.ZeroOffset;
+  std::memset(zero, 0, sizeof(int32_t) * static_cast<std::size_t>(plan.RecordInts));
+  const FoldedRowsFn<Isa> folded =
+      plan.VFolded
+          ? FoldedRowsFor<Isa>(plan.TMax, std::make_integer_sequence<int, kMaxFoldedHalf>{})
+          : nullptr;
+  const int32_t* rows[kMaxFastKernelSide + kMaxFoldedRows];
+
+  for (int32_t x0 = 0; x0 < plan.Width; x0 += plan.StripWidth) {
+    // Stored row s lives in ring slot (s - base) mod RingRows while it is needed.
+    const int32_t base = firstRow + plan.TMin;
+    int32_t next = base;
+    for (int32_t m = firstRow; m < endRow; m += step) {
+      const int32_t last = m + step - 1 + plan.TMax;
+      for (; next <= last; ++next) {
+        if (next < 0 || next >= plan.Height) continue;
+        int32_t* record = ring + static_cast<std::ptrdiff_t>((next - base) % plan.RingRows) *
+                                     plan.RecordInts;
+        PrepareRow<Isa>(plan, next, x0, record, scratch);
+      }
+      for (int32_t j = 0; j < window; ++j) {
+        const int32_t s = m + plan.TMin + j;
+        rows[j] = s < 0 || s >= plan.Height
+                      ? zero
+                      : ring + static_cast<std::ptrdiff_t>((s - base) % plan.RingRows) *
+                                   plan.RecordInts;
+      }
+      for (int32_t i = 0; i < step; ++i) {
+        PrefetchRow<1>(plan.Dest, plan, m + step + i, x0, plan.StripWidth);
+      }
+      if (folded != nullptr) {
+        const int32_t count = endRow - m < step ? endRow - m : step;
+        folded(plan, rows, m, count, x0, scratch);
+      } else {
+        DirectRow<Isa>(plan, rows, m, x0);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ombrix

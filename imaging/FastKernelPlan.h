@@ -1,0 +1,140 @@
+#pragma once
+// Private to the fast kernel passes: what the dispatcher (FastKernel.cpp) hands to the
+// instruction-set paths (FastKernel<Isa>.cpp). Plain data only: no inline code may live here,
+// because the paths are compiled with different instruction sets and the linker keeps one copy
+// of any inline function, possibly one the running processor cannot execute.
+//
+// The arithmetic. A target channel is
+//   sum = (sum over the cells whose sample lies inside the picture of weight x sample)
+//         + C(x, m) x centre sample,
+// where C is the sum of the weights of the cells whose samples fall outside the picture: the
+// engine's edge rule puts the centre sample in their place. Samples outside the picture thus
+// count as 0 in the first part, which lets every source row be prepared once, zero-padded, and
+// read by every target row that needs it. A centre weight too large for 16 bits moves from
+// the first part into C. Every sum here stays in 32 bits (the dispatcher proved it), so any
+// order of exact integer additions gives the reference's result.
+
+// Prepared rows. Each source row of a strip becomes, per channel (blue, green, red), Pairs
+// planes of 32-bit lanes, one lane per pixel; a lane holds two 16-bit samples (low half, high
+// half) that one 16-bit multiply-add pairs with two weights. With q(x) the channel of pixel x
+// (0 outside the picture):
+//   folded (HFolded, a kernel mirror-symmetric left to right, odd width): plane k holds
+//     (h(2k), h(2k + 1)) with h(0) = q(x), h(d) = q(x - d) + q(x + d); written out per row;
+//   direct: plane k holds (q(x + XMin + 2k), q(x + XMin + 2k + 1)); not written out, since
+//     one line of adjacent pairs (q(e), q(e + 1)) read at offset XMin + 2k is every plane.
+// Plane k of channel ch for the lanes from `lane` on starts at record element
+//   ch x ChannelStride + PlaneBase + k x PlaneStride + lane,
+// and the centre sample q(x) is the low half at ch x ChannelStride + CentreBase + lane.
+// Halves are at most 1020 even after adding two prepared rows, so adding the 32-bit lanes adds
+// both halves without a carry between them. A high half beyond the kernel's last column holds
+// samples too, weighed by 0.
+
+#include <cstdint>
+
+namespace ombrix {
+
+// The largest kernel side the fast passes take.
+constexpr int32_t kMaxFastKernelSide = 127;
+// The largest half-height of the unrolled folded sweep: the live view's strongest sharpening
+// (23 x 23 cells) has 11.
+constexpr int32_t kMaxFoldedHalf = 12;
+// The most target rows one folded step may compute.
+constexpr int32_t kMaxFoldedRows = 16;
+// The most kernels merged by magnitudes, differences or squares (a sum of kernels is one).
+constexpr int32_t kMaxMergedKernels = 16;
+
+// How a sum s becomes the quotient trunc(s / S) of the scale factor S, exactly.
+//   kdOne:    S = 1.
+//   kdShift:  S = 2^Shift: an arithmetic shift, with 2^Shift - 1 added to negative sums so that
+//             it truncates toward zero.
+//   kdFloat:  trunc(float(s) x RecipF) with RecipF = 1 / S rounded away from zero to float,
+//             when 3|s| + |S| < 2^24. Then s x RecipF lies at or just beyond s / S, by less
+//             than the gap of 1 / |S| between a quotient that is not whole and the next whole
+//             number, and its rounding can neither fall below s / S's whole part (a float) nor
+//             reach the next whole number.
+//   kdDouble: the same with doubles, RecipD; the condition 3|s| + |S| < 2^53 always holds.
+enum TKernelDivision : uint8_t { kdOne, kdShift, kdFloat, kdDouble };
+
+struct TKernelPlan {
+  // The picture: Width x Height pixels, stored row m (0 = the picture's bottom row) starting at
+  // pixel m x Width. Dest is written in bytes 0..2 only.
+  const uint32_t* Source = nullptr;
+  uint32_t* Dest = nullptr;
+  int32_t Width = 0;
+  int32_t Height = 0;
+
+  // Prepared rows (see above).
+  bool HFolded = false;
+  int32_t XMin = 0;
+  int32_t XMax = 0;
+  int32_t Pairs = 0;
+  int32_t ChannelStride = 0;
+  int32_t PlaneStride = 0;
+  int32_t PlaneBase = 0;
+  int32_t CentreBase = 0;
+
+  // Kernel rows as offsets t of stored rows: the target in stored row m reads stored rows
+  // m + TMin .. m + TMax.
+  int32_t TMin = 0;
+  int32_t TMax = 0;
+  // VFolded: one kernel, mirror-symmetric top to bottom, odd height, TMax <= the path's
+  // MaxFoldedHalf; Weights holds (TMax + 1) x Pairs packed weight pairs for |t| = 0 .. TMax.
+  // Otherwise Weights holds Kernels x (TMax - TMin + 1) x Pairs pairs for t = TMin .. TMax.
+  // A pair packs the weights of a plane's low and high halves.
+  bool VFolded = false;
+  int32_t Kernels = 1;
+  const int32_t* Weights = nullptr;
+
+  // CentreInSums: every kernel's centre weight fits 16 bits and is in Weights, so C reduces to
+  // the weights of the cells outside the picture, and only targets near the picture's edges
+  // need it. Otherwise the centre cell's weight in Weights is 0 and C adds it for every target.
+  // C for kernel k, stored row m, pixel x: CentreRows[k x Height + m][x]; each row is readable
+  // up to a whole vector beyond Width.
+  bool CentreInSums = false;
+  const int32_t* const* CentreRows = nullptr;
+
+  // Several kernels: the engine's merge rule (0 sum, 1 magnitudes, 2 differences, 3 root of
+  // squares). Then quotient, + Bias, clamped to 0..255.
+  int32_t MergeOp = 0;
+  TKernelDivision Division = kdOne;
+  int32_t Shift = 0;
+  float RecipF = 1.0f;
+  double RecipD = 1.0;
+  int32_t Bias = 0;
+
+  // A band sweeps the picture in strips of StripWidth pixels (a multiple of the path's lanes),
+  // keeping the prepared rows of the strip in a ring. Sizes and offsets count int32 elements
+  // of the band's scratch block, whose start is aligned to 64 bytes.
+  int32_t StripWidth = 0;
+  int32_t LinePad = 0;     // pixels left and right of a strip's line, a multiple of lanes
+  int32_t LineInts = 0;    // StripWidth + 2 x LinePad
+  int32_t RingRows = 0;    // prepared rows kept: kernel height + target rows per step - 1
+  int64_t RecordInts = 0;  // one prepared row of a strip
+  int64_t RingOffset = 0;
+  int64_t ZeroOffset = 0;   // a record of zeros for rows outside the picture
+  int64_t LineOffset = 0;   // the strip's pixels of one row, LineInts + 2 vectors
+  int64_t PairsOffset = 0;  // folded rows: the lines (q(e), q(e + 1)) and (q(e), q(e - 1))
+  int64_t OutOffset = 0;    // target words of one step, rows x lanes
+  int64_t ScratchInts = 0;  // the whole block of one band
+};
+
+// One instruction-set path.
+struct TKernelIsaImpl {
+  int32_t Lanes = 0;          // pixels per vector
+  int32_t Rows = 0;           // target rows of one step of the folded sweep
+  int32_t MaxFoldedHalf = 0;  // largest TMax the folded sweep handles
+  // Computes the target rows firstRow .. endRow - 1 (stored rows) into plan.Dest, using
+  // scratch (plan.ScratchInts elements, 64-byte aligned) as its own. Runs on a pool thread;
+  // bands never share target rows or scratch.
+  void (*RunBand)(const TKernelPlan& plan, int32_t firstRow, int32_t endRow,
+                  int32_t* scratch) = nullptr;
+};
+
+extern const TKernelIsaImpl kKernelPlain;
+#if defined(OMBRIX_FAST_KERNEL_X86)
+extern const TKernelIsaImpl kKernelAvx2;
+extern const TKernelIsaImpl kKernelAvx512;
+extern const TKernelIsaImpl kKernelAvx512Vnni;
+#endif
+
+}  // namespace ombrix

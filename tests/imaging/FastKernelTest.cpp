@@ -1,0 +1,320 @@
+#include "FastKernel.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Errors.h"
+#include "iwFilters.h"
+
+namespace ombrix {
+namespace {
+
+using TBlock = std::vector<uint8_t>;
+
+TBlock RandomBlock(int32_t width, int32_t height, uint32_t seed) {
+  std::mt19937 random(seed);
+  TBlock block(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
+  for (uint8_t& byte : block) byte = static_cast<uint8_t>(random() & 0xFF);
+  return block;
+}
+
+TKernelPass PassOf(const TImageBaseFilter& filter) {
+  TKernelPass pass;
+  pass.Values = filter.Kernel().data();
+  pass.Count = filter.KernelCount();
+  pass.Width = filter.KernelWidth();
+  pass.Height = filter.KernelHeight();
+  pass.ScaleFactor = filter.ScaleFactor();
+  pass.Bias = filter.Bias();
+  pass.MergeOp = filter.KernelMergeOp();
+  return pass;
+}
+
+// The reference result of the filter over src, written over a copy of `target`.
+TBlock Reference(const TImageBaseFilter& filter, const TBlock& src, const TBlock& target,
+                 int32_t width, int32_t height) {
+  TBlock out = target;
+  if (filter.KernelCount() > 1) {
+    filter.ReferenceKernelsPass(out.data(), src.data(), width, height);
+  } else {
+    filter.ReferenceKernelPass(out.data(), src.data(), width, height);
+  }
+  return out;
+}
+
+std::vector<TKernelIsa> SupportedIsas() {
+  std::vector<TKernelIsa> isas;
+  for (const TKernelIsa isa : {kiPlain, kiAvx2, kiAvx512, kiAvx512Vnni}) {
+    if (KernelIsaSupported(isa)) isas.push_back(isa);
+  }
+  return isas;
+}
+
+// The first differing pixel as text, or empty when the blocks are equal.
+std::string FirstDifference(const TBlock& expected, const TBlock& actual, int32_t width) {
+  for (std::size_t i = 0; i < expected.size(); ++i) {
+    if (expected[i] != actual[i]) {
+      const std::size_t pixel = i / 4;
+      return "stored row " + std::to_string(pixel / static_cast<std::size_t>(width)) +
+             ", column " + std::to_string(pixel % static_cast<std::size_t>(width)) +
+             ", byte " + std::to_string(i % 4) + ": expected " +
+             std::to_string(expected[i]) + ", got " + std::to_string(actual[i]);
+    }
+  }
+  return {};
+}
+
+// Runs the fast pass of the filter on every supported path with 1 and 2 threads (and, when
+// asked, narrow strips) and expects the reference's bytes each time, byte 3 included.
+void ExpectSameAsReference(const TImageBaseFilter& filter, int32_t width, int32_t height,
+                           uint32_t seed, bool narrowStrips = false) {
+  const TBlock src = RandomBlock(width, height, seed);
+  const TBlock target = RandomBlock(width, height, seed + 1);
+  const TBlock expected = Reference(filter, src, target, width, height);
+  const TKernelPass pass = PassOf(filter);
+  ASSERT_TRUE(FastKernelEligible(pass));
+  for (const TKernelIsa isa : SupportedIsas()) {
+    for (const int threads : {1, 2}) {
+      for (const int strip : narrowStrips ? std::vector<int>{0, 1, 40} : std::vector<int>{0}) {
+        TFastKernelOptions options;
+        options.Isa = isa;
+        options.Threads = threads;
+        options.StripWidth = strip;
+        TBlock actual = target;
+        ASSERT_TRUE(FastKernelPass(pass, actual.data(), src.data(), width, height, options));
+        const std::string difference = FirstDifference(expected, actual, width);
+        ASSERT_TRUE(difference.empty())
+            << KernelIsaName(isa) << ", " << threads << " thread(s), strip " << strip << ", "
+            << width << " x " << height << ": " << difference;
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// The live view's unsharp mask and the Gaussian blur
+
+struct PictureSize {
+  int32_t width;
+  int32_t height;
+};
+
+class GaussianFastPass : public ::testing::TestWithParam<PictureSize> {};
+
+TEST_P(GaussianFastPass, UnsharpMaskOfEveryStrengthEqualsTheReference) {
+  const PictureSize size = GetParam();
+  TUnsharpMaskFilter filter(nullptr);
+  for (const float radius : {0.5f, 1.0f, 2.0f, 3.0f, 4.0f, 5.0f}) {
+    SCOPED_TRACE("radius " + std::to_string(radius));
+    filter.SetRadius(radius);
+    ExpectSameAsReference(filter, size.width, size.height, 7u + static_cast<uint32_t>(radius));
+  }
+}
+
+TEST_P(GaussianFastPass, GaussianBlurEqualsTheReference) {
+  const PictureSize size = GetParam();
+  if (size.width * size.height > 100000) GTEST_SKIP() << "the unsharp mask covers this size";
+  TGaussianBlurFilter filter(nullptr);
+  for (const float radius : {0.5f, 1.0f, 2.5f, 5.0f}) {
+    SCOPED_TRACE("radius " + std::to_string(radius));
+    filter.SetRadius(radius);
+    ExpectSameAsReference(filter, size.width, size.height, 11u, true);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, GaussianFastPass,
+                         ::testing::Values(PictureSize{1, 1}, PictureSize{2, 3},
+                                           PictureSize{67, 45}, PictureSize{333, 97},
+                                           PictureSize{1024, 768}),
+                         [](const ::testing::TestParamInfo<PictureSize>& param) {
+                           return std::to_string(param.param.width) + "x" +
+                                  std::to_string(param.param.height);
+                         });
+
+// ---------------------------------------------------------------------------------------------
+// Random kernels
+
+enum TSymmetry { syNone, syLeftRight, syTopBottom, syBoth };
+
+// Kernel values in array order: `count` kernels of width x height, weights in [-limit, limit],
+// mirrored as asked.
+std::vector<int32_t> RandomKernels(std::mt19937& random, int count, int width, int height,
+                                   int32_t limit, TSymmetry symmetry) {
+  std::uniform_int_distribution<int32_t> value(-limit, limit);
+  std::vector<int32_t> values(static_cast<std::size_t>(count * width * height));
+  for (int k = 0; k < count; ++k) {
+    for (int r = 0; r < height; ++r) {
+      for (int c = 0; c < width; ++c) {
+        int sr = r;
+        int sc = c;
+        if ((symmetry == syTopBottom || symmetry == syBoth) && r > height - 1 - r) {
+          sr = height - 1 - r;
+        }
+        if ((symmetry == syLeftRight || symmetry == syBoth) && c > width - 1 - c) {
+          sc = width - 1 - c;
+        }
+        const std::size_t at = static_cast<std::size_t>((k * height + r) * width + c);
+        values[at] = sr == r && sc == c
+                         ? value(random)
+                         : values[static_cast<std::size_t>((k * height + sr) * width + sc)];
+      }
+    }
+  }
+  return values;
+}
+
+TEST(FastKernelPass, RandomKernelsOfEveryShapeAndSymmetryEqualTheReference) {
+  std::mt19937 random(2024);
+  const std::vector<std::pair<int, int>> shapes = {{1, 1}, {3, 3}, {5, 5}, {1, 7}, {7, 1},
+                                                   {4, 4}, {2, 5}, {6, 3}, {9, 9}, {23, 23},
+                                                   {13, 25}, {25, 13}};
+  for (const auto& [kw, kh] : shapes) {
+    for (const TSymmetry symmetry : {syNone, syLeftRight, syTopBottom, syBoth}) {
+      TCustomFilter filter(nullptr);
+      const int32_t limit = kw * kh > 100 ? 300 : 3000;
+      filter.DefineKernel(1, static_cast<uint16_t>(kw), static_cast<uint16_t>(kh),
+                          RandomKernels(random, 1, kw, kh, limit, symmetry));
+      // A large centre weight, as the unsharp mask has.
+      if (kw % 2 == 1 && kh % 2 == 1) {
+        filter.SetKernelValue(1, static_cast<uint16_t>(kh / 2 + 1),
+                              static_cast<uint16_t>(kw / 2 + 1), 40000);
+      }
+      filter.SetScaleFactor(std::uniform_int_distribution<int32_t>(-5000, 5000)(random) | 1);
+      filter.SetBias(std::uniform_int_distribution<int32_t>(-200, 400)(random));
+      SCOPED_TRACE(std::to_string(kw) + " x " + std::to_string(kh) + ", symmetry " +
+                   std::to_string(symmetry) + ", scale " + std::to_string(filter.ScaleFactor()) +
+                   ", bias " + std::to_string(filter.Bias()));
+      ExpectSameAsReference(filter, 67, 45, static_cast<uint32_t>(random()), true);
+      ExpectSameAsReference(filter, 2, 3, static_cast<uint32_t>(random()));
+    }
+  }
+}
+
+TEST(FastKernelPass, SeveralKernelsEqualTheReferenceUnderEveryMergeRule) {
+  std::mt19937 random(77);
+  for (const TKernelMergeOp op : {opSUM, opABS, opDIF, opRMS}) {
+    for (const int count : {2, 3, 5}) {
+      for (const auto& [kw, kh] : std::vector<std::pair<int, int>>{{3, 3}, {5, 4}, {7, 7}}) {
+        TCustomFilter filter(nullptr);
+        // Root of squares needs small sums: their squares must stay in 32 bits.
+        const int32_t limit = op == opRMS ? (kw * kh > 20 ? 1 : 3) : 60;
+        filter.DefineKernel(static_cast<uint16_t>(count), static_cast<uint16_t>(kw),
+                            static_cast<uint16_t>(kh),
+                            RandomKernels(random, count, kw, kh, limit,
+                                          count == 3 ? syBoth : syNone));
+        filter.SetKernelMergeOp(op);
+        filter.SetScaleFactor(op == opRMS ? 1 : 3);
+        filter.SetBias(op == opDIF ? -40 : 0);
+        SCOPED_TRACE("merge " + std::to_string(op) + ", " + std::to_string(count) +
+                     " kernels of " + std::to_string(kw) + " x " + std::to_string(kh));
+        ExpectSameAsReference(filter, 67, 45, static_cast<uint32_t>(random()), true);
+        ExpectSameAsReference(filter, 1, 1, static_cast<uint32_t>(random()));
+      }
+    }
+  }
+}
+
+TEST(FastKernelPass, ScaleFactorsAndBiasesPastBothClampsEqualTheReference) {
+  std::mt19937 random(5);
+  // Powers of two take the shift, 1 none, the others a division; negative factors mirror.
+  for (const int32_t scale : {1, -1, 2, 16, 1024, -16, 3, 7, 331, -19010, 1 << 24, 16777217,
+                              2147483647, -2147483647 - 1}) {
+    for (const int32_t bias : {-300, -1, 0, 127, 300}) {
+      TCustomFilter filter(nullptr);
+      filter.DefineKernel(1, 5, 5, RandomKernels(random, 1, 5, 5, 20000, syBoth));
+      filter.SetScaleFactor(scale);
+      filter.SetBias(bias);
+      SCOPED_TRACE("scale " + std::to_string(scale) + ", bias " + std::to_string(bias));
+      ExpectSameAsReference(filter, 40, 9, static_cast<uint32_t>(random()));
+    }
+  }
+}
+
+// Sums just below 2^24 take the float division, just above it the double one; both must
+// truncate exactly where a quotient lies a hair below a whole number.
+TEST(FastKernelPass, QuotientsAtTheEdgeOfFloatPrecisionEqualTheReference) {
+  for (const int32_t centre : {65785, 65786, 8421496}) {
+    for (const int32_t scale : {3, 7, 255, 257, 65535, 65537, 4194303}) {
+      TCustomFilter filter(nullptr);
+      filter.DefineKernel(1, 3, 3, std::vector<int32_t>{-1, 0, 1, 2, centre, 2, 1, 0, -1});
+      filter.SetScaleFactor(scale);
+      SCOPED_TRACE("centre " + std::to_string(centre) + ", scale " + std::to_string(scale));
+      ExpectSameAsReference(filter, 37, 11, static_cast<uint32_t>(centre + scale));
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// What the fast pass refuses, and its failures
+
+TEST(FastKernelEligibility, TheLiveViewsKernelsAreAllTakenAndUnsafeOnesLeftToTheReference) {
+  TUnsharpMaskFilter unsharp(nullptr);
+  for (const float radius : {1.0f, 2.0f, 3.0f, 4.0f, 5.0f}) {
+    unsharp.SetRadius(radius);
+    EXPECT_TRUE(FastKernelEligible(PassOf(unsharp))) << "radius " << radius;
+  }
+
+  TCustomFilter custom(nullptr);
+  custom.DefineKernel(1, 3, 3, std::vector<int32_t>{0, 0, 0, 0, 1, 0, 0, 40000, 0});
+  EXPECT_FALSE(FastKernelEligible(PassOf(custom))) << "a side weight beyond 16 bits";
+  custom.DefineKernel(1, 3, 3, std::vector<int32_t>{0, 0, 0, 0, 8421505, 0, 0, 1, 0});
+  EXPECT_FALSE(FastKernelEligible(PassOf(custom))) << "a channel sum beyond 32 bits";
+  custom.DefineKernel(1, 3, 3, std::vector<int32_t>{0, 0, 0, 0, 8421504, 0, 0, 0, 0});
+  EXPECT_TRUE(FastKernelEligible(PassOf(custom)));
+  custom.SetBias(2147483647);
+  EXPECT_FALSE(FastKernelEligible(PassOf(custom))) << "quotient plus bias beyond 32 bits";
+
+  custom.DefineKernel(2, 3, 3, std::vector<int32_t>(18, 1));
+  custom.SetBias(0);
+  custom.SetKernelMergeOp(static_cast<TKernelMergeOp>(7));
+  EXPECT_FALSE(FastKernelEligible(PassOf(custom))) << "an unknown merge rule";
+  custom.SetKernelMergeOp(opRMS);
+  EXPECT_TRUE(FastKernelEligible(PassOf(custom)));
+  custom.DefineKernel(2, 3, 3, std::vector<int32_t>(18, 20));
+  EXPECT_FALSE(FastKernelEligible(PassOf(custom))) << "squares beyond 32 bits";
+
+  // Refused passes touch nothing.
+  const TBlock src = RandomBlock(5, 4, 1);
+  TBlock dst = RandomBlock(5, 4, 2);
+  const TBlock before = dst;
+  EXPECT_FALSE(FastKernelPass(PassOf(custom), dst.data(), src.data(), 5, 4));
+  EXPECT_EQ(dst, before);
+}
+
+TEST(FastKernelPass, ScaleFactorZeroRaisesTheReferencesErrorBeforeWritingAnything) {
+  TCustomFilter filter(nullptr);
+  filter.DefineKernel(1, 3, 3, std::vector<int32_t>(9, 1));
+  filter.SetScaleFactor(0);
+  const TBlock src = RandomBlock(9, 7, 3);
+  const TBlock target = RandomBlock(9, 7, 4);
+  TBlock reference = target;
+  EXPECT_THROW(filter.ReferenceKernelPass(reference.data(), src.data(), 9, 7), EDivByZero);
+  for (const TKernelIsa isa : SupportedIsas()) {
+    TFastKernelOptions options;
+    options.Isa = isa;
+    TBlock actual = target;
+    EXPECT_THROW(FastKernelPass(PassOf(filter), actual.data(), src.data(), 9, 7, options),
+                 EDivByZero)
+        << KernelIsaName(isa);
+    EXPECT_EQ(actual, reference) << KernelIsaName(isa);
+  }
+  // No pixels, no division.
+  EXPECT_TRUE(FastKernelPass(PassOf(filter), nullptr, nullptr, 0, 7));
+}
+
+TEST(FastKernelPass, OverlappingBlocksAreLeftToTheReference) {
+  TUnsharpMaskFilter filter(nullptr);
+  TBlock block = RandomBlock(16, 16, 9);
+  const TBlock before = block;
+  EXPECT_FALSE(FastKernelPass(PassOf(filter), block.data(), block.data(), 16, 16));
+  EXPECT_FALSE(FastKernelPass(PassOf(filter), block.data() + 64, block.data(), 16, 15));
+  EXPECT_EQ(block, before);
+}
+
+}  // namespace
+}  // namespace ombrix
