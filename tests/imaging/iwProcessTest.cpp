@@ -104,18 +104,12 @@ using Events = std::vector<std::string>;
 TEST(FilterName, NewComponentHasTheCustomFilterOfZerosThatYieldsBlack) {
   TImageWork work;
   EXPECT_EQ(work.FilterName(), "Custom");
-  auto* custom = work.FilterAs<TCustomFilter>();
-  ASSERT_NE(custom, nullptr);
-  EXPECT_EQ(custom->KernelCount(), 1);
-  EXPECT_EQ(custom->KernelWidth(), 3);
-  EXPECT_EQ(custom->KernelHeight(), 3);
-  EXPECT_EQ(custom->ScaleFactor(), 1);
-  EXPECT_EQ(custom->Bias(), 0);
+  ASSERT_NE(work.FilterAs<TCustomFilter>(), nullptr);
+  EXPECT_FALSE(work.FilterNameStored());
   TBitmap picture(3, 2);
   Fill(picture, 0x336699);
   ASSERT_TRUE(work.ApplyFilter(&picture));
   EXPECT_EQ(ColorAt(*work.OutputBitmap(), 2, 1), 0u);
-  EXPECT_FALSE(work.FilterNameStored());
 }
 
 TEST(FilterName, SelectsByNameIgnoringCaseOnlyWhenTheClassChangesAndIgnoresUnknownNames) {
@@ -138,66 +132,12 @@ TEST(FilterName, SelectsByNameIgnoringCaseOnlyWhenTheClassChangesAndIgnoresUnkno
   }
 }
 
-TEST(FilterName, UnregisteredClassHasNoNameAndCannotBeRenamed) {
-  TImageWork work;
-  Recorder recorder(work);
-  work.SetFilterClass(FilterClassOf<TBoundaryBaseFilter>());
-  EXPECT_EQ(recorder.events, Events{"filter"});
-  ASSERT_NE(work.FilterAs<TBoundaryBaseFilter>(), nullptr);
-  try {
-    (void)work.FilterName();
-    ADD_FAILURE() << "no error";
-  } catch (const EListError& e) {
-    EXPECT_STREQ(e.what(), "Indice de liste hors limites (-1)");
-  }
-  EXPECT_THROW(work.SetFilterName("Blur"), EListError);
-  EXPECT_NE(work.FilterAs<TBoundaryBaseFilter>(), nullptr);
-}
-
-// ---------------------------------------------------------------------------------------------
-// Writing Filter
-
-TEST(SetFilter, AnotherClassIsAnnouncedOnceAndCarriesTheSettings) {
-  TImageWork work;
-  Recorder recorder(work);
-  TMedianFilter median(nullptr);  // defaults: one change comes from the class alone
-  work.SetFilter(&median);
-  EXPECT_EQ(recorder.events, Events{"filter"});
-  EXPECT_EQ(work.FilterName(), "Median");
-
-  TGaussianBlurFilter blur(nullptr);
-  blur.SetRadius(3.0f);
-  work.SetFilter(&blur);
-  EXPECT_EQ(recorder.events, (Events{"filter", "filter"}));
-  const auto* copy = work.FilterAs<TGaussianBlurFilter>();
-  ASSERT_NE(copy, nullptr);
-  EXPECT_EQ(copy->Radius(), 3.0f);
-  EXPECT_NE(work.Filter(), &blur);
-  EXPECT_EQ(work.Filter()->GetOwner(), &work);
-}
-
-TEST(SetFilter, SameClassIsAnnouncedOnlyWhenSomethingChanged) {
-  TImageWork work;
-  work.SetFilterName("Max Min");
-  Recorder recorder(work);
-  TMaxMinFilter same(nullptr);
-  work.SetFilter(&same);
-  EXPECT_TRUE(recorder.events.empty());
-  same.SetHysteresis(9);
-  same.SetSamplingBox(5);
-  work.SetFilter(&same);
-  EXPECT_EQ(recorder.events, Events{"filter"});
-  const auto* filter = work.FilterAs<TMaxMinFilter>();
-  ASSERT_NE(filter, nullptr);
-  EXPECT_EQ(filter->Hysteresis(), 9);
-  EXPECT_EQ(filter->SamplingBox(), 5);
-}
-
-TEST(SetFilter, UnregisteredClassOrNoFilterIsRefusedAndChangesNothing) {
+TEST(FilterName, UnregisteredClassHasNoNameAndCannotBeWrittenThroughFilter) {
   TImageWork work;
   work.SetFilterName("Sharpen");
   Recorder recorder(work);
   const TImageBaseFilter* kept = work.Filter();
+  // Writing Filter refuses a class it cannot name, and no filter at all.
   TBoundaryBaseFilter unregistered(nullptr);
   try {
     work.SetFilter(&unregistered);
@@ -209,6 +149,37 @@ TEST(SetFilter, UnregisteredClassOrNoFilterIsRefusedAndChangesNothing) {
   EXPECT_EQ(work.Filter(), kept);
   EXPECT_TRUE(recorder.events.empty());
   EXPECT_TRUE(static_cast<bool>(work.OnFilterChange));
+  // Choosing such a class directly leaves a filter without a name.
+  work.SetFilterClass(FilterClassOf<TBoundaryBaseFilter>());
+  EXPECT_EQ(recorder.events, Events{"filter"});
+  EXPECT_THROW((void)work.FilterName(), EListError);
+  EXPECT_THROW(work.SetFilterName("Blur"), EListError);
+  EXPECT_NE(work.FilterAs<TBoundaryBaseFilter>(), nullptr);
+}
+
+TEST(SetFilter, AnotherClassIsAnnouncedOnceTheSameClassOnlyWhenSomethingChanged) {
+  TImageWork work;
+  Recorder recorder(work);
+  TMaxMinFilter value(nullptr);  // defaults: the change is the class alone
+  work.SetFilter(&value);
+  EXPECT_EQ(recorder.events, Events{"filter"});
+  EXPECT_EQ(work.FilterName(), "Max Min");
+  work.SetFilter(&value);
+  EXPECT_EQ(recorder.events, Events{"filter"});
+  value.SetHysteresis(9);
+  value.SetSamplingBox(5);
+  work.SetFilter(&value);
+  EXPECT_EQ(recorder.events, (Events{"filter", "filter"}));
+
+  TGaussianBlurFilter blur(nullptr);
+  blur.SetRadius(3.0f);
+  work.SetFilter(&blur);
+  EXPECT_EQ(recorder.events, (Events{"filter", "filter", "filter"}));
+  const auto* copy = work.FilterAs<TGaussianBlurFilter>();
+  ASSERT_NE(copy, nullptr);
+  EXPECT_EQ(copy->Radius(), 3.0f);
+  EXPECT_NE(work.Filter(), &blur);
+  EXPECT_EQ(copy->GetOwner(), &work);
 }
 
 // ---------------------------------------------------------------------------------------------
