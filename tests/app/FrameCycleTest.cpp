@@ -3,9 +3,11 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QImage>
+#include <QMetaObject>
 #include <QPixmap>
 #include <QScrollBar>
 #include <QSlider>
+#include <QTest>
 #include <string>
 #include <vector>
 
@@ -144,6 +146,49 @@ TEST_F(FrameCycle, FrameWorkShowsThePanelWhereTheCursorWouldCapture) {
   RestCursor(desktop, *form, {1000, 600});
   EXPECT_EQ(desktop.CopyCount(), 0);
   EXPECT_FALSE(form->Panel1->isHidden());
+}
+
+TEST_F(FrameCycle, ButtonHeldOnTheFrameShowsThePanelUntilReleased) {
+  Open();
+  desktop.SetCursor({1000, 600});
+  form->Timer1->SetInterval(5);
+  ASSERT_TRUE(WaitFor([&] { return desktop.CopyCount() > 0; }));
+  // The pointer on the frame, just outside the client area, with the button down.
+  const QRect client = form->geometry();
+  ASSERT_GT(client.top(), form->frameGeometry().top());
+  desktop.SetCursor({client.left() + 10, client.top() - 1});
+  QTest::mousePress(form.get(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+  EXPECT_TRUE(WaitFor([&] { return form->NonClientActive(); }));
+  QTest::mouseRelease(form.get(), Qt::LeftButton, Qt::NoModifier, QPoint(10, 10));
+  EXPECT_TRUE(WaitFor([&] { return !form->NonClientActive(); }));
+  form->Timer1->SetInterval(kRunningButIdle);
+}
+
+// A cycle that, like a key handler run inside its message pump, starts a further cycle.
+class NestingForm : public TForm1 {
+ public:
+  using TForm1::TForm1;
+  int cycles = 0;
+
+ protected:
+  void SharpenStage(int level) override {
+    ++cycles;
+    QMetaObject::invokeMethod(
+        this, [this] { Timer1Timer(); }, Qt::QueuedConnection);
+    TForm1::SharpenStage(level);
+  }
+};
+
+TEST_F(FrameCycle, CyclesStartedFromThePumpNestOnlyAFewDeep) {
+  auto nesting = OpenWindow<NestingForm>(desktop, 361, 432, QPoint(40, 40));
+  desktop.SetCursor({1000, 600});
+  nesting->Timer1Timer();
+  // Every cycle asks for another from inside its pump; the deepest ones no longer pump, so
+  // the chain ends and the outermost cycle writes its caption.
+  nesting->Timer1Timer();
+  EXPECT_GE(nesting->cycles, 2);
+  EXPECT_LE(nesting->cycles, 3);
+  EXPECT_EQ(nesting->windowTitle(), QString("Ombrix [361 x 432] - [X=1000 Y=600]"));
 }
 
 TEST_F(FrameCycle, MinimisedWindowOnlyRewritesItsCaption) {
