@@ -44,18 +44,6 @@ TPicture& Picture() {
   return picture;
 }
 
-TKernelPass PassOf(const TImageBaseFilter& filter) {
-  TKernelPass pass;
-  pass.Values = filter.Kernel().data();
-  pass.Count = filter.KernelCount();
-  pass.Width = filter.KernelWidth();
-  pass.Height = filter.KernelHeight();
-  pass.ScaleFactor = filter.ScaleFactor();
-  pass.Bias = filter.Bias();
-  pass.MergeOp = filter.KernelMergeOp();
-  return pass;
-}
-
 std::unique_ptr<TImageBaseFilter> Unsharp(float radius) {
   auto filter = std::make_unique<TUnsharpMaskFilter>(nullptr);
   filter->SetRadius(radius);
@@ -94,7 +82,7 @@ void Fast(benchmark::State& state, const TImageBaseFilter* filter, TKernelIsa is
   TFastKernelOptions options;
   options.Isa = isa;
   options.Threads = threads;
-  const TKernelPass pass = PassOf(*filter);
+  const TKernelPass pass = filter->KernelPass();
   for (auto _ : state) {
     if (!FastKernelPass(pass, p.dst.data(), p.src.data(), kWidth, kHeight, options)) {
       state.SkipWithError("the fast pass refused this kernel");

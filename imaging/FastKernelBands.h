@@ -334,6 +334,9 @@ void DirectRow(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, i
 // N = TMax: rows[j] is the record of stored row m - N + j. Each step adds the two rows at
 // distance d above and below a target before one multiply-add; the rows in registers slide by
 // one row per step, so a step loads two rows for all kRows targets.
+// Rows of a folded step that may be held in registers at once, beside the sums.
+constexpr int kHeldRows = 16;
+
 template <class Isa, int N>
 void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, int32_t count,
                 int32_t x0, int32_t* scratch) {
@@ -361,29 +364,47 @@ void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, 
         const std::ptrdiff_t off =
             ch * plan.ChannelStride + plan.PlaneBase + k * plan.PlaneStride + lane;
         const int32_t* w = plan.Weights + k;
-        I below[kArray];
-        I above[kArray];
+        if constexpr (2 * N + M <= kHeldRows) {
+          // Few enough rows to hold them all: each is loaded once.
+          I held[static_cast<std::size_t>(2 * N + M)];
+#pragma GCC unroll 32
+          for (int j = 0; j < 2 * N + M; ++j) held[j] = LoadV<I>(rows[j] + off);
 #pragma GCC unroll 16
-        for (int i = 0; i < M; ++i) {
-          below[i] = LoadV<I>(rows[i] + off);
-          above[i] = LoadV<I>(rows[2 * N + i] + off);
+          for (int d = N; d >= 1; --d) {
+            const I wd = Splat<Isa>(w[d * pairs]);
+#pragma GCC unroll 16
+            for (int i = 0; i < M; ++i) {
+              acc[i] = Isa::MulAdd(acc[i], held[N + i - d] + held[N + i + d], wd);
+            }
+          }
+          const I w0 = Splat<Isa>(w[0]);
+#pragma GCC unroll 16
+          for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], held[N + i], w0);
+        } else {
+          I below[kArray];
+          I above[kArray];
+#pragma GCC unroll 16
+          for (int i = 0; i < M; ++i) {
+            below[i] = LoadV<I>(rows[i] + off);
+            above[i] = LoadV<I>(rows[2 * N + i] + off);
+          }
+#pragma GCC unroll 16
+          for (int d = N; d >= 1; --d) {
+            const I wd = Splat<Isa>(w[d * pairs]);
+#pragma GCC unroll 16
+            for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], below[i] + above[i], wd);
+            // Slide: target i now needs rows N + i - (d - 1) and N + i + (d - 1).
+#pragma GCC unroll 16
+            for (int i = 0; i + 1 < M; ++i) below[i] = below[i + 1];
+            below[M - 1] = LoadV<I>(rows[N + M - d] + off);
+#pragma GCC unroll 16
+            for (int i = M - 1; i > 0; --i) above[i] = above[i - 1];
+            above[0] = LoadV<I>(rows[N + d - 1] + off);
+          }
+          const I w0 = Splat<Isa>(w[0]);
+#pragma GCC unroll 16
+          for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], below[i], w0);
         }
-#pragma GCC unroll 16
-        for (int d = N; d >= 1; --d) {
-          const I wd = Splat<Isa>(w[d * pairs]);
-#pragma GCC unroll 16
-          for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], below[i] + above[i], wd);
-          // Slide: target i now needs rows N + i - (d - 1) and N + i + (d - 1).
-#pragma GCC unroll 16
-          for (int i = 0; i + 1 < M; ++i) below[i] = below[i + 1];
-          below[M - 1] = LoadV<I>(rows[N + M - d] + off);
-#pragma GCC unroll 16
-          for (int i = M - 1; i > 0; --i) above[i] = above[i - 1];
-          above[0] = LoadV<I>(rows[N + d - 1] + off);
-        }
-        const I w0 = Splat<Isa>(w[0]);
-#pragma GCC unroll 16
-        for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], below[i], w0);
       }
       for (int i = 0; i < M; ++i) {
         I sum = acc[i];

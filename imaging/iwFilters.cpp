@@ -332,7 +332,51 @@ void TImageBaseFilter::ReferenceKernelsPass(uint8_t* dst, const uint8_t* src, in
   }
 }
 
+TKernelPass TImageBaseFilter::KernelPass() const {
+  TKernelPass pass;
+  pass.Values = kernel_.data();
+  pass.Count = kernelCount_;
+  pass.Width = kernelWidth_;
+  pass.Height = kernelHeight_;
+  pass.ScaleFactor = scaleFactor_;
+  pass.Bias = bias_;
+  pass.MergeOp = kernelMergeOp_;
+  return pass;
+}
+
+bool TImageBaseFilter::RunsEnginePasses() const {
+#if defined(__GNUC__) && !defined(__clang__)
+  // GCC resolves a pointer to a virtual member, bound to an object, to the function that
+  // object's class runs; comparing it with the engine's own tells whether a class replaced it.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpmf-conversions"
+#pragma GCC diagnostic ignored "-Wold-style-cast"
+  using TPassFn = void (*)(TImageBaseFilter*, uint8_t*, uint8_t*, int32_t, int32_t);
+  using TMergeFn = void (*)(const TImageBaseFilter*, std::span<const TKernelSums>, TKernelSums&);
+  static TImageBaseFilter engine(nullptr);
+  auto* self = const_cast<TImageBaseFilter*>(this);
+  return (TPassFn)(self->*(&TImageBaseFilter::ApplyKernel)) ==
+             (TPassFn)(engine.*(&TImageBaseFilter::ApplyKernel)) &&
+         (TPassFn)(self->*(&TImageBaseFilter::ApplyKernels)) ==
+             (TPassFn)(engine.*(&TImageBaseFilter::ApplyKernels)) &&
+         (TMergeFn)(self->*(&TImageBaseFilter::MergeKernels)) ==
+             (TMergeFn)(engine.*(&TImageBaseFilter::MergeKernels));
+#pragma GCC diagnostic pop
+#else
+  return false;
+#endif
+}
+
+bool TImageBaseFilter::TakesFastPass() const {
+  return UsesKernelValues() && RunsEnginePasses() && FastKernelEligible(KernelPass());
+}
+
 void TImageBaseFilter::RunPasses(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
+  // The fast passes equal the engine's own bit for bit and decline what they cannot prove so.
+  if (UsesKernelValues() && RunsEnginePasses() &&
+      FastKernelPass(KernelPass(), dst, src, width, height)) {
+    return;
+  }
   if (kernelCount_ > 1) {
     ApplyKernels(dst, src, width, height);
   } else {

@@ -11,6 +11,7 @@
 #include <span>
 #include <vector>
 
+#include "FastKernel.h"
 #include "Graphics.h"
 #include "iwMisc.h"
 
@@ -122,6 +123,14 @@ class TImageBaseFilter : public TImageBaseProcess {
   void ReferenceKernelPass(uint8_t* dst, const uint8_t* src, int32_t width, int32_t height) const;
   void ReferenceKernelsPass(uint8_t* dst, const uint8_t* src, int32_t width, int32_t height) const;
 
+  // The kernels, scale factor, bias and merge rule as the fast passes take them; the values
+  // point into the kernel buffer and are valid until the kernel changes.
+  TKernelPass KernelPass() const;
+  // True when Apply computes this filter with the fast passes: its class runs the engine's
+  // own ApplyKernel, ApplyKernels and MergeKernels (a class that replaces or extends one keeps
+  // its own), and FastKernelEligible accepts the pass. The result is the same either way.
+  bool TakesFastPass() const;
+
   // Filters source into target: target becomes a 32-bit bitmap of the source's size and every
   // pixel's colour bytes are computed. Returns true when the filter ran; false, leaving target
   // untouched, when the source yields no pixels, target is null, or a kernel filter has no
@@ -148,6 +157,8 @@ class TImageBaseFilter : public TImageBaseProcess {
   // convolution may take over from the virtual passes; it may do so only where those passes
   // are the engine's own, since kernel-less filters replace ApplyKernel and others extend it.
   void RunPasses(uint8_t* dst, uint8_t* src, int32_t width, int32_t height);
+  // True when the dynamic class overrides none of ApplyKernel, ApplyKernels and MergeKernels.
+  bool RunsEnginePasses() const;
   std::size_t ValueIndex(uint16_t k, uint16_t row, uint16_t column) const;
   std::size_t ValueCount() const { return kernel_.size(); }
 

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -21,18 +22,6 @@ TBlock RandomBlock(int32_t width, int32_t height, uint32_t seed) {
   TBlock block(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4);
   for (uint8_t& byte : block) byte = static_cast<uint8_t>(random() & 0xFF);
   return block;
-}
-
-TKernelPass PassOf(const TImageBaseFilter& filter) {
-  TKernelPass pass;
-  pass.Values = filter.Kernel().data();
-  pass.Count = filter.KernelCount();
-  pass.Width = filter.KernelWidth();
-  pass.Height = filter.KernelHeight();
-  pass.ScaleFactor = filter.ScaleFactor();
-  pass.Bias = filter.Bias();
-  pass.MergeOp = filter.KernelMergeOp();
-  return pass;
 }
 
 // The reference result of the filter over src, written over a copy of `target`.
@@ -76,7 +65,7 @@ void ExpectSameAsReference(const TImageBaseFilter& filter, int32_t width, int32_
   const TBlock src = RandomBlock(width, height, seed);
   const TBlock target = RandomBlock(width, height, seed + 1);
   const TBlock expected = Reference(filter, src, target, width, height);
-  const TKernelPass pass = PassOf(filter);
+  const TKernelPass pass = filter.KernelPass();
   ASSERT_TRUE(FastKernelEligible(pass));
   for (const TKernelIsa isa : SupportedIsas()) {
     for (const int threads : {1, 2}) {
@@ -116,9 +105,10 @@ TEST_P(GaussianFastPass, UnsharpMaskOfEveryStrengthEqualsTheReference) {
   }
 }
 
-TEST_P(GaussianFastPass, GaussianBlurEqualsTheReference) {
+class BlurFastPass : public ::testing::TestWithParam<PictureSize> {};
+
+TEST_P(BlurFastPass, GaussianBlurEqualsTheReference) {
   const PictureSize size = GetParam();
-  if (size.width * size.height > 100000) GTEST_SKIP() << "the unsharp mask covers this size";
   TGaussianBlurFilter filter(nullptr);
   for (const float radius : {0.5f, 1.0f, 2.5f, 5.0f}) {
     SCOPED_TRACE("radius " + std::to_string(radius));
@@ -127,14 +117,19 @@ TEST_P(GaussianFastPass, GaussianBlurEqualsTheReference) {
   }
 }
 
+std::string SizeName(const ::testing::TestParamInfo<PictureSize>& param) {
+  return std::to_string(param.param.width) + "x" + std::to_string(param.param.height);
+}
+
 INSTANTIATE_TEST_SUITE_P(Sizes, GaussianFastPass,
                          ::testing::Values(PictureSize{1, 1}, PictureSize{2, 3},
                                            PictureSize{67, 45}, PictureSize{333, 97},
                                            PictureSize{1024, 768}),
-                         [](const ::testing::TestParamInfo<PictureSize>& param) {
-                           return std::to_string(param.param.width) + "x" +
-                                  std::to_string(param.param.height);
-                         });
+                         SizeName);
+INSTANTIATE_TEST_SUITE_P(Sizes, BlurFastPass,
+                         ::testing::Values(PictureSize{1, 1}, PictureSize{2, 3},
+                                           PictureSize{67, 45}, PictureSize{333, 97}),
+                         SizeName);
 
 // ---------------------------------------------------------------------------------------------
 // Random kernels
@@ -256,33 +251,33 @@ TEST(FastKernelEligibility, TheLiveViewsKernelsAreAllTakenAndUnsafeOnesLeftToThe
   TUnsharpMaskFilter unsharp(nullptr);
   for (const float radius : {1.0f, 2.0f, 3.0f, 4.0f, 5.0f}) {
     unsharp.SetRadius(radius);
-    EXPECT_TRUE(FastKernelEligible(PassOf(unsharp))) << "radius " << radius;
+    EXPECT_TRUE(FastKernelEligible(unsharp.KernelPass())) << "radius " << radius;
   }
 
   TCustomFilter custom(nullptr);
   custom.DefineKernel(1, 3, 3, std::vector<int32_t>{0, 0, 0, 0, 1, 0, 0, 40000, 0});
-  EXPECT_FALSE(FastKernelEligible(PassOf(custom))) << "a side weight beyond 16 bits";
+  EXPECT_FALSE(FastKernelEligible(custom.KernelPass())) << "a side weight beyond 16 bits";
   custom.DefineKernel(1, 3, 3, std::vector<int32_t>{0, 0, 0, 0, 8421505, 0, 0, 1, 0});
-  EXPECT_FALSE(FastKernelEligible(PassOf(custom))) << "a channel sum beyond 32 bits";
+  EXPECT_FALSE(FastKernelEligible(custom.KernelPass())) << "a channel sum beyond 32 bits";
   custom.DefineKernel(1, 3, 3, std::vector<int32_t>{0, 0, 0, 0, 8421504, 0, 0, 0, 0});
-  EXPECT_TRUE(FastKernelEligible(PassOf(custom)));
+  EXPECT_TRUE(FastKernelEligible(custom.KernelPass()));
   custom.SetBias(2147483647);
-  EXPECT_FALSE(FastKernelEligible(PassOf(custom))) << "quotient plus bias beyond 32 bits";
+  EXPECT_FALSE(FastKernelEligible(custom.KernelPass())) << "quotient plus bias beyond 32 bits";
 
   custom.DefineKernel(2, 3, 3, std::vector<int32_t>(18, 1));
   custom.SetBias(0);
   custom.SetKernelMergeOp(static_cast<TKernelMergeOp>(7));
-  EXPECT_FALSE(FastKernelEligible(PassOf(custom))) << "an unknown merge rule";
+  EXPECT_FALSE(FastKernelEligible(custom.KernelPass())) << "an unknown merge rule";
   custom.SetKernelMergeOp(opRMS);
-  EXPECT_TRUE(FastKernelEligible(PassOf(custom)));
+  EXPECT_TRUE(FastKernelEligible(custom.KernelPass()));
   custom.DefineKernel(2, 3, 3, std::vector<int32_t>(18, 20));
-  EXPECT_FALSE(FastKernelEligible(PassOf(custom))) << "squares beyond 32 bits";
+  EXPECT_FALSE(FastKernelEligible(custom.KernelPass())) << "squares beyond 32 bits";
 
   // Refused passes touch nothing.
   const TBlock src = RandomBlock(5, 4, 1);
   TBlock dst = RandomBlock(5, 4, 2);
   const TBlock before = dst;
-  EXPECT_FALSE(FastKernelPass(PassOf(custom), dst.data(), src.data(), 5, 4));
+  EXPECT_FALSE(FastKernelPass(custom.KernelPass(), dst.data(), src.data(), 5, 4));
   EXPECT_EQ(dst, before);
 }
 
@@ -298,22 +293,104 @@ TEST(FastKernelPass, ScaleFactorZeroRaisesTheReferencesErrorBeforeWritingAnythin
     TFastKernelOptions options;
     options.Isa = isa;
     TBlock actual = target;
-    EXPECT_THROW(FastKernelPass(PassOf(filter), actual.data(), src.data(), 9, 7, options),
+    EXPECT_THROW(FastKernelPass(filter.KernelPass(), actual.data(), src.data(), 9, 7, options),
                  EDivByZero)
         << KernelIsaName(isa);
     EXPECT_EQ(actual, reference) << KernelIsaName(isa);
   }
   // No pixels, no division.
-  EXPECT_TRUE(FastKernelPass(PassOf(filter), nullptr, nullptr, 0, 7));
+  EXPECT_TRUE(FastKernelPass(filter.KernelPass(), nullptr, nullptr, 0, 7));
 }
 
 TEST(FastKernelPass, OverlappingBlocksAreLeftToTheReference) {
   TUnsharpMaskFilter filter(nullptr);
   TBlock block = RandomBlock(16, 16, 9);
   const TBlock before = block;
-  EXPECT_FALSE(FastKernelPass(PassOf(filter), block.data(), block.data(), 16, 16));
-  EXPECT_FALSE(FastKernelPass(PassOf(filter), block.data() + 64, block.data(), 16, 15));
+  EXPECT_FALSE(FastKernelPass(filter.KernelPass(), block.data(), block.data(), 16, 16));
+  EXPECT_FALSE(FastKernelPass(filter.KernelPass(), block.data() + 64, block.data(), 16, 15));
   EXPECT_EQ(block, before);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The engine's choice of pass
+
+// The block of a 32-bit bitmap as a vector, bottom row first.
+TBlock BlockOf(const TBitmap& bitmap) {
+  const uint8_t* bits = bitmap.Bits();
+  return TBlock(bits, bits + static_cast<std::size_t>(bitmap.Width() * bitmap.Height() * 4));
+}
+
+void FillRandom(TBitmap& bitmap, uint32_t seed) {
+  const TBlock block = RandomBlock(bitmap.Width(), bitmap.Height(), seed);
+  std::memcpy(bitmap.Bits(), block.data(), block.size());
+}
+
+// Apply into a fresh bitmap equals the reference pass over the source's block.
+void ExpectApplyEqualsReference(TImageBaseFilter& filter) {
+  TBitmap source(67, 45, pf32bit);
+  FillRandom(source, 21);
+  TBitmap target;
+  ASSERT_TRUE(filter.Apply(&target, &source));
+  const TBlock expected =
+      Reference(filter, BlockOf(source), TBlock(BlockOf(source).size(), 0), 67, 45);
+  EXPECT_EQ(FirstDifference(expected, BlockOf(target), 67), "") << filter.ClassName();
+}
+
+TEST(FastKernelDispatch, EngineFiltersTakeTheFastPassThroughApply) {
+  TUnsharpMaskFilter unsharp(nullptr);
+  unsharp.SetRadius(3.0f);
+  TSobelEdgeFilter sobel(nullptr);
+  TSmoothPyramidalFilter pyramid(nullptr);
+  for (TImageBaseFilter* filter : std::vector<TImageBaseFilter*>{&unsharp, &sobel, &pyramid}) {
+    EXPECT_TRUE(filter->TakesFastPass()) << filter->ClassName();
+    ExpectApplyEqualsReference(*filter);
+  }
+  // Kernel-less filters and filters that extend the engine's pass keep their own.
+  EXPECT_FALSE(TMedianFilter(nullptr).TakesFastPass());
+  EXPECT_FALSE(TEmbossFilter(nullptr).TakesFastPass());
+}
+
+// A custom filter whose class replaces one of the engine's operations.
+template <int kWhich>
+class ReplacingFilter : public TCustomFilter {
+ public:
+  ReplacingFilter() : TCustomFilter(nullptr) {
+    DefineKernel(2, 3, 3, std::vector<int32_t>(18, 1));
+    SetScaleFactor(9);
+  }
+  void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override {
+    if (kWhich != 0) return TCustomFilter::ApplyKernel(dst, src, width, height);
+    std::memset(dst, 0x11, static_cast<std::size_t>(width * height * 4));
+  }
+  void ApplyKernels(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override {
+    if (kWhich != 1) return TCustomFilter::ApplyKernels(dst, src, width, height);
+    std::memset(dst, 0x22, static_cast<std::size_t>(width * height * 4));
+  }
+  void MergeKernels(std::span<const TKernelSums> sums, TKernelSums& result) const override {
+    if (kWhich != 2) return TCustomFilter::MergeKernels(sums, result);
+    result = TKernelSums{63, 63, 63};
+  }
+};
+
+TEST(FastKernelDispatch, AClassThatReplacesAPassOrTheMergeKeepsItsOwn) {
+  ReplacingFilter<0> ownPass;
+  ownPass.SetKernelCount(1);
+  ReplacingFilter<1> ownPasses;
+  ReplacingFilter<2> ownMerge;
+  for (const TImageBaseFilter* filter :
+       std::vector<const TImageBaseFilter*>{&ownPass, &ownPasses, &ownMerge}) {
+    EXPECT_TRUE(FastKernelEligible(filter->KernelPass()));
+    EXPECT_FALSE(filter->TakesFastPass());
+  }
+  TBitmap source(5, 4, pf32bit);
+  FillRandom(source, 3);
+  TBitmap target;
+  ASSERT_TRUE(ownPass.Apply(&target, &source));
+  EXPECT_EQ(target.Canvas().Pixel(2, 2), 0x111111u);
+  ASSERT_TRUE(ownPasses.Apply(&target, &source));
+  EXPECT_EQ(target.Canvas().Pixel(2, 2), 0x222222u);
+  ASSERT_TRUE(ownMerge.Apply(&target, &source));
+  EXPECT_EQ(target.Canvas().Pixel(2, 2), 0x070707u);
 }
 
 }  // namespace
