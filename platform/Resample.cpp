@@ -94,31 +94,43 @@ void ForBands(int begin, int end, Band band) {
   });
 }
 
-// Drops the leading and trailing taps that are zero for every target index: an interpolating
-// kernel at whole-pixel positions needs one tap, not four. The count stays a multiple of
+// Narrows the taps to the widest run of non-zero weights any target index has: an
+// interpolating kernel at whole-pixel positions needs one tap, not four. Each index keeps its
+// own non-zero run, moved to the front of its narrower window. The count stays a multiple of
 // `multiple` unless it drops to one.
-void TrimZeroTaps(TAxisWeights& w, int multiple) {
+void TrimZeroTaps(TAxisWeights& w, int multiple, int length) {
   const std::size_t count = w.First.size();
-  const int taps = w.Taps;
+  const std::size_t taps = static_cast<std::size_t>(w.Taps);
   if (count == 0 || taps <= 1) return;
-  int lo = taps, hi = -1;
+  std::size_t span = 1;
   for (std::size_t i = 0; i < count; ++i) {
-    const int16_t* row = w.Weights.data() + i * static_cast<std::size_t>(taps);
-    for (int t = 0; t < taps; ++t)
+    const int16_t* row = w.Weights.data() + i * taps;
+    std::size_t lo = taps, hi = 0;
+    for (std::size_t t = 0; t < taps; ++t)
       if (row[t] != 0) {
         lo = std::min(lo, t);
-        hi = std::max(hi, t);
+        hi = t;
       }
+    if (lo < taps) span = std::max(span, hi - lo + 1);
   }
-  const int span = hi - lo + 1;
-  if (span <= 0 || span == taps || (span > 1 && span % multiple != 0)) return;
+  if (span > 1) span = (span + static_cast<std::size_t>(multiple) - 1) /
+                       static_cast<std::size_t>(multiple) * static_cast<std::size_t>(multiple);
+  if (span >= taps) return;
+  std::vector<int16_t> narrow(count * span, 0);
   for (std::size_t i = 0; i < count; ++i) {
-    const int16_t* from = w.Weights.data() + i * static_cast<std::size_t>(taps) + lo;
-    std::copy_n(from, span, w.Weights.data() + i * static_cast<std::size_t>(span));
-    w.First[i] += lo;
+    const int16_t* row = w.Weights.data() + i * taps;
+    std::size_t lo = 0;
+    while (lo + 1 < taps && row[lo] == 0) ++lo;
+    // The window still lies inside the source, and holds every non-zero weight of the row.
+    const int start = std::min(w.First[i] + static_cast<int>(lo), length - static_cast<int>(span));
+    for (std::size_t t = 0; t < taps; ++t)
+      if (row[t] != 0)
+        narrow[i * span + static_cast<std::size_t>(w.First[i] + static_cast<int>(t) - start)] =
+            row[t];
+    w.First[i] = start;
   }
-  w.Weights.resize(count * static_cast<std::size_t>(span));
-  w.Taps = span;
+  w.Weights.swap(narrow);
+  w.Taps = static_cast<int>(span);
 }
 
 }  // namespace
@@ -225,7 +237,7 @@ TAxisWeights AxisWeights(const TAxisMap& map, int length, int begin, int end,
     w[largest] = static_cast<int16_t>(w[largest] + TAxisWeights::kOne - total);
     if (interior && phaseCount < 16) phases[phaseCount++] = Phase{phase, at};
   }
-  TrimZeroTaps(result, multiple);
+  TrimZeroTaps(result, multiple, length);
   return result;
 }
 

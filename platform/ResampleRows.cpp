@@ -375,47 +375,65 @@ __attribute__((target("avx512f,avx512bw,avx512vnni"))) void VerticalAvx512(
   VerticalAvx2From(rows, weights, taps, i, count, out);
 }
 
-// Four target pixels per step for the four-tap case (every enlargement); others go to AVX2.
-__attribute__((target("avx512f,avx512bw,avx512vnni"))) void HorizontalAvx512(
-    const uint8_t* src, int count, int taps, const int32_t* first, const int16_t* weights,
+// Four target pixels per step, their weights in one register: four taps (every enlargement)
+// or eight (halving); other counts go to AVX2.
+template <int kTaps>
+__attribute__((target("avx512f,avx512bw,avx512vnni"))) void HorizontalAvx512Taps(
+    const uint8_t* src, int count, const int32_t* first, const int16_t* weights,
     int16_t* out) {
-  if (taps != 4) {
-    HorizontalAvx2(src, count, taps, first, weights, out);
-    return;
-  }
+  constexpr int kPairs = kTaps / 2;  // weight pairs per target pixel
   const __m512i spread01 = _mm512_broadcast_i32x4(Spread(0));
   const __m512i spread23 = _mm512_broadcast_i32x4(Spread(8));
-  // From the weight pairs (a01 a23 b01 b23 c01 c23 d01 d23): each pixel's 01 pair across its
-  // lane, and likewise its 23 pair.
-  const __m512i pick01 = _mm512_setr_epi32(0, 0, 0, 0, 2, 2, 2, 2, 4, 4, 4, 4, 6, 6, 6, 6);
-  const __m512i pick23 = _mm512_setr_epi32(1, 1, 1, 1, 3, 3, 3, 3, 5, 5, 5, 5, 7, 7, 7, 7);
+  // Lane n takes pixel n's pair p from the register of all four pixels' pairs.
+  const __m512i lanePairs =
+      _mm512_setr_epi32(0, 0, 0, 0, kPairs, kPairs, kPairs, kPairs, 2 * kPairs, 2 * kPairs,
+                        2 * kPairs, 2 * kPairs, 3 * kPairs, 3 * kPairs, 3 * kPairs, 3 * kPairs);
   const __m512i order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
   int i = 0;
   for (; i + 8 <= count; i += 8) {
     __m512i sums[2];
     for (int k = 0; k < 2; ++k) {
       const int a = i + 4 * k;
-      auto window = [&](int n) {
-        return _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + first[a + n] * 4));
-      };
-      __m512i px = _mm512_castsi128_si512(window(0));
-      px = _mm512_inserti32x4(px, window(1), 1);
-      px = _mm512_inserti32x4(px, window(2), 2);
-      px = _mm512_inserti32x4(px, window(3), 3);
-      const __m512i w = _mm512_castsi256_si512(
-          _mm256_loadu_si256(reinterpret_cast<const __m256i*>(weights + a * 4)));
-      const __m512i p01 = _mm512_shuffle_epi8(px, spread01);
-      const __m512i p23 = _mm512_shuffle_epi8(px, spread23);
+      const __m512i w =
+          kTaps == 8 ? _mm512_loadu_si512(weights + a * 8)
+                     : _mm512_castsi256_si512(_mm256_loadu_si256(
+                           reinterpret_cast<const __m256i*>(weights + a * kTaps)));
       __m512i acc = _mm512_set1_epi32(1 << (kHorizontalShift - 1));
-      acc = _mm512_dpwssd_epi32(acc, p01, _mm512_permutexvar_epi32(pick01, w));
-      acc = _mm512_dpwssd_epi32(acc, p23, _mm512_permutexvar_epi32(pick23, w));
+      for (int g = 0; g < kTaps; g += 4) {
+        auto window = [&](int n) {
+          return _mm_loadu_si128(
+              reinterpret_cast<const __m128i*>(src + (first[a + n] + g) * 4));
+        };
+        __m512i px = _mm512_castsi128_si512(window(0));
+        px = _mm512_inserti32x4(px, window(1), 1);
+        px = _mm512_inserti32x4(px, window(2), 2);
+        px = _mm512_inserti32x4(px, window(3), 3);
+        const __m512i pick01 = _mm512_add_epi32(lanePairs, _mm512_set1_epi32(g / 2));
+        const __m512i pick23 = _mm512_add_epi32(lanePairs, _mm512_set1_epi32(g / 2 + 1));
+        acc = _mm512_dpwssd_epi32(acc, _mm512_shuffle_epi8(px, spread01),
+                                  _mm512_permutexvar_epi32(pick01, w));
+        acc = _mm512_dpwssd_epi32(acc, _mm512_shuffle_epi8(px, spread23),
+                                  _mm512_permutexvar_epi32(pick23, w));
+      }
       sums[k] = _mm512_srai_epi32(acc, kHorizontalShift);
     }
     // Lane n holds pixels n and n + 4: the permute puts the quarters back in pixel order.
     _mm512_storeu_si512(out + i * 4,
                         _mm512_permutexvar_epi64(order, _mm512_packs_epi32(sums[0], sums[1])));
   }
-  if (i < count) HorizontalAvx2(src, count - i, taps, first + i, weights + i * taps, out + i * 4);
+  if (i < count)
+    HorizontalAvx2(src, count - i, kTaps, first + i, weights + i * kTaps, out + i * 4);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vnni"))) void HorizontalAvx512(
+    const uint8_t* src, int count, int taps, const int32_t* first, const int16_t* weights,
+    int16_t* out) {
+  if (taps == 4)
+    HorizontalAvx512Taps<4>(src, count, first, weights, out);
+  else if (taps == 8)
+    HorizontalAvx512Taps<8>(src, count, first, weights, out);
+  else
+    HorizontalAvx2(src, count, taps, first, weights, out);
 }
 
 #endif

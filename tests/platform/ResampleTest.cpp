@@ -78,7 +78,8 @@ INSTANTIATE_TEST_SUITE_P(
             Mapping{"Nearest", 31, 27, 57, 39, {1.8, -3}, {1.3, 2}, rkNearest, false},
             Mapping{"TinySource", 1, 3, 17, 15, {9, 2}, {4, 0}, rkCubic, true},
             Mapping{"UnscaledGamma", 35, 21, 35, 21, {1, 3}, {1, -2}, rkCubic, true},
-            Mapping{"Unscaled", 35, 21, 35, 21, {1, -5}, {1, 2}, rkCubic, false})),
+            Mapping{"Unscaled", 35, 21, 35, 21, {1, -5}, {1, 2}, rkCubic, false},
+            Mapping{"UnscaledAcross", 37, 41, 37, 23, {1, 0}, {0.5, 1}, rkCubic, true})),
     [](const auto& p) {
       const TResampleKernels k = std::get<0>(p.param);
       return std::string(k == rsSse2 ? "Sse2_" : k == rsAvx2 ? "Avx2_" : "Avx512_") +
@@ -113,7 +114,8 @@ std::vector<double> ReferenceWeights(const TAxisMap& map, int length, int i) {
 
 TEST(Resample, AgreesWithDoublePrecisionCubicWithinOneLevel) {
   for (const auto& [x, y] : {std::pair{TAxisMap{2.5, -7.3}, TAxisMap{4, -30}},
-                             std::pair{TAxisMap{0.5, 0}, TAxisMap{0.37, 0.5}}}) {
+                             std::pair{TAxisMap{0.5, 0}, TAxisMap{0.37, 0.5}},
+                             std::pair{TAxisMap{1, 3}, TAxisMap{1.5, -2}}}) {
     TBitmap source(29, 31);
     Random(source, 3);
     TBitmap target(40, 30);
