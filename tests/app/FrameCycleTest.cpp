@@ -249,7 +249,8 @@ struct OperationCase {
 class GraphicOperation : public FrameCycle, public ::testing::WithParamInterface<OperationCase> {};
 
 TEST_P(GraphicOperation, MovesTheZoneQuadrants) {
-  // A 200 x 400 view around a cursor at (1000, 500): the zone is 900..1099 x 300..699.
+  // A 200 x 400 view around a cursor at (1000, 500): the zone is 900..1099 x 300..699. The
+  // quarter turns spread the zone's 200-pixel width over the view's 400-pixel height.
   Paint(desktop.Picture(), [](int x, int y) {
     return x < 1000 ? (y < 500 ? kTopLeft : kBottomLeft) : (y < 500 ? kTopRight : kBottomRight);
   });
@@ -283,45 +284,6 @@ TEST_F(FrameCycle, HorizontalMirrorPutsTheLeftColumnAtTheRightEdge) {
   EXPECT_EQ(PixelOf(form->CaptureBitmap(), 359, 431), clRed);
   EXPECT_EQ(PixelOf(form->CaptureBitmap(), 358, 200), clBlack);
   EXPECT_EQ(PixelOf(form->CaptureBitmap(), 0, 200), clBlack);
-}
-
-TEST_F(FrameCycle, QuarterTurnSpreadsTheZoneWidthOverTheViewHeight) {
-  // A 200 x 400 view: the zone's 200-pixel width spans the view's 400-pixel height.
-  Paint(desktop.Picture(), [](int x, int y) {
-    return x < 1000 ? (y < 500 ? kTopLeft : kBottomLeft) : (y < 500 ? kTopRight : kBottomRight);
-  });
-  form = OpenWindow(desktop, 200, 400, QPoint(40, 40));
-  form->TrackBarOperation->setValue(3);
-  RestCursor(desktop, *form, {1000, 500});
-  int wrong = 0;
-  for (int y = 0; y < 400; ++y) {
-    for (int x = 0; x < 200; ++x) {
-      const bool zoneLeft = y < 200;  // the zone's left half runs down the view's top half
-      const bool zoneTop = x >= 100;  // and its top half lies in the view's right half
-      const TColor expected =
-          zoneLeft ? (zoneTop ? kTopLeft : kBottomLeft) : (zoneTop ? kTopRight : kBottomRight);
-      if (PixelOf(form->CaptureBitmap(), x, y) != expected) ++wrong;
-    }
-  }
-  EXPECT_EQ(wrong, 0);
-}
-
-TEST_F(FrameCycle, SquareViewTurnsExactly) {
-  form = OpenWindow(desktop, 400, 400, QPoint(40, 40));
-  RestCursor(desktop, *form, {1000, 600});  // zone 800..1199 x 400..799
-  for (const int operation : {3, 5}) {
-    form->TrackBarOperation->setValue(operation);
-    form->Timer1Timer();
-    int wrong = 0;
-    for (int y = 0; y < 400; ++y) {
-      for (int x = 0; x < 400; ++x) {
-        const int u = operation == 3 ? y : 399 - y;
-        const int v = operation == 3 ? 399 - x : x;
-        if (PixelOf(form->CaptureBitmap(), x, y) != Where(800 + u, 400 + v)) ++wrong;
-      }
-    }
-    EXPECT_EQ(wrong, 0) << "operation " << operation;
-  }
 }
 
 // A main window whose sharpen stage fails, as the processing component does without memory.
