@@ -59,9 +59,15 @@ void ResampleWith(benchmark::State& state, TResampleKernels kernels) {
   }
 }
 
-void BM_ResamplePlain(benchmark::State& state) { ResampleWith(state, rsPlain); }
-void BM_ResampleSse2(benchmark::State& state) { ResampleWith(state, rsSse2); }
-void BM_ResampleAvx2(benchmark::State& state) { ResampleWith(state, rsAvx2); }
+void BM_ResamplePlain(benchmark::State& state) {
+  ResampleWith(state, rsPlain);
+}
+void BM_ResampleSse2(benchmark::State& state) {
+  ResampleWith(state, rsSse2);
+}
+void BM_ResampleAvx2(benchmark::State& state) {
+  ResampleWith(state, rsAvx2);
+}
 
 void Grid(benchmark::internal::Benchmark* b) {
   b->ArgNames({"w", "h", "slider", "gamma10", "halve"});

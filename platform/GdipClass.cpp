@@ -130,8 +130,8 @@ TResampleOptions OptionsFor(InterpolationMode mode) {
 }  // namespace
 
 GpStatus TGPGraphics::DrawImage(const TGPImage* image, const TGPRect& dest, int32_t srcX,
-                                int32_t srcY, int32_t srcWidth, int32_t srcHeight,
-                                GpUnit srcUnit, const TGPImageAttributes* attributes) {
+                                int32_t srcY, int32_t srcWidth, int32_t srcHeight, GpUnit srcUnit,
+                                const TGPImageAttributes* attributes) {
   if (!image || !image->Valid()) return SetStatus(InvalidParameter);
   if (srcUnit != UnitPixel) return SetStatus(NotImplemented);
   if (srcWidth <= 0 || srcHeight <= 0 || srcX < 0 || srcY < 0 ||

@@ -19,14 +19,18 @@ double Cubic(double x) {
   return 0;
 }
 
-double Linear(double x) { return std::max(0.0, 1 - std::fabs(x)); }
+double Linear(double x) {
+  return std::max(0.0, 1 - std::fabs(x));
+}
 
 bool Finite(const TAxisMap& map) {
   return std::isfinite(map.Scale) && std::isfinite(map.Offset) && map.Scale != 0;
 }
 
 // The source index under target index i, and the source pixel-centre coordinate there.
-double SourceCoordinate(const TAxisMap& map, int i) { return (i + 0.5 - map.Offset) / map.Scale; }
+double SourceCoordinate(const TAxisMap& map, int i) {
+  return (i + 0.5 - map.Offset) / map.Scale;
+}
 
 int ClampInt(double v, int lo, int hi) {
   if (!(v >= lo)) return lo;  // also NaN
@@ -34,7 +38,9 @@ int ClampInt(double v, int lo, int hi) {
   return static_cast<int>(v);
 }
 
-bool IsWhole(double v) { return std::floor(v) == v; }
+bool IsWhole(double v) {
+  return std::floor(v) == v;
+}
 
 const resample::RowKernels& Choose(TResampleKernels kernels) {
   switch (kernels) {
@@ -52,7 +58,7 @@ const resample::RowKernels& Choose(TResampleKernels kernels) {
     case rsAutomatic:
       break;
   }
-  static const resample::RowKernels& best = [] () -> const resample::RowKernels& {
+  static const resample::RowKernels& best = []() -> const resample::RowKernels& {
     if (const auto* k = resample::Avx512Kernels()) return *k;
     if (const auto* k = resample::Avx2Kernels()) return *k;
     if (const auto* k = resample::Sse2Kernels()) return *k;
@@ -113,8 +119,9 @@ void TrimZeroTaps(TAxisWeights& w, int multiple, int length) {
       }
     if (lo < taps) span = std::max(span, hi - lo + 1);
   }
-  if (span > 1) span = (span + static_cast<std::size_t>(multiple) - 1) /
-                       static_cast<std::size_t>(multiple) * static_cast<std::size_t>(multiple);
+  if (span > 1)
+    span = (span + static_cast<std::size_t>(multiple) - 1) / static_cast<std::size_t>(multiple) *
+           static_cast<std::size_t>(multiple);
   if (span >= taps) return;
   std::vector<int16_t> narrow(count * span, 0);
   for (std::size_t i = 0; i < count; ++i) {
@@ -196,9 +203,8 @@ TAxisWeights AxisWeights(const TAxisMap& map, int length, int begin, int end,
       continue;
     }
     const double t = u - 0.5;  // in source pixel-centre coordinates
-    const int low = wanted > limit
-                        ? ClampInt(std::floor(t), -1, length) - taps / 2 + 1
-                        : ClampInt(std::floor(t - radius), -taps - 1, length) + 1;
+    const int low = wanted > limit ? ClampInt(std::floor(t), -1, length) - taps / 2 + 1
+                                   : ClampInt(std::floor(t - radius), -taps - 1, length) + 1;
     const bool interior = low >= 0 && low + result.Taps <= length;
     const double phase = t - std::floor(t);
     if (interior) {
@@ -296,8 +302,8 @@ void Resample(const TPixelView& source, TBitmap& target, const TRect& clip, cons
   // The fast horizontal kernels take their taps four at a time.
   TAxisWeights xw = AxisWeights(x, source.width, cols.begin, cols.end, options.Kernel,
                                 options.Prefilter, options.Kernel == rkNearest ? 1 : 4);
-  const TAxisWeights yw = AxisWeights(y, source.height, rows.begin, rows.end, options.Kernel,
-                                      options.Prefilter);
+  const TAxisWeights yw =
+      AxisWeights(y, source.height, rows.begin, rows.end, options.Kernel, options.Prefilter);
   // Only the source columns some target pixel reads are fetched (and colour-adjusted).
   const auto [minFirst, maxFirst] = std::minmax_element(xw.First.begin(), xw.First.end());
   const int left = *minFirst;
@@ -322,8 +328,8 @@ void Resample(const TPixelView& source, TBitmap& target, const TRect& clip, cons
         const std::size_t slot = static_cast<std::size_t>(sourceRow % taps);
         int16_t* line = ring.data() + slot * rowValues;
         if (held[slot] != sourceRow) {
-          const uint8_t* s = source.top + sourceRow * source.stride +
-                             static_cast<std::ptrdiff_t>(left) * 4;
+          const uint8_t* s =
+              source.top + sourceRow * source.stride + static_cast<std::ptrdiff_t>(left) * 4;
           if (colors) {
             k.copy(s, span, colors, adjusted.data());
             s = adjusted.data();

@@ -22,8 +22,8 @@ void HorizontalPlain(const uint8_t* src, int count, int taps, const int32_t* fir
 }
 
 // Pixels from .. to - 1 of the vertical pass; the fast kernels finish their rows with it.
-void VerticalRange(const int16_t* const* rows, const int16_t* weights, int taps, int from,
-                   int to, uint8_t* out) {
+void VerticalRange(const int16_t* const* rows, const int16_t* weights, int taps, int from, int to,
+                   uint8_t* out) {
   for (int i = from; i < to; ++i) {
     for (int c = 0; c < 3; ++c) {
       int32_t sum = 1 << (kVerticalShift - 1);
@@ -56,17 +56,16 @@ void CopyPlain(const uint8_t* src, int count, const uint8_t* colors, uint8_t* ou
   for (; i + 2 <= count; i += 2) {
     uint64_t v;
     std::memcpy(&v, src + i * 4, 8);
-    const uint64_t r = uint64_t{colors[v & 0xFF]} | uint64_t{colors[(v >> 8) & 0xFF]} << 8 |
-                       uint64_t{colors[(v >> 16) & 0xFF]} << 16 |
-                       uint64_t{colors[(v >> 32) & 0xFF]} << 32 |
-                       uint64_t{colors[(v >> 40) & 0xFF]} << 40 |
-                       uint64_t{colors[(v >> 48) & 0xFF]} << 48;
+    const uint64_t r =
+        uint64_t{colors[v & 0xFF]} | uint64_t{colors[(v >> 8) & 0xFF]} << 8 |
+        uint64_t{colors[(v >> 16) & 0xFF]} << 16 | uint64_t{colors[(v >> 32) & 0xFF]} << 32 |
+        uint64_t{colors[(v >> 40) & 0xFF]} << 40 | uint64_t{colors[(v >> 48) & 0xFF]} << 48;
     std::memcpy(out + i * 4, &r, 8);
   }
   if (i < count) {
     const uint8_t* p = src + i * 4;
-    const uint32_t v = uint32_t{colors[p[0]]} | uint32_t{colors[p[1]]} << 8 |
-                       uint32_t{colors[p[2]]} << 16;
+    const uint32_t v =
+        uint32_t{colors[p[0]]} | uint32_t{colors[p[1]]} << 8 | uint32_t{colors[p[2]]} << 16;
     std::memcpy(out + i * 4, &v, 4);
   }
 }
@@ -83,7 +82,9 @@ inline int32_t WeightPair(const int16_t* w) {
 
 // Pixels a and b (4 x 16 bits each, in the low and high half) -> a0 b0 a1 b1 a2 b2 a3 b3, so
 // that one pmaddwd weighs both pixels of every channel.
-inline __m128i PairChannels(__m128i ab) { return _mm_unpacklo_epi16(ab, _mm_srli_si128(ab, 8)); }
+inline __m128i PairChannels(__m128i ab) {
+  return _mm_unpacklo_epi16(ab, _mm_srli_si128(ab, 8));
+}
 
 // The byte shuffle that does what PairChannels does to the two pixels at byte `at` of a
 // 16-byte window, zero-extending as it goes: b0 b1 g0 g1 r0 r1 x0 x1 as 16-bit values.
@@ -156,8 +157,7 @@ void HorizontalSse2(const uint8_t* src, int count, int taps, const int32_t* firs
 }
 
 // 4 pixels: the weighted sum of the taps' rows at value j, rounded to 16 bytes, fourth byte 0.
-inline __m128i VerticalFour(const int16_t* const* rows, const int16_t* weights, int taps,
-                            int j) {
+inline __m128i VerticalFour(const int16_t* const* rows, const int16_t* weights, int taps, int j) {
   const __m128i zero = _mm_setzero_si128();
   __m128i acc0 = _mm_set1_epi32(1 << (kVerticalShift - 1));
   __m128i acc1 = acc0, acc2 = acc0, acc3 = acc0;
@@ -179,10 +179,10 @@ inline __m128i VerticalFour(const int16_t* const* rows, const int16_t* weights, 
     acc2 = _mm_add_epi32(acc2, _mm_madd_epi16(_mm_unpacklo_epi16(a1, b1), w));
     acc3 = _mm_add_epi32(acc3, _mm_madd_epi16(_mm_unpackhi_epi16(a1, b1), w));
   }
-  const __m128i lo = _mm_packs_epi32(_mm_srai_epi32(acc0, kVerticalShift),
-                                     _mm_srai_epi32(acc1, kVerticalShift));
-  const __m128i hi = _mm_packs_epi32(_mm_srai_epi32(acc2, kVerticalShift),
-                                     _mm_srai_epi32(acc3, kVerticalShift));
+  const __m128i lo =
+      _mm_packs_epi32(_mm_srai_epi32(acc0, kVerticalShift), _mm_srai_epi32(acc1, kVerticalShift));
+  const __m128i hi =
+      _mm_packs_epi32(_mm_srai_epi32(acc2, kVerticalShift), _mm_srai_epi32(acc3, kVerticalShift));
   return _mm_and_si128(_mm_packus_epi16(lo, hi), _mm_set1_epi32(0x00FFFFFF));
 }
 
@@ -199,10 +199,9 @@ void VerticalSse2(const int16_t* const* rows, const int16_t* weights, int taps, 
 // same sums in the same order, so they match the others bit for bit. The horizontal one takes
 // its taps four at a time; other counts go to the SSE2 kernel.
 template <bool kFourTaps>
-__attribute__((target("avx2"))) void HorizontalAvx2Groups(const uint8_t* src, int count,
-                                                          int taps, const int32_t* first,
-                                                          const int16_t* weights,
-                                                          int16_t* out) {
+__attribute__((target("avx2"))) void HorizontalAvx2Groups(const uint8_t* src, int count, int taps,
+                                                          const int32_t* first,
+                                                          const int16_t* weights, int16_t* out) {
   const __m256i spread01 = _mm256_broadcastsi128_si256(Spread(0));
   const __m256i spread23 = _mm256_broadcastsi128_si256(Spread(8));
   const __m256i round = _mm256_set1_epi32(1 << (kHorizontalShift - 1));
@@ -230,10 +229,8 @@ __attribute__((target("avx2"))) void HorizontalAvx2Groups(const uint8_t* src, in
         const __m256i w = _mm256_castsi128_si256(pairs);
         const __m256i p01 = _mm256_shuffle_epi8(px, spread01);
         const __m256i p23 = _mm256_shuffle_epi8(px, spread23);
-        acc = _mm256_add_epi32(
-            acc, _mm256_madd_epi16(p01, _mm256_permutevar8x32_epi32(w, pick01)));
-        acc = _mm256_add_epi32(
-            acc, _mm256_madd_epi16(p23, _mm256_permutevar8x32_epi32(w, pick23)));
+        acc = _mm256_add_epi32(acc, _mm256_madd_epi16(p01, _mm256_permutevar8x32_epi32(w, pick01)));
+        acc = _mm256_add_epi32(acc, _mm256_madd_epi16(p23, _mm256_permutevar8x32_epi32(w, pick23)));
       }
       sums[k] = _mm256_srai_epi32(acc, kHorizontalShift);
     }
@@ -247,8 +244,8 @@ __attribute__((target("avx2"))) void HorizontalAvx2Groups(const uint8_t* src, in
 }
 
 __attribute__((target("avx2"))) void HorizontalAvx2(const uint8_t* src, int count, int taps,
-                                                    const int32_t* first,
-                                                    const int16_t* weights, int16_t* out) {
+                                                    const int32_t* first, const int16_t* weights,
+                                                    int16_t* out) {
   if (taps == 4)
     HorizontalAvx2Groups<true>(src, count, taps, first, weights, out);
   else if (taps % 4 == 0)
@@ -259,8 +256,8 @@ __attribute__((target("avx2"))) void HorizontalAvx2(const uint8_t* src, int coun
 
 // Pixels from .. count - 1 of the vertical pass.
 __attribute__((target("avx2"))) void VerticalAvx2From(const int16_t* const* rows,
-                                                      const int16_t* weights, int taps,
-                                                      int from, int count, uint8_t* out) {
+                                                      const int16_t* weights, int taps, int from,
+                                                      int count, uint8_t* out) {
   const __m256i zero = _mm256_setzero_si256();
   int i = from;
   for (; i + 8 <= count; i += 8) {
@@ -308,9 +305,9 @@ __attribute__((target("avx2"))) void VerticalAvx2(const int16_t* const* rows,
 // With AVX-512 VBMI a whole 256-entry table fits four registers and two byte permutes look up
 // 64 bytes at once; this is what makes the table pass of an unscaled draw nearly free.
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) void CopyAvx512(const uint8_t* src,
-                                                                      int count,
-                                                                      const uint8_t* colors,
-                                                                      uint8_t* out) {
+                                                                       int count,
+                                                                       const uint8_t* colors,
+                                                                       uint8_t* out) {
   const __m512i keep = _mm512_set1_epi32(0x00FFFFFF);
   const int64_t bytes = int64_t{count} * 4;
   if (!colors) {
@@ -379,8 +376,7 @@ __attribute__((target("avx512f,avx512bw,avx512vnni"))) void VerticalAvx512(
 // or eight (halving); other counts go to AVX2.
 template <int kTaps>
 __attribute__((target("avx512f,avx512bw,avx512vnni"))) void HorizontalAvx512Taps(
-    const uint8_t* src, int count, const int32_t* first, const int16_t* weights,
-    int16_t* out) {
+    const uint8_t* src, int count, const int32_t* first, const int16_t* weights, int16_t* out) {
   constexpr int kPairs = kTaps / 2;  // weight pairs per target pixel
   const __m512i spread01 = _mm512_broadcast_i32x4(Spread(0));
   const __m512i spread23 = _mm512_broadcast_i32x4(Spread(8));
@@ -394,15 +390,13 @@ __attribute__((target("avx512f,avx512bw,avx512vnni"))) void HorizontalAvx512Taps
     __m512i sums[2];
     for (int k = 0; k < 2; ++k) {
       const int a = i + 4 * k;
-      const __m512i w =
-          kTaps == 8 ? _mm512_loadu_si512(weights + a * 8)
-                     : _mm512_castsi256_si512(_mm256_loadu_si256(
-                           reinterpret_cast<const __m256i*>(weights + a * kTaps)));
+      const __m512i w = kTaps == 8 ? _mm512_loadu_si512(weights + a * 8)
+                                   : _mm512_castsi256_si512(_mm256_loadu_si256(
+                                         reinterpret_cast<const __m256i*>(weights + a * kTaps)));
       __m512i acc = _mm512_set1_epi32(1 << (kHorizontalShift - 1));
       for (int g = 0; g < kTaps; g += 4) {
         auto window = [&](int n) {
-          return _mm_loadu_si128(
-              reinterpret_cast<const __m128i*>(src + (first[a + n] + g) * 4));
+          return _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + (first[a + n] + g) * 4));
         };
         __m512i px = _mm512_castsi128_si512(window(0));
         px = _mm512_inserti32x4(px, window(1), 1);
@@ -421,13 +415,14 @@ __attribute__((target("avx512f,avx512bw,avx512vnni"))) void HorizontalAvx512Taps
     _mm512_storeu_si512(out + i * 4,
                         _mm512_permutexvar_epi64(order, _mm512_packs_epi32(sums[0], sums[1])));
   }
-  if (i < count)
-    HorizontalAvx2(src, count - i, kTaps, first + i, weights + i * kTaps, out + i * 4);
+  if (i < count) HorizontalAvx2(src, count - i, kTaps, first + i, weights + i * kTaps, out + i * 4);
 }
 
-__attribute__((target("avx512f,avx512bw,avx512vnni"))) void HorizontalAvx512(
-    const uint8_t* src, int count, int taps, const int32_t* first, const int16_t* weights,
-    int16_t* out) {
+__attribute__((target("avx512f,avx512bw,avx512vnni"))) void HorizontalAvx512(const uint8_t* src,
+                                                                             int count, int taps,
+                                                                             const int32_t* first,
+                                                                             const int16_t* weights,
+                                                                             int16_t* out) {
   if (taps == 4)
     HorizontalAvx512Taps<4>(src, count, first, weights, out);
   else if (taps == 8)

@@ -34,7 +34,9 @@ void Draw(const TBitmap& source, TBitmap& view, const TGPRect& dest, int width, 
 
 }  // namespace
 
-int ZoomFactor(int sliderPosition) { return sliderPosition <= 0 ? 1 : 2 * sliderPosition; }
+int ZoomFactor(int sliderPosition) {
+  return sliderPosition <= 0 ? 1 : 2 * sliderPosition;
+}
 
 void ZoomStage(const TBitmap& capture, TBitmap& view, int w, int h, int sliderPosition,
                bool halveWidth, bool halveHeight, float gamma) {
@@ -51,9 +53,8 @@ void RenderScaled(const TBitmap& source, TBitmap& view, const TRect& rectangle, 
   if (width <= 0 || height <= 0) return;
   view.SetSize(width, height);
   const float f = static_cast<float>(factor);
-  Draw(source, view,
-       TGPRect{rectangle.Left, rectangle.Top, rectangle.Width(), rectangle.Height()}, width,
-       height, -(f - 1) * static_cast<float>(width) / 2,
+  Draw(source, view, TGPRect{rectangle.Left, rectangle.Top, rectangle.Width(), rectangle.Height()},
+       width, height, -(f - 1) * static_cast<float>(width) / 2,
        -(f - 1) * static_cast<float>(height) / 2, f, f, gamma);
 }
 

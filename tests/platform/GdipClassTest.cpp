@@ -13,8 +13,8 @@ void Fill(TBitmap& b, TColor color) {
 }
 
 TGPBitmap Wrap(const TBitmap& b) {
-  return TGPBitmap(b.Width(), b.Height(), -static_cast<int32_t>(b.RowBytes()),
-                   PixelFormat32bppRGB, b.ScanLine(0));
+  return TGPBitmap(b.Width(), b.Height(), -static_cast<int32_t>(b.RowBytes()), PixelFormat32bppRGB,
+                   b.ScanLine(0));
 }
 
 TEST(GdipBitmap, RefusesWhatItCannotReadSafely) {

@@ -23,7 +23,9 @@ void Fill(TBitmap& b, TColor color) {
   b.Canvas().FillRect(TRect{0, 0, b.Width(), b.Height()});
 }
 
-TRect All(const TBitmap& b) { return TRect{0, 0, b.Width(), b.Height()}; }
+TRect All(const TBitmap& b) {
+  return TRect{0, 0, b.Width(), b.Height()};
+}
 
 // ---------------------------------------------------------------------------------------------
 // The fast row kernels against the plain ones, bit for bit.
@@ -36,10 +38,11 @@ struct Mapping {
   bool gamma;
 };
 
-void PrintTo(const Mapping& m, std::ostream* os) { *os << m.name; }
+void PrintTo(const Mapping& m, std::ostream* os) {
+  *os << m.name;
+}
 
-class FastKernels
-    : public testing::TestWithParam<std::tuple<TResampleKernels, Mapping>> {};
+class FastKernels : public testing::TestWithParam<std::tuple<TResampleKernels, Mapping>> {};
 
 TEST_P(FastKernels, MatchThePlainKernelsBitForBit) {
   const auto& [kernels, m] = GetParam();
@@ -82,7 +85,9 @@ INSTANTIATE_TEST_SUITE_P(
             Mapping{"UnscaledAcross", 37, 41, 37, 23, {1, 0}, {0.5, 1}, rkCubic, true})),
     [](const auto& p) {
       const TResampleKernels k = std::get<0>(p.param);
-      return std::string(k == rsSse2 ? "Sse2_" : k == rsAvx2 ? "Avx2_" : "Avx512_") +
+      return std::string(k == rsSse2   ? "Sse2_"
+                         : k == rsAvx2 ? "Avx2_"
+                                       : "Avx512_") +
              std::get<1>(p.param).name;
     });
 

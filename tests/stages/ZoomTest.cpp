@@ -12,7 +12,9 @@ namespace {
 
 constexpr TColor kUntouched = 0x00FF00FF;
 
-TColor At(TBitmap& b, int x, int y) { return b.Canvas().Pixel(x, y); }
+TColor At(TBitmap& b, int x, int y) {
+  return b.Canvas().Pixel(x, y);
+}
 
 void Fill(TBitmap& b, TColor color) {
   b.Canvas().Brush.Color = color;
