@@ -516,6 +516,22 @@ const uint8_t* X11Desktop::Impl::ComposeZone(const TRect& zone) {
   Quietly(xcb_render_composite_checked(c, XCB_RENDER_PICT_OP_SRC, background, XCB_NONE,
                                        zonePicture.Id(), static_cast<int16_t>(zone.Left),
                                        static_cast<int16_t>(zone.Top), 0, 0, 0, 0, w16, h16));
+  if (!wallpaperUsable) {
+    // The screen itself shows our windows, and with no wallpaper published nothing tells what
+    // the bare desktop holds beneath them: black there, rather than the window looking at
+    // itself. Other windows below ours are composed back over it from their own pixmaps.
+    const xcb_render_color_t black{0, 0, 0, 0xFFFF};
+    for (std::size_t i = 0; i < count; ++i) {
+      if (!ours(i) || !shown(i)) continue;
+      TRect part;
+      if (!Intersect(OuterRect(*geometries[i]), zone, part)) continue;
+      const xcb_rectangle_t r{
+          static_cast<int16_t>(part.Left - zone.Left), static_cast<int16_t>(part.Top - zone.Top),
+          static_cast<uint16_t>(part.Width()), static_cast<uint16_t>(part.Height())};
+      Quietly(xcb_render_fill_rectangles_checked(c, XCB_RENDER_PICT_OP_SRC, zonePicture.Id(), black,
+                                                 1, &r));
+    }
+  }
 
   const bool managed =
       manager && manager->owner != XCB_NONE;  // a compositing manager blends alpha windows

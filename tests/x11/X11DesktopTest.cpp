@@ -297,6 +297,33 @@ TEST_P(X11OwnWindows, WallpaperShowsBelowOurWindowOnTheBareDesktop) {
   EXPECT_EQ(Differences(capture, PatternOf(zone)), 0);
 }
 
+TEST_P(X11OwnWindows, WithoutWallpaperTheBareDesktopBelowOurWindowIsBlackNotOurWindow) {
+  auto composed = OpenDesktop(Composed());
+  auto root = OpenDesktop(Root());
+  ASSERT_TRUE(composed && root);
+  // Another client's window half below ours: it must still show where it lies.
+  const xcb_window_t theirs = client_->CreateWindow({1040, 620, 1140, 700}, 0, false);
+  client_->SetColours(theirs, kGreen, 0);
+  client_->Map(theirs);
+  const xcb_window_t ours = client_->CreateWindow({1000, 600, 1200, 750}, 0, false);
+  client_->SetColours(ours, kMagenta, 0);
+  client_->Map(ours);
+  const TRect zone{1000, 600, 1200, 750};
+  TBitmap onScreen;
+  ASSERT_TRUE(
+      CopyUntil(*root, zone, onScreen, [&] { return PixelAt(onScreen, 5, 5) == kMagenta; }));
+  composed->SetOwnWindowsProvider([&] { return std::vector<uint32_t>{ours}; });
+  TBitmap capture;
+  ASSERT_TRUE(Copy(*composed, zone, capture));
+  EXPECT_EQ(Differences(capture,
+                        [&](int x, int y) {
+                          return TRect{1040, 620, 1140, 700}.Contains({zone.Left + x, zone.Top + y})
+                                     ? kGreen
+                                     : 0u;
+                        }),
+            0);
+}
+
 INSTANTIATE_TEST_SUITE_P(X11, X11OwnWindows, ::testing::Bool(),
                          [](const auto& p) { return p.param ? "Shm" : "GetImage"; });
 
