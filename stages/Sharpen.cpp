@@ -1,0 +1,32 @@
+#include "Sharpen.h"
+
+#include "iwFilters.h"
+#include "iwTransform.h"
+
+namespace ombrix {
+
+void SetUpSharpen(TImageWork& imageWork) {
+  imageWork.SetFilterName("Unsharp Mask");
+  imageWork.Transform()->SetResample(rsBicubic);
+  imageWork.Transform()->Transformations().Add();
+}
+
+void SetSharpenRadius(TImageWork& imageWork, int position) {
+  // The filter ignores radii of 0 and below by itself; the guard only keeps other filters,
+  // which have no radius, out of reach.
+  if (auto* gaussian = imageWork.FilterAs<TGaussianBaseFilter>()) {
+    gaussian->SetRadius(static_cast<float>(position));
+  }
+}
+
+TSharpenResult Sharpen(TImageWork& imageWork, TBitmap& view, int level) {
+  if (level == 0) return srRepaintOnly;
+  SetSharpenRadius(imageWork, level);
+  // ApplyFilter leaves OutputBitmap with an earlier frame when the view has no pixels;
+  // copying that would put a stale picture of another size where the view should be.
+  if (!imageWork.ApplyFilter(&view)) return srRepaintOnly;
+  view.Assign(imageWork.OutputBitmap());
+  return srSharpened;
+}
+
+}  // namespace ombrix
