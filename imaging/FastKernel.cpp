@@ -313,8 +313,7 @@ void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl
 
   // Strips: wide enough to keep the vector loops long, narrow enough for the ring of prepared
   // rows to stay close to the core.
-  const int32_t step = p.VFolded ? impl.Rows : 1;
-  p.RingRows = a.kh + step - 1;
+  p.RingRows = a.kh + impl.Rows - 1;
   p.LinePad = RoundUp(half + 1, lanes);
   if (stripWidth <= 0) {
     const int64_t perRow = kRingBudgetInts / p.RingRows / 3;
@@ -415,7 +414,7 @@ bool FastKernelPass(const TKernelPass& pass, uint8_t* dst, const uint8_t* src, i
 
   ThreadPool& pool = ThreadPool::Shared();
   const int threads = options.Threads > 0 ? options.Threads : pool.Size();
-  const int32_t step = plan.VFolded ? impl.Rows : 1;
+  const int32_t step = impl.Rows;
   const int bands = std::max(1, std::min(threads, height / kMinBandRows));
   // Band boundaries fall on whole steps so that only the last band has a short step.
   const int32_t steps = (height + step - 1) / step;

@@ -21,25 +21,28 @@
 namespace ombrix {
 namespace {
 
-// Vectors of int32_t, float and double with Lanes lanes (GCC takes no vector size that
+// Vectors of int32_t, uint32_t, float and double with Lanes lanes (GCC takes no vector size that
 // depends on a template parameter).
 template <int Lanes>
 struct VectorTypes;
 template <>
 struct VectorTypes<4> {
   typedef int32_t I __attribute__((vector_size(16)));
+  typedef uint32_t U __attribute__((vector_size(16)));
   typedef float F __attribute__((vector_size(16)));
   typedef double D __attribute__((vector_size(32)));
 };
 template <>
 struct VectorTypes<8> {
   typedef int32_t I __attribute__((vector_size(32)));
+  typedef uint32_t U __attribute__((vector_size(32)));
   typedef float F __attribute__((vector_size(32)));
   typedef double D __attribute__((vector_size(64)));
 };
 template <>
 struct VectorTypes<16> {
   typedef int32_t I __attribute__((vector_size(64)));
+  typedef uint32_t U __attribute__((vector_size(64)));
   typedef float F __attribute__((vector_size(64)));
   typedef double D __attribute__((vector_size(128)));
 };
@@ -49,14 +52,16 @@ struct VectorTypes<16> {
 template <int Lanes, int Rows>
 struct IsaBase {
   static constexpr int kLanes = Lanes;  // pixels per vector
-  static constexpr int kRows = Rows;    // target rows of one folded step
+  static constexpr int kRows = Rows;    // target rows computed together
   using I = typename VectorTypes<Lanes>::I;
+  using U = typename VectorTypes<Lanes>::U;
   using F = typename VectorTypes<Lanes>::F;
   using D = typename VectorTypes<Lanes>::D;
 
-  // The correctly rounded square root of each lane, in place.
-  static void Sqrt(D& d) {
-    for (int i = 0; i < Lanes; ++i) d[i] = __builtin_sqrt(d[i]);
+  // The square root of each lane, rounded to float.
+  static F Sqrt(F f) {
+    for (int i = 0; i < Lanes; ++i) f[i] = __builtin_sqrtf(f[i]);
+    return f;
   }
 
   // Bytes 0..2 of each lane's word into the Lanes words at p; byte 3 of each stays.
@@ -263,158 +268,173 @@ void StoreTarget(const TKernelPlan& plan, int32_t m, int32_t x, typename Isa::I 
   }
 }
 
-// One target row, any kernels, no vertical folding: rows[j] is the prepared record of stored
-// row m + TMin + j.
-template <class Isa>
-void DirectRow(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, int32_t x0) {
-  using I = typename Isa::I;
-  using D = typename Isa::D;
-  constexpr int L = Isa::kLanes;
-  const int32_t pairs = plan.Pairs;
-  const int32_t kh = plan.TMax - plan.TMin + 1;
-  const int32_t kernels = plan.Kernels;
-  const int32_t* centreRow = rows[-plan.TMin];
-  const bool edgeRow = EdgeRow(plan, m);
-  for (int32_t lane = 0; lane < plan.StripWidth && x0 + lane < plan.Width; lane += L) {
-    const int32_t x = x0 + lane;
-    const bool correct = !plan.CentreInSums || edgeRow || EdgeColumns<Isa>(plan, x);
-    I words{};
-    for (int ch = 0; ch < 3; ++ch) {
-      const std::ptrdiff_t planes = ch * plan.ChannelStride + plan.PlaneBase + lane;
-      const I centre = CentreSample<Isa>(plan, centreRow, ch, lane);
-      // The kernels' sums merge as they come, in the reference's order.
-      I merged{};
-      for (int32_t kern = 0; kern < kernels; ++kern) {
-        const int32_t* w = plan.Weights + static_cast<std::ptrdiff_t>(kern) * kh * pairs;
-        I sum{};
-        for (int32_t j = 0; j < kh; ++j) {
-          const int32_t* p = rows[j] + planes;
-          for (int32_t k = 0; k < pairs; ++k) {
-            sum = Isa::MulAdd(sum, LoadV<I>(p + k * plan.PlaneStride),
-                              Splat<Isa>(w[j * pairs + k]));
-          }
-        }
-        if (correct) {
-          const int32_t* c =
-              plan.CentreRows[static_cast<std::ptrdiff_t>(kern) * plan.Height + m];
-          sum += LoadV<I>(c + x) * centre;
-        }
-        switch (kernels == 1 ? 0 : plan.MergeOp) {
-          case 0:
-            merged += sum;
-            break;
-          case 1:
-            merged += sum < 0 ? -sum : sum;
-            break;
-          case 2:
-            if (kern == 0) {
-              merged = sum;
-            } else {
-              merged -= sum;
-              merged = merged < 0 ? -merged : merged;
-            }
-            break;
-          default:
-            merged += sum * sum;
-            break;
-        }
-      }
-      if (kernels > 1 && plan.MergeOp == 3) {
-        D total = __builtin_convertvector(merged, D);
-        Isa::Sqrt(total);
-        merged = __builtin_convertvector(total, I);
-      }
-      words |= ChannelByte<Isa>(plan, merged) << (8 * ch);
-    }
-    StoreTarget<Isa>(plan, m, x, words);
-  }
-}
-
-// kRows target rows m .. m + kRows - 1 of one kernel that is mirror-symmetric top to bottom,
-// N = TMax: rows[j] is the record of stored row m - N + j. Each step adds the two rows at
-// distance d above and below a target before one multiply-add; the rows in registers slide by
-// one row per step, so a step loads two rows for all kRows targets.
 // Rows of a folded step that may be held in registers at once, beside the sums.
 constexpr int kHeldRows = 16;
 
-template <class Isa, int N>
-void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, int32_t count,
-                int32_t x0, int32_t* scratch) {
+// The whole part of the square root of each lane, 0 <= n < 2^31: what the reference's
+// double square root truncates to. The float root is within 0.01 of the true one, so one step
+// up or down corrects it; the squares, below 2^32, are compared unsigned.
+template <class Isa>
+typename Isa::I FloorSqrt(typename Isa::I n) {
+  using I = typename Isa::I;
+  using U = typename Isa::U;
+  using F = typename Isa::F;
+  U r = __builtin_convertvector(
+      __builtin_convertvector(Isa::Sqrt(__builtin_convertvector(n, F)), I), U);
+  const U un = __builtin_bit_cast(U, n);
+  const U up = r + 1;
+  r = up * up <= un ? up : r;
+  r = r * r > un ? r - 1 : r;
+  return __builtin_bit_cast(I, r);
+}
+
+// Merges the sum of a further kernel into `merged` by the engine's rule; the first kernel's
+// sum starts it. Root of squares collects the squares here and takes the root at the end.
+template <class Isa>
+typename Isa::I MergeSum(const TKernelPlan& plan, typename Isa::I merged, typename Isa::I sum,
+                         bool first) {
+  using I = typename Isa::I;
+  switch (plan.Kernels == 1 ? 0 : plan.MergeOp) {
+    case 0:
+      return first ? sum : merged + sum;
+    case 1: {
+      const I magnitude = sum < 0 ? -sum : sum;
+      return first ? magnitude : merged + magnitude;
+    }
+    case 2: {
+      if (first) return sum;
+      const I difference = merged - sum;
+      return difference < 0 ? -difference : difference;
+    }
+    default:
+      return first ? sum * sum : merged + sum * sum;
+  }
+}
+
+// kRows target rows m .. m + kRows - 1, of which the first `count` are stored: rows[j] is the
+// record of stored row m + TMin + j. accumulate(acc, ch, lane, kernel) fills acc[i] with the
+// sum of a kernel for target row m + i, channel ch, lanes from `lane` on, without C.
+template <class Isa, class Accumulate>
+void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, int32_t count,
+              int32_t x0, int32_t* scratch, Accumulate accumulate) {
   using I = typename Isa::I;
   constexpr int L = Isa::kLanes;
   constexpr int M = Isa::kRows;
   constexpr std::size_t kArray = Isa::kRows;
-  const int32_t pairs = plan.Pairs;
   int32_t* words = scratch + plan.OutOffset;
-  const int32_t* centreRows[kArray];
   bool edgeRows = false;
-  for (int i = 0; i < M; ++i) {
-    // Rows beyond the picture are computed but never stored; any C row serves them.
-    const int32_t row = m + i < plan.Height ? m + i : plan.Height - 1;
-    centreRows[i] = plan.CentreRows[row];
-    edgeRows = edgeRows || EdgeRow(plan, row);
-  }
+  for (int i = 0; i < M; ++i) edgeRows = edgeRows || EdgeRow(plan, m + i);
   for (int32_t lane = 0; lane < plan.StripWidth && x0 + lane < plan.Width; lane += L) {
     const int32_t x = x0 + lane;
     const bool correct = !plan.CentreInSums || edgeRows || EdgeColumns<Isa>(plan, x);
     for (int ch = 0; ch < 3; ++ch) {
-      I acc[kArray];
-      for (int i = 0; i < M; ++i) acc[i] = I{};
-      for (int32_t k = 0; k < pairs; ++k) {
-        const std::ptrdiff_t off =
-            ch * plan.ChannelStride + plan.PlaneBase + k * plan.PlaneStride + lane;
-        const int32_t* w = plan.Weights + k;
-        if constexpr (2 * N + M <= kHeldRows) {
-          // Few enough rows to hold them all: each is loaded once.
-          I held[static_cast<std::size_t>(2 * N + M)];
-#pragma GCC unroll 32
-          for (int j = 0; j < 2 * N + M; ++j) held[j] = LoadV<I>(rows[j] + off);
-#pragma GCC unroll 16
-          for (int d = N; d >= 1; --d) {
-            const I wd = Splat<Isa>(w[d * pairs]);
-#pragma GCC unroll 16
-            for (int i = 0; i < M; ++i) {
-              acc[i] = Isa::MulAdd(acc[i], held[N + i - d] + held[N + i + d], wd);
-            }
+      I merged[kArray];
+      for (int32_t kernel = 0; kernel < plan.Kernels; ++kernel) {
+        I acc[kArray];
+        accumulate(acc, ch, lane, kernel);
+        for (int i = 0; i < M; ++i) {
+          I sum = acc[i];
+          if (correct) {
+            // Rows beyond the picture are computed but never stored; any C row serves them.
+            const int32_t row = m + i < plan.Height ? m + i : plan.Height - 1;
+            const int32_t* c = plan.CentreRows[kernel * plan.Height + row];
+            sum += LoadV<I>(c + x) * CentreSample<Isa>(plan, rows[i - plan.TMin], ch, lane);
           }
-          const I w0 = Splat<Isa>(w[0]);
-#pragma GCC unroll 16
-          for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], held[N + i], w0);
-        } else {
-          I below[kArray];
-          I above[kArray];
-#pragma GCC unroll 16
-          for (int i = 0; i < M; ++i) {
-            below[i] = LoadV<I>(rows[i] + off);
-            above[i] = LoadV<I>(rows[2 * N + i] + off);
-          }
-#pragma GCC unroll 16
-          for (int d = N; d >= 1; --d) {
-            const I wd = Splat<Isa>(w[d * pairs]);
-#pragma GCC unroll 16
-            for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], below[i] + above[i], wd);
-            // Slide: target i now needs rows N + i - (d - 1) and N + i + (d - 1).
-#pragma GCC unroll 16
-            for (int i = 0; i + 1 < M; ++i) below[i] = below[i + 1];
-            below[M - 1] = LoadV<I>(rows[N + M - d] + off);
-#pragma GCC unroll 16
-            for (int i = M - 1; i > 0; --i) above[i] = above[i - 1];
-            above[0] = LoadV<I>(rows[N + d - 1] + off);
-          }
-          const I w0 = Splat<Isa>(w[0]);
-#pragma GCC unroll 16
-          for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], below[i], w0);
+          merged[i] = MergeSum<Isa>(plan, merged[i], sum, kernel == 0);
         }
       }
       for (int i = 0; i < M; ++i) {
-        I sum = acc[i];
-        if (correct) sum += LoadV<I>(centreRows[i] + x) * CentreSample<Isa>(plan, rows[N + i], ch, lane);
-        const I byte = ChannelByte<Isa>(plan, sum) << (8 * ch);
+        if (plan.Kernels > 1 && plan.MergeOp == 3) merged[i] = FloorSqrt<Isa>(merged[i]);
+        const I byte = ChannelByte<Isa>(plan, merged[i]) << (8 * ch);
         StoreV(words + i * L, ch == 0 ? byte : LoadV<I>(words + i * L) | byte);
       }
     }
     for (int i = 0; i < count; ++i) StoreTarget<Isa>(plan, m + i, x, LoadV<I>(words + i * L));
   }
+}
+
+// A step without vertical folding, any kernels: each weight pair serves all kRows targets.
+template <class Isa>
+void DirectRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, int32_t count,
+                int32_t x0, int32_t* scratch) {
+  using I = typename Isa::I;
+  constexpr int M = Isa::kRows;
+  const int32_t pairs = plan.Pairs;
+  const int32_t kh = plan.TMax - plan.TMin + 1;
+  RowsStep<Isa>(plan, rows, m, count, x0, scratch, [&](I* acc, int ch, int32_t lane,
+                                                        int32_t kernel) {
+    const int32_t* weights = plan.Weights + static_cast<std::ptrdiff_t>(kernel) * kh * pairs;
+    for (int i = 0; i < M; ++i) acc[i] = I{};
+    for (int32_t k = 0; k < pairs; ++k) {
+      const std::ptrdiff_t off =
+          ch * plan.ChannelStride + plan.PlaneBase + k * plan.PlaneStride + lane;
+      for (int32_t j = 0; j < kh; ++j) {
+        const I w = Splat<Isa>(weights[j * pairs + k]);
+#pragma GCC unroll 16
+        for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], LoadV<I>(rows[i + j] + off), w);
+      }
+    }
+  });
+}
+
+// A step of one kernel that is mirror-symmetric top to bottom, N = TMax = -TMin. Each weight
+// pair multiplies the sum of the two rows at distance d above and below a target; the rows
+// are held in registers or slide through them, so that a row is loaded about once a step.
+template <class Isa, int N>
+void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, int32_t count,
+                int32_t x0, int32_t* scratch) {
+  using I = typename Isa::I;
+  constexpr int M = Isa::kRows;
+  constexpr std::size_t kArray = Isa::kRows;
+  const int32_t pairs = plan.Pairs;
+  RowsStep<Isa>(plan, rows, m, count, x0, scratch, [&](I* acc, int ch, int32_t lane, int32_t) {
+    for (int i = 0; i < M; ++i) acc[i] = I{};
+    for (int32_t k = 0; k < pairs; ++k) {
+      const std::ptrdiff_t off =
+          ch * plan.ChannelStride + plan.PlaneBase + k * plan.PlaneStride + lane;
+      const int32_t* w = plan.Weights + k;
+      if constexpr (2 * N + M <= kHeldRows) {
+        I held[static_cast<std::size_t>(2 * N + M)];
+#pragma GCC unroll 32
+        for (int j = 0; j < 2 * N + M; ++j) held[j] = LoadV<I>(rows[j] + off);
+#pragma GCC unroll 16
+        for (int d = N; d >= 1; --d) {
+          const I wd = Splat<Isa>(w[d * pairs]);
+#pragma GCC unroll 16
+          for (int i = 0; i < M; ++i) {
+            acc[i] = Isa::MulAdd(acc[i], held[N + i - d] + held[N + i + d], wd);
+          }
+        }
+        const I w0 = Splat<Isa>(w[0]);
+#pragma GCC unroll 16
+        for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], held[N + i], w0);
+      } else {
+        I below[kArray];
+        I above[kArray];
+#pragma GCC unroll 16
+        for (int i = 0; i < M; ++i) {
+          below[i] = LoadV<I>(rows[i] + off);
+          above[i] = LoadV<I>(rows[2 * N + i] + off);
+        }
+#pragma GCC unroll 16
+        for (int d = N; d >= 1; --d) {
+          const I wd = Splat<Isa>(w[d * pairs]);
+#pragma GCC unroll 16
+          for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], below[i] + above[i], wd);
+          // Slide: target i now needs rows N + i - (d - 1) and N + i + (d - 1).
+#pragma GCC unroll 16
+          for (int i = 0; i + 1 < M; ++i) below[i] = below[i + 1];
+          below[M - 1] = LoadV<I>(rows[N + M - d] + off);
+#pragma GCC unroll 16
+          for (int i = M - 1; i > 0; --i) above[i] = above[i - 1];
+          above[0] = LoadV<I>(rows[N + d - 1] + off);
+        }
+        const I w0 = Splat<Isa>(w[0]);
+#pragma GCC unroll 16
+        for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], below[i], w0);
+      }
+    }
+  });
 }
 
 template <class Isa>
@@ -431,7 +451,7 @@ FoldedRowsFn<Isa> FoldedRowsFor(int n, std::integer_sequence<int, Ns...>) {
 // The rows firstRow .. endRow - 1 of the picture, strip by strip.
 template <class Isa>
 void RunBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, int32_t* scratch) {
-  const int32_t step = plan.VFolded ? Isa::kRows : 1;
+  const int32_t step = Isa::kRows;
   const int32_t kh = plan.TMax - plan.TMin + 1;
   const int32_t window = kh + step - 1;
   int32_t* ring = scratch + plan.RingOffset;
@@ -465,11 +485,11 @@ void RunBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, int32_t*
       for (int32_t i = 0; i < step; ++i) {
         PrefetchRow<1>(plan.Dest, plan, m + step + i, x0, plan.StripWidth);
       }
+      const int32_t count = endRow - m < step ? endRow - m : step;
       if (folded != nullptr) {
-        const int32_t count = endRow - m < step ? endRow - m : step;
         folded(plan, rows, m, count, x0, scratch);
       } else {
-        DirectRow<Isa>(plan, rows, m, x0);
+        DirectRows<Isa>(plan, rows, m, count, x0, scratch);
       }
     }
   }

@@ -108,7 +108,7 @@ struct TKernelPlan {
   int32_t StripWidth = 0;
   int32_t LinePad = 0;     // pixels left and right of a strip's line, a multiple of lanes
   int32_t LineInts = 0;    // StripWidth + 2 x LinePad
-  int32_t RingRows = 0;    // prepared rows kept: kernel height + target rows per step - 1
+  int32_t RingRows = 0;    // prepared rows kept: kernel height + Rows - 1
   int64_t RecordInts = 0;  // one prepared row of a strip
   int64_t RingOffset = 0;
   int64_t ZeroOffset = 0;   // a record of zeros for rows outside the picture
@@ -121,7 +121,7 @@ struct TKernelPlan {
 // One instruction-set path.
 struct TKernelIsaImpl {
   int32_t Lanes = 0;          // pixels per vector
-  int32_t Rows = 0;           // target rows of one step of the folded sweep
+  int32_t Rows = 0;           // target rows computed together
   int32_t MaxFoldedHalf = 0;  // largest TMax the folded sweep handles
   // Computes the target rows firstRow .. endRow - 1 (stored rows) into plan.Dest, using
   // scratch (plan.ScratchInts elements, 64-byte aligned) as its own. Runs on a pool thread;

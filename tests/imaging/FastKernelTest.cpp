@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <random>
@@ -58,11 +59,13 @@ std::string FirstDifference(const TBlock& expected, const TBlock& actual, int32_
   return {};
 }
 
-// Runs the fast pass of the filter on every supported path with 1 and 2 threads (and, when
-// asked, narrow strips) and expects the reference's bytes each time, byte 3 included.
+// Runs the fast pass of the filter over a random source (or the given one) on every supported
+// path with 1 and 2 threads (and, when asked, narrow strips) and expects the reference's bytes
+// each time, byte 3 included.
 void ExpectSameAsReference(const TImageBaseFilter& filter, int32_t width, int32_t height,
-                           uint32_t seed, bool narrowStrips = false) {
-  const TBlock src = RandomBlock(width, height, seed);
+                           uint32_t seed, bool narrowStrips = false,
+                           const TBlock* given = nullptr) {
+  const TBlock src = given != nullptr ? *given : RandomBlock(width, height, seed);
   const TBlock target = RandomBlock(width, height, seed + 1);
   const TBlock expected = Reference(filter, src, target, width, height);
   const TKernelPass pass = filter.KernelPass();
@@ -214,6 +217,36 @@ TEST(FastKernelPass, SeveralKernelsEqualTheReferenceUnderEveryMergeRule) {
   }
 }
 
+// The root of a sum of squares is truncated exactly, also where it is whole, just below a
+// whole number (where a float root rounds up: 4 and 20 at channel 255 give 5201^2 - 1), and
+// where the total approaches 2^31. Each one-pixel picture is flat, and the bias brings its root
+// to the middle of the byte range, so that the root's last unit shows in the output.
+TEST(FastKernelPass, RootsOfSquaresAreExactAtAndJustBelowWholeRoots) {
+  for (const std::vector<int32_t>& weights : std::vector<std::vector<int32_t>>{
+           {108, 144}, {4, 20}, {15, -17}, {1, 6, 20}, {8, 8, 16}, {1, 181}, {128, 128}}) {
+    TCustomFilter filter(nullptr);
+    filter.DefineKernel(static_cast<uint16_t>(weights.size()), 1, 1, weights);
+    filter.SetKernelMergeOp(opRMS);
+    int64_t squares = 0;
+    for (const int32_t w : weights) squares += int64_t{w} * w;
+    for (int q = 0; q < 256; ++q) {
+      const double root = std::sqrt(static_cast<double>(squares * q * q));
+      filter.SetBias(128 - static_cast<int32_t>(root));
+      const TBlock src = {static_cast<uint8_t>(q), static_cast<uint8_t>(q),
+                          static_cast<uint8_t>(q), 0};
+      const TBlock expected = Reference(filter, src, TBlock(4, 0), 1, 1);
+      for (const TKernelIsa isa : SupportedIsas()) {
+        TFastKernelOptions options;
+        options.Isa = isa;
+        TBlock actual(4, 0);
+        ASSERT_TRUE(FastKernelPass(filter.KernelPass(), actual.data(), src.data(), 1, 1, options));
+        ASSERT_EQ(actual, expected) << KernelIsaName(isa) << ", " << weights.size()
+                                    << " kernels from " << weights[0] << ", channel " << q;
+      }
+    }
+  }
+}
+
 TEST(FastKernelPass, ScaleFactorsAndBiasesPastBothClampsEqualTheReference) {
   std::mt19937 random(5);
   // Powers of two take the shift, 1 none, the others a division; negative factors mirror.
@@ -230,16 +263,25 @@ TEST(FastKernelPass, ScaleFactorsAndBiasesPastBothClampsEqualTheReference) {
   }
 }
 
-// Sums just below 2^24 take the float division, just above it the double one; both must
-// truncate exactly where a quotient lies a hair below a whole number.
-TEST(FastKernelPass, QuotientsAtTheEdgeOfFloatPrecisionEqualTheReference) {
-  for (const int32_t centre : {65785, 65786, 8421496}) {
-    for (const int32_t scale : {3, 7, 255, 257, 65535, 65537, 4194303}) {
+// Quotients a hair below a whole number, with sums up to the largest that the float
+// reciprocal serves (kernel 1, 65792: every sum below 2^24) and beyond: the target's left
+// neighbour takes every value 0..255 while the target itself is 255, and the bias keeps the
+// quotients inside the byte range, so that any quotient off by one shows.
+TEST(FastKernelPass, QuotientsJustBelowWholeNumbersAreTruncatedExactly) {
+  TBlock src(512 * 4);
+  for (std::size_t x = 0; x < 512; ++x) {
+    for (std::size_t ch = 0; ch < 4; ++ch) {
+      src[4 * x + ch] = x % 2 == 0 ? 255 : static_cast<uint8_t>((x / 2 + 85 * ch) % 256);
+    }
+  }
+  for (const int32_t right : {65792, 65793, 8421000}) {
+    for (const int32_t scale : {3, 7, 11, 13, 15, 25, 29, 105, -3, 65537}) {
       TCustomFilter filter(nullptr);
-      filter.DefineKernel(1, 3, 3, std::vector<int32_t>{-1, 0, 1, 2, centre, 2, 1, 0, -1});
+      filter.DefineKernel(1, 2, 1, std::vector<int32_t>{1, right});
       filter.SetScaleFactor(scale);
-      SCOPED_TRACE("centre " + std::to_string(centre) + ", scale " + std::to_string(scale));
-      ExpectSameAsReference(filter, 37, 11, static_cast<uint32_t>(centre + scale));
+      filter.SetBias(100 - right / scale * 255);
+      SCOPED_TRACE("right weight " + std::to_string(right) + ", scale " + std::to_string(scale));
+      ExpectSameAsReference(filter, 512, 1, 0, false, &src);
     }
   }
 }
