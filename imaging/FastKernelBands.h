@@ -294,7 +294,7 @@ template <class Isa>
 typename Isa::I MergeSum(const TKernelPlan& plan, typename Isa::I merged, typename Isa::I sum,
                          bool first) {
   using I = typename Isa::I;
-  switch (plan.Kernels == 1 ? 0 : plan.MergeOp) {
+  switch (plan.MergeOp) {
     case 0:
       return first ? sum : merged + sum;
     case 1: {
@@ -313,8 +313,9 @@ typename Isa::I MergeSum(const TKernelPlan& plan, typename Isa::I merged, typena
 
 // kRows target rows m .. m + kRows - 1, of which the first `count` are stored: rows[j] is the
 // record of stored row m + TMin + j. accumulate(acc, ch, lane, kernel) fills acc[i] with the
-// sum of a kernel for target row m + i, channel ch, lanes from `lane` on, without C.
-template <class Isa, class Accumulate>
+// sum of a kernel for target row m + i, channel ch, lanes from `lane` on, without C. kSeveral
+// merges plan.Kernels kernels; otherwise there is one, and nothing is held beside its sums.
+template <class Isa, bool kSeveral, class Accumulate>
 void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, int32_t count,
               int32_t x0, int32_t* scratch, Accumulate accumulate) {
   using I = typename Isa::I;
@@ -327,24 +328,33 @@ void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, in
   for (int32_t lane = 0; lane < plan.StripWidth && x0 + lane < plan.Width; lane += L) {
     const int32_t x = x0 + lane;
     const bool correct = !plan.CentreInSums || edgeRows || EdgeColumns<Isa>(plan, x);
+    // C of a kernel, added to its sums near the edges.
+    const auto addC = [&](I* sums, int ch, int32_t kernel) {
+      if (!correct) return;
+      for (int i = 0; i < M; ++i) {
+        // Rows beyond the picture are computed but never stored; any C row serves them.
+        const int32_t row = m + i < plan.Height ? m + i : plan.Height - 1;
+        const int32_t* c = plan.CentreRows[kernel * plan.Height + row];
+        sums[i] += LoadV<I>(c + x) * CentreSample<Isa>(plan, rows[i - plan.TMin], ch, lane);
+      }
+    };
     for (int ch = 0; ch < 3; ++ch) {
       I merged[kArray];
-      for (int32_t kernel = 0; kernel < plan.Kernels; ++kernel) {
-        I acc[kArray];
-        accumulate(acc, ch, lane, kernel);
-        for (int i = 0; i < M; ++i) {
-          I sum = acc[i];
-          if (correct) {
-            // Rows beyond the picture are computed but never stored; any C row serves them.
-            const int32_t row = m + i < plan.Height ? m + i : plan.Height - 1;
-            const int32_t* c = plan.CentreRows[kernel * plan.Height + row];
-            sum += LoadV<I>(c + x) * CentreSample<Isa>(plan, rows[i - plan.TMin], ch, lane);
-          }
-          merged[i] = MergeSum<Isa>(plan, merged[i], sum, kernel == 0);
+      if constexpr (kSeveral) {
+        for (int32_t kernel = 0; kernel < plan.Kernels; ++kernel) {
+          I acc[kArray];
+          accumulate(acc, ch, lane, kernel);
+          addC(acc, ch, kernel);
+          for (int i = 0; i < M; ++i) merged[i] = MergeSum<Isa>(plan, merged[i], acc[i], kernel == 0);
         }
+        if (plan.MergeOp == 3) {
+          for (int i = 0; i < M; ++i) merged[i] = FloorSqrt<Isa>(merged[i]);
+        }
+      } else {
+        accumulate(merged, ch, lane, 0);
+        addC(merged, ch, 0);
       }
       for (int i = 0; i < M; ++i) {
-        if (plan.Kernels > 1 && plan.MergeOp == 3) merged[i] = FloorSqrt<Isa>(merged[i]);
         const I byte = ChannelByte<Isa>(plan, merged[i]) << (8 * ch);
         StoreV(words + i * L, ch == 0 ? byte : LoadV<I>(words + i * L) | byte);
       }
@@ -353,16 +363,16 @@ void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, in
   }
 }
 
-// A step without vertical folding, any kernels: each weight pair serves all kRows targets.
-template <class Isa>
+// A step without vertical folding: each weight pair serves all kRows targets.
+template <class Isa, bool kSeveral>
 void DirectRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, int32_t count,
                 int32_t x0, int32_t* scratch) {
   using I = typename Isa::I;
   constexpr int M = Isa::kRows;
   const int32_t pairs = plan.Pairs;
   const int32_t kh = plan.TMax - plan.TMin + 1;
-  RowsStep<Isa>(plan, rows, m, count, x0, scratch, [&](I* acc, int ch, int32_t lane,
-                                                        int32_t kernel) {
+  RowsStep<Isa, kSeveral>(plan, rows, m, count, x0, scratch, [&](I* acc, int ch, int32_t lane,
+                                                                   int32_t kernel) {
     const int32_t* weights = plan.Weights + static_cast<std::ptrdiff_t>(kernel) * kh * pairs;
     for (int i = 0; i < M; ++i) acc[i] = I{};
     for (int32_t k = 0; k < pairs; ++k) {
@@ -387,7 +397,8 @@ void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, 
   constexpr int M = Isa::kRows;
   constexpr std::size_t kArray = Isa::kRows;
   const int32_t pairs = plan.Pairs;
-  RowsStep<Isa>(plan, rows, m, count, x0, scratch, [&](I* acc, int ch, int32_t lane, int32_t) {
+  RowsStep<Isa, false>(plan, rows, m, count, x0, scratch, [&](I* acc, int ch, int32_t lane,
+                                                               int32_t) {
     for (int i = 0; i < M; ++i) acc[i] = I{};
     for (int32_t k = 0; k < pairs; ++k) {
       const std::ptrdiff_t off =
@@ -488,8 +499,10 @@ void RunBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, int32_t*
       const int32_t count = endRow - m < step ? endRow - m : step;
       if (folded != nullptr) {
         folded(plan, rows, m, count, x0, scratch);
+      } else if (plan.Kernels == 1) {
+        DirectRows<Isa, false>(plan, rows, m, count, x0, scratch);
       } else {
-        DirectRows<Isa>(plan, rows, m, count, x0, scratch);
+        DirectRows<Isa, true>(plan, rows, m, count, x0, scratch);
       }
     }
   }
