@@ -1,6 +1,7 @@
 #include "FastKernel.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -22,8 +23,11 @@ constexpr int64_t kFloatExact = int64_t{1} << 24;
 constexpr int64_t kRingBudgetInts = 12 * 1024;
 // The narrowest mirror-symmetric kernel whose rows are folded left to right.
 constexpr int32_t kMinFoldedWidth = 7;
-// Rows below which a band is not worth a thread of its own.
+// Bands: at least this many rows, and this many per kernel row beyond the first (each band
+// prepares those rows again); at most this many bands per thread.
 constexpr int32_t kMinBandRows = 16;
+constexpr int32_t kBandRowsPerKernelRow = 24;
+constexpr int kBandsPerThread = 4;
 
 const TKernelIsaImpl* ImplOf(TKernelIsa isa) {
   switch (isa) {
@@ -340,11 +344,11 @@ void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl
   p.LineOffset = p.ZeroOffset + aligned(p.RecordInts);
   p.PairsOffset = p.LineOffset + aligned(int64_t{p.LineInts} + 2 * lanes);
   p.OutOffset = p.PairsOffset + aligned(p.HFolded ? int64_t{6} * p.LineInts : 0);
-  p.ScratchInts = p.OutOffset + aligned(int64_t{kMaxFoldedRows} * lanes);
+  p.ScratchInts = p.OutOffset + aligned(int64_t{3} * impl.Rows * lanes);
 }
 
 // The calling thread's scratch, kept between passes so that a frame does not fault in fresh
-// pages each time.
+// pages each time; every thread of the pool has its own.
 int32_t* Scratch(std::size_t ints) {
   thread_local std::vector<int32_t> block;
   const std::size_t needed = ints + 16;
@@ -412,20 +416,24 @@ bool FastKernelPass(const TKernelPass& pass, uint8_t* dst, const uint8_t* src, i
   plan.Source = reinterpret_cast<const uint32_t*>(src);
   plan.Dest = reinterpret_cast<uint32_t*>(dst);
 
+  // Bands of whole steps, handed out one at a time to `threads` threads. More bands than
+  // threads let the caller take work while a woken worker is still getting ready; a band is
+  // kept tall enough that re-preparing the kernel's rows above and below it costs little.
   ThreadPool& pool = ThreadPool::Shared();
-  const int threads = options.Threads > 0 ? options.Threads : pool.Size();
+  const int threads = std::max(1, options.Threads > 0 ? options.Threads : pool.Size());
   const int32_t step = impl.Rows;
-  const int bands = std::max(1, std::min(threads, height / kMinBandRows));
-  // Band boundaries fall on whole steps so that only the last band has a short step.
   const int32_t steps = (height + step - 1) / step;
-  const std::size_t scratchInts = static_cast<std::size_t>(plan.ScratchInts);
-  int32_t* scratch = Scratch(scratchInts * static_cast<std::size_t>(bands));
-  pool.Run(bands, [&](int band) {
-    const int32_t first = static_cast<int32_t>(int64_t{steps} * band / bands) * step;
-    const int32_t end =
-        std::min(height, static_cast<int32_t>(int64_t{steps} * (band + 1) / bands) * step);
-    if (first < end) {
-      impl.RunBand(plan, first, end, scratch + scratchInts * static_cast<std::size_t>(band));
+  const int32_t bandRows = std::max(kMinBandRows, kBandRowsPerKernelRow * (analysis.kh - 1));
+  const int bands = std::clamp(height / bandRows, std::min(threads, steps),
+                               threads * kBandsPerThread);
+  std::atomic<int> nextBand{0};
+  pool.Run(std::min(threads, bands), [&](int) {
+    int32_t* scratch = Scratch(static_cast<std::size_t>(plan.ScratchInts));
+    for (int band = nextBand++; band < bands; band = nextBand++) {
+      const int32_t first = static_cast<int32_t>(int64_t{steps} * band / bands) * step;
+      const int32_t end =
+          std::min(height, static_cast<int32_t>(int64_t{steps} * (band + 1) / bands) * step);
+      if (first < end) impl.RunBand(plan, first, end, scratch);
     }
   });
   return true;

@@ -64,6 +64,16 @@ struct IsaBase {
     return f;
   }
 
+  // Target words from channel values: blue, green and red each clamped to 0..255 in bytes
+  // 0, 1 and 2; byte 3 is 0.
+  static I Compose(I blue, I green, I red) {
+    const I top = I{} + 255;
+    blue = blue < 0 ? I{} : blue > top ? top : blue;
+    green = green < 0 ? I{} : green > top ? top : green;
+    red = red < 0 ? I{} : red > top ? top : red;
+    return blue | green << 8 | red << 16;
+  }
+
   // Bytes 0..2 of each lane's word into the Lanes words at p; byte 3 of each stays.
   static void StoreColours(uint32_t* p, I words) {
     I old;
@@ -73,10 +83,28 @@ struct IsaBase {
   }
 };
 
+#if defined(__AVX2__)
+// Where a pixel's bytes are after the packs of ComposeByPacks: a 128-bit block holds the blue
+// bytes of its four pixels, then their green and red bytes, then four zeros; a byte index with
+// its top bit set gives 0.
+constexpr uint32_t kComposeOrder[4] = {0x80080400u, 0x80090501u, 0x800A0602u, 0x800B0703u};
+#endif
+
 #if defined(__AVX512BW__)
-// The AVX-512 paths: sixteen lanes, eight rows a step, and a byte-masked store that need not
-// read the target first.
+// The AVX-512 paths: sixteen lanes, eight rows a step, a clamp by saturating packs, and a
+// byte-masked store that need not read the target first.
 struct Avx512Base : IsaBase<16, 8> {
+  // Packing 32-bit values to 16 bits with signed saturation and those to bytes with unsigned
+  // saturation clamps each to 0..255; the packs work within each 128-bit block of four pixels.
+  static I Compose(I blue, I green, I red) {
+    const __m512i colours = _mm512_packus_epi16(
+        _mm512_packs_epi32(__builtin_bit_cast(__m512i, blue), __builtin_bit_cast(__m512i, green)),
+        _mm512_packs_epi32(__builtin_bit_cast(__m512i, red), _mm512_setzero_si512()));
+    const __m512i order = _mm512_broadcast_i32x4(
+        _mm_loadu_si128(reinterpret_cast<const __m128i*>(kComposeOrder)));
+    return __builtin_bit_cast(I, _mm512_shuffle_epi8(colours, order));
+  }
+
   static void StoreColours(uint32_t* p, I words) {
     _mm512_mask_storeu_epi8(p, 0x7777777777777777ull, __builtin_bit_cast(__m512i, words));
   }
@@ -110,7 +138,7 @@ typename Isa::I Splat(int32_t value) {
 // Lines of adjacent channel pairs from pixels, for each channel ch (0 blue, 1 green, 2 red)
 // and e in 0 .. count - 1 (whole vectors): next[ch x stride + e] = (q(e), q(e + 1)) and, when
 // `previous` is set, previous[ch x stride + e] = (q(e), q(e - 1)), where q(e) is channel ch
-// of pixels[e]; pixels[-1] and pixels[count] are read.
+// of pixels[e]; pixels[-1] .. pixels[count] are read.
 template <class Isa>
 void PairLines(const uint32_t* pixels, int32_t count, int32_t stride, int32_t* next,
                int32_t* previous) {
@@ -160,33 +188,43 @@ void PrepareRow(const TKernelPlan& plan, int32_t row, int32_t x0, int32_t* recor
   const int32_t lineInts = plan.LineInts;
   const uint32_t* srcRow = plan.Source + static_cast<std::ptrdiff_t>(row) * plan.Width;
 
-  // The pixels x0 - pad - 1 .. x0 - pad + lineInts; those outside the picture are 0.
+  // Line element e is pixel first + e, 0 outside the picture. Vectors whose pixels all lie
+  // inside read the row itself; those at the picture's edges read a copy with the zeros.
   const int32_t first = x0 - pad;
   PrefetchRow<0>(plan.Source, plan, row + kPrefetchRows, first - 1, lineInts + 2);
-  const uint32_t* line;
-  if (first >= 1 && first + lineInts + 1 <= plan.Width) {
-    line = srcRow + first;
-  } else {
-    uint32_t* copy = reinterpret_cast<uint32_t*>(scratch + plan.LineOffset) + L;
-    const int32_t lo = first - 1 < 0 ? 0 : first - 1;
-    const int32_t hi = first + lineInts + 1 < plan.Width ? first + lineInts + 1 : plan.Width;
-    std::memset(copy - 1, 0, sizeof(uint32_t) * static_cast<std::size_t>(lineInts + 2));
-    if (hi > lo) {
-      std::memcpy(copy + (lo - first), srcRow + lo,
-                  sizeof(uint32_t) * static_cast<std::size_t>(hi - lo));
+  const auto wholeVectors = [&](int32_t v) {
+    // Rounded up to whole vectors and kept within the line.
+    const int32_t up = v <= 0 ? 0 : (v + L - 1) / L * L;
+    return up < lineInts ? up : lineInts;
+  };
+  const int32_t insideBegin = wholeVectors(1 - first);
+  const int32_t insideEnd = insideBegin > wholeVectors(plan.Width - L - first)
+                                ? insideBegin
+                                : wholeVectors(plan.Width - L - first);
+  const bool folded = plan.HFolded;
+  int32_t* next = folded ? scratch + plan.PairsOffset : record;
+  int32_t* previous = folded ? next + 3 * lineInts : nullptr;
+  const int32_t stride = folded ? lineInts : plan.ChannelStride;
+  // Line elements begin .. end - 1 (whole vectors), from a copy of their pixels.
+  const auto edge = [&](int32_t begin, int32_t end) {
+    if (begin >= end) return;
+    uint32_t* copy = reinterpret_cast<uint32_t*>(scratch + plan.LineOffset);
+    for (int32_t e = begin - 1; e <= end; ++e) {
+      const int32_t x = first + e;
+      copy[e - begin + 1] = x >= 0 && x < plan.Width ? srcRow[x] : 0u;
     }
-    line = copy;
+    PairLines<Isa>(copy + 1, end - begin, stride, next + begin,
+                   previous != nullptr ? previous + begin : nullptr);
+  };
+  edge(0, insideBegin);
+  if (insideEnd > insideBegin) {
+    PairLines<Isa>(srcRow + first + insideBegin, insideEnd - insideBegin, stride,
+                   next + insideBegin, previous != nullptr ? previous + insideBegin : nullptr);
   }
-
-  if (!plan.HFolded) {
-    PairLines<Isa>(line, lineInts, plan.ChannelStride, record, nullptr);
-    return;
-  }
+  edge(insideEnd, lineInts);
+  if (!folded) return;
   // All six lines are written before any is read back at a shifted position, so that those
   // reads find the lines in the cache rather than still in the store buffer.
-  int32_t* next = scratch + plan.PairsOffset;
-  int32_t* previous = next + 3 * lineInts;
-  PairLines<Isa>(line, lineInts, lineInts, next, previous);
   const int32_t sw = plan.StripWidth;
   const I highMask = Splat<Isa>(static_cast<int32_t>(0xFFFF0000u));
   for (int ch = 0; ch < 3; ++ch) {
@@ -224,14 +262,11 @@ typename Isa::I Quotient(const TKernelPlan& plan, typename Isa::I sum) {
   }
 }
 
-// A channel's byte from its merged sum: quotient + Bias, clamped to 0..255.
+// A channel's value from its merged sum: quotient + Bias, not yet clamped.
 template <class Isa>
-typename Isa::I ChannelByte(const TKernelPlan& plan, typename Isa::I sum) {
-  using I = typename Isa::I;
-  I v = Quotient<Isa>(plan, sum) + plan.Bias;
-  v = v < 0 ? I{} : v;
-  const I top = Splat<Isa>(255);
-  return v > top ? top : v;
+typename Isa::I ChannelValue(const TKernelPlan& plan, typename Isa::I sum) {
+  const typename Isa::I q = Quotient<Isa>(plan, sum);
+  return plan.Bias == 0 ? q : q + plan.Bias;
 }
 
 // The centre samples of a prepared row, channel ch, lanes from `lane` on.
@@ -322,7 +357,8 @@ void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, in
   constexpr int L = Isa::kLanes;
   constexpr int M = Isa::kRows;
   constexpr std::size_t kArray = Isa::kRows;
-  int32_t* words = scratch + plan.OutOffset;
+  // Channel values of the step: row i, channel ch at (3 i + ch) x kLanes.
+  int32_t* values = scratch + plan.OutOffset;
   bool edgeRows = false;
   for (int i = 0; i < M; ++i) edgeRows = edgeRows || EdgeRow(plan, m + i);
   for (int32_t lane = 0; lane < plan.StripWidth && x0 + lane < plan.Width; lane += L) {
@@ -354,12 +390,13 @@ void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, in
         accumulate(merged, ch, lane, 0);
         addC(merged, ch, 0);
       }
-      for (int i = 0; i < M; ++i) {
-        const I byte = ChannelByte<Isa>(plan, merged[i]) << (8 * ch);
-        StoreV(words + i * L, ch == 0 ? byte : LoadV<I>(words + i * L) | byte);
-      }
+      for (int i = 0; i < M; ++i) StoreV(values + (3 * i + ch) * L, ChannelValue<Isa>(plan, merged[i]));
     }
-    for (int i = 0; i < count; ++i) StoreTarget<Isa>(plan, m + i, x, LoadV<I>(words + i * L));
+    for (int i = 0; i < count; ++i) {
+      const int32_t* v = values + 3 * i * L;
+      StoreTarget<Isa>(plan, m + i, x,
+                       Isa::Compose(LoadV<I>(v), LoadV<I>(v + L), LoadV<I>(v + 2 * L)));
+    }
   }
 }
 

@@ -114,7 +114,7 @@ struct TKernelPlan {
   int64_t ZeroOffset = 0;   // a record of zeros for rows outside the picture
   int64_t LineOffset = 0;   // the strip's pixels of one row, LineInts + 2 vectors
   int64_t PairsOffset = 0;  // folded rows: the lines (q(e), q(e + 1)) and (q(e), q(e - 1))
-  int64_t OutOffset = 0;    // target words of one step, rows x lanes
+  int64_t OutOffset = 0;    // channel values of one step, 3 x rows x lanes
   int64_t ScratchInts = 0;  // the whole block of one band
 };
 
