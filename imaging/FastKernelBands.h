@@ -209,10 +209,13 @@ void PrepareRow(const TKernelPlan& plan, int32_t row, int32_t x0, int32_t* recor
   const auto edge = [&](int32_t begin, int32_t end) {
     if (begin >= end) return;
     uint32_t* copy = reinterpret_cast<uint32_t*>(scratch + plan.LineOffset);
-    for (int32_t e = begin - 1; e <= end; ++e) {
-      const int32_t x = first + e;
-      copy[e - begin + 1] = x >= 0 && x < plan.Width ? srcRow[x] : 0u;
-    }
+    // copy[i] is pixel first + begin - 1 + i, for i in 0 .. end - begin + 1.
+    const int32_t base = first + begin - 1;
+    const int32_t size = end - begin + 2;
+    const int32_t lo = base < 0 ? -base : 0;
+    const int32_t hi = plan.Width - base < size ? plan.Width - base : size;
+    for (int32_t i = 0; i < size; ++i) copy[i] = 0u;
+    for (int32_t i = lo; i < hi; ++i) copy[i] = srcRow[base + i];
     PairLines<Isa>(copy + 1, end - begin, stride, next + begin,
                    previous != nullptr ? previous + begin : nullptr);
   };
