@@ -24,11 +24,15 @@
 #include <cstdint>
 
 #include "Controls.h"
+#include "CrossLine.h"
 #include "ErrorReport.h"
 #include "FormFonts.h"
+#include "HalfExchange.h"
 #include "PlgBlt.h"
+#include "Sharpen.h"
 #include "Ucmdprocess.h"
 #include "Zoom.h"
+#include "iwProcess.h"
 
 namespace ombrix {
 namespace {
@@ -93,6 +97,9 @@ QScrollBar* NewScrollBar(QWidget* parent, const QRect& place, int minimum, int m
   bar->setGeometry(place);
   bar->setRange(minimum, maximum);
   bar->setValue(minimum);
+  // The toolkit's default steps: one position per arrow or track click.
+  bar->setSingleStep(1);
+  bar->setPageStep(1);
   return bar;
 }
 
@@ -186,6 +193,7 @@ TForm1::TForm1(Desktop& desktop) : QWidget(nullptr, Qt::Window), desktop_(deskto
   setAttribute(Qt::WA_OpaquePaintEvent);
   resize(kDesignClientWidth, kDesignClientHeight);
   CreateControls();
+  ConnectHandlers();
   FormCreate();
 }
 
@@ -278,6 +286,19 @@ void TForm1::CreateControls() {
 
   Timer1 = std::make_unique<TTimer>();
   Timer1->OnTimer = [this] { Tick(); };
+  ColorDialog1 = std::make_unique<TColorDialog>(this);
+}
+
+void TForm1::ConnectHandlers() {
+  // A state change rather than a click: the boxes' handlers uncheck each other, and such a
+  // change made by the program must run the other box's handler just as a click does.
+  connect(CheckBoxW, &QCheckBox::toggled, this, [this] { Guarded([this] { CheckBoxWClick(); }); });
+  connect(CheckBoxH, &QCheckBox::toggled, this, [this] { Guarded([this] { CheckBoxHClick(); }); });
+  connect(SpeedButton1, &QToolButton::clicked, this,
+          [this] { Guarded([this] { SpeedButton1Click(); }); });
+  ConnectScrollEvents(ScrollBarLevel, [this](TScrollCode scrollCode, int position) {
+    ScrollBarLevelScroll(scrollCode, position);
+  });
 }
 
 void TForm1::FormCreate() {
@@ -306,7 +327,9 @@ void TForm1::FormCreate() {
   // 8. The background is painted by FormPaint; the colour key is the window's shape.
   Color_ = clBlack;
   UpdateColourKey();
-  // 9. The sharpen stage's processing component (ImageWork) is set up here.
+  // 9.
+  ImageWork_ = std::make_unique<TImageWork>();
+  SetUpSharpen(*ImageWork_);
   // 10.
   TimerPeriod_ = 25;
   ScrollBar1->setValue(25);
@@ -534,13 +557,54 @@ bool TForm1::CopyZone(const TRect& zone, const TPoint (&points)[3], int w, int h
   return true;
 }
 
-void TForm1::Compose3DStage() {}
+void TForm1::Compose3DStage() {
+  HalfExchange(*CaptureBitmap_);
+}
 
-void TForm1::SharpenStage(int /*level*/) {
+void TForm1::SharpenStage(int level) {
+  try {
+    Sharpen(*ImageWork_, Image1->Picture(), level);
+  } catch (...) {
+    // The view still holds the zoom's picture: show that, and let the cycle end.
+    Image1->Changed();
+    throw;
+  }
   Image1->Changed();
 }
 
-void TForm1::CrossLineStage(const TRect& /*zone*/, int /*w*/, int /*h*/) {}
+void TForm1::CrossLineStage(const TRect& zone, int w, int h) {
+  DrawCrossLine(Image1->Picture().Canvas(), ZonePoint_, zone.Left, zone.Top, w, h, CrossColor_,
+                CrossTiltX_, CrossTiltY_);
+  // The view was just painted by the sharpen stage; the lines join it at the message pump.
+  Image1->update();
+}
+
+void TForm1::CheckBoxWClick() {
+  ClearView();
+  CheckBoxH->setChecked(false);
+}
+
+void TForm1::CheckBoxHClick() {
+  ClearView();
+  CheckBoxW->setChecked(false);
+}
+
+void TForm1::ClearView() {
+  // Only the view's own pixels: an emptied view (after a resize) stays empty.
+  const QSize view = ClientDeviceSize();
+  TCanvas& canvas = Image1->Picture().Canvas();
+  canvas.Brush.Color = clBlack;
+  canvas.FillRect({0, 0, view.width(), view.height()});
+  Image1->Changed();
+}
+
+void TForm1::SpeedButton1Click() {
+  if (ColorDialog1->Execute()) CrossColor_ = ColorDialog1->Color();
+}
+
+void TForm1::ScrollBarLevelScroll(TScrollCode scrollCode, int position) {
+  if (scrollCode == scPosition) SetSharpenRadius(*ImageWork_, position);
+}
 
 void TForm1::PumpMessages() {
   if (cycleDepth_ > kMaxPumpingDepth) return;

@@ -16,6 +16,7 @@
 #include <QWidget>
 #include <memory>
 
+#include "Controls.h"
 #include "Desktop.h"
 #include "Graphics.h"
 
@@ -32,8 +33,7 @@ class QToolButton;
 namespace ombrix {
 
 class TFormCmd;
-class TImage;
-class TTimer;
+class TImageWork;
 
 // The application's title, the first field of every caption.
 inline constexpr char kApplicationTitle[] = "Ombrix";
@@ -71,12 +71,16 @@ class TForm1 : public QWidget {
   QLabel* Label11;
   // The frame timer; the picture is frozen exactly while its interval is 0.
   std::unique_ptr<TTimer> Timer1;
+  // The cross-line colour dialog of SpeedButton1.
+  std::unique_ptr<TColorDialog> ColorDialog1;
 
   // The command window, whose gamma bar the zoom reads; null reads as gamma 0.
   void SetFormCmd(TFormCmd* formCmd) { formCmd_ = formCmd; }
   TFormCmd* FormCmd() const { return formCmd_; }
 
   // Main window state.
+  // The processing component that sharpens the view; the window owns it.
+  TImageWork* ImageWork() const { return ImageWork_.get(); }
   TBitmap& CaptureBitmap() { return *CaptureBitmap_; }
   bool ZoneFixed() const { return ZoneFixed_; }
   void SetZoneFixed(bool fixed) { ZoneFixed_ = fixed; }
@@ -119,6 +123,19 @@ class TForm1 : public QWidget {
   void RenderToView(const TBitmap& bitmap, const TRect& rectangle, int factor, float gamma,
                     int level, int width, int height);
 
+  // Handlers of the panel's controls, connected to them at creation; public so that other
+  // windows may run them as the controls do.
+  // A change of the box's state, by the user or by the program: the view turns black and the
+  // other box is unchecked, which runs that box's handler in turn when it was checked. So
+  // checking one box while the other is checked ends with neither checked.
+  void CheckBoxWClick();
+  void CheckBoxHClick();
+  // Runs ColorDialog1; a confirmed colour becomes CrossColor, a cancel changes nothing.
+  void SpeedButton1Click();
+  // Scroll events of ScrollBarLevel: only a released thumb (scPosition) sets the unsharp mask's
+  // radius to `position`, so that the kernel is ready before the next frame; 0 leaves it.
+  void ScrollBarLevelScroll(TScrollCode scrollCode, int position);
+
   // The window's outer rectangle and its client area in device pixels of the virtual desktop.
   TRect WindowRect() const;
   TRect ClientRect() const;
@@ -143,6 +160,7 @@ class TForm1 : public QWidget {
 
  private:
   void CreateControls();
+  void ConnectHandlers();
   void FormCreate();
   void FormDestroy();
   void FormResize();
@@ -158,6 +176,8 @@ class TForm1 : public QWidget {
   bool CopyZone(const TRect& zone, const TPoint (&points)[3], int w, int h);
   // Steps 8 and 22.
   void PumpMessages();
+  // Fills the view black over the whole client area and shows it.
+  void ClearView();
   // The gamma the zoom uses: the command window's gamma bar position / 100.
   float LiveGamma() const;
   void WriteCycleCaption();
@@ -178,6 +198,7 @@ class TForm1 : public QWidget {
   Desktop& desktop_;
   TFormCmd* formCmd_ = nullptr;
 
+  std::unique_ptr<TImageWork> ImageWork_;
   std::unique_ptr<TBitmap> CaptureBitmap_;
   bool ZoneFixed_ = false;
   TPoint ZonePoint_;

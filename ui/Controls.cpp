@@ -1,8 +1,10 @@
 #include "Controls.h"
 
+#include <QColorDialog>
 #include <QImage>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScrollBar>
 #include <QTimer>
 #include <cmath>
 #include <cstring>
@@ -33,6 +35,36 @@ QImage ToImage(const TBitmap& bitmap) {
     }
   }
   return image;
+}
+
+std::optional<TScrollCode> ScrollCodeOf(int action) {
+  switch (action) {
+    case QAbstractSlider::SliderSingleStepSub:
+      return scLineUp;
+    case QAbstractSlider::SliderSingleStepAdd:
+      return scLineDown;
+    case QAbstractSlider::SliderPageStepSub:
+      return scPageUp;
+    case QAbstractSlider::SliderPageStepAdd:
+      return scPageDown;
+    case QAbstractSlider::SliderToMinimum:
+      return scTop;
+    case QAbstractSlider::SliderToMaximum:
+      return scBottom;
+    case QAbstractSlider::SliderMove:
+      return scTrack;
+    default:
+      return std::nullopt;
+  }
+}
+
+// The toolkit's modal colour dialog; an invalid colour is its answer to a cancel.
+std::optional<TColor> RunColorDialog(QWidget* parent, TColor initial) {
+  const QColor start(static_cast<int>(initial & 0xFF), static_cast<int>(initial >> 8 & 0xFF),
+                     static_cast<int>(initial >> 16 & 0xFF));
+  const QColor chosen = QColorDialog::getColor(start, parent);
+  if (!chosen.isValid()) return std::nullopt;
+  return static_cast<TColor>(chosen.red() | chosen.green() << 8 | chosen.blue() << 16);
 }
 
 }  // namespace
@@ -93,6 +125,26 @@ void TTimer::SetInterval(int milliseconds) {
   interval_ = milliseconds;
   timer_->stop();
   if (interval_ > 0) timer_->start(interval_);
+}
+
+void ConnectScrollEvents(QScrollBar* bar, std::function<void(TScrollCode, int)> handler) {
+  auto shared = std::make_shared<std::function<void(TScrollCode, int)>>(std::move(handler));
+  // Qt announces an action with the thumb already at its new place and the value not yet.
+  QObject::connect(bar, &QAbstractSlider::actionTriggered, bar, [bar, shared](int action) {
+    const std::optional<TScrollCode> code = ScrollCodeOf(action);
+    if (!code) return;
+    Guarded([&] { (*shared)(*code, bar->sliderPosition()); });
+  });
+  QObject::connect(bar, &QAbstractSlider::sliderReleased, bar, [bar, shared] {
+    Guarded([&] { (*shared)(scPosition, bar->sliderPosition()); });
+  });
+}
+
+bool TColorDialog::Execute() {
+  const std::optional<TColor> chosen = Runner ? Runner(color_) : RunColorDialog(parent_, color_);
+  if (!chosen) return false;
+  color_ = *chosen;
+  return true;
 }
 
 }  // namespace ombrix

@@ -1,14 +1,17 @@
 #pragma once
-// The two controls of the window toolkit that Qt has no direct counterpart for: an image
-// control that shows a TBitmap, and a timer whose interval 0 means stopped. Both live on the GUI
-// thread and are owned by their parent QObject.
+// The pieces of the window toolkit that Qt has no direct counterpart for: an image control that
+// shows a TBitmap, a timer whose interval 0 means stopped, scroll bar events with their scroll
+// codes, and a colour dialog that remembers its colour. All live on the GUI thread.
 
 #include <QWidget>
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "Graphics.h"
 
+class QScrollBar;
 class QTimer;
 
 namespace ombrix {
@@ -63,6 +66,46 @@ class TTimer {
  private:
   std::unique_ptr<QTimer> timer_;
   int interval_ = 0;
+};
+
+// What a scroll event of a scroll bar reports.
+enum TScrollCode : uint8_t {
+  scLineUp,    // an arrow button towards the minimum
+  scLineDown,  // an arrow button towards the maximum
+  scPageUp,    // a click on the track before the thumb
+  scPageDown,  // a click on the track after the thumb
+  scPosition,  // a dragged thumb was released: its final position
+  scTrack,     // the thumb is being dragged
+  scTop,       // moved to the minimum
+  scBottom,    // moved to the maximum
+};
+
+// Calls handler(code, position) for every scroll event of `bar`, through the error report
+// guard. `position` is where the thumb stands after the event; the bar's value follows it.
+// A thumb released without a drag also reports scPosition. The connection lives as long as
+// `bar`.
+void ConnectScrollEvents(QScrollBar* bar, std::function<void(TScrollCode, int)> handler);
+
+// The colour dialog: Execute opens it on Color and, when the user confirms a colour, makes it
+// the new Color and returns true; a cancel returns false and changes nothing. Color starts
+// black, so the dialog always opens on the colour it last returned.
+class TColorDialog {
+ public:
+  // The modal dialogs get `parent` as their parent widget; it must outlive this dialog.
+  explicit TColorDialog(QWidget* parent) : parent_(parent) {}
+
+  TColor Color() const { return color_; }
+  void SetColor(TColor color) { color_ = color; }
+
+  bool Execute();
+
+  // Shows the dialog on the colour given and returns the one chosen, or nothing when the user
+  // cancels. Empty (the default): the toolkit's modal colour dialog. Tests put theirs here.
+  std::function<std::optional<TColor>(TColor initial)> Runner;
+
+ private:
+  QWidget* parent_;
+  TColor color_ = clBlack;
 };
 
 }  // namespace ombrix

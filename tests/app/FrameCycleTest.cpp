@@ -9,10 +9,7 @@
 #include <QSlider>
 #include <QTest>
 #include <string>
-#include <vector>
 
-#include "ErrorReport.h"
-#include "Errors.h"
 #include "Ucmdprocess.h"
 #include "WindowTestSupport.h"
 
@@ -284,36 +281,6 @@ TEST_F(FrameCycle, HorizontalMirrorPutsTheLeftColumnAtTheRightEdge) {
   EXPECT_EQ(PixelOf(form->CaptureBitmap(), 359, 431), clRed);
   EXPECT_EQ(PixelOf(form->CaptureBitmap(), 358, 200), clBlack);
   EXPECT_EQ(PixelOf(form->CaptureBitmap(), 0, 200), clBlack);
-}
-
-// A main window whose sharpen stage fails, as the processing component does without memory.
-class FailingSharpenForm : public TForm1 {
- public:
-  using TForm1::TForm1;
-  int crossLines = 0;
-
- protected:
-  void SharpenStage(int) override { throw EOutOfMemory(); }
-  void CrossLineStage(const TRect&, int, int) override { ++crossLines; }
-};
-
-TEST_F(FrameCycle, StageErrorEndsTheCycleAndReachesTheErrorReport) {
-  std::vector<std::string> reports;
-  const TErrorReporter previous =
-      SetErrorReporter([&reports](const std::string& text) { reports.push_back(text); });
-  auto failing = OpenWindow<FailingSharpenForm>(desktop, 361, 432, QPoint(40, 40));
-  failing->cbSrediste->setChecked(true);
-  desktop.SetCursor({1000, 600});
-  failing->Timer1->SetInterval(5);  // the real timer, through the handler guard
-  EXPECT_TRUE(WaitFor([&] { return !reports.empty(); }));
-  failing->Timer1->SetInterval(0);
-  SetErrorReporter(previous);
-  ASSERT_FALSE(reports.empty());
-  EXPECT_EQ(reports.front(), EOutOfMemory().what());
-  EXPECT_EQ(failing->crossLines, 0);
-  EXPECT_EQ(failing->windowTitle(), QString("Ombrix 361 x 432"));  // no caption step
-  // The zoom had drawn before the failure; the view keeps it.
-  EXPECT_EQ(DifferencesFromDesktop(failing->Image1->Picture(), desktop.Picture(), 820, 384), 0);
 }
 
 }  // namespace

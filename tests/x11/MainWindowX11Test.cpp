@@ -7,16 +7,22 @@
 
 #include <QtCore/qtestsupport_core.h>
 #include <QApplication>
+#include <QCheckBox>
 #include <QFrame>
+#include <QScrollBar>
 #include <QWindow>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Controls.h"
 #include "Ombrix.h"
+#include "Sharpen.h"
 #include "X11Desktop.h"
 #include "X11TestSupport.h"
+#include "iwProcess.h"
 
 namespace ombrix {
 namespace {
@@ -142,6 +148,47 @@ class MainWindowX11 : public ::testing::Test {
     return size;
   }
 
+  // Pixels that the screen shows in `area` other than expected(x, y) (0x00RRGGBB, x and y from
+  // the area's corner); -1 when the screen cannot be read.
+  template <typename Expected>
+  int ScreenDifferences(const TRect& area, Expected expected) {
+    const std::vector<uint32_t> screen = Screenshot(area);
+    if (screen.empty()) return -1;
+    int count = 0;
+    for (int y = 0; y < area.Height(); ++y)
+      for (int x = 0; x < area.Width(); ++x)
+        count += screen[static_cast<std::size_t>(y * area.Width() + x)] != expected(x, y);
+    return count;
+  }
+
+  // What the screen shows in `area`, as 0x00RRGGBB values row after row; empty on failure.
+  std::vector<uint32_t> Screenshot(const TRect& area) {
+    xcb_connection_t* c = client_->Connection();
+    xcb_get_image_reply_t* reply = xcb_get_image_reply(
+        c,
+        xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, client_->Root(),
+                      static_cast<int16_t>(area.Left), static_cast<int16_t>(area.Top),
+                      static_cast<uint16_t>(area.Width()), static_cast<uint16_t>(area.Height()),
+                      ~0u),
+        nullptr);
+    std::vector<uint32_t> pixels;
+    const auto count = static_cast<std::size_t>(area.Width() * area.Height());
+    if (reply != nullptr &&
+        static_cast<std::size_t>(xcb_get_image_data_length(reply)) >= count * 4) {
+      pixels.resize(count);
+      std::memcpy(pixels.data(), xcb_get_image_data(reply), count * 4);
+      for (uint32_t& p : pixels) p &= 0xFFFFFF;
+    }
+    std::free(reply);
+    return pixels;
+  }
+
+  // Moves the pointer to (x, y) of the screen and clicks there.
+  static bool ClickAt(TPoint at) {
+    return XDoTool("mousemove --sync " + std::to_string(at.X) + " " + std::to_string(at.Y) +
+                   " click 1");
+  }
+
   // Where the root's child `window` stands among the root's children, bottom first; -1 if not.
   int StackingIndex(xcb_window_t window) {
     xcb_query_tree_reply_t* tree = xcb_query_tree_reply(
@@ -174,6 +221,66 @@ TEST_F(MainWindowX11, ViewShowsTheZoneAroundTheCursorPixelForPixel) {
   }));
   EXPECT_EQ(DifferencesFromPattern(form.Image1->Picture(), origin), 0);
   EXPECT_EQ(form.windowTitle(), QString("Ombrix [361 x 432] - [X=400 Y=350]"));
+}
+
+TEST_F(MainWindowX11, CrossLineSwitchedOnInThePanelShowsOnTheScreen) {
+  ShowPatternOnTheRoot();
+  TForm1& form = Open({900, 200});
+  // Over the window the panel comes up; its "+" box is clicked as a user clicks it.
+  const TRect client = form.ClientRect();
+  ASSERT_TRUE(XDoTool("mousemove --sync " + std::to_string(client.Left + 20) + " " +
+                      std::to_string(client.Top + 20)));
+  ASSERT_TRUE(CycleUntil(form, [&] { return !form.Panel1->isHidden(); }));
+  const QPoint box = form.cbSrediste->mapToGlobal(form.cbSrediste->rect().center());
+  ASSERT_TRUE(ClickAt({box.x(), box.y()}));
+  ASSERT_TRUE(WaitFor([&] { return form.cbSrediste->isChecked(); }));
+
+  // The red cross over the zone around (410, 340), with its six free pixels at the centre.
+  ASSERT_TRUE(XDoTool("mousemove --sync 410 340"));
+  const TPoint origin{410 - 180, 340 - 216};
+  auto expected = [&](int x, int y) {
+    const bool onRow = y == 216 && (x <= 176 || x >= 183);
+    const bool onColumn = x == 180 && (y <= 212 || y >= 219);
+    return onRow || onColumn ? 0xFF0000u : Pattern(origin.X + x, origin.Y + y);
+  };
+  const TRect shown{client.Left, client.Top, client.Left + 360, client.Top + 432};
+  int differences = -1;
+  EXPECT_TRUE(CycleUntil(form,
+                         [&] {
+                           differences = ScreenDifferences(shown, expected);
+                           return differences == 0;
+                         }))
+      << differences << " pixels differ";
+}
+
+TEST_F(MainWindowX11, SharpenedViewIsTheUnsharpMaskOfTheCapturedZone) {
+  ShowPatternOnTheRoot();
+  TForm1& form = Open({900, 200});
+  form.ScrollBarLevel->setValue(5);
+  // Each test rests the pointer somewhere of its own: a move onto where it already is would
+  // never end.
+  ASSERT_TRUE(XDoTool("mousemove --sync 450 380"));
+  const TPoint origin{450 - 180, 380 - 216};
+  ASSERT_TRUE(CycleUntil(form, [&] {
+    return form.CaptureBitmap().Width() == 360 &&
+           DifferencesFromPattern(form.CaptureBitmap(), origin) == 0;
+  }));
+
+  // The filter of radius 5 run by itself over what the frame captured.
+  TImageWork reference;
+  SetUpSharpen(reference);
+  reference.FilterAs<TGaussianBaseFilter>()->SetRadius(5.0f);
+  TBitmap capture;
+  capture.Assign(&form.CaptureBitmap());
+  ASSERT_TRUE(reference.ApplyFilter(&capture));
+  const TBitmap& sharpened = *reference.OutputBitmap();
+  const TBitmap& view = form.Image1->Picture();
+  ASSERT_EQ(view.Width(), sharpened.Width());
+  ASSERT_EQ(view.Height(), sharpened.Height());
+  ASSERT_EQ(view.RowBytes(), sharpened.RowBytes());
+  EXPECT_EQ(std::memcmp(view.Bits(), sharpened.Bits(), view.RowBytes() * 432), 0);
+  // The pattern's edges did change.
+  EXPECT_GT(DifferencesFromPattern(view, origin), 360 * 432 / 2);
 }
 
 TEST_F(MainWindowX11, ForcedCaptureOverThePatternTakesWhatLiesBeneathTheWindow) {
