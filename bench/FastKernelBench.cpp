@@ -76,8 +76,7 @@ void Reference(benchmark::State& state, const TImageBaseFilter* filter) {
   }
 }
 
-void Fast(benchmark::State& state, const TImageBaseFilter* filter, TKernelIsa isa,
-          int threads) {
+void Fast(benchmark::State& state, const TImageBaseFilter* filter, TKernelIsa isa, int threads) {
   TPicture& p = Picture();
   TFastKernelOptions options;
   options.Isa = isa;
@@ -100,9 +99,9 @@ void OpenCv(benchmark::State& state, const TImageBaseFilter* filter, int threads
   cv::Mat kernel(kh, kw, CV_32F);
   for (int r = 0; r < kh; ++r) {
     for (int c = 0; c < kw; ++c) {
-      kernel.at<float>(r, c) = static_cast<float>(filter->Kernel()[static_cast<std::size_t>(
-                                   r * kw + c)]) /
-                               static_cast<float>(filter->ScaleFactor());
+      kernel.at<float>(r, c) =
+          static_cast<float>(filter->Kernel()[static_cast<std::size_t>(r * kw + c)]) /
+          static_cast<float>(filter->ScaleFactor());
     }
   }
   const cv::Mat src(kHeight, kWidth, CV_8UC4, p.src.data());

@@ -50,8 +50,7 @@ struct TFrame {
   void Zoom() { ZoomStage(capture, view, kWidth, kHeight, kZoomPosition, false, false, 0.0f); }
   void Sharpen() { ombrix::Sharpen(work, view, kStrength); }
   void CrossLine() {
-    DrawCrossLine(view.Canvas(), cursor, zone.Left, zone.Top, kWidth, kHeight, clRed, tiltX,
-                  tiltY);
+    DrawCrossLine(view.Canvas(), cursor, zone.Left, zone.Top, kWidth, kHeight, clRed, tiltX, tiltY);
   }
 };
 
@@ -83,9 +82,13 @@ void FrameWhole(benchmark::State& state) {
   }
 }
 
-#define OMBRIX_FRAME_BENCHMARK(fn)                                                     \
-  BENCHMARK(fn)->Name(#fn "/1024x768/zoom8/strength5")->Unit(benchmark::kMillisecond) \
-      ->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime()
+#define OMBRIX_FRAME_BENCHMARK(fn)            \
+  BENCHMARK(fn)                               \
+      ->Name(#fn "/1024x768/zoom8/strength5") \
+      ->Unit(benchmark::kMillisecond)         \
+      ->Repetitions(5)                        \
+      ->ReportAggregatesOnly(true)            \
+      ->UseRealTime()
 
 OMBRIX_FRAME_BENCHMARK(FrameCapture);
 OMBRIX_FRAME_BENCHMARK(FrameZoom8);

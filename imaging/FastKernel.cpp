@@ -85,7 +85,9 @@ struct TAnalysis {
   }
 };
 
-int64_t Abs64(int64_t v) { return v < 0 ? -v : v; }
+int64_t Abs64(int64_t v) {
+  return v < 0 ? -v : v;
+}
 
 int64_t FloorSqrt(int64_t v) {
   int64_t r = 0;
@@ -140,8 +142,7 @@ bool Analyse(const TKernelPass& pass, TAnalysis& a) {
   } else {
     a.bound = sumOfBounds;
   }
-  if (pass.ScaleFactor != 0 &&
-      a.bound / Abs64(pass.ScaleFactor) + Abs64(pass.Bias) > kInt32Max) {
+  if (pass.ScaleFactor != 0 && a.bound / Abs64(pass.ScaleFactor) + Abs64(pass.Bias) > kInt32Max) {
     return false;
   }
 
@@ -164,7 +165,9 @@ int32_t PackPair(int64_t low, int64_t high) {
   return static_cast<int32_t>(bits);
 }
 
-int32_t RoundUp(int32_t v, int32_t multiple) { return (v + multiple - 1) / multiple * multiple; }
+int32_t RoundUp(int32_t v, int32_t multiple) {
+  return (v + multiple - 1) / multiple * multiple;
+}
 
 // Everything a pass needs besides the picture, owned here, pointed to by the plan.
 struct TPassData {
@@ -227,8 +230,8 @@ void BuildCentreRows(const TAnalysis& a, int32_t width, int32_t height, int32_t 
     }
     for (int32_t m = 0; m < height; ++m) {
       data.centreRows[e * static_cast<std::size_t>(height) + static_cast<std::size_t>(m)] =
-          data.centreValues.data() + (e * ranges.size() + rangeOf[static_cast<std::size_t>(m)]) *
-                                         rowInts;
+          data.centreValues.data() +
+          (e * ranges.size() + rangeOf[static_cast<std::size_t>(m)]) * rowInts;
     }
   }
 }
@@ -379,7 +382,9 @@ const char* KernelIsaName(TKernelIsa isa) {
   return "unknown";
 }
 
-bool KernelIsaSupported(TKernelIsa isa) { return ImplOf(isa) != nullptr && ProcessorHas(isa); }
+bool KernelIsaSupported(TKernelIsa isa) {
+  return ImplOf(isa) != nullptr && ProcessorHas(isa);
+}
 
 TKernelIsa BestKernelIsa() {
   for (const TKernelIsa isa : {kiAvx512Vnni, kiAvx512, kiAvx2}) {
@@ -424,8 +429,8 @@ bool FastKernelPass(const TKernelPass& pass, uint8_t* dst, const uint8_t* src, i
   const int32_t step = impl.Rows;
   const int32_t steps = (height + step - 1) / step;
   const int32_t bandRows = std::max(kMinBandRows, kBandRowsPerKernelRow * (analysis.kh - 1));
-  const int bands = std::clamp(height / bandRows, std::min(threads, steps),
-                               threads * kBandsPerThread);
+  const int bands =
+      std::clamp(height / bandRows, std::min(threads, steps), threads * kBandsPerThread);
   std::atomic<int> nextBand{0};
   pool.Run(std::min(threads, bands), [&](int) {
     int32_t* scratch = Scratch(static_cast<std::size_t>(plan.ScratchInts));

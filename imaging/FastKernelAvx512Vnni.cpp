@@ -10,9 +10,9 @@ namespace {
 
 struct Avx512Vnni : Avx512Base {
   static I MulAdd(I acc, I pairs, I weights) {
-    return __builtin_bit_cast(I, _mm512_dpwssd_epi32(__builtin_bit_cast(__m512i, acc),
-                                                     __builtin_bit_cast(__m512i, pairs),
-                                                     __builtin_bit_cast(__m512i, weights)));
+    return __builtin_bit_cast(
+        I, _mm512_dpwssd_epi32(__builtin_bit_cast(__m512i, acc), __builtin_bit_cast(__m512i, pairs),
+                               __builtin_bit_cast(__m512i, weights)));
   }
 };
 

@@ -4,8 +4,8 @@
 // inside ombrix, a struct Isa deriving from IsaBase<lanes, rows> (below) that adds
 //   MulAdd(acc, pairs, w)      acc + low(pairs) x low(w) + high(pairs) x high(w) per lane,
 //                              halves signed 16-bit (pmaddwd, or vpdpwssd),
-// and may replace StoreColours with a faster one. Everything here has internal linkage, so
-// each instruction set's copy stays in its own file.
+// and may replace Compose and StoreColours with faster ones. Everything here has internal
+// linkage, so each instruction set's copy stays in its own file.
 
 #include <cstddef>
 #include <cstdint>
@@ -84,9 +84,9 @@ struct IsaBase {
 };
 
 #if defined(__AVX2__)
-// Where a pixel's bytes are after the packs of ComposeByPacks: a 128-bit block holds the blue
-// bytes of its four pixels, then their green and red bytes, then four zeros; a byte index with
-// its top bit set gives 0.
+// Where a pixel's bytes are after the saturating packs of Compose: a 128-bit block holds the
+// blue bytes of its four pixels, then their green and red bytes, then four zeros; a byte index
+// with its top bit set gives 0.
 constexpr uint32_t kComposeOrder[4] = {0x80080400u, 0x80090501u, 0x800A0602u, 0x800B0703u};
 #endif
 
@@ -100,8 +100,8 @@ struct Avx512Base : IsaBase<16, 8> {
     const __m512i colours = _mm512_packus_epi16(
         _mm512_packs_epi32(__builtin_bit_cast(__m512i, blue), __builtin_bit_cast(__m512i, green)),
         _mm512_packs_epi32(__builtin_bit_cast(__m512i, red), _mm512_setzero_si512()));
-    const __m512i order = _mm512_broadcast_i32x4(
-        _mm_loadu_si128(reinterpret_cast<const __m128i*>(kComposeOrder)));
+    const __m512i order =
+        _mm512_broadcast_i32x4(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kComposeOrder)));
     return __builtin_bit_cast(I, _mm512_shuffle_epi8(colours, order));
   }
 
@@ -274,8 +274,7 @@ typename Isa::I ChannelValue(const TKernelPlan& plan, typename Isa::I sum) {
 
 // The centre samples of a prepared row, channel ch, lanes from `lane` on.
 template <class Isa>
-typename Isa::I CentreSample(const TKernelPlan& plan, const int32_t* record, int ch,
-                             int32_t lane) {
+typename Isa::I CentreSample(const TKernelPlan& plan, const int32_t* record, int ch, int32_t lane) {
   return LoadV<typename Isa::I>(record + ch * plan.ChannelStride + plan.CentreBase + lane) &
          Splat<Isa>(0xFFFF);
 }
@@ -378,13 +377,14 @@ void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, in
       }
     };
     for (int ch = 0; ch < 3; ++ch) {
-      I merged[kArray];
+      I merged[kArray] = {};
       if constexpr (kSeveral) {
         for (int32_t kernel = 0; kernel < plan.Kernels; ++kernel) {
           I acc[kArray];
           accumulate(acc, ch, lane, kernel);
           addC(acc, ch, kernel);
-          for (int i = 0; i < M; ++i) merged[i] = MergeSum<Isa>(plan, merged[i], acc[i], kernel == 0);
+          for (int i = 0; i < M; ++i)
+            merged[i] = MergeSum<Isa>(plan, merged[i], acc[i], kernel == 0);
         }
         if (plan.MergeOp == 3) {
           for (int i = 0; i < M; ++i) merged[i] = FloorSqrt<Isa>(merged[i]);
@@ -393,7 +393,8 @@ void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, in
         accumulate(merged, ch, lane, 0);
         addC(merged, ch, 0);
       }
-      for (int i = 0; i < M; ++i) StoreV(values + (3 * i + ch) * L, ChannelValue<Isa>(plan, merged[i]));
+      for (int i = 0; i < M; ++i)
+        StoreV(values + (3 * i + ch) * L, ChannelValue<Isa>(plan, merged[i]));
     }
     for (int i = 0; i < count; ++i) {
       const int32_t* v = values + 3 * i * L;
@@ -411,20 +412,21 @@ void DirectRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, 
   constexpr int M = Isa::kRows;
   const int32_t pairs = plan.Pairs;
   const int32_t kh = plan.TMax - plan.TMin + 1;
-  RowsStep<Isa, kSeveral>(plan, rows, m, count, x0, scratch, [&](I* acc, int ch, int32_t lane,
-                                                                   int32_t kernel) {
-    const int32_t* weights = plan.Weights + static_cast<std::ptrdiff_t>(kernel) * kh * pairs;
-    for (int i = 0; i < M; ++i) acc[i] = I{};
-    for (int32_t k = 0; k < pairs; ++k) {
-      const std::ptrdiff_t off =
-          ch * plan.ChannelStride + plan.PlaneBase + k * plan.PlaneStride + lane;
-      for (int32_t j = 0; j < kh; ++j) {
-        const I w = Splat<Isa>(weights[j * pairs + k]);
+  RowsStep<Isa, kSeveral>(
+      plan, rows, m, count, x0, scratch, [&](I* acc, int ch, int32_t lane, int32_t kernel) {
+        const int32_t* weights = plan.Weights + static_cast<std::ptrdiff_t>(kernel) * kh * pairs;
+        for (int i = 0; i < M; ++i) acc[i] = I{};
+        for (int32_t k = 0; k < pairs; ++k) {
+          const std::ptrdiff_t off =
+              ch * plan.ChannelStride + plan.PlaneBase + k * plan.PlaneStride + lane;
+          for (int32_t j = 0; j < kh; ++j) {
+            const I w = Splat<Isa>(weights[j * pairs + k]);
 #pragma GCC unroll 16
-        for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], LoadV<I>(rows[i + j] + off), w);
-      }
-    }
-  });
+            for (int i = 0; i < M; ++i)
+              acc[i] = Isa::MulAdd(acc[i], LoadV<I>(rows[i + j] + off), w);
+          }
+        }
+      });
 }
 
 // A step of one kernel that is mirror-symmetric top to bottom, N = TMax = -TMin. Each weight
@@ -437,60 +439,60 @@ void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, 
   constexpr int M = Isa::kRows;
   constexpr std::size_t kArray = Isa::kRows;
   const int32_t pairs = plan.Pairs;
-  RowsStep<Isa, false>(plan, rows, m, count, x0, scratch, [&](I* acc, int ch, int32_t lane,
-                                                               int32_t) {
-    for (int i = 0; i < M; ++i) acc[i] = I{};
-    for (int32_t k = 0; k < pairs; ++k) {
-      const std::ptrdiff_t off =
-          ch * plan.ChannelStride + plan.PlaneBase + k * plan.PlaneStride + lane;
-      const int32_t* w = plan.Weights + k;
-      if constexpr (2 * N + M <= kHeldRows) {
-        I held[static_cast<std::size_t>(2 * N + M)];
+  RowsStep<Isa, false>(
+      plan, rows, m, count, x0, scratch, [&](I* acc, int ch, int32_t lane, int32_t) {
+        for (int i = 0; i < M; ++i) acc[i] = I{};
+        for (int32_t k = 0; k < pairs; ++k) {
+          const std::ptrdiff_t off =
+              ch * plan.ChannelStride + plan.PlaneBase + k * plan.PlaneStride + lane;
+          const int32_t* w = plan.Weights + k;
+          if constexpr (2 * N + M <= kHeldRows) {
+            I held[static_cast<std::size_t>(2 * N + M)];
 #pragma GCC unroll 32
-        for (int j = 0; j < 2 * N + M; ++j) held[j] = LoadV<I>(rows[j] + off);
+            for (int j = 0; j < 2 * N + M; ++j) held[j] = LoadV<I>(rows[j] + off);
 #pragma GCC unroll 16
-        for (int d = N; d >= 1; --d) {
-          const I wd = Splat<Isa>(w[d * pairs]);
+            for (int d = N; d >= 1; --d) {
+              const I wd = Splat<Isa>(w[d * pairs]);
 #pragma GCC unroll 16
-          for (int i = 0; i < M; ++i) {
-            acc[i] = Isa::MulAdd(acc[i], held[N + i - d] + held[N + i + d], wd);
+              for (int i = 0; i < M; ++i) {
+                acc[i] = Isa::MulAdd(acc[i], held[N + i - d] + held[N + i + d], wd);
+              }
+            }
+            const I w0 = Splat<Isa>(w[0]);
+#pragma GCC unroll 16
+            for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], held[N + i], w0);
+          } else {
+            I below[kArray];
+            I above[kArray];
+#pragma GCC unroll 16
+            for (int i = 0; i < M; ++i) {
+              below[i] = LoadV<I>(rows[i] + off);
+              above[i] = LoadV<I>(rows[2 * N + i] + off);
+            }
+#pragma GCC unroll 16
+            for (int d = N; d >= 1; --d) {
+              const I wd = Splat<Isa>(w[d * pairs]);
+#pragma GCC unroll 16
+              for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], below[i] + above[i], wd);
+            // Slide: target i now needs rows N + i - (d - 1) and N + i + (d - 1).
+#pragma GCC unroll 16
+              for (int i = 0; i + 1 < M; ++i) below[i] = below[i + 1];
+              below[M - 1] = LoadV<I>(rows[N + M - d] + off);
+#pragma GCC unroll 16
+              for (int i = M - 1; i > 0; --i) above[i] = above[i - 1];
+              above[0] = LoadV<I>(rows[N + d - 1] + off);
+            }
+            const I w0 = Splat<Isa>(w[0]);
+#pragma GCC unroll 16
+            for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], below[i], w0);
           }
         }
-        const I w0 = Splat<Isa>(w[0]);
-#pragma GCC unroll 16
-        for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], held[N + i], w0);
-      } else {
-        I below[kArray];
-        I above[kArray];
-#pragma GCC unroll 16
-        for (int i = 0; i < M; ++i) {
-          below[i] = LoadV<I>(rows[i] + off);
-          above[i] = LoadV<I>(rows[2 * N + i] + off);
-        }
-#pragma GCC unroll 16
-        for (int d = N; d >= 1; --d) {
-          const I wd = Splat<Isa>(w[d * pairs]);
-#pragma GCC unroll 16
-          for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], below[i] + above[i], wd);
-          // Slide: target i now needs rows N + i - (d - 1) and N + i + (d - 1).
-#pragma GCC unroll 16
-          for (int i = 0; i + 1 < M; ++i) below[i] = below[i + 1];
-          below[M - 1] = LoadV<I>(rows[N + M - d] + off);
-#pragma GCC unroll 16
-          for (int i = M - 1; i > 0; --i) above[i] = above[i - 1];
-          above[0] = LoadV<I>(rows[N + d - 1] + off);
-        }
-        const I w0 = Splat<Isa>(w[0]);
-#pragma GCC unroll 16
-        for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], below[i], w0);
-      }
-    }
-  });
+      });
 }
 
 template <class Isa>
-using FoldedRowsFn = void (*)(const TKernelPlan&, const int32_t* const*, int32_t, int32_t,
-                              int32_t, int32_t*);
+using FoldedRowsFn = void (*)(const TKernelPlan&, const int32_t* const*, int32_t, int32_t, int32_t,
+                              int32_t*);
 
 // FoldedRows<Isa, n> for n = 1 .. kMaxFoldedHalf, else null.
 template <class Isa, int... Ns>
@@ -522,16 +524,16 @@ void RunBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, int32_t*
       const int32_t last = m + step - 1 + plan.TMax;
       for (; next <= last; ++next) {
         if (next < 0 || next >= plan.Height) continue;
-        int32_t* record = ring + static_cast<std::ptrdiff_t>((next - base) % plan.RingRows) *
-                                     plan.RecordInts;
+        int32_t* record =
+            ring + static_cast<std::ptrdiff_t>((next - base) % plan.RingRows) * plan.RecordInts;
         PrepareRow<Isa>(plan, next, x0, record, scratch);
       }
       for (int32_t j = 0; j < window; ++j) {
         const int32_t s = m + plan.TMin + j;
-        rows[j] = s < 0 || s >= plan.Height
-                      ? zero
-                      : ring + static_cast<std::ptrdiff_t>((s - base) % plan.RingRows) *
-                                   plan.RecordInts;
+        rows[j] =
+            s < 0 || s >= plan.Height
+                ? zero
+                : ring + static_cast<std::ptrdiff_t>((s - base) % plan.RingRows) * plan.RecordInts;
       }
       for (int32_t i = 0; i < step; ++i) {
         PrefetchRow<1>(plan.Dest, plan, m + step + i, x0, plan.StripWidth);

@@ -26,7 +26,6 @@ struct Plain : IsaBase<4, 4> {
 
 }  // namespace
 
-const TKernelIsaImpl kKernelPlain = {Plain::kLanes, Plain::kRows, kMaxFoldedHalf,
-                                     &RunBand<Plain>};
+const TKernelIsaImpl kKernelPlain = {Plain::kLanes, Plain::kRows, kMaxFoldedHalf, &RunBand<Plain>};
 
 }  // namespace ombrix

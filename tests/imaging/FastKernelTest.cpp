@@ -50,10 +50,10 @@ std::string FirstDifference(const TBlock& expected, const TBlock& actual, int32_
   for (std::size_t i = 0; i < expected.size(); ++i) {
     if (expected[i] != actual[i]) {
       const std::size_t pixel = i / 4;
-      return "stored row " + std::to_string(pixel / static_cast<std::size_t>(width)) +
-             ", column " + std::to_string(pixel % static_cast<std::size_t>(width)) +
-             ", byte " + std::to_string(i % 4) + ": expected " +
-             std::to_string(expected[i]) + ", got " + std::to_string(actual[i]);
+      return "stored row " + std::to_string(pixel / static_cast<std::size_t>(width)) + ", column " +
+             std::to_string(pixel % static_cast<std::size_t>(width)) + ", byte " +
+             std::to_string(i % 4) + ": expected " + std::to_string(expected[i]) + ", got " +
+             std::to_string(actual[i]);
     }
   }
   return {};
@@ -168,9 +168,9 @@ std::vector<int32_t> RandomKernels(std::mt19937& random, int count, int width, i
 
 TEST(FastKernelPass, RandomKernelsOfEveryShapeAndSymmetryEqualTheReference) {
   std::mt19937 random(2024);
-  const std::vector<std::pair<int, int>> shapes = {{1, 1}, {3, 3}, {5, 5}, {1, 7}, {7, 1},
-                                                   {4, 4}, {2, 5}, {6, 3}, {9, 9}, {23, 23},
-                                                   {13, 25}, {25, 13}};
+  const std::vector<std::pair<int, int>> shapes = {{1, 1}, {3, 3},   {5, 5},   {1, 7},
+                                                   {7, 1}, {4, 4},   {2, 5},   {6, 3},
+                                                   {9, 9}, {23, 23}, {13, 25}, {25, 13}};
   for (const auto& [kw, kh] : shapes) {
     for (const TSymmetry symmetry : {syNone, syLeftRight, syTopBottom, syBoth}) {
       TCustomFilter filter(nullptr);
@@ -201,15 +201,14 @@ TEST(FastKernelPass, SeveralKernelsEqualTheReferenceUnderEveryMergeRule) {
         TCustomFilter filter(nullptr);
         // Root of squares needs small sums: their squares must stay in 32 bits.
         const int32_t limit = op == opRMS ? (kw * kh > 20 ? 1 : 3) : 60;
-        filter.DefineKernel(static_cast<uint16_t>(count), static_cast<uint16_t>(kw),
-                            static_cast<uint16_t>(kh),
-                            RandomKernels(random, count, kw, kh, limit,
-                                          count == 3 ? syBoth : syNone));
+        filter.DefineKernel(
+            static_cast<uint16_t>(count), static_cast<uint16_t>(kw), static_cast<uint16_t>(kh),
+            RandomKernels(random, count, kw, kh, limit, count == 3 ? syBoth : syNone));
         filter.SetKernelMergeOp(op);
         filter.SetScaleFactor(op == opRMS ? 1 : 3);
         filter.SetBias(op == opDIF ? -40 : 0);
-        SCOPED_TRACE("merge " + std::to_string(op) + ", " + std::to_string(count) +
-                     " kernels of " + std::to_string(kw) + " x " + std::to_string(kh));
+        SCOPED_TRACE("merge " + std::to_string(op) + ", " + std::to_string(count) + " kernels of " +
+                     std::to_string(kw) + " x " + std::to_string(kh));
         ExpectSameAsReference(filter, 67, 45, static_cast<uint32_t>(random()), true);
         ExpectSameAsReference(filter, 1, 1, static_cast<uint32_t>(random()));
       }
@@ -232,8 +231,8 @@ TEST(FastKernelPass, RootsOfSquaresAreExactAtAndJustBelowWholeRoots) {
     for (int q = 0; q < 256; ++q) {
       const double root = std::sqrt(static_cast<double>(squares * q * q));
       filter.SetBias(128 - static_cast<int32_t>(root));
-      const TBlock src = {static_cast<uint8_t>(q), static_cast<uint8_t>(q),
-                          static_cast<uint8_t>(q), 0};
+      const TBlock src = {static_cast<uint8_t>(q), static_cast<uint8_t>(q), static_cast<uint8_t>(q),
+                          0};
       const TBlock expected = Reference(filter, src, TBlock(4, 0), 1, 1);
       for (const TKernelIsa isa : SupportedIsas()) {
         TFastKernelOptions options;
