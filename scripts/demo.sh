@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The demo of run.sh: on a virtual display, shows a test picture, runs Ombrix with the cursor
-# resting on the picture, waits until Ombrix shows it, saves a screenshot and prints its path.
+# resting on the picture, waits until Ombrix shows it, switches the cross-line on in its panel,
+# saves a screenshot and prints its path.
 #   scripts/demo.sh path/to/ombrix
 set -euo pipefail
 ombrix=$(realpath "$1")
@@ -49,6 +50,26 @@ ombrix_pid=$!
 # drawing went to the X server before the caption did.
 if ! wait_for 20 xdotool search --name '^Ombrix \[[0-9]+ x [0-9]+\] - \[X=260 Y=200\]$'; then
   echo "Ombrix did not show the picture in time" >&2
+  exit 1
+fi
+
+# The user switches the cross-line on: over the window the control panel comes up, and its
+# "+" box sits at (8, 284) of the 154 x 369 panel that is centred in the client area.
+window=$(xdotool search --onlyvisible --name '^Ombrix' | head -n 1)
+read -r client_x client_y client_w client_h < <(xwininfo -id "$window" | awk '
+  /Absolute upper-left X/ { x = $4 } /Absolute upper-left Y/ { y = $4 }
+  /Width:/ { w = $2 } /Height:/ { h = $2 } END { print x, y, w, h }')
+panel_x=$((client_x + client_w / 2 - 77))
+panel_y=$((client_y + client_h / 2 - 184))
+xdotool mousemove $((panel_x + 20)) $((panel_y + 20))
+if ! wait_for 20 xdotool search --name "^Ombrix \[[0-9]+ x [0-9]+\] - \[X=$((panel_x + 20)) Y="; then
+  echo "Ombrix did not show its panel in time" >&2
+  exit 1
+fi
+xdotool mousemove $((panel_x + 18)) $((panel_y + 294)) click 1
+xdotool mousemove 260 200
+if ! wait_for 20 xdotool search --name '^Ombrix \[[0-9]+ x [0-9]+\] - \[X=260 Y=200\]$'; then
+  echo "Ombrix did not come back to the picture in time" >&2
   exit 1
 fi
 
