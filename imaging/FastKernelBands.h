@@ -377,8 +377,9 @@ void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, in
       }
     };
     for (int ch = 0; ch < 3; ++ch) {
-      I merged[kArray] = {};
+      I merged[kArray];
       if constexpr (kSeveral) {
+        for (int i = 0; i < M; ++i) merged[i] = I{};
         for (int32_t kernel = 0; kernel < plan.Kernels; ++kernel) {
           I acc[kArray];
           accumulate(acc, ch, lane, kernel);
