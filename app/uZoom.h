@@ -147,7 +147,7 @@ class TForm1 : public QWidget {
   // Step 18: the stereo half exchange on the capture bitmap (TrackBar3D at position 1).
   virtual void Compose3DStage();
   // Step 20 (and RenderToView's last step): sharpen the view with strength `level`; level 0
-  // only repaints it.
+  // only repaints it. Raises what the filter raises, with the zoom's picture shown.
   virtual void SharpenStage(int level);
   // Step 21: the cross-line over the view (cbSrediste checked), for `zone` of w x h pixels.
   virtual void CrossLineStage(const TRect& zone, int w, int h);

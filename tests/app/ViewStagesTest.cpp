@@ -257,11 +257,19 @@ TEST_F(ViewStages, ColourDialogOpensOnItsLastAnswerAndACancelKeepsTheColour) {
 TEST_F(ViewStages, StrengthOneSharpensASingleBrightPixelToTheUnsharpMaskValues) {
   Paint(desktop.Picture(), [](int x, int y) { return Grey(x == 1000 && y == 600 ? 200 : 100); });
   Open();
+  // A redraw of a snapshot takes the level it is given, not the bar's.
+  TBitmap snapshot(40, 30);
+  Paint(snapshot, [](int x, int y) { return Grey(x == 20 && y == 15 ? 200 : 100); });
+  form->RenderToView(snapshot, {0, 0, 40, 30}, 1, 0.0f, 1, 40, 30);
+  EXPECT_EQ(PixelOf(view(), 20, 15), Grey(255));
+  EXPECT_EQ(PixelOf(view(), 20, 14), Grey(90));
+  EXPECT_EQ(filterRuns, 1);
+
   ShowPanel();
   ClickPart(*form->ScrollBarLevel, QStyle::SC_ScrollBarAddLine);
   ASSERT_EQ(form->ScrollBarLevel->value(), 1);
   Capture();
-  EXPECT_EQ(filterRuns, 1);
+  EXPECT_EQ(filterRuns, 2);
   // The bright pixel lands at (180, 216) of the view.
   int wrong = 0;
   for (int y = 0; y < 432; ++y)
