@@ -89,8 +89,10 @@ int64_t Abs64(int64_t v) {
   return v < 0 ? -v : v;
 }
 
+// The whole part of the square root of 0 <= v < 2^62.
 int64_t FloorSqrt(int64_t v) {
-  int64_t r = 0;
+  int64_t r = static_cast<int64_t>(std::sqrt(static_cast<double>(v)));
+  while (r * r > v) --r;
   while ((r + 1) * (r + 1) <= v) ++r;
   return r;
 }
@@ -118,8 +120,10 @@ bool Analyse(const TKernelPass& pass, TAnalysis& a) {
     }
   }
 
-  // Every sum the reference forms must stay in 32 bits; then its wrap-around never happens and
-  // any order of exact integer additions gives its result.
+  // Every sum must stay in 32 bits for any picture; then any order of exact integer additions
+  // gives the reference's result. A sum of kernels is checked as the one kernel it adds up to:
+  // the reference's sums of its parts may wrap around, but wrapping additions give the same
+  // total.
   const int32_t centre = a.yMax * a.kw - a.xMin;
   int64_t sumOfBounds = 0;
   int64_t sumOfSquares = 0;
