@@ -87,7 +87,7 @@ T GetLE(const uint8_t* in) {
 
 void WriteAll(std::ostream& stream, const std::vector<char>& bytes) {
   stream.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!stream) throw EOmbrixError("Erreur d'écriture du flux");
+  if (!stream) throw EWriteError();
 }
 
 // Reads exactly `bytes` bytes or raises EReadError. Grows the block as the bytes arrive, so a

@@ -220,7 +220,7 @@ class TCustomFilter : public TImageBaseFilter {
   // it holds fewer than count x height x width elements.
   virtual void GetKernel(std::span<int32_t> values) const;
 
-  // Writes the stream format. Raises EOmbrixError ("Erreur d'écriture du flux") when the
+  // Writes the stream format. Raises EWriteError ("Erreur d'écriture du flux") when the
   // stream fails.
   virtual void SaveToStream(std::ostream& stream) const;
   // Reads the stream format and announces exactly one change. All or nothing: a short stream

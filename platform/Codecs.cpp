@@ -15,11 +15,6 @@
 
 namespace ombrix {
 
-EFOpenError::EFOpenError(const std::string& fileName)
-    : EOmbrixError("Impossible d'ouvrir le fichier " + fileName) {}
-
-EWriteError::EWriteError() : EOmbrixError("Erreur d'écriture du flux") {}
-
 namespace codecs {
 
 void Malformed(const char* format, const std::string& what) {

@@ -21,25 +21,6 @@ namespace ombrix {
 
 enum TFileFormat : uint8_t { ffUnknown, ffBmp, ffPng, ffJpeg };
 
-// A picture file that is malformed, truncated or of a kind we do not read. The text names the
-// format and the fault ("Invalid BMP file: pixel data extends past the end of the file").
-class EInvalidGraphic : public EOmbrixError {
- public:
-  using EOmbrixError::EOmbrixError;
-};
-
-// A file could not be opened for reading.
-class EFOpenError : public EOmbrixError {
- public:
-  explicit EFOpenError(const std::string& fileName);
-};
-
-// Bytes could not be written to a stream or file (disk full, I/O error).
-class EWriteError : public EOmbrixError {
- public:
-  EWriteError();
-};
-
 // The largest picture the readers accept, in pixels (16384 x 16384). Larger claims are refused
 // before allocation: a few bytes of header must not commit gigabytes of memory.
 inline constexpr int64_t kMaxPicturePixels = int64_t{1} << 28;

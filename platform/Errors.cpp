@@ -11,6 +11,11 @@ EReadError::EReadError() : EOmbrixError("Erreur de lecture du flux") {}
 EFCreateError::EFCreateError(const std::string& fileName)
     : EOmbrixError("Impossible de créer le fichier " + fileName) {}
 
+EFOpenError::EFOpenError(const std::string& fileName)
+    : EOmbrixError("Impossible d'ouvrir le fichier " + fileName) {}
+
+EWriteError::EWriteError() : EOmbrixError("Erreur d'écriture du flux") {}
+
 EListError::EListError(int64_t index)
     : EOmbrixError("Indice de liste hors limites (" + std::to_string(index) + ")") {}
 

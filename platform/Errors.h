@@ -50,6 +50,25 @@ class EConvertError : public EOmbrixError {
   EConvertError(const std::string& sourceName, const std::string& targetName);
 };
 
+// A picture file that is malformed, truncated or of a kind we do not read. The text names the
+// format and the fault ("Invalid BMP file: pixel data extends past the end of the file").
+class EInvalidGraphic : public EOmbrixError {
+ public:
+  using EOmbrixError::EOmbrixError;
+};
+
+// A file could not be opened for reading.
+class EFOpenError : public EOmbrixError {
+ public:
+  explicit EFOpenError(const std::string& fileName);
+};
+
+// Bytes could not be written to a stream or file (disk full, I/O error).
+class EWriteError : public EOmbrixError {
+ public:
+  EWriteError();
+};
+
 // The JPEG library reported an error; code is its message number.
 class EJPEG : public EOmbrixError {
  public:

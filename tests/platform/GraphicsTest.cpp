@@ -130,6 +130,8 @@ TEST(Errors, TextsAreTheUsersOwn) {
   EXPECT_STREQ(EFCreateError("a.bmp").what(), "Impossible de créer le fichier a.bmp");
   EXPECT_STREQ(EListError(-1).what(), "Indice de liste hors limites (-1)");
   EXPECT_STREQ(EConvertError("nil", "TBitmap").what(), "Impossible d'affecter nil à TBitmap");
+  EXPECT_STREQ(EFOpenError("a.png").what(), "Impossible d'ouvrir le fichier a.png");
+  EXPECT_STREQ(EWriteError().what(), "Erreur d'écriture du flux");
   EXPECT_STREQ(EJPEG(42).what(), "JPEG error #42");
   EXPECT_STREQ(EPrinter().what(), "Aucune imprimante par défaut sélectionnée");
 }
