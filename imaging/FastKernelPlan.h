@@ -38,7 +38,7 @@ constexpr int32_t kMaxFastKernelSide = 127;
 // The largest half-height of the unrolled folded sweep: the live view's strongest sharpening
 // (23 x 23 cells) has 11.
 constexpr int32_t kMaxFoldedHalf = 12;
-// The most target rows one folded step may compute.
+// The most target rows a path computes in one step.
 constexpr int32_t kMaxFoldedRows = 16;
 // The most kernels merged by magnitudes, differences or squares (a sum of kernels is one).
 constexpr int32_t kMaxMergedKernels = 16;
