@@ -42,6 +42,27 @@ bool XDoTool(const std::string& arguments) {
   return std::system(("xdotool " + arguments + " >/dev/null 2>&1").c_str()) == 0;
 }
 
+// Moves the pointer to `at` through xdotool and waits until the server reports it there.
+// (xdotool's own --sync waits for a motion event, which never comes when the pointer is
+// already in place.)
+bool MovePointer(TPoint at) {
+  if (!XDoTool("mousemove " + std::to_string(at.X) + " " + std::to_string(at.Y))) return false;
+  xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+  if (xcb_connection_has_error(c) != 0) {
+    xcb_disconnect(c);
+    return false;
+  }
+  const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+  const bool there = WaitFor([&] {
+    xcb_query_pointer_reply_t* r = xcb_query_pointer_reply(c, xcb_query_pointer(c, root), nullptr);
+    const bool here = r != nullptr && r->root_x == at.X && r->root_y == at.Y;
+    std::free(r);
+    return here;
+  });
+  xcb_disconnect(c);
+  return there;
+}
+
 // The view's pixel as the pattern writes it, 0x00RRGGBB.
 uint32_t ViewPixel(const TBitmap& bitmap, int x, int y) {
   const uint8_t* p = bitmap.ScanLine(y) + 4 * x;
@@ -185,8 +206,7 @@ class MainWindowX11 : public ::testing::Test {
 
   // Moves the pointer to (x, y) of the screen and clicks there.
   static bool ClickAt(TPoint at) {
-    return XDoTool("mousemove --sync " + std::to_string(at.X) + " " + std::to_string(at.Y) +
-                   " click 1");
+    return MovePointer(at) && XDoTool("click 1");
   }
 
   // Where the root's child `window` stands among the root's children, bottom first; -1 if not.
@@ -212,7 +232,7 @@ class MainWindowX11 : public ::testing::Test {
 TEST_F(MainWindowX11, ViewShowsTheZoneAroundTheCursorPixelForPixel) {
   ShowPatternOnTheRoot();
   TForm1& form = Open({900, 200});
-  ASSERT_TRUE(XDoTool("mousemove --sync 400 350"));
+  ASSERT_TRUE(MovePointer({400, 350}));
   // The zone of the 360 x 432 view around (400, 350).
   const TPoint origin{400 - 180, 350 - 216};
   EXPECT_TRUE(CycleUntil(form, [&] {
@@ -228,15 +248,14 @@ TEST_F(MainWindowX11, CrossLineSwitchedOnInThePanelShowsOnTheScreen) {
   TForm1& form = Open({900, 200});
   // Over the window the panel comes up; its "+" box is clicked as a user clicks it.
   const TRect client = form.ClientRect();
-  ASSERT_TRUE(XDoTool("mousemove --sync " + std::to_string(client.Left + 20) + " " +
-                      std::to_string(client.Top + 20)));
+  ASSERT_TRUE(MovePointer({client.Left + 20, client.Top + 20}));
   ASSERT_TRUE(CycleUntil(form, [&] { return !form.Panel1->isHidden(); }));
   const QPoint box = form.cbSrediste->mapToGlobal(form.cbSrediste->rect().center());
   ASSERT_TRUE(ClickAt({box.x(), box.y()}));
   ASSERT_TRUE(WaitFor([&] { return form.cbSrediste->isChecked(); }));
 
   // The red cross over the zone around (410, 340), with its six free pixels at the centre.
-  ASSERT_TRUE(XDoTool("mousemove --sync 410 340"));
+  ASSERT_TRUE(MovePointer({410, 340}));
   const TPoint origin{410 - 180, 340 - 216};
   auto expected = [&](int x, int y) {
     const bool onRow = y == 216 && (x <= 176 || x >= 183);
@@ -259,7 +278,7 @@ TEST_F(MainWindowX11, SharpenedViewIsTheUnsharpMaskOfTheCapturedZone) {
   form.ScrollBarLevel->setValue(5);
   // Each test rests the pointer somewhere of its own: a move onto where it already is would
   // never end.
-  ASSERT_TRUE(XDoTool("mousemove --sync 450 380"));
+  ASSERT_TRUE(MovePointer({450, 380}));
   const TPoint origin{450 - 180, 380 - 216};
   ASSERT_TRUE(CycleUntil(form, [&] {
     return form.CaptureBitmap().Width() == 360 &&
@@ -287,8 +306,7 @@ TEST_F(MainWindowX11, ForcedCaptureOverThePatternTakesWhatLiesBeneathTheWindow) 
   ShowPatternOnTheRoot();
   TForm1& form = Open({300, 200});
   const TRect client = form.ClientRect();
-  ASSERT_TRUE(XDoTool("mousemove --sync " + std::to_string(client.Left + 20) + " " +
-                      std::to_string(client.Top + 20)));
+  ASSERT_TRUE(MovePointer({client.Left + 20, client.Top + 20}));
   // Over the window: the panel, nothing captured.
   ASSERT_TRUE(CycleUntil(form, [&] { return !form.Panel1->isHidden(); }));
   form.SetForceCapture(true);
@@ -312,8 +330,7 @@ TEST_F(MainWindowX11, ClickOnTheSeeThroughAreaReachesTheWindowBelow) {
   client_->Sync();
   // Ours stays above it; put the cursor over the see-through middle beside the panel.
   const TPoint seeThrough{client.Left + 10, client.Top + 10};
-  ASSERT_TRUE(XDoTool("mousemove --sync " + std::to_string(seeThrough.X) + " " +
-                      std::to_string(seeThrough.Y)));
+  ASSERT_TRUE(MovePointer({seeThrough.X, seeThrough.Y}));
   ASSERT_TRUE(CycleUntil(form, [&] { return !form.Panel1->isHidden(); }));
   ASSERT_TRUE(WaitFor(
       [&] { return StackingIndex(TopLevelOf(IdOf(form))) > StackingIndex(TopLevelOf(below)); }));
