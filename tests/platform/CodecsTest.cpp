@@ -113,7 +113,7 @@ std::string MakeBmp(const BmpFields& f, const std::string& pixels) {
 }
 
 // A PNG file written by libpng itself, rows given in the file's own packing.
-struct PngSpec {
+struct PngLayout {
   int width = 0;
   int height = 0;
   int depth = 8;
@@ -124,7 +124,7 @@ struct PngSpec {
   std::vector<uint8_t> transparency;
 };
 
-std::string MakePng(const PngSpec& spec) {
+std::string MakePng(const PngLayout& layout) {
   std::string file;
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png_create_info_struct(png);
@@ -134,20 +134,20 @@ std::string MakePng(const PngSpec& spec) {
         static_cast<std::string*>(png_get_io_ptr(p))->append(reinterpret_cast<char*>(data), n);
       },
       nullptr);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(spec.width),
-               static_cast<png_uint_32>(spec.height), spec.depth, spec.colorType,
-               spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
+  png_set_IHDR(png, info, static_cast<png_uint_32>(layout.width),
+               static_cast<png_uint_32>(layout.height), layout.depth, layout.colorType,
+               layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  if (!spec.palette.empty()) {
-    png_set_PLTE(png, info, spec.palette.data(), static_cast<int>(spec.palette.size()));
+  if (!layout.palette.empty()) {
+    png_set_PLTE(png, info, layout.palette.data(), static_cast<int>(layout.palette.size()));
   }
-  if (!spec.transparency.empty()) {
-    png_set_tRNS(png, info, spec.transparency.data(), static_cast<int>(spec.transparency.size()),
+  if (!layout.transparency.empty()) {
+    png_set_tRNS(png, info, layout.transparency.data(), static_cast<int>(layout.transparency.size()),
                  nullptr);
   }
   png_write_info(png, info);
   std::vector<png_bytep> rows;
-  for (const auto& row : spec.rows) rows.push_back(const_cast<png_bytep>(row.data()));
+  for (const auto& row : layout.rows) rows.push_back(const_cast<png_bytep>(row.data()));
   png_write_image(png, rows.data());
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
@@ -369,7 +369,7 @@ TEST(Png, RoundTripKeepsColoursAndDropsTheFourthByte) {
 
 struct PngCase {
   const char* name;
-  PngSpec spec;
+  PngLayout layout;
   TPixelFormat format;
   std::vector<uint32_t> expected;  // pixels left to right, top to bottom: 0xAARRGGBB
 };
@@ -378,23 +378,23 @@ class PngReads : public testing::TestWithParam<PngCase> {};
 
 TEST_P(PngReads, EveryColourTypeAsEightBitBlueGreenRed) {
   const PngCase& c = GetParam();
-  const auto bitmap = Decode(MakePng(c.spec));
+  const auto bitmap = Decode(MakePng(c.layout));
   ASSERT_EQ(bitmap->PixelFormat(), c.format);
-  ASSERT_EQ(bitmap->Width(), c.spec.width);
-  ASSERT_EQ(bitmap->Height(), c.spec.height);
+  ASSERT_EQ(bitmap->Width(), c.layout.width);
+  ASSERT_EQ(bitmap->Height(), c.layout.height);
   const int bpp = BytesPerPixel(c.format);
-  for (int y = 0; y < c.spec.height; ++y) {
-    for (int x = 0; x < c.spec.width; ++x) {
+  for (int y = 0; y < c.layout.height; ++y) {
+    for (int x = 0; x < c.layout.width; ++x) {
       const uint8_t* p = bitmap->ScanLine(y) + x * bpp;
       uint32_t got = static_cast<uint32_t>(p[0] | p[1] << 8 | p[2] << 16);
       if (bpp == 4) got |= static_cast<uint32_t>(p[3]) << 24;
-      EXPECT_EQ(got, c.expected[static_cast<std::size_t>(y * c.spec.width + x)]) << x << "," << y;
+      EXPECT_EQ(got, c.expected[static_cast<std::size_t>(y * c.layout.width + x)]) << x << "," << y;
     }
   }
 }
 
-PngSpec Spec(int w, int h, int depth, int type, std::vector<std::vector<uint8_t>> rows) {
-  PngSpec s;
+PngLayout Layout(int w, int h, int depth, int type, std::vector<std::vector<uint8_t>> rows) {
+  PngLayout s;
   s.width = w;
   s.height = h;
   s.depth = depth;
@@ -403,21 +403,21 @@ PngSpec Spec(int w, int h, int depth, int type, std::vector<std::vector<uint8_t>
   return s;
 }
 
-PngSpec Palette(std::vector<uint8_t> transparency) {
-  PngSpec s = Spec(3, 1, 2, PNG_COLOR_TYPE_PALETTE, {{0b00011000}});  // indices 0 1 2
+PngLayout Palette(std::vector<uint8_t> transparency) {
+  PngLayout s = Layout(3, 1, 2, PNG_COLOR_TYPE_PALETTE, {{0b00011000}});  // indices 0 1 2
   s.palette = {{10, 20, 30}, {40, 50, 60}, {70, 80, 90}};
   s.transparency = std::move(transparency);
   return s;
 }
 
-PngSpec Interlaced() {
+PngLayout Interlaced() {
   std::vector<std::vector<uint8_t>> rows;
   for (int y = 0; y < 3; ++y) {
     rows.push_back({});
     for (int x = 0; x < 3; ++x)
       rows.back().insert(rows.back().end(), {uint8_t(x * 50), uint8_t(y * 50), 7});
   }
-  PngSpec s = Spec(3, 3, 8, PNG_COLOR_TYPE_RGB, rows);
+  PngLayout s = Layout(3, 3, 8, PNG_COLOR_TYPE_RGB, rows);
   s.interlaced = true;
   return s;
 }
@@ -426,15 +426,15 @@ INSTANTIATE_TEST_SUITE_P(
     Png, PngReads,
     testing::Values(
         PngCase{"Grey8",
-                Spec(2, 1, 8, PNG_COLOR_TYPE_GRAY, {{0x40, 0xFF}}),
+                Layout(2, 1, 8, PNG_COLOR_TYPE_GRAY, {{0x40, 0xFF}}),
                 pf24bit,
                 {0x404040, 0xFFFFFF}},
         PngCase{"Grey1",
-                Spec(3, 1, 1, PNG_COLOR_TYPE_GRAY, {{0b10100000}}),
+                Layout(3, 1, 1, PNG_COLOR_TYPE_GRAY, {{0b10100000}}),
                 pf24bit,
                 {0xFFFFFF, 0, 0xFFFFFF}},
         PngCase{"GreyAlpha",
-                Spec(1, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA, {{0x10, 0x99}}),
+                Layout(1, 1, 8, PNG_COLOR_TYPE_GRAY_ALPHA, {{0x10, 0x99}}),
                 pf32bit,
                 {0x99101010}},
         PngCase{"PaletteTransparency",
@@ -442,11 +442,11 @@ INSTANTIATE_TEST_SUITE_P(
                 pf32bit,
                 {0x000A141E, 0x8028323C, 0xFF46505A}},
         PngCase{"Rgb16",
-                Spec(1, 1, 16, PNG_COLOR_TYPE_RGB, {{0xFF, 0xFF, 0x00, 0x00, 0x80, 0x80}}),
+                Layout(1, 1, 16, PNG_COLOR_TYPE_RGB, {{0xFF, 0xFF, 0x00, 0x00, 0x80, 0x80}}),
                 pf24bit,
                 {0xFF0080}},
         PngCase{
-            "Rgba", Spec(1, 1, 8, PNG_COLOR_TYPE_RGB_ALPHA, {{1, 2, 3, 4}}), pf32bit, {0x04010203}},
+            "Rgba", Layout(1, 1, 8, PNG_COLOR_TYPE_RGB_ALPHA, {{1, 2, 3, 4}}), pf32bit, {0x04010203}},
         PngCase{"Interlaced",
                 Interlaced(),
                 pf24bit,
