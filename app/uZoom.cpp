@@ -2,6 +2,8 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QFont>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -78,13 +80,40 @@ QSlider* NewTrackBar(QWidget* group, int x, int width, int maximum) {
   return bar;
 }
 
-// Labels centred under the positions of `bar`, each with its hint when one is given.
+// The smallest face that position labels shrink to, as small as the panel's freeze hint.
+constexpr int kSmallestLabelPixels = 9;
+
+// The largest pixel size, from `font`'s own down to kSmallestLabelPixels, at which no two
+// neighbouring texts, centred `step` pixels apart, run into each other.
+QFont FittingLabelFont(QFont font, const QStringList& texts, int step) {
+  auto fits = [&] {
+    const QFontMetrics metrics(font);
+    for (int i = 0; i + 1 < texts.size(); ++i) {
+      const int halves =
+          (metrics.horizontalAdvance(texts[i]) + metrics.horizontalAdvance(texts[i + 1]) + 1) / 2;
+      if (halves > step) return false;
+    }
+    return true;
+  };
+  while (font.pixelSize() > kSmallestLabelPixels && !fits()) {
+    font.setPixelSize(font.pixelSize() - 1);
+  }
+  return font;
+}
+
+// Labels centred under the positions of `bar`, each with its hint when one is given. The
+// window's face is wider than the one the bars were laid out for ("180°" beside "270°" at 23
+// pixels apart): where neighbours would touch, the bar's labels get a smaller face.
 void AddPositionLabels(QSlider* bar, const QStringList& texts, const QStringList& hints = {}) {
   const int positions = bar->maximum() - bar->minimum();
   const int thumb = 10;
   const int travel = bar->width() - thumb;
+  const QFont own = bar->parentWidget()->font();
+  const QFont font =
+      positions > 0 && own.pixelSize() > 0 ? FittingLabelFont(own, texts, travel / positions) : own;
   for (int i = 0; i < texts.size(); ++i) {
     auto* label = new QLabel(texts[i], bar->parentWidget());
+    if (font != own) label->setFont(font);
     label->adjustSize();
     const int centre = bar->x() + thumb / 2 + (positions > 0 ? i * travel / positions : 0);
     label->move(centre - label->width() / 2, bar->y() + bar->height());

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <QFrame>
+#include <QLabel>
+#include <QSlider>
 #include <QSpinBox>
+#include <algorithm>
 #include <string>
 
 #include "Ombrix.h"
@@ -114,6 +117,31 @@ TEST(MainWindow, MagentaMiddleIsLeftOutOfTheWindowShape) {
   form->resize(401, 432);
   ASSERT_TRUE(WaitFor([&] { return form->width() == 401; }));
   EXPECT_FALSE(form->mask().contains(middle));
+}
+
+// The position labels under a track bar: no two touch, and all stay inside the bar's group,
+// whatever face the toolkit finds for the window's font.
+TEST(MainWindow, TrackBarLabelsNeitherRunIntoEachOtherNorLeaveTheirGroup) {
+  MemoryDesktop desktop(1600, 1000);
+  TForm1 form(desktop);
+  for (const QSlider* bar : {form.Slider, form.TrackBarOperation, form.TrackBar3D}) {
+    const QWidget* group = bar->parentWidget();
+    QList<QLabel*> labels = group->findChildren<QLabel*>(Qt::FindDirectChildrenOnly);
+    ASSERT_EQ(labels.size(), bar->maximum() + 1) << group->objectName().toStdString();
+    std::sort(labels.begin(), labels.end(),
+              [](const QLabel* a, const QLabel* b) { return a->x() < b->x(); });
+    for (qsizetype i = 0; i < labels.size(); ++i) {
+      const QRect text = labels[i]->geometry();
+      const std::string name = labels[i]->text().toStdString();
+      EXPECT_GE(text.width(), labels[i]->sizeHint().width()) << name;
+      EXPECT_TRUE(group->rect().contains(text)) << name;
+      EXPECT_GE(text.top(), bar->geometry().bottom()) << name;
+      if (i + 1 < labels.size()) {
+        EXPECT_FALSE(text.intersects(labels[i + 1]->geometry()))
+            << name << " runs into " << labels[i + 1]->text().toStdString();
+      }
+    }
+  }
 }
 
 TEST(StartUp, CreatesTheThreeWindowsHiddenWithTheApplicationTitle) {
