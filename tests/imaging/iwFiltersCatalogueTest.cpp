@@ -6,10 +6,12 @@
 #include <array>
 #include <functional>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "TestPictures.h"
+#include "iwProcess.h"
 
 namespace ombrix {
 namespace {
@@ -48,6 +50,134 @@ void ExpectUniformResult(TFilterFactory make, TColor expected) {
     }
   }
 }
+
+// The published definition of every ready-made filter as a new instance has it: the kernels as
+// rows from the top separated by "/", several kernels separated by "then" (array order), the
+// scale factor and the bias. Several kernels merge by root of squares, one by sum. The
+// kernel-less filters have no values and a 3 x 3 box.
+struct CatalogueRow {
+  const char* name;  // the registered name, also the row's test name without spaces
+  const char* className;
+  const char* kernels;
+  int32_t scaleFactor;
+  int32_t bias;
+};
+
+// clang-format off
+const CatalogueRow kCatalogue[] = {
+    {"Average", "TAverageFilter", "1 1 1 / 1 1 1 / 1 1 1", 9, 0},
+    {"Average More", "TAverageMoreFilter",
+     "1 1 1 1 1 / 1 1 1 1 1 / 1 1 1 1 1 / 1 1 1 1 1 / 1 1 1 1 1", 25, 0},
+    {"Blur", "TBlurFilter", "1 2 1 / 2 2 2 / 1 2 1", 14, 0},
+    {"Blur More", "TBlurMoreFilter",
+     "0 1 1 1 0 / 1 2 2 2 1 / 1 2 4 2 1 / 1 2 2 2 1 / 0 1 1 1 0", 32, 0},
+    {"Low Pass", "TLowPassFilter", "1 2 1 / 2 4 2 / 1 2 1", 16, 0},
+    {"Smooth", "TSmoothFilter", "1 1 1 / 1 3 1 / 1 1 1", 12, 0},
+    {"Smooth Circle", "TSmoothCircleFilter",
+     "0 1 1 1 0 / 1 1 1 1 1 / 1 1 1 1 1 / 1 1 1 1 1 / 0 1 1 1 0", 21, 0},
+    {"Smooth Cone", "TSmoothConeFilter",
+     "0 0 1 0 0 / 0 2 2 2 0 / 1 2 5 2 1 / 0 2 2 2 0 / 0 0 1 0 0", 25, 0},
+    {"Smooth Pyramidal", "TSmoothPyramidalFilter",
+     "1 2 3 2 1 / 2 4 6 4 2 / 3 6 9 6 3 / 2 4 6 4 2 / 1 2 3 2 1", 81, 0},
+    {"Sharpen", "TSharpenFilter", "0 -1 0 / -1 5 -1 / 0 -1 0", 1, 0},
+    {"Sharpen More", "TSharpenMoreFilter", "-1 -1 -1 / -1 9 -1 / -1 -1 -1", 1, 0},
+    {"High Pass", "THighPassFilter", "-1 -1 -1 / -1 8 -1 / -1 -1 -1", 1, 0},
+    {"Laplacian", "TLaplacianFilter", "0 1 0 / 1 -4 1 / 0 1 0", 1, 0},
+    {"Edge", "TEdgeFilter", "-1 -2 -1 / -2 12 -2 / -1 -2 -1", 1, 0},
+    {"Prewitt North South", "TPrewittNorthSouthFilter", "1 1 1 / 0 0 0 / -1 -1 -1", 1, 0},
+    {"Prewitt South North", "TPrewittSouthNorthFilter", "-1 -1 -1 / 0 0 0 / 1 1 1", 1, 0},
+    {"Prewitt East West", "TPrewittEastWestFilter", "1 0 -1 / 1 0 -1 / 1 0 -1", 1, 0},
+    {"Prewitt West East", "TPrewittWestEastFilter", "-1 0 1 / -1 0 1 / -1 0 1", 1, 0},
+    {"Prewitt Edge", "TPrewittEdgeFilter",
+     "1 1 1 / 0 0 0 / -1 -1 -1 then 1 0 -1 / 1 0 -1 / 1 0 -1", 1, 0},
+    {"Sobel North South", "TSobelNorthSouthFilter", "1 2 1 / 0 0 0 / -1 -2 -1", 1, 0},
+    {"Sobel South North", "TSobelSouthNorthFilter", "-1 -2 -1 / 0 0 0 / 1 2 1", 1, 0},
+    {"Sobel East West", "TSobelEastWestFilter", "1 0 -1 / 2 0 -2 / 1 0 -1", 1, 0},
+    {"Sobel West East", "TSobelWestEastFilter", "-1 0 1 / -2 0 2 / -1 0 1", 1, 0},
+    {"Sobel Edge", "TSobelEdgeFilter",
+     "1 2 1 / 0 0 0 / -1 -2 -1 then -1 0 1 / -2 0 2 / -1 0 1", 1, 0},
+    {"Line Mask Vertical", "TLineMaskVerticalFilter", "-1 2 -1 / -1 2 -1 / -1 2 -1", 1, 0},
+    {"Line Mask Horizontal", "TLineMaskHorizontalFilter", "-1 -1 -1 / 2 2 2 / -1 -1 -1", 1, 0},
+    {"Line Mask", "TLineMaskFilter",
+     "-1 2 -1 / -1 2 -1 / -1 2 -1 then -1 -1 -1 / 2 2 2 / -1 -1 -1", 1, 0},
+    {"Emboss", "TEmbossFilter", "1 0 0 / 0 0 0 / 0 0 -1", 1, 127},
+    {"Emboss Color", "TEmbossColorFilter", "2 0 0 / 0 1 0 / 0 0 -2", 1, 0},
+    {"Mosaic", "TMosaicFilter", "", 0, 0},
+    {"Minimum", "TMinimumFilter", "", 0, 0},
+    {"Maximum", "TMaximumFilter", "", 0, 0},
+    {"Max Min", "TMaxMinFilter", "", 0, 0},
+    {"Min Max", "TMinMaxFilter", "", 0, 0},
+    {"Median", "TMedianFilter", "", 0, 0},
+    {"Degrain Bright", "TDegrainBrightFilter", "", 0, 0},
+    {"Degrain Dark", "TDegrainDarkFilter", "", 0, 0},
+    {"Degrain", "TDegrainFilter", "", 0, 0},
+};
+// clang-format on
+
+// The kernels of a row as kernels of rows of values.
+std::vector<std::vector<std::vector<int32_t>>> ParseKernels(const std::string& text) {
+  std::vector<std::vector<std::vector<int32_t>>> kernels;
+  std::istringstream words(text);
+  std::string word;
+  if (!text.empty()) kernels.push_back({{}});
+  while (words >> word) {
+    if (word == "then") {
+      kernels.push_back({{}});
+    } else if (word == "/") {
+      kernels.back().push_back({});
+    } else {
+      kernels.back().back().push_back(std::stoi(word));
+    }
+  }
+  return kernels;
+}
+
+class Catalogue : public testing::TestWithParam<CatalogueRow> {};
+
+TEST_P(Catalogue, ANewFilterChosenByNameHoldsItsPublishedDefinition) {
+  const CatalogueRow& row = GetParam();
+  TImageWork work;
+  work.SetFilterName(row.name);
+  const TImageBaseFilter& f = *work.Filter();
+  EXPECT_STREQ(f.ClassName(), row.className);
+  EXPECT_EQ(f.ScaleFactor(), row.scaleFactor);
+  EXPECT_EQ(f.Bias(), row.bias);
+
+  const auto kernels = ParseKernels(row.kernels);
+  if (kernels.empty()) {
+    EXPECT_EQ(f.KernelCount(), 0);
+    EXPECT_EQ(f.KernelWidth(), 3);
+    EXPECT_EQ(f.KernelHeight(), 3);
+    EXPECT_EQ(f.KernelMergeOp(), opSUM);
+    if (const auto* boundary = dynamic_cast<const TBoundaryBaseFilter*>(&f)) {
+      EXPECT_EQ(boundary->Hysteresis(), 3);
+    }
+    return;
+  }
+  ASSERT_EQ(f.KernelCount(), kernels.size());
+  ASSERT_EQ(f.KernelHeight(), kernels[0].size());
+  ASSERT_EQ(f.KernelWidth(), kernels[0][0].size());
+  EXPECT_EQ(f.KernelMergeOp(), kernels.size() > 1 ? opRMS : opSUM);
+  for (std::size_t k = 0; k < kernels.size(); ++k) {
+    ASSERT_EQ(kernels[k].size(), f.KernelHeight()) << "kernel " << k + 1;
+    for (std::size_t r = 0; r < kernels[k].size(); ++r) {
+      ASSERT_EQ(kernels[k][r].size(), f.KernelWidth()) << "kernel " << k + 1 << " row " << r + 1;
+      for (std::size_t c = 0; c < kernels[k][r].size(); ++c) {
+        EXPECT_EQ(f.GetKernelValue(static_cast<uint16_t>(k + 1), static_cast<uint16_t>(r + 1),
+                                   static_cast<uint16_t>(c + 1)),
+                  kernels[k][r][c])
+            << "kernel " << k + 1 << " row " << r + 1 << " column " << c + 1;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Definitions, Catalogue, testing::ValuesIn(kCatalogue),
+                         [](const testing::TestParamInfo<CatalogueRow>& row) {
+                           std::string name = row.param.name;
+                           std::erase(name, ' ');
+                           return name;
+                         });
 
 TEST(FixedKernels, UniformPictureIsKeptBySmoothingAndBlackenedByEdgeDetectors) {
   for (TFilterFactory make :
