@@ -51,7 +51,8 @@ std::string FormatGeneral(double value) {
   while (digits.size() > 1 && digits.back() == '0') digits.pop_back();
 
   std::string out = negative ? "-" : "";
-  if (exponent >= 15 || exponent < -4) {
+  // Fixed notation down to 0.00001, as the general format of the display names has it.
+  if (exponent >= 15 || exponent < -5) {
     out += digits[0];
     if (digits.size() > 1) out += separator + digits.substr(1);
     out += 'E';

@@ -135,6 +135,13 @@ TEST(Transformation, DisplayNamesUseTheGeneralNumberFormat) {
   item.SetKind(tkSkew);
   item.SetX(10);
   EXPECT_EQ(item.GetDisplayName(), "Skew (10°, 0°)");
+  // Fixed notation reaches down to 0.00001; beyond it, and past 15 digits, scientific.
+  item.SetKind(tkScale);
+  item.SetX(0.00002f);
+  item.SetY(1e-6f);
+  EXPECT_EQ(item.GetDisplayName(), "Scale (0.0000199999994947575%, 9.99999997475243E-7%)");
+  item.SetX(1e20f);
+  EXPECT_EQ(item.GetDisplayName(), "Scale (1.00000002004088E20%, 9.99999997475243E-7%)");
 }
 
 TEST(Transformation, AssignCopiesThroughTheSettersAndRefusesOtherClasses) {
