@@ -337,9 +337,7 @@ TBoundaryBaseFilter::TBoundaryBaseFilter(TImageWork* owner) : TWithoutKernelBase
 }
 
 void TBoundaryBaseFilter::SetHysteresis(uint8_t value) {
-  if (value == hysteresis_) return;
-  hysteresis_ = value;
-  Changed();
+  ChangeSetting(hysteresis_, value);
 }
 
 void TBoundaryBaseFilter::Assign(const TPersistent* source) {

@@ -290,15 +290,11 @@ TImageTransform::TImageTransform(TImageWork* owner)
 TImageTransform::~TImageTransform() = default;
 
 void TImageTransform::SetBackColor(TColor color) {
-  if (color == backColor_) return;
-  backColor_ = color;
-  Changed();
+  ChangeSetting(backColor_, color);
 }
 
 void TImageTransform::SetResample(TResample resample) {
-  if (resample == resample_) return;
-  resample_ = resample;
-  Changed();
+  ChangeSetting(resample_, resample);
 }
 
 void TImageTransform::SetTransformations(const TTransformations& source) {
