@@ -22,6 +22,7 @@
 #include <QStringList>
 #include <QToolButton>
 #include <algorithm>
+#include <utility>
 #include <cmath>
 #include <cstdint>
 
@@ -564,8 +565,17 @@ bool TForm1::CaptureBranch(const TRect& windowRect) {
   if (TrackBar3D->value() == 1) Compose3DStage();
   ZoomStage(*CaptureBitmap_, picture, w, h, Slider->value(), CheckBoxW->isChecked(),
             CheckBoxH->isChecked(), LiveGamma());
-  SharpenStage(ScrollBarLevel->value());
-  if (cbSrediste->isChecked()) CrossLineStage(zone, w, h);
+  // With the cross-line on, the view is shown once, lines included, instead of twice.
+  const bool crossLine = cbSrediste->isChecked();
+  {
+    struct TRestore {
+      bool& flag;
+      bool old;
+      ~TRestore() { flag = old; }
+    } const restore{repaintAfterSharpen_, std::exchange(repaintAfterSharpen_, !crossLine)};
+    SharpenStage(ScrollBarLevel->value());
+  }
+  if (crossLine) CrossLineStage(zone, w, h);
   return true;
 }
 
@@ -598,14 +608,13 @@ void TForm1::SharpenStage(int level) {
     Image1->Changed();
     throw;
   }
-  Image1->Changed();
+  if (repaintAfterSharpen_) Image1->Changed();
 }
 
 void TForm1::CrossLineStage(const TRect& zone, int w, int h) {
   DrawCrossLine(Image1->Picture().Canvas(), ZonePoint_, zone.Left, zone.Top, w, h, CrossColor_,
                 CrossTiltX_, CrossTiltY_);
-  // The view was just painted by the sharpen stage; the lines join it at the message pump.
-  Image1->update();
+  Image1->Changed();
 }
 
 void TForm1::CheckBoxWClick() {

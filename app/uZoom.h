@@ -219,6 +219,8 @@ class TForm1 : public QWidget {
   int FrameExtraHeight_ = 0;
 
   int cycleDepth_ = 0;
+  // False while the frame cycle sharpens a view that the cross-line stage shows right after.
+  bool repaintAfterSharpen_ = true;
   bool placed_ = false;
   QRect lastFrame_;
   QRegion shape_;
