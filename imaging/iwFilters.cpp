@@ -496,6 +496,9 @@ void TCustomFilter::LoadFromStream(std::istream& stream) {
   const std::vector<uint8_t> header = ReadExactly(stream, 15);
   const auto bias = GetLE<int32_t>(&header[0]);
   const auto scaleFactor = GetLE<int32_t>(&header[4]);
+  if (header[8] > opRMS) {
+    throw EReadError("merge operation " + std::to_string(header[8]) + " is out of range");
+  }
   const auto mergeOp = static_cast<TKernelMergeOp>(header[8]);
   const auto count = GetLE<uint16_t>(&header[9]);
   const auto width = GetLE<uint16_t>(&header[11]);

@@ -224,8 +224,9 @@ class TCustomFilter : public TImageBaseFilter {
   // stream fails.
   virtual void SaveToStream(std::ostream& stream) const;
   // Reads the stream format and announces exactly one change. All or nothing: a short stream
-  // raises EReadError and a kernel too large for memory EOutOfMemory, leaving the filter as it
-  // was and announcing nothing.
+  // or a merge operation
+  // out of range raises EReadError and a kernel too large for memory EOutOfMemory, leaving the
+  // filter as it was and announcing nothing.
   virtual void LoadFromStream(std::istream& stream);
 
   // Content of the binary "Kernel" property: exactly KernelBytes() bytes, storage order.

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <ostream>
 #include <sstream>
@@ -104,6 +105,26 @@ int CreateBeside(const std::string& target, TemporaryFile& temporary) {
   return -1;
 }
 
+// The file that path finally names once every symbolic link on its last component is followed
+// (the file itself need not exist). A relative link is read from the folder of the link.
+std::string FollowLinks(const std::string& path) {
+  std::string current = path;
+  // The kernel's own limit on links in one lookup.
+  for (int hop = 0; hop < 40; ++hop) {
+    struct stat info {};
+    if (::lstat(current.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return current;
+    std::vector<char> link(PATH_MAX + 1);
+    const ssize_t length = ::readlink(current.c_str(), link.data(), link.size() - 1);
+    if (length <= 0) throw EFCreateError(path, SystemReason(length < 0 ? errno : ENOENT));
+    const std::string next(link.data(), static_cast<std::size_t>(length));
+    const std::size_t slash = current.rfind('/');
+    current = next.front() == '/' || slash == std::string::npos
+                  ? next
+                  : current.substr(0, slash + 1) + next;
+  }
+  throw EFCreateError(path, SystemReason(ELOOP));
+}
+
 bool WriteAll(int fd, const char* data, std::size_t size) {
   while (size > 0) {
     const ssize_t written = ::write(fd, data, size);
@@ -144,9 +165,11 @@ std::unique_ptr<TBitmap> DecodePicture(const uint8_t* data, std::size_t size) {
 
 std::unique_ptr<TBitmap> LoadPictureFromFile(const std::string& path) {
   FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.Get() < 0) throw EFOpenError(path);
+  if (file.Get() < 0) throw EFOpenError(path, SystemReason(errno));
   struct stat info {};
-  if (::fstat(file.Get(), &info) != 0 || !S_ISREG(info.st_mode)) throw EFOpenError(path);
+  if (::fstat(file.Get(), &info) != 0) throw EFOpenError(path, SystemReason(errno));
+  if (S_ISDIR(info.st_mode)) throw EFOpenError(path, SystemReason(EISDIR));
+  if (!S_ISREG(info.st_mode)) throw EFOpenError(path, "not a regular file");
   // A file several times larger than the largest picture we accept is not one of ours.
   if (info.st_size > kMaxPicturePixels * 4 + 65536) {
     throw EInvalidGraphic("File too large for a picture: " + path);
@@ -161,7 +184,7 @@ std::unique_ptr<TBitmap> LoadPictureFromFile(const std::string& path) {
   while (done < bytes.size()) {
     const ssize_t got = ::read(file.Get(), bytes.data() + done, bytes.size() - done);
     if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw EReadError();
+    if (got < 0) throw EReadError(SystemReason(errno));
     if (got == 0) break;  // the file shrank while we read it: decode what is there
     done += static_cast<std::size_t>(got);
   }
@@ -191,13 +214,40 @@ void WritePictureFile(const TBitmap& bitmap, const std::string& path, TFileForma
   WritePicture(bitmap, encoded, format);
   const std::string bytes = std::move(encoded).str();
 
+  // A link stays a link: the file it leads to is the one replaced.
+  const std::string target = FollowLinks(path);
+  struct stat existing {};
+  const bool exists = ::stat(target.c_str(), &existing) == 0;
+  if (exists && S_ISDIR(existing.st_mode)) throw EFCreateError(path, SystemReason(EISDIR));
+  if (exists && !S_ISREG(existing.st_mode)) {
+    // A device or a FIFO cannot be replaced by renaming: the data goes straight into it.
+    FileDescriptor file(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
+    if (file.Get() < 0) throw EFCreateError(path, SystemReason(errno));
+    if (!WriteAll(file.Get(), bytes.data(), bytes.size()) || !file.Close()) {
+      throw EWriteError(SystemReason(errno));
+    }
+    return;
+  }
+
   TemporaryFile temporary;
-  FileDescriptor file(CreateBeside(path, temporary));
-  if (file.Get() < 0) throw EFCreateError(path);
-  if (!WriteAll(file.Get(), bytes.data(), bytes.size())) throw EWriteError();
+  FileDescriptor file(CreateBeside(target, temporary));
+  if (file.Get() < 0) throw EFCreateError(path, SystemReason(errno));
+  if (exists) {
+    // The new file takes the place of the old one with its owner and permissions, so a
+    // private picture stays private. Only root may give a file away, so for anyone else
+    // the new file is the writer's. The mode is set after the owner, which clears set-id
+    // bits.
+    [[maybe_unused]] const int owned = ::fchown(file.Get(), existing.st_uid, existing.st_gid);
+    if (::fchmod(file.Get(), existing.st_mode & 07777) != 0) {
+      throw EFCreateError(path, SystemReason(errno));
+    }
+  }
+  if (!WriteAll(file.Get(), bytes.data(), bytes.size())) throw EWriteError(SystemReason(errno));
   // The data must be on disk before the rename makes it the file at path.
-  if (::fsync(file.Get()) != 0 || !file.Close()) throw EWriteError();
-  if (::rename(temporary.Path().c_str(), path.c_str()) != 0) throw EFCreateError(path);
+  if (::fsync(file.Get()) != 0 || !file.Close()) throw EWriteError(SystemReason(errno));
+  if (::rename(temporary.Path().c_str(), target.c_str()) != 0) {
+    throw EFCreateError(path, SystemReason(errno));
+  }
   temporary.Keep();
 }
 

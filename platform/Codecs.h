@@ -31,15 +31,20 @@ TFileFormat DetectFileFormat(const uint8_t* data, std::size_t size);
 
 // Decoders. Each returns a new bitmap whose picture rows are the file's rows from the top.
 //
-// BMP: 24 or 32 bits per pixel, uncompressed (BI_RGB), rows bottom-up or top-down, any info
-// header of at least 40 bytes. Gives pf24bit or pf32bit as the file holds it, the fourth byte
-// as stored. Colour tables, other depths, compressions and the old 12-byte header are refused.
+// BMP: 24 or 32 bits per pixel uncompressed (BI_RGB), or 16 or 32 bits with colour masks
+// (BI_BITFIELDS, the masks after a 40-byte header or inside a V2 to V5 one; 16-bit BI_RGB is
+// 5-5-5), rows bottom-up or top-down, any info header of at least 40 bytes. BI_RGB gives
+// pf24bit or pf32bit as the file holds it, the fourth byte as stored; masked pixels give
+// pf24bit, each mask's value scaled to 0..255 and any alpha mask ignored. Colour tables, other
+// depths, compressions and the old 12-byte header are refused.
 // PNG: any colour type and depth, interlaced or not. Palette, grey and 16-bit samples are
 // converted to 8-bit blue, green, red; pf32bit with the alpha in the fourth byte when the file
 // has alpha or a transparency chunk, pf24bit otherwise. No gamma correction.
-// JPEG: grey or colour (YCbCr or RGB), baseline or progressive; gives pf24bit (grey as equal
-// channels). CMYK is refused. A libjpeg error or warning (truncated or corrupt data) raises
-// EJPEG with libjpeg's message number.
+// JPEG: grey, colour (YCbCr or RGB) or CMYK/YCCK (stored inverted when an Adobe marker is
+// there, plain otherwise), baseline or progressive; gives pf24bit (grey as equal channels,
+// CMYK as the light its inks let through). Memory is taken as rows are decoded, so a header
+// claiming more than the data holds fails early. A libjpeg error or warning (truncated or
+// corrupt data) raises EJPEG with libjpeg's message number and text.
 //
 // All raise EInvalidGraphic for a malformed file, EOutOfMemory when the pixels cannot be had.
 std::unique_ptr<TBitmap> DecodeBmp(const uint8_t* data, std::size_t size);
@@ -71,9 +76,12 @@ void WritePicture(const TBitmap& bitmap, std::ostream& out, TFileFormat format);
 
 // Writes bitmap as a file of the given format at path. The picture is encoded first, then
 // written to a new file beside path and renamed over it, so a failure at any step leaves no
-// partial file and leaves a file already at path as it was. Raises EFCreateError(path) when
-// the file cannot be created or put in place, EWriteError when writing fails, and what the
-// encoder raises.
+// partial file and leaves a file already at path as it was. A file replaced keeps its
+// permissions (and its owner, where the writer may give it); a new one follows the umask. A
+// symbolic link at path stays: the file it leads to is the one written. A device or a FIFO
+// at path is written straight into. Raises EFCreateError(path) when the file cannot be
+// created or put in place (also for a folder), EWriteError when writing fails, and what the
+// encoder raises; each carries the system's reason.
 void WritePictureFile(const TBitmap& bitmap, const std::string& path, TFileFormat format);
 
 }  // namespace ombrix

@@ -1,20 +1,33 @@
 #include "Errors.h"
 
+#include <cstring>
+
 namespace ombrix {
 
-EOutOfMemory::EOutOfMemory() : EOmbrixError("Mémoire insuffisante") {}
+std::string SystemReason(int error) {
+  char buffer[256] = {};
+  // The GNU strerror_r returns its text, which need not be in buffer.
+  return ::strerror_r(error, buffer, sizeof buffer);
+}
 
-EDivByZero::EDivByZero() : EOmbrixError("Division par zéro") {}
+EOutOfMemory::EOutOfMemory() : EOmbrixError("Mémoire insuffisante", "out of memory") {}
 
-EReadError::EReadError() : EOmbrixError("Erreur de lecture du flux") {}
+EDivByZero::EDivByZero() : EOmbrixError("Division par zéro", "division by zero") {}
 
-EFCreateError::EFCreateError(const std::string& fileName)
-    : EOmbrixError("Impossible de créer le fichier " + fileName) {}
+EReadError::EReadError(const std::string& reason)
+    : EOmbrixError("Erreur de lecture du flux", reason) {}
 
-EFOpenError::EFOpenError(const std::string& fileName)
-    : EOmbrixError("Impossible d'ouvrir le fichier " + fileName) {}
+EFCreateError::EFCreateError(const std::string& fileName, const std::string& reason)
+    : EOmbrixError("Impossible de créer le fichier " + fileName,
+                   reason.empty() ? "the file cannot be created" : reason) {}
 
-EWriteError::EWriteError() : EOmbrixError("Erreur d'écriture du flux") {}
+EFOpenError::EFOpenError(const std::string& fileName, const std::string& reason)
+    : EOmbrixError("Impossible d'ouvrir le fichier " + fileName,
+                   reason.empty() ? "the file cannot be opened" : reason) {}
+
+EWriteError::EWriteError(const std::string& reason)
+    : EOmbrixError("Erreur d'écriture du flux",
+                   reason.empty() ? "the data could not be written" : reason) {}
 
 EListError::EListError(int64_t index)
     : EOmbrixError("Indice de liste hors limites (" + std::to_string(index) + ")") {}
@@ -22,7 +35,8 @@ EListError::EListError(int64_t index)
 EConvertError::EConvertError(const std::string& sourceName, const std::string& targetName)
     : EOmbrixError("Impossible d'affecter " + sourceName + " à " + targetName) {}
 
-EJPEG::EJPEG(int code) : EOmbrixError("JPEG error #" + std::to_string(code)) {}
+EJPEG::EJPEG(int code, const std::string& message)
+    : EOmbrixError("JPEG error #" + std::to_string(code), message) {}
 
 EPrinter::EPrinter() : EOmbrixError("Aucune imprimante par défaut sélectionnée") {}
 

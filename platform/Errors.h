@@ -6,13 +6,25 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace ombrix {
 
 class EOmbrixError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  // what() is the text of the window's error report; reason, when given, says in English why
+  // the operation failed (the system's or a library's own words), for command-line tools.
+  explicit EOmbrixError(const std::string& text, std::string reason = {})
+      : std::runtime_error(text), reason_(std::move(reason)) {}
+  // The English reason, or what() when none was given.
+  const char* Reason() const noexcept { return reason_.empty() ? what() : reason_.c_str(); }
+
+ private:
+  std::string reason_;
 };
+
+// The system's text for an errno value ("No such file or directory").
+std::string SystemReason(int error);
 
 // Memory for a buffer could not be had.
 class EOutOfMemory : public EOmbrixError {
@@ -29,13 +41,15 @@ class EDivByZero : public EOmbrixError {
 // A stream ended before all the bytes a reader needed.
 class EReadError : public EOmbrixError {
  public:
-  EReadError();
+  // reason: what was wrong with the data, in English (default: the stream ended early).
+  explicit EReadError(const std::string& reason = "unexpected end of data");
 };
 
 // A file could not be created for writing.
 class EFCreateError : public EOmbrixError {
  public:
-  explicit EFCreateError(const std::string& fileName);
+  // reason: why, in English (SystemReason of the failing call's errno, usually).
+  explicit EFCreateError(const std::string& fileName, const std::string& reason = {});
 };
 
 // An index outside a list, array or kernel.
@@ -60,19 +74,19 @@ class EInvalidGraphic : public EOmbrixError {
 // A file could not be opened for reading.
 class EFOpenError : public EOmbrixError {
  public:
-  explicit EFOpenError(const std::string& fileName);
+  explicit EFOpenError(const std::string& fileName, const std::string& reason = {});
 };
 
 // Bytes could not be written to a stream or file (disk full, I/O error).
 class EWriteError : public EOmbrixError {
  public:
-  EWriteError();
+  explicit EWriteError(const std::string& reason = {});
 };
 
-// The JPEG library reported an error; code is its message number.
+// The JPEG library reported an error; code is its message number, message its own text.
 class EJPEG : public EOmbrixError {
  public:
-  explicit EJPEG(int code);
+  explicit EJPEG(int code, const std::string& message = {});
 };
 
 // Printing was asked for but no default printer exists.

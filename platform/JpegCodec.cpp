@@ -11,6 +11,7 @@
 
 #include <jpeglib.h>
 
+#include <algorithm>
 #include <climits>
 #include <csetjmp>
 #include <cstring>
@@ -30,11 +31,13 @@ struct JpegErrorManager {
   jpeg_error_mgr manager;  // first member: libjpeg sees only this part
   std::jmp_buf jump;
   int code;
+  char message[JMSG_LENGTH_MAX];
 };
 
 [[noreturn]] void JpegErrorExit(j_common_ptr info) {
   auto* errors = reinterpret_cast<JpegErrorManager*>(info->err);
   errors->code = info->err->msg_code;
+  (*info->err->format_message)(info, errors->message);
   std::longjmp(errors->jump, 1);
 }
 
@@ -51,6 +54,7 @@ void InstallErrorManager(JpegErrorManager& errors) {
   errors.manager.emit_message = JpegEmitMessage;
   errors.manager.output_message = JpegOutputMessage;
   errors.code = 0;
+  errors.message[0] = '\0';
 }
 
 // Owns a decompression object. Zeroed first, so destroying it is safe even when creation
@@ -67,6 +71,7 @@ class JpegDecompressor {
   JpegDecompressor& operator=(const JpegDecompressor&) = delete;
   jpeg_decompress_struct* Info() { return &info_; }
   JpegErrorManager* Errors() { return &errors_; }
+  [[noreturn]] void Fail() { throw EJPEG(errors_.code, errors_.message); }
 
  private:
   jpeg_decompress_struct info_;
@@ -89,6 +94,7 @@ class JpegCompressor {
   JpegCompressor& operator=(const JpegCompressor&) = delete;
   jpeg_compress_struct* Info() { return &info_; }
   JpegErrorManager* Errors() { return &errors_; }
+  [[noreturn]] void Fail() { throw EJPEG(errors_.code, errors_.message); }
   unsigned char** Buffer() { return &buffer_; }
   unsigned long* BufferSize() { return &bufferSize_; }
 
@@ -104,6 +110,7 @@ struct JpegLayout {
   JDIMENSION height = 0;
   J_COLOR_SPACE colorSpace = JCS_UNKNOWN;
   int components = 0;
+  bool adobe = false;  // an Adobe marker: CMYK samples are stored inverted
 };
 
 // Reads the header. False on a libjpeg error (its number in errors->code).
@@ -118,21 +125,50 @@ bool ReadJpegHeader(JpegDecompressor* jpeg, const uint8_t* data, unsigned long s
   layout->height = info->image_height;
   layout->colorSpace = info->jpeg_color_space;
   layout->components = info->num_components;
+  layout->adobe = info->saw_Adobe_marker != 0;
   return true;
 }
 
-// Decodes every row, top first, as blue, green, red. False on a libjpeg error.
-bool ReadJpegRows(JpegDecompressor* jpeg, JSAMPROW* rows) {
+// Starts decoding into space (libjpeg-turbo converts grey, YCbCr and YCCK itself). False on a
+// libjpeg error.
+bool StartJpegRows(JpegDecompressor* jpeg, J_COLOR_SPACE space) {
   if (setjmp(jpeg->Errors()->jump)) return false;
-  jpeg_decompress_struct* info = jpeg->Info();
-  info->out_color_space = JCS_EXT_BGR;  // libjpeg-turbo converts grey and YCbCr alike
-  jpeg_start_decompress(info);
-  while (info->output_scanline < info->output_height) {
-    jpeg_read_scanlines(info, rows + info->output_scanline,
-                        info->output_height - info->output_scanline);
-  }
-  jpeg_finish_decompress(info);
+  jpeg->Info()->out_color_space = space;
+  jpeg_start_decompress(jpeg->Info());
   return true;
+}
+
+// Decodes up to count rows into rows; the number decoded, or -1 on a libjpeg error.
+long ReadJpegRows(JpegDecompressor* jpeg, JSAMPROW* rows, JDIMENSION count) {
+  if (setjmp(jpeg->Errors()->jump)) return -1;
+  return static_cast<long>(jpeg_read_scanlines(jpeg->Info(), rows, count));
+}
+
+bool FinishJpegRows(JpegDecompressor* jpeg) {
+  if (setjmp(jpeg->Errors()->jump)) return false;
+  jpeg_finish_decompress(jpeg->Info());
+  return true;
+}
+
+// (a x b) / 255, rounded: the share of light two inks let through.
+uint8_t Through(unsigned a, unsigned b) {
+  return static_cast<uint8_t>((a * b + 127) / 255);
+}
+
+// One row of decoded samples to blue, green, red.
+void ToBgr(const uint8_t* from, uint8_t* to, std::size_t width, bool cmyk, bool inverted) {
+  if (!cmyk) {
+    std::memcpy(to, from, width * 3);
+    return;
+  }
+  for (std::size_t x = 0; x < width; ++x, from += 4, to += 3) {
+    // Adobe's writers store 255 for no ink; everyone else stores the ink itself.
+    const auto light = [inverted](uint8_t v) { return inverted ? v : 255u - v; };
+    const unsigned k = light(from[3]);
+    to[0] = Through(light(from[2]), k);
+    to[1] = Through(light(from[1]), k);
+    to[2] = Through(light(from[0]), k);
+  }
 }
 
 bool WriteJpegData(JpegCompressor* jpeg, JDIMENSION width, JDIMENSION height, bool fourBytes,
@@ -167,22 +203,48 @@ std::unique_ptr<TBitmap> DecodeJpeg(const uint8_t* data, std::size_t size) {
   if (size > ULONG_MAX) codecs::Malformed(kJpeg, "file too large");
   JpegDecompressor jpeg;
   JpegLayout layout;
-  if (!ReadJpegHeader(&jpeg, data, static_cast<unsigned long>(size), &layout)) {
-    throw EJPEG(jpeg.Errors()->code);
-  }
+  if (!ReadJpegHeader(&jpeg, data, static_cast<unsigned long>(size), &layout)) jpeg.Fail();
+  const bool cmyk = layout.colorSpace == JCS_CMYK || layout.colorSpace == JCS_YCCK;
   if (layout.colorSpace != JCS_GRAYSCALE && layout.colorSpace != JCS_YCbCr &&
-      layout.colorSpace != JCS_RGB) {
+      layout.colorSpace != JCS_RGB && !cmyk) {
     codecs::Malformed(kJpeg, "colour space with " + std::to_string(layout.components) +
-                                 " components (only grey and colour are supported)");
+                                 " components (only grey, colour and CMYK are supported)");
   }
   codecs::CheckPictureSize(kJpeg, layout.width, layout.height);
+  if (!StartJpegRows(&jpeg, cmyk ? JCS_CMYK : JCS_EXT_BGR)) jpeg.Fail();
 
-  const int width = static_cast<int>(layout.width);
-  const int height = static_cast<int>(layout.height);
-  auto bitmap = std::make_unique<TBitmap>(width, height, pf24bit);
-  std::vector<JSAMPROW> rows(static_cast<std::size_t>(height));
-  for (int r = 0; r < height; ++r) rows[static_cast<std::size_t>(r)] = bitmap->ScanLine(r);
-  if (!ReadJpegRows(&jpeg, rows.data())) throw EJPEG(jpeg.Errors()->code);
+  // A header may claim far more rows than the data holds: memory is taken as rows really
+  // arrive, in bands of about a megabyte, and the picture is made only once all are there.
+  const std::size_t width = layout.width;
+  const std::size_t sampleBytes = width * (cmyk ? 4 : 3);
+  const std::size_t bandRows = std::max<std::size_t>(1, (std::size_t{1} << 20) / sampleBytes);
+  std::vector<std::vector<uint8_t>> bands;
+  std::vector<JSAMPROW> rows;
+  for (std::size_t done = 0; done < layout.height;) {
+    const std::size_t count = std::min<std::size_t>(bandRows, layout.height - done);
+    std::vector<uint8_t>& band = bands.emplace_back(count * sampleBytes);
+    rows.resize(count);
+    for (std::size_t r = 0; r < count; ++r) rows[r] = band.data() + r * sampleBytes;
+    for (std::size_t got = 0; got < count;) {
+      const long read =
+          ReadJpegRows(&jpeg, rows.data() + got, static_cast<JDIMENSION>(count - got));
+      if (read < 0) jpeg.Fail();
+      if (read == 0) codecs::Malformed(kJpeg, "the decoder stopped before the last row");
+      got += static_cast<std::size_t>(read);
+    }
+    done += count;
+  }
+  if (!FinishJpegRows(&jpeg)) jpeg.Fail();
+
+  auto bitmap = std::make_unique<TBitmap>(static_cast<int>(layout.width),
+                                          static_cast<int>(layout.height), pf24bit);
+  int row = 0;
+  for (std::vector<uint8_t>& band : bands) {
+    for (std::size_t at = 0; at < band.size(); at += sampleBytes) {
+      ToBgr(band.data() + at, bitmap->ScanLine(row++), width, cmyk, layout.adobe);
+    }
+    std::vector<uint8_t>().swap(band);
+  }
   return bitmap;
 }
 
@@ -197,7 +259,7 @@ void WriteJpeg(const TBitmap& bitmap, std::ostream& out) {
   if (!WriteJpegData(&jpeg, static_cast<JDIMENSION>(bitmap.Width()),
                      static_cast<JDIMENSION>(bitmap.Height()), bitmap.PixelFormat() == pf32bit,
                      rows.data())) {
-    throw EJPEG(jpeg.Errors()->code);
+    jpeg.Fail();
   }
   codecs::WriteBytes(out, *jpeg.Buffer(), *jpeg.BufferSize());
 }

@@ -170,11 +170,13 @@ float ParseRadius(const std::string& text) {
 // Loads a custom filter's stream from path. The file must hold exactly one stream: the size
 // its header announces is checked before LoadFromStream sizes the kernel buffer for it.
 void LoadKernelFile(TCustomFilter& filter, const std::string& path) {
+  const std::string failure = "cannot read kernel file '" + path + "': ";
   std::ifstream file(path, std::ios::binary);
+  if (!file) Fail(kFailed, failure + SystemReason(errno));
   struct stat info {};
-  if (!file || ::stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
-    Fail(kFailed, "cannot read kernel file '" + path + "'");
-  }
+  if (::stat(path.c_str(), &info) != 0) Fail(kFailed, failure + SystemReason(errno));
+  if (S_ISDIR(info.st_mode)) Fail(kFailed, failure + SystemReason(EISDIR));
+  if (!S_ISREG(info.st_mode)) Fail(kFailed, failure + "not a regular file");
   std::ostringstream bytes;
   bytes << file.rdbuf();
   const std::string stream = bytes.str();
@@ -193,7 +195,11 @@ void LoadKernelFile(TCustomFilter& filter, const std::string& path) {
                       " bytes where its header announces " + std::to_string(expected));
   }
   std::istringstream in(stream, std::ios::binary);
-  filter.LoadFromStream(in);
+  try {
+    filter.LoadFromStream(in);
+  } catch (const EOmbrixError& e) {
+    Fail(kFailed, failure + e.Reason());
+  }
 }
 
 // Applies the settings of the command line to the selected filter; an option the filter does
@@ -262,13 +268,23 @@ int Run(int argc, char** argv) {
   std::unique_ptr<TBitmap> picture;
   try {
     picture = LoadPictureFromFile(input);
+    // A 32-bit picture is the working image itself; any other would be copied into one,
+    // beside the picture and the result.
+    picture->SetPixelFormat(pf32bit);
   } catch (const EOmbrixError& e) {
-    Fail(kFailed, "cannot read '" + input + "': " + e.what());
+    Fail(kFailed, "cannot read '" + input + "': " + e.Reason());
   }
-  if (!work.ApplyFilter(picture.get())) {
+  bool filtered = false;
+  try {
+    filtered = work.ApplyFilter(picture.get());
+  } catch (const EOmbrixError& e) {
+    Fail(kFailed, "the filter '" + work.FilterName() + "' failed: " + e.Reason());
+  }
+  if (!filtered) {
     Fail(kFailed,
          "the filter '" + work.FilterName() + "' produced no picture from '" + input + "'");
   }
+  picture.reset();
   TBitmap& result = *work.OutputBitmap();
   // The fourth byte of the result carries no colour (the kernel-less filters leave a
   // luminance there); a 32-bit BMP would offer it to viewers as alpha.
@@ -276,7 +292,7 @@ int Run(int argc, char** argv) {
   try {
     WritePictureFile(result, output, format);
   } catch (const EOmbrixError& e) {
-    Fail(kFailed, "cannot write '" + output + "': " + e.what());
+    Fail(kFailed, "cannot write '" + output + "': " + e.Reason());
   }
   return 0;
 }
@@ -290,8 +306,10 @@ int main(int argc, char** argv) {
   } catch (const ombrix::Failure& failure) {
     std::cerr << ombrix::kProgram << ": " << failure.message << "\n";
     return failure.status;
+  } catch (const std::bad_alloc&) {
+    std::cerr << ombrix::kProgram << ": out of memory\n";
+    return ombrix::kFailed;
   } catch (const std::exception& e) {
-    // Errors of the filter itself (a kernel dividing by zero, exhausted memory).
     std::cerr << ombrix::kProgram << ": " << e.what() << "\n";
     return ombrix::kFailed;
   }

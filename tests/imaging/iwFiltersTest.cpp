@@ -315,16 +315,19 @@ TEST(CustomFilterStream, SavesTheLittleEndianLayoutAndLoadsItBackWithOneChange) 
   EXPECT_EQ(changes.count, 3);  // the two resizes; reading values announces nothing
 }
 
-TEST(CustomFilterStream, ShortStreamsRaiseReadErrorAndLeaveTheFilterAsItWas) {
+TEST(CustomFilterStream, ShortOrBadStreamsRaiseReadErrorAndLeaveTheFilterAsItWas) {
   const std::string claimsMuch = Bytes({0, 0, 0, 0, 1, 0, 0, 0, 0, 100, 0, 100, 0, 100, 0, 1});
-  for (const std::string& bytes :
-       {std::string(), kStreamExample.substr(0, 14), kStreamExample.substr(0, 30), claimsMuch}) {
+  std::string badMergeOp = kStreamExample;
+  badMergeOp[8] = static_cast<char>(200);
+  for (const std::string& bytes : {std::string(), kStreamExample.substr(0, 14),
+                                   kStreamExample.substr(0, 30), claimsMuch, badMergeOp}) {
     TCustomFilter f(nullptr);
     f.SetKernelValue(1, 1, 1, 5);
     ChangeCounter changes(f);
     std::istringstream in(bytes, std::ios::binary);
     EXPECT_THROW(f.LoadFromStream(in), EReadError) << bytes.size() << " bytes";
     EXPECT_EQ(f.Bias(), 0);
+    EXPECT_EQ(f.KernelMergeOp(), opSUM);
     EXPECT_EQ(f.KernelCount(), 1);
     EXPECT_EQ(f.GetKernelValue(1, 1, 1), 5);
     EXPECT_EQ(changes.count, 0);

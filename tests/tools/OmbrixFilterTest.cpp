@@ -241,7 +241,8 @@ struct FailingRun {
   const char* name;
   std::vector<std::string> args;  // "@name" is the file `name` in the test's folder
   int status;
-  const char* message;  // part of the stderr line
+  const char* message;           // part of the stderr line
+  const char* ending = nullptr;  // how the line ends, when given
 };
 
 class OmbrixFilterFails : public testing::TestWithParam<FailingRun> {};
@@ -258,6 +259,13 @@ TEST_P(OmbrixFilterFails, WithOneLineAndOutputUntouched) {
   fs::create_directory(dir / "folder.png");
   WriteFile(dir / "zero.kernel", KernelStream(0, 0, {0, 0, 0, 0, 1, 0, 0, 0, 0}));
   WriteFile(dir / "long.kernel", KernelStream(0, 1, {0, 0, 0, 0, 1, 0, 0, 0, 0}) + "x");
+  std::string badMergeOp = KernelStream(0, 1, {0, 0, 0, 0, 1, 0, 0, 0, 0});
+  badMergeOp[8] = static_cast<char>(200);
+  WriteFile(dir / "merge.kernel", badMergeOp);
+  WritePictureFile(*Random(16, 16, pf24bit, 4), (dir / "in.jpg").string(), ffJpeg);
+  WriteFile(dir / "half.jpg",
+            ReadFile(dir / "in.jpg").substr(0, ReadFile(dir / "in.jpg").size() / 2));
+  fs::create_symlink("/dev/full", dir / "full.png");
   const std::set<std::string> before = dir.Names();
 
   std::vector<std::string> args;
@@ -270,6 +278,12 @@ TEST_P(OmbrixFilterFails, WithOneLineAndOutputUntouched) {
   ASSERT_EQ(lines.size(), 1u) << run.err;
   EXPECT_EQ(lines[0].rfind("ombrix-filter: ", 0), 0u) << lines[0];
   EXPECT_NE(lines[0].find(GetParam().message), std::string::npos) << lines[0];
+  if (GetParam().ending != nullptr) {
+    const std::string ending = GetParam().ending;
+    EXPECT_TRUE(lines[0].size() >= ending.size() &&
+                lines[0].compare(lines[0].size() - ending.size(), ending.size(), ending) == 0)
+        << lines[0];
+  }
   EXPECT_EQ(ReadFile(dir / "out.png"), sentinel);
   EXPECT_EQ(ReadFile(dir / "out.gif"), sentinel);
   EXPECT_TRUE(fs::is_directory(dir / "folder.png"));
@@ -321,14 +335,33 @@ INSTANTIATE_TEST_SUITE_P(
                    {"Min Max", "@in.png", "@out.png", "--hysteresis", "256"},
                    2,
                    "bad value '256'"},
-        FailingRun{"MissingInput", {"Blur", "@absent.png", "@out.png"}, 1, "cannot read"},
+        FailingRun{"MissingInput",
+                   {"Blur", "@absent.png", "@out.png"},
+                   1,
+                   "cannot read '",
+                   "absent.png': No such file or directory"},
+        FailingRun{"InputIsAFolder",
+                   {"Blur", "@folder.png", "@out.png"},
+                   1,
+                   "cannot read '",
+                   "folder.png': Is a directory"},
         FailingRun{
             "InputNotAPicture", {"Blur", "@text.png", "@out.png"}, 1, "Unknown picture format"},
         FailingRun{"TruncatedInput", {"Blur", "@half.png", "@out.png"}, 1, "Invalid PNG file"},
+        FailingRun{"TruncatedJpeg",
+                   {"Blur", "@half.jpg", "@out.png"},
+                   1,
+                   "cannot read '",
+                   "half.jpg': Premature end of JPEG file"},
         FailingRun{"MissingKernelFile",
                    {"Custom", "@in.png", "@out.png", "--kernel", "@absent.kernel"},
                    1,
-                   "cannot read kernel file"},
+                   "cannot read kernel file '",
+                   "absent.kernel': No such file or directory"},
+        FailingRun{"KernelMergeOpOutOfRange",
+                   {"Custom", "@in.png", "@out.png", "--kernel", "@merge.kernel"},
+                   1,
+                   "merge.kernel': merge operation 200 is out of range"},
         FailingRun{"KernelFileTooLong",
                    {"Custom", "@in.png", "@out.png", "--kernel", "@long.kernel"},
                    1,
@@ -336,10 +369,22 @@ INSTANTIATE_TEST_SUITE_P(
         FailingRun{"KernelDividesByZero",
                    {"Custom", "@in.png", "@out.png", "--kernel", "@zero.kernel"},
                    1,
-                   "Division par zéro"},
-        FailingRun{
-            "OutputFolderMissing", {"Blur", "@in.png", "@missing/out.png"}, 1, "cannot write"},
-        FailingRun{"OutputIsAFolder", {"Blur", "@in.png", "@folder.png"}, 1, "cannot write"}),
+                   "the filter 'Custom' failed: division by zero"},
+        FailingRun{"OutputFolderMissing",
+                   {"Blur", "@in.png", "@missing/out.png"},
+                   1,
+                   "cannot write '",
+                   "out.png': No such file or directory"},
+        FailingRun{"OutputIsAFolder",
+                   {"Blur", "@in.png", "@folder.png"},
+                   1,
+                   "cannot write '",
+                   "folder.png': Is a directory"},
+        FailingRun{"OutputDiskFull",
+                   {"Blur", "@in.png", "@full.png"},
+                   1,
+                   "cannot write '",
+                   "full.png': No space left on device"}),
     [](const testing::TestParamInfo<FailingRun>& row) { return std::string(row.param.name); });
 
 }  // namespace
