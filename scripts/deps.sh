@@ -6,6 +6,8 @@ OMBRIX_BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev l
   libxcb-composite0-dev libxcb-render0-dev libxcb-render-util0-dev libxcb-xfixes0-dev
   libxcb-shape0-dev libxcb-randr0-dev libxcb-xinerama0-dev"
 OMBRIX_TEST_PACKAGES="xvfb xauth xdotool imagemagick openbox x11-utils fonts-dejavu-core"
+# scripts/fuzz.sh: clang and its libFuzzer runtime
+OMBRIX_FUZZ_PACKAGES="clang libclang-rt-14-dev imagemagick"
 
 ombrix_need_packages() {
   local missing=() p

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Coverage-guided fuzzing of the picture readers, the kernel stream and ombrix-filter's path.
+# Builds the libFuzzer programs of fuzz/ with clang under ASan and UBSan (build/fuzz), writes
+# the seed inputs, then runs each target in turn over its corpus with its dictionary.
+#   scripts/fuzz.sh [SECONDS]    each target for SECONDS (default 60)
+#   scripts/fuzz.sh --runs N     each target for N executions (the smoke run of test.sh)
+# OMBRIX_FUZZ_TARGETS picks targets (default: bmp png jpeg kernel filter). An input that
+# crashes or breaks a contract is written to build/fuzz/findings/TARGET/ and fails the run;
+# keep it in fuzz/regressions/TARGET/ once mended, where the unit tests replay it.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/deps.sh
+# shellcheck disable=SC2086
+ombrix_need_packages $OMBRIX_BUILD_PACKAGES $OMBRIX_FUZZ_PACKAGES
+
+if [ "${1:-}" = --runs ]; then
+  limit=(-runs="${2:?--runs needs a number}")
+else
+  limit=(-max_total_time="${1:-60}")
+fi
+build=${OMBRIX_FUZZ_BUILD_DIR:-build/fuzz}
+targets=${OMBRIX_FUZZ_TARGETS:-bmp png jpeg kernel filter}
+
+# shellcheck disable=SC2086
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DCMAKE_CXX_COMPILER=clang++ -DOMBRIX_FUZZ=ON -DOMBRIX_BUILD_TESTS=OFF \
+  -DOMBRIX_BUILD_BENCH=OFF ${OMBRIX_CMAKE_ARGS:-} >/dev/null
+# shellcheck disable=SC2086
+cmake --build "$build" --parallel "$(nproc)" --target fuzz_seeds $(printf 'fuzz_%s ' $targets)
+
+scripts/fuzz-seeds.sh "$build/fuzz/fuzz_seeds" "$build/corpus"
+
+failed=0
+for target in $targets; do
+  mkdir -p "$build/findings/$target" "$build/logs"
+  log="$build/logs/$target.log"
+  echo "fuzz: $target (${limit[*]})"
+  # Runs leave stdout to the summary below; libFuzzer reports on stderr.
+  if ! "$build/fuzz/fuzz_$target" "$build/corpus/$target" -dict="fuzz/dict/$target.dict" \
+    -artifact_prefix="$build/findings/$target/" -timeout=20 -rss_limit_mb=2560 \
+    -malloc_limit_mb=2048 -print_final_stats=1 "${limit[@]}" >"$log" 2>&1; then
+    failed=1
+    echo "fuzz: $target FAILED; the input is in $build/findings/$target/" >&2
+    grep -E "ERROR|contract broken|SUMMARY" "$log" | head -5 >&2 || true
+  fi
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
+  coverage=$(grep -oE 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1 || true)
+  echo "fuzz: $target ${runs:-?} executions, ${coverage:-no coverage line}, corpus $(find "$build/corpus/$target" -type f | wc -l) inputs"
+done
+exit $failed
