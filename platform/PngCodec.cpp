@@ -164,6 +164,15 @@ std::unique_ptr<TBitmap> DecodePng(const uint8_t* data, std::size_t size) {
   context.size = data != nullptr ? size : 0;
   PngOwner owner(true, &context);
   png_set_read_fn(owner.Png(), &context, PngRead);
+  // libpng takes memory for a text or profile chunk at the size its length field claims,
+  // before the data is there. We use none of them: they are skipped as they are read, in
+  // small pieces, like chunks libpng does not know.
+  static const png_byte kUnused[] =
+      "bKGD\0cHRM\0eXIf\0gAMA\0hIST\0iCCP\0iTXt\0oFFs\0pCAL\0"
+      "pHYs\0sBIT\0sCAL\0sPLT\0sRGB\0tEXt\0tIME\0zTXt";
+  png_set_keep_unknown_chunks(owner.Png(), PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+  png_set_keep_unknown_chunks(owner.Png(), PNG_HANDLE_CHUNK_NEVER, kUnused,
+                              static_cast<int>(sizeof kUnused / 5));
 
   PngLayout layout;
   if (!ReadPngHeader(owner.Png(), owner.Info(), &layout)) {
