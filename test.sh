@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# Builds Ombrix and runs every test (unit, gui, and x11 under a virtual display).
+# Builds Ombrix and runs every test (unit, gui, and x11 under a virtual display); then every
+# test again in a second build under AddressSanitizer and UBSan, a short run of every fuzz
+# target, and a one-minute soak of the sanitized program.
 # Installs the Debian packages it needs when they are missing. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/deps.sh
 # shellcheck disable=SC2086
-ombrix_need_packages $OMBRIX_BUILD_PACKAGES $OMBRIX_TEST_PACKAGES
+ombrix_need_packages $OMBRIX_BUILD_PACKAGES $OMBRIX_TEST_PACKAGES $OMBRIX_FUZZ_PACKAGES
 
 build=${OMBRIX_TEST_BUILD_DIR:-build/test}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release ${OMBRIX_CMAKE_ARGS:-}
@@ -16,5 +18,16 @@ cmake --build "$build" --parallel "$(nproc)"
 ombrix_start_xsession
 trap ombrix_stop_xsession EXIT
 
-cd "$build"
-ctest --output-on-failure --timeout 300 --parallel "$(nproc)"
+ctest --test-dir "$build" --output-on-failure --timeout 300 --parallel "$(nproc)"
+
+# The same tests under the sanitizers, in a build of their own: any report fails the test.
+sanitize=${OMBRIX_SANITIZE_BUILD_DIR:-build/sanitize}
+cmake -S . -B "$sanitize" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRIX_SANITIZE=ON \
+  -DOMBRIX_BUILD_BENCH=OFF ${OMBRIX_CMAKE_ARGS:-}
+cmake --build "$sanitize" --parallel "$(nproc)"
+. scripts/sanitizers.sh
+ctest --test-dir "$sanitize" --output-on-failure --timeout 600 --parallel "$(nproc)"
+
+# A smoke run of each fuzz target, and the sanitized program under random input for a minute.
+scripts/fuzz.sh --runs "${OMBRIX_FUZZ_RUNS:-20000}"
+OMBRIX_SOAK_BUILD_DIR=$sanitize scripts/soak.sh 1
