@@ -18,16 +18,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Waits up to $1 seconds for the command that follows to succeed.
-wait_for() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@" >/dev/null 2>&1; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.1
-  done
-}
-
 ombrix_start_xsession 1600x1000x24
 export DISPLAY=$OMBRIX_X11_DISPLAY
 
@@ -39,7 +29,7 @@ convert -size 480x360 gradient:gold-navy \
   "$work/picture.png"
 display -title "Demo picture" -geometry +20+20 "$work/picture.png" &
 picture_pid=$!
-wait_for 20 xdotool search --name "^Demo picture$"
+ombrix_wait_for 20 xdotool search --name "^Demo picture$"
 
 # The cursor rests on the picture; Ombrix opens at the screen's centre, clear of it.
 xdotool mousemove 260 200
@@ -48,7 +38,7 @@ ombrix_pid=$!
 
 # The caption names the cursor's place only after a frame has been captured and drawn; the
 # drawing went to the X server before the caption did.
-if ! wait_for 20 xdotool search --name '^Ombrix \[[0-9]+ x [0-9]+\] - \[X=260 Y=200\]$'; then
+if ! ombrix_wait_for 20 xdotool search --name '^Ombrix \[[0-9]+ x [0-9]+\] - \[X=260 Y=200\]$'; then
   echo "Ombrix did not show the picture in time" >&2
   exit 1
 fi
@@ -62,13 +52,13 @@ read -r client_x client_y client_w client_h < <(xwininfo -id "$window" | awk '
 panel_x=$((client_x + client_w / 2 - 77))
 panel_y=$((client_y + client_h / 2 - 184))
 xdotool mousemove $((panel_x + 20)) $((panel_y + 20))
-if ! wait_for 20 xdotool search --name "^Ombrix \[[0-9]+ x [0-9]+\] - \[X=$((panel_x + 20)) Y="; then
+if ! ombrix_wait_for 20 xdotool search --name "^Ombrix \[[0-9]+ x [0-9]+\] - \[X=$((panel_x + 20)) Y="; then
   echo "Ombrix did not show its panel in time" >&2
   exit 1
 fi
 xdotool mousemove $((panel_x + 18)) $((panel_y + 294)) click 1
 xdotool mousemove 260 200
-if ! wait_for 20 xdotool search --name '^Ombrix \[[0-9]+ x [0-9]+\] - \[X=260 Y=200\]$'; then
+if ! ombrix_wait_for 20 xdotool search --name '^Ombrix \[[0-9]+ x [0-9]+\] - \[X=260 Y=200\]$'; then
   echo "Ombrix did not come back to the picture in time" >&2
   exit 1
 fi

@@ -25,7 +25,7 @@ targets=${OMBRIX_FUZZ_TARGETS:-bmp png jpeg kernel filter}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_CXX_COMPILER=clang++ -DOMBRIX_FUZZ=ON -DOMBRIX_BUILD_TESTS=OFF \
   -DOMBRIX_BUILD_BENCH=OFF ${OMBRIX_CMAKE_ARGS:-} >/dev/null
-# shellcheck disable=SC2086
+# shellcheck disable=SC2046,SC2086
 cmake --build "$build" --parallel "$(nproc)" --target fuzz_seeds $(printf 'fuzz_%s ' $targets)
 
 scripts/fuzz-seeds.sh "$build/fuzz/fuzz_seeds" "$build/corpus"

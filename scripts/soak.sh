@@ -36,16 +36,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Waits up to $1 seconds for the command that follows to succeed.
-wait_for() {
-  local deadline=$((SECONDS + $1))
-  shift
-  until "$@" >/dev/null 2>&1; do
-    [ $SECONDS -lt $deadline ] || return 1
-    sleep 0.1
-  done
-}
-
 ombrix_start_xsession 1280x800x24
 export DISPLAY=$OMBRIX_X11_DISPLAY
 # Something to magnify: colours, edges and text over most of the screen.
@@ -54,7 +44,7 @@ convert -size 1200x760 gradient:gold-navy -fill crimson -draw "circle 600,380 60
   -annotate +120+660 "Ombrix soak" "$work/picture.png"
 display -title "Soak picture" -geometry +0+0 "$work/picture.png" &
 picture_pid=$!
-wait_for 20 xdotool search --name "^Soak picture$"
+ombrix_wait_for 20 xdotool search --name "^Soak picture$"
 
 # Every report goes to a file; a small quarantine lets ASan's own memory settle quickly, so
 # growth seen later is the program's.
@@ -63,7 +53,7 @@ export ASAN_OPTIONS="$ASAN_OPTIONS:detect_leaks=0:quarantine_size_mb=16:log_path
 export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=0:log_path=$work/ubsan"
 "$ombrix" >"$work/ombrix.log" 2>&1 &
 ombrix_pid=$!
-if ! wait_for 60 xdotool search --onlyvisible --name '^Ombrix'; then
+if ! ombrix_wait_for 60 xdotool search --onlyvisible --name '^Ombrix'; then
   echo "soak: ombrix did not show its window" >&2
   exit 1
 fi
@@ -101,7 +91,7 @@ while [ $SECONDS -lt $end ]; do
       xdotool mousemove "$x" "$y"
       moves=$((moves + 1))
       if [ "$x" -lt "$wx" ] || [ "$x" -ge $((wx + ww)) ] || [ "$y" -lt "$wy" ] || [ "$y" -ge $((wy + wh)) ]; then
-        wait_for 10 xdotool search --name "^Ombrix \\[[0-9]+ x [0-9]+\\] - \\[X=$x Y=$y\\]\$" &&
+        ombrix_wait_for 10 xdotool search --name "^Ombrix \\[[0-9]+ x [0-9]+\\] - \\[X=$x Y=$y\\]\$" &&
           frames=$((frames + 1))
       fi
       sleep "0.$((RANDOM % 8))"

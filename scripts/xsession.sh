@@ -1,6 +1,7 @@
 # Sourced: a private virtual X display with a window manager, for the x11 tests and the demo.
 # ombrix_start_xsession [WxHxD]  exports OMBRIX_X11_DISPLAY (and DISPLAY when none was set).
 # ombrix_stop_xsession            stops what the start began; safe to call twice.
+# ombrix_wait_for SECONDS CMD...  waits up to SECONDS for CMD to succeed (silently).
 
 ombrix_start_xsession() {
   local geometry=${1:-1600x1000x24} n
@@ -35,4 +36,13 @@ ombrix_stop_xsession() {
   OMBRIX_WM_PID=
   OMBRIX_XVFB_PID=
   return 0
+}
+
+ombrix_wait_for() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@" >/dev/null 2>&1; do
+    [ $SECONDS -lt $deadline ] || return 1
+    sleep 0.1
+  done
 }
