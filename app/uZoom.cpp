@@ -329,6 +329,8 @@ void TForm1::ConnectHandlers() {
   ConnectScrollEvents(ScrollBarLevel, [this](TScrollCode scrollCode, int position) {
     ScrollBarLevelScroll(scrollCode, position);
   });
+  connect(BitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
+  connect(BitBtn2, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn2Click(); }); });
 }
 
 void TForm1::FormCreate() {

@@ -21,6 +21,7 @@
 #include "Graphics.h"
 
 class QCheckBox;
+class QDialog;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -135,6 +136,15 @@ class TForm1 : public QWidget {
   // Scroll events of ScrollBarLevel: only a released thumb (scPosition) sets the unsharp mask's
   // radius to `position`, so that the kernel is ready before the next frame; 0 leaves it.
   void ScrollBarLevelScroll(TScrollCode scrollCode, int position);
+  // "About" (BitBtn1) and "Help" (BitBtn2): the about box or the help window, created without
+  // owner and shown modally while the window is out of the stay-on-top layer and the picture
+  // pauses. Whatever happens, the timer then runs at TimerPeriod (also after a freeze), the
+  // window is released and this one is stay-on-top again. Defined in ui/uZoomModal.cpp.
+  void BitBtn1Click();
+  void BitBtn2Click();
+  // Shows a modal window and returns when it has closed; empty (the default): its exec().
+  // Tests put theirs here.
+  std::function<void(QDialog&)> ModalRunner;
 
   // The window's outer rectangle and its client area in device pixels of the virtual desktop.
   TRect WindowRect() const;
