@@ -2,17 +2,14 @@
 // "Help" and "About" buttons, driven through the real modal windows.
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <utime.h>
 
 #include <QApplication>
 #include <QDateTime>
 #include <QLabel>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QToolButton>
 #include <QtTest/QTest>
 #include <ostream>
@@ -23,6 +20,7 @@
 #include "ErrorReport.h"
 #include "UHelp.h"
 #include "Uglobal.h"
+#include "WhileModal.h"
 #include "WindowTestSupport.h"
 #include "uAbout.h"
 
@@ -90,30 +88,6 @@ INSTANTIATE_TEST_SUITE_P(
                       FileDateCase{"Missing", QTime(), 0, ""}),
     [](const auto& row) { return std::string(row.param.name); });
 
-// Runs `action` on the modal window from inside its own event loop as soon as it is up, then
-// closes the window if the action left it open.
-class WhileModal {
- public:
-  explicit WhileModal(std::function<void(QWidget&)> action) : action_(std::move(action)) {
-    timer_.setInterval(5);
-    QObject::connect(&timer_, &QTimer::timeout, [this] {
-      QWidget* window = QApplication::activeModalWidget();
-      if (window == nullptr) return;
-      timer_.stop();
-      ran_ = true;
-      action_(*window);
-      if (window->isVisible()) window->close();
-    });
-    timer_.start();
-  }
-  bool Ran() const { return ran_; }
-
- private:
-  std::function<void(QWidget&)> action_;
-  QTimer timer_;
-  bool ran_ = false;
-};
-
 struct ModalCase {
   const char* name;
   QPushButton* TForm1::*button;
@@ -176,17 +150,6 @@ TEST(ModalWindowFailure, TimerRunsAndStayOnTopReturnsWhenShowingThrows) {
   EXPECT_EQ(form->Timer1->Interval(), form->TimerPeriod());
   EXPECT_TRUE(form->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
   EXPECT_EQ(QApplication::topLevelWidgets().size(), 1) << "the help window was not released";
-}
-
-TEST(HelpWindow, MemoHoldsTheHelpTextReadOnlyAndFollowsTheWindowsSize) {
-  TFormHelp help;
-  EXPECT_TRUE(help.Memo1->isReadOnly());
-  EXPECT_EQ(help.Memo1->toPlainText(), QString::fromUtf8(kHelpText));
-  EXPECT_EQ(help.Memo1->geometry(), QRect(104, 64, 442, 256));
-  help.show();
-  help.resize(673, 429);
-  ASSERT_TRUE(WaitFor([&] { return help.size() == QSize(673, 429); }));
-  EXPECT_EQ(help.Memo1->geometry(), QRect(104, 64, 542, 356));
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest/QTest>
@@ -134,7 +135,10 @@ class PrivateCups {
     Write("etc/printers.conf", printers);
 
     server_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    server_.start("cupsd",
+    // Root finds it on its path; others may not have the system folder there.
+    QString cupsd = QStandardPaths::findExecutable("cupsd");
+    if (cupsd.isEmpty()) cupsd = QStandardPaths::findExecutable("cupsd", {"/usr/sbin"});
+    server_.start(cupsd,
                   {"-f", "-c", root + "/etc/cupsd.conf", "-s", root + "/etc/cups-files.conf"});
     if (!server_.waitForStarted(10000)) return;
     ready_ =

@@ -12,17 +12,18 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QToolButton>
 #include <QWindow>
 #include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
+#include "MemoryDesktop.h"
 #include "Ombrix.h"
 #include "UHelp.h"
-#include "MemoryDesktop.h"
+#include "WhileModal.h"
 #include "X11TestSupport.h"
 #include "uAbout.h"
 
@@ -107,29 +108,13 @@ class HelpAboutX11 : public ::testing::Test {
     return title;
   }
 
-  // Clicks `button` and runs `whileOpen` on the modal window, from inside its event loop, once
-  // it is on the screen; closes it afterwards if still open. False if none came up.
-  static bool ClickAndWhileOpen(QPushButton* button,
-                                const std::function<void(QWidget&)>& whileOpen) {
-    bool ran = false;
-    QTimer poll;
-    poll.setInterval(5);
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-      QWidget* window = QApplication::activeModalWidget();
-      if (window == nullptr || window->windowHandle() == nullptr ||
-          !window->windowHandle()->isExposed()) {
-        return;
-      }
-      poll.stop();
-      ran = true;
-      whileOpen(*window);
-      if (window->isVisible()) window->close();
-    });
-    poll.start();
-    if (!ClickOn(*button)) return false;
+  // Clicks `button` and runs `whileOpen` on the modal window that it opens; false if none came.
+  static bool ClickAndWhileOpen(QPushButton* button, std::function<void(QWidget&)> whileOpen) {
+    test::WhileModal whileModal(std::move(whileOpen));
     // The click arrives through the server; the modal loop runs inside this wait.
-    WaitFor([&] { return ran && QApplication::activeModalWidget() == nullptr; });
-    return ran;
+    return ClickOn(*button) && WaitFor([&] {
+             return whileModal.Ran() && QApplication::activeModalWidget() == nullptr;
+           });
   }
 
   std::unique_ptr<TestClient> client_;
