@@ -15,44 +15,50 @@
 namespace ombrix {
 
 // Long paragraphs stay one line each: the memo wraps them on screen, the printer at its edge.
-const char* const kHelpText =
-    "Ombrix V 1.3 - screen magnifier and live image filter\n"
-    "Copyright (C) 2003-2026 the Ombrix authors. All rights reserved.\n"
-    "\n"
-    "Ombrix applies a choice of filters to a zone of your screen, wherever it is: still "
-    "pictures, animations, movies and streams from the Internet (for some of them the "
-    "acceleration of the graphics card has to be switched off first). It can also simply "
-    "freeze a large part of the screen, up to 1024*768, move it about, keep it in mind for a "
-    "later comparison or save it.\n"
-    "\n"
-    "More explanations and examples are on the program's page: https://ombrix.example.org/\n"
-    "\n"
-    "General note :\n"
-    "- To set the parameters, first move the mouse into the Ombrix window: the panel shows up.\n"
-    "- When the picture freezes although you did not ask for it, move the timer speed setting "
-    "to the right (slower) or make the window smaller.\n"
-    "- When the zoom looks poor, make the window larger.\n"
-    "\n"
-    "HISTORY :\n"
-    "1.3 - Works with more than one screen (tested with two). Rotations by 90 and 270 degrees "
-    "added.\n"
-    "1.2 - Many new possibilities and more speed: vertical (VM) and horizontal (HM) mirrors, "
-    "rotation by 180 degrees, a much better zoom with some antialiasing, larger windows thanks "
-    "to faster routines, freezing extended to 1024*768, saving as BMP or as JPG of the best "
-    "quality (freeze the picture, then left-click into it), no cross-line on a frozen picture.\n"
-    "1.1 - The sharpen bar at its far left switches the unsharp mask off. The space bar "
-    "freezes the picture as you see it, as long as the Ombrix window has the focus. A frozen "
-    "picture can be moved above every other application: handy for stereo viewing of 3D films "
-    "and for keeping a \"memory\" of part of the screen to compare with later. The size of the "
-    "picture inside the window can be typed as width and height and applied with '<>'; the "
-    "application bar shows the size at all times. Every control has a hint.\n"
-    "1.0 - An unsharp mask, with or without zoom; the radius of its Gaussian filter has 5 "
-    "levels: the higher the level, the stronger the effect and the longer it takes.\n"
-    "\n"
-    "Enjoy !\n"
-    "Your comments are welcome: write to ombrix@example.org or contrib@example.org.\n"
-    "The program's page: https://ombrix.example.org/\n"
-    "Copyright (C) 2003-2026 the Ombrix authors. All rights reserved.";
+QString HelpText() {
+  // %1: the product page; %2, %3: the authors' addresses.
+  static const char* const text =
+      "Ombrix V 1.3 - screen magnifier and live image filter\n"
+      "Copyright (C) 2003-2026 the Ombrix authors. All rights reserved.\n"
+      "\n"
+      "Ombrix applies a choice of filters to a zone of your screen, wherever it is: still "
+      "pictures, animations, movies and streams from the Internet (for some of them the "
+      "acceleration of the graphics card has to be switched off first). It can also simply "
+      "freeze a large part of the screen, up to 1024*768, move it about, keep it in mind for a "
+      "later comparison or save it.\n"
+      "\n"
+      "More explanations and examples are on the program's page: %1\n"
+      "\n"
+      "General note :\n"
+      "- To set the parameters, first move the mouse into the Ombrix window: the panel shows up.\n"
+      "- When the picture freezes although you did not ask for it, move the timer speed setting "
+      "to the right (slower) or make the window smaller.\n"
+      "- When the zoom looks poor, make the window larger.\n"
+      "\n"
+      "HISTORY :\n"
+      "1.3 - Works with more than one screen (tested with two). Rotations by 90 and 270 degrees "
+      "added.\n"
+      "1.2 - Many new possibilities and more speed: vertical (VM) and horizontal (HM) mirrors, "
+      "rotation by 180 degrees, a much better zoom with some antialiasing, larger windows thanks "
+      "to faster routines, freezing extended to 1024*768, saving as BMP or as JPG of the best "
+      "quality (freeze the picture, then left-click into it), no cross-line on a frozen picture.\n"
+      "1.1 - The sharpen bar at its far left switches the unsharp mask off. The space bar "
+      "freezes the picture as you see it, as long as the Ombrix window has the focus. A frozen "
+      "picture can be moved above every other application: handy for stereo viewing of 3D films "
+      "and for keeping a \"memory\" of part of the screen to compare with later. The size of the "
+      "picture inside the window can be typed as width and height and applied with '<>'; the "
+      "application bar shows the size at all times. Every control has a hint.\n"
+      "1.0 - An unsharp mask, with or without zoom; the radius of its Gaussian filter has 5 "
+      "levels: the higher the level, the stronger the effect and the longer it takes.\n"
+      "\n"
+      "Enjoy !\n"
+      "Your comments are welcome: write to %2 or %3.\n"
+      "The program's page: %1\n"
+      "Copyright (C) 2003-2026 the Ombrix authors. All rights reserved.";
+  return QString::fromUtf8(text).arg(QString::fromLatin1(kProductPage),
+                                     QString::fromLatin1(kAuthorsAddress),
+                                     QString::fromLatin1(kContributorsAddress));
+}
 
 namespace {
 
@@ -102,7 +108,7 @@ TFormHelp::TFormHelp()
   Memo1->setReadOnly(true);
   Memo1->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   Memo1->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-  Memo1->setPlainText(QString::fromUtf8(kHelpText));
+  Memo1->setPlainText(HelpText());
   Memo1->setGeometry(kMemoLeft, kMemoTop, 442, 256);
 
   connect(SpeedButton2, &QToolButton::clicked, this,

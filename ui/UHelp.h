@@ -3,6 +3,7 @@
 // Created without owner each time "Help" is pressed and shown modally. GUI thread only.
 
 #include <QDialog>
+#include <QString>
 
 class QLabel;
 class QPlainTextEdit;
@@ -11,7 +12,7 @@ class QToolButton;
 namespace ombrix {
 
 // The help text, one memo line per line.
-extern const char* const kHelpText;
+QString HelpText();
 
 class TFormHelp : public QDialog {
  public:

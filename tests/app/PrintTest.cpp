@@ -233,7 +233,7 @@ TEST(Printing, EveryLineOfTheHelpTextInOrderBlankLinesKeptLongLinesContinued) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(cups.OutputFile()); }, 30000));
 
   const QStringList printed = PrintedLines(cups.OutputFile());
-  const QStringList memo = QString::fromUtf8(kHelpText).split('\n');
+  const QStringList memo = HelpText().split('\n');
   qsizetype at = 0;
   int mostPieces = 0;
   for (const QString& line : memo) {
