@@ -8,7 +8,7 @@
 #include <QPrinterInfo>
 #include <QTextBoundaryFinder>
 #include <algorithm>
-#include <memory>
+#include <utility>
 
 #include "Errors.h"
 
