@@ -96,6 +96,7 @@ struct X11Desktop::Impl {
   bool compose = false;
   bool clipShapes = false;
   bool redirected = false;
+  bool xwayland = false;
 
   Reply<xcb_render_query_pict_formats_reply_t> formats;
   xcb_render_pictformat_t rootFormat = 0;
@@ -122,6 +123,7 @@ struct X11Desktop::Impl {
   void Stop();
   void Quietly(xcb_void_cookie_t cookie) { xcb_discard_reply(c, cookie.sequence); }
   void DrainEvents();
+  bool DetectXwayland(bool randr);
   TRect RootRect();
   std::vector<TRect> Monitors();
   xcb_render_pictformat_t FormatOf(xcb_visualid_t visual);
@@ -220,6 +222,7 @@ bool X11Desktop::Impl::Start(const X11Options& options) {
         alphaFormats.insert(it.data->id);
     }
   }
+  xwayland = DetectXwayland(hasRandrMonitors || randr);
   if (!options.leaveOutOwnWindows) return true;
 
   const bool canCompose = compositeOk && renderOk && rootFormat != 0;
@@ -267,6 +270,38 @@ void X11Desktop::Impl::Stop() {
   ownConnection.reset();
   c = nullptr;
   screen = nullptr;
+}
+
+bool X11Desktop::Impl::DetectXwayland(bool randr) {
+  static const char kName[] = "XWAYLAND";
+  const auto extensionCookie = xcb_query_extension(c, sizeof kName - 1, kName);
+  xcb_randr_get_screen_resources_current_cookie_t resourcesCookie{};
+  if (randr) resourcesCookie = xcb_randr_get_screen_resources_current(c, screen->root);
+  const Reply<xcb_query_extension_reply_t> extension(
+      xcb_query_extension_reply(c, extensionCookie, nullptr));
+  if (!randr) return extension && extension->present;
+  const Reply<xcb_randr_get_screen_resources_current_reply_t> resources(
+      xcb_randr_get_screen_resources_current_reply(c, resourcesCookie, nullptr));
+  if (extension && extension->present) return true;
+  if (!resources) return false;
+  // Before the extension came (Xwayland 23.1), the outputs' names were the sign.
+  const xcb_randr_output_t* outputs =
+      xcb_randr_get_screen_resources_current_outputs(resources.get());
+  const int count = xcb_randr_get_screen_resources_current_outputs_length(resources.get());
+  std::vector<xcb_randr_get_output_info_cookie_t> cookies;
+  for (int i = 0; i < count; ++i)
+    cookies.push_back(xcb_randr_get_output_info(c, outputs[i], resources->config_timestamp));
+  bool named = false;
+  for (const auto& cookie : cookies) {
+    const Reply<xcb_randr_get_output_info_reply_t> info(
+        xcb_randr_get_output_info_reply(c, cookie, nullptr));
+    if (!info) continue;
+    const std::string name(
+        reinterpret_cast<const char*>(xcb_randr_get_output_info_name(info.get())),
+        static_cast<std::size_t>(xcb_randr_get_output_info_name_length(info.get())));
+    named = named || name.rfind(kName, 0) == 0;
+  }
+  return named;
 }
 
 void X11Desktop::Impl::DrainEvents() {
@@ -489,7 +524,7 @@ const uint8_t* X11Desktop::Impl::ComposeZone(const TRect& zone) {
     TRect part;
     oursInZone = ours(i) && shown(i) && Intersect(OuterRect(*geometries[i]), zone, part);
   }
-  if (!oursInZone) return Read(root, zone.Left, zone.Top, width, height);
+  if (!oursInZone && !xwayland) return Read(root, zone.Left, zone.Top, width, height);
   if (!EnsureZonePicture(width, height)) return nullptr;
 
   // Last round: compose on the server, free what the frame made, read the result back. Every
@@ -506,17 +541,24 @@ const uint8_t* X11Desktop::Impl::ComposeZone(const TRect& zone) {
   const auto h16 = static_cast<uint16_t>(height);
 
   xcb_render_picture_t background = rootPicture.Id();
-  if (wallpaperUsable) {
+  if (xwayland) {
+    // Nothing but X11 windows can be seen: black beneath them.
+    const xcb_render_color_t black{0, 0, 0, 0xFFFF};
+    const xcb_rectangle_t all{0, 0, w16, h16};
+    Quietly(xcb_render_fill_rectangles_checked(c, XCB_RENDER_PICT_OP_SRC, zonePicture.Id(), black,
+                                               1, &all));
+  } else if (wallpaperUsable) {
     background = newId();
     const uint32_t repeat = XCB_RENDER_REPEAT_NORMAL;
     Quietly(xcb_render_create_picture_checked(c, background, wallpaperPixmap, rootFormat,
                                               XCB_RENDER_CP_REPEAT, &repeat));
     made.emplace_back(xcb_render_free_picture_checked, background);
   }
-  Quietly(xcb_render_composite_checked(c, XCB_RENDER_PICT_OP_SRC, background, XCB_NONE,
-                                       zonePicture.Id(), static_cast<int16_t>(zone.Left),
-                                       static_cast<int16_t>(zone.Top), 0, 0, 0, 0, w16, h16));
-  if (!wallpaperUsable) {
+  if (!xwayland)
+    Quietly(xcb_render_composite_checked(c, XCB_RENDER_PICT_OP_SRC, background, XCB_NONE,
+                                         zonePicture.Id(), static_cast<int16_t>(zone.Left),
+                                         static_cast<int16_t>(zone.Top), 0, 0, 0, 0, w16, h16));
+  if (!wallpaperUsable && !xwayland) {
     // The screen itself shows our windows, and with no wallpaper published nothing tells what
     // the bare desktop holds beneath them: black there, rather than the window looking at
     // itself. Other windows below ours are composed back over it from their own pixmaps.
@@ -613,6 +655,22 @@ bool X11Desktop::UsesShm() const {
 
 bool X11Desktop::LeavesOutOwnWindows() const {
   return impl_->c != nullptr && impl_->compose;
+}
+
+bool X11Desktop::IsXwayland() const {
+  return impl_->c != nullptr && impl_->xwayland;
+}
+
+int X11Desktop::FileDescriptor() const {
+  if (!impl_->ownConnection) return -1;
+  return xcb_get_file_descriptor(impl_->c);
+}
+
+bool X11Desktop::ConnectionLost() {
+  Impl& d = *impl_;
+  if (d.c == nullptr) return false;
+  d.DrainEvents();
+  return xcb_connection_has_error(d.c) != 0;
 }
 
 void X11Desktop::SetOwnWindowsProvider(OwnWindowsProvider provider) {

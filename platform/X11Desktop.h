@@ -9,6 +9,10 @@
 // the zone is grabbed from the root as it is on screen, our windows included; this is said
 // once on stderr when the desktop opens.
 //
+// Under Xwayland (the X server of a Wayland session) only X11 programs' windows exist for us,
+// and the root window does not show them reliably: every copy is then composed from those
+// windows' own pixmaps over black.
+//
 // X coordinates are device pixels; the virtual desktop is the root window, origin (0, 0).
 // All calls come from the GUI thread.
 
@@ -53,6 +57,15 @@ class X11Desktop : public Desktop {
   // windows: what the server offered, within the options.
   bool UsesShm() const;
   bool LeavesOutOwnWindows() const;
+  // Whether the server is Xwayland, as the server itself tells: its XWAYLAND extension, or
+  // RandR outputs named XWAYLAND0, XWAYLAND1, ...
+  bool IsXwayland() const;
+
+  // The socket of our own connection (-1 after Stop or on a borrowed connection), to watch for
+  // the server going away: when it becomes readable, ask ConnectionLost.
+  int FileDescriptor() const;
+  // Reads what has arrived on our own connection and tells whether the server has gone.
+  bool ConnectionLost();
 
   // `provider` returns the ids of our top-level X windows; it is called once per CopyZone.
   // The window manager's frame around each (the root's child that holds it) is left out too.
