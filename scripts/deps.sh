@@ -6,7 +6,7 @@ OMBRIX_BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev l
   libxcb-composite0-dev libxcb-render0-dev libxcb-render-util0-dev libxcb-xfixes0-dev
   libxcb-shape0-dev libxcb-randr0-dev libxcb-xinerama0-dev"
 OMBRIX_TEST_PACKAGES="xvfb xdotool imagemagick openbox x11-utils fonts-dejavu-core
-  weston xwayland"
+  weston xwayland desktop-file-utils appstream man-db file dpkg-dev"
 
 ombrix_need_packages() {
   local missing=() p
