@@ -42,6 +42,14 @@ class Desktop {
   // Precondition: the zone lies inside VirtualScreen().
   virtual bool CopyZone(const TRect& zone, const TPoint (&points)[3], TBitmap& capture) = 0;
 
+  // Whether the pixels of `zone` may differ from what the last successful CopyZone of exactly
+  // this zone gave, the program's own windows left out. True whenever the screen cannot tell
+  // (the default): only a screen that tracks every change may answer false.
+  virtual bool ZoneMayHaveChanged(const TRect& zone) {
+    static_cast<void>(zone);
+    return true;
+  }
+
   // Tells the screen how to find the program's own windows, which CopyZone leaves out. The
   // default ignores it: a desktop without windows has nothing to leave out.
   virtual void SetOwnWindowsProvider(OwnWindowsProvider provider) { static_cast<void>(provider); }

@@ -13,6 +13,10 @@
 // and the root window does not show them reliably: every copy is then composed from those
 // windows' own pixmaps over black.
 //
+// With the Damage extension (on a connection of our own, not under Xwayland) the desktop
+// follows what changes on the screen and in the windows it composed, so that the frame cycle can
+// tell a still zone from a changed one; changes of our own windows do not count.
+//
 // X coordinates are device pixels; the virtual desktop is the root window, origin (0, 0).
 // All calls come from the GUI thread.
 
@@ -75,6 +79,9 @@ class X11Desktop : public Desktop {
   TRect VirtualScreen() override;
   int MonitorCount() override;
   TRect NearestMonitor(const TRect& window) override;
+  // Whether changes are tracked (Damage), so that ZoneMayHaveChanged can answer false.
+  bool TracksChanges() const;
+  bool ZoneMayHaveChanged(const TRect& zone) override;
   // Also fails when the zone reaches past the root window.
   bool CopyZone(const TRect& zone, const TPoint (&points)[3], TBitmap& capture) override;
 
