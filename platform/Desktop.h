@@ -60,9 +60,4 @@ class Desktop {
 TRect NearestMonitorOf(const std::vector<TRect>& monitors, const TRect& window,
                        const TRect& fallback);
 
-// The screen the program runs on: the X11 display named by DISPLAY when it can be opened;
-// otherwise a black in-memory desktop of 1024 x 768, said once on stderr, so the program
-// still runs. Called once at start, on the GUI thread.
-std::unique_ptr<Desktop> CreateDesktop();
-
 }  // namespace ombrix

@@ -790,7 +790,7 @@ std::unique_ptr<X11Desktop> X11Desktop::Open(const char* displayName, X11Options
   impl->ownConnection.reset(xcb_connect(displayName, &impl->screenNumber));
   impl->c = impl->ownConnection.get();
   if (!impl->Start(options)) return nullptr;
-  impl->StartTracking();
+  if (options.trackChanges) impl->StartTracking();
   return std::unique_ptr<X11Desktop>(new X11Desktop(std::move(impl)));
 }
 

@@ -35,6 +35,8 @@ struct X11Options {
   // Rebuild the zone without the program's own windows when the server can; false grabs the
   // root as it is on screen.
   bool leaveOutOwnWindows = true;
+  // Follow changes on the screen (Damage) so that ZoneMayHaveChanged can answer false.
+  bool trackChanges = true;
 };
 
 class X11Desktop : public Desktop {
