@@ -16,6 +16,7 @@ namespace ombrix {
 const char* const kXwaylandLine =
     "ombrix: the X server is Xwayland: only the windows of X11 programs can be magnified; the "
     "windows of Wayland programs show black\n";
+const char* const kXwaylandTitle = "Ombrix under Xwayland";
 const char* const kXwaylandNotice =
     "Ombrix runs under Xwayland, inside a Wayland session.\n\n"
     "Only the windows of X11 programs can be magnified. The windows of Wayland programs, and "

@@ -27,9 +27,10 @@ std::string VersionText();
 // `waylandDisplay` (WAYLAND_DISPLAY) only shapes the message. Opens and closes one connection.
 std::string DisplayProblem(const char* display, const char* waylandDisplay);
 
-// The line said once at start when the X server turns out to be Xwayland, and the text of the
-// message box that says the same.
+// The line said once at start when the X server turns out to be Xwayland, and the title and
+// text of the message box that says the same.
 extern const char* const kXwaylandLine;
+extern const char* const kXwaylandTitle;
 extern const char* const kXwaylandNotice;
 
 // From now on, when the toolkit reports that its X11 connection broke, the program says so in

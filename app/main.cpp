@@ -57,9 +57,9 @@ int main(int argc, char* argv[]) {
   if (screen->IsXwayland()) {
     std::fputs(kXwaylandLine, stderr);
     // Not modal: the frame cycle runs while it is open.
-    notice = std::make_unique<QMessageBox>(QMessageBox::Information,
-                                           QString::fromLatin1(kApplicationTitle),
-                                           QString::fromUtf8(kXwaylandNotice), QMessageBox::Ok);
+    notice =
+        std::make_unique<QMessageBox>(QMessageBox::Information, QString::fromLatin1(kXwaylandTitle),
+                                      QString::fromUtf8(kXwaylandNotice), QMessageBox::Ok);
     notice->setAttribute(Qt::WA_QuitOnClose, false);
     notice->setWindowModality(Qt::NonModal);
     notice->show();
