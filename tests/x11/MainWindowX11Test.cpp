@@ -453,6 +453,12 @@ TEST_F(MainWindowX11, StillScreenIsDrawnOnceAndAWindowRepaintedUnderTheZoneOnThe
   EXPECT_EQ(form.draws, drawn + 1) << "zoom 8 and sharpen 5 ran again on a still screen";
   form.Timer1Timer();
   EXPECT_EQ(form.draws, drawn + 2);
+  // A view drawn over by someone else (the command window's redraw) is drawn afresh.
+  const TBitmap black(360, 432, pf32bit);
+  form.RenderToView(black, {0, 0, 360, 432}, 1, 0.0f, 0, 360, 432);
+  const int rendered = form.draws;
+  tick();
+  EXPECT_EQ(form.draws, rendered + 1);
 }
 
 }  // namespace
