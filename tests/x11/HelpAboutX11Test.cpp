@@ -70,7 +70,21 @@ class HelpAboutX11 : public ::testing::Test {
     form.move(200, 150);
     EXPECT_TRUE(WaitFor([&] { return form.frameGeometry().topLeft() == QPoint(200, 150); }));
     EXPECT_TRUE(WaitFor([&] { return Above(form); })) << "not stay-on-top at start";
+    EXPECT_TRUE(WaitFor([&] { return WhereQtBelieves(form); }));
     return form;
+  }
+
+  // Whether `window`'s client area stands on the screen where Qt believes it does, as it must
+  // before a click aimed at one of its controls can land there: the window manager's frame
+  // may still be on its way.
+  bool WhereQtBelieves(const QWidget& window) {
+    xcb_connection_t* c = client_->Connection();
+    xcb_translate_coordinates_reply_t* reply = xcb_translate_coordinates_reply(
+        c, xcb_translate_coordinates(c, IdOf(window), client_->Root(), 0, 0), nullptr);
+    const bool same =
+        reply != nullptr && QPoint(reply->dst_x, reply->dst_y) == window.mapToGlobal(QPoint(0, 0));
+    std::free(reply);
+    return same;
   }
 
   // Whether the window manager keeps `window` in the above layer (_NET_WM_STATE_ABOVE).
@@ -181,7 +195,7 @@ TEST_F(HelpAboutX11, MailAddressOpensTheDesktopsMailHandlerWithIt) {
 
   TAboutBox about;
   about.show();
-  ASSERT_TRUE(WaitFor([&] { return about.windowHandle()->isExposed(); }));
+  ASSERT_TRUE(WaitFor([&] { return about.windowHandle()->isExposed() && WhereQtBelieves(about); }));
   EXPECT_EQ(about.Label3->cursor().shape(), Qt::PointingHandCursor);
   ASSERT_TRUE(ClickOn(*about.Label3));
   ASSERT_TRUE(QTest::qWaitFor([&] { return QFile::exists(received); }, 20000));
