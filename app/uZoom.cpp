@@ -21,6 +21,7 @@
 #include <QSpinBox>
 #include <QStringList>
 #include <QToolButton>
+#include <QWindow>
 #include <algorithm>
 #include <utility>
 #include <cmath>
@@ -426,7 +427,20 @@ void TForm1::ApplyTrackSize(int minWidth, int minHeight, int maxWidth, int maxHe
   const QSize maximum(std::max(minimum.width(), client(maxWidth, FrameExtraWidth_, false)),
                       std::max(minimum.height(), client(maxHeight, FrameExtraHeight_, false)));
   if (minimumSize() != minimum) setMinimumSize(minimum);
+  QWindow* window = windowHandle();
+  const QSize within = size().boundedTo(maximum);
+  if (window != nullptr && isVisible() && within != size()) {
+    // The window manager granted a size beyond the limits of that size (one step of a corner
+    // drag can grow both sides at once). Qt's own clamp would take the smaller size for
+    // granted while the window manager, busy with the drag, keeps the larger one; so announce
+    // these limits and ask for the size within them, and follow the window when it gets there.
+    window->setMaximumSize(maximum);
+    window->resize(within);
+    return;
+  }
   if (maximumSize() != maximum) setMaximumSize(maximum);
+  // After a size brought back within its limits the window may still announce those.
+  if (window != nullptr && window->maximumSize() != maximum) window->setMaximumSize(maximum);
 }
 
 bool TForm1::UpdateFrameExtra() {

@@ -11,6 +11,7 @@
 #include <QFrame>
 #include <QScrollBar>
 #include <QWindow>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -152,18 +153,20 @@ class MainWindowX11 : public ::testing::Test {
     return parent == client_->Root() ? window : XCB_NONE;
   }
 
-  // The minimum size in the window's WM_NORMAL_HINTS as the server holds them; empty if none.
-  QSize MinimumSizeHint(xcb_window_t window) {
+  // A size of the window's WM_NORMAL_HINTS as the server holds them: the minimum (fields 5 and
+  // 6) or the maximum (7 and 8); empty if none.
+  static constexpr int kMinimumField = 5;
+  static constexpr int kMaximumField = 7;
+  QSize NormalHintsSize(xcb_window_t window, int field) {
     xcb_get_property_reply_t* reply = xcb_get_property_reply(
         client_->Connection(),
         xcb_get_property(client_->Connection(), 0, window, XCB_ATOM_WM_NORMAL_HINTS,
                          XCB_ATOM_WM_SIZE_HINTS, 0, 18),
         nullptr);
     QSize size;
-    // flags, x, y, width, height, min_width, min_height, ...
-    if (reply != nullptr && xcb_get_property_value_length(reply) >= 7 * 4) {
+    if (reply != nullptr && xcb_get_property_value_length(reply) >= (field + 2) * 4) {
       const auto* hints = static_cast<const int32_t*>(xcb_get_property_value(reply));
-      size = QSize(hints[5], hints[6]);
+      size = QSize(hints[field], hints[field + 1]);
     }
     std::free(reply);
     return size;
@@ -364,7 +367,7 @@ TEST_F(MainWindowX11, WindowManagerKeepsTheSizeLimits) {
   const QSize minimum(form.MinTrackWidth() - form.FrameExtraWidth(),
                       form.MinTrackHeight() - form.FrameExtraHeight());
   ASSERT_GT(form.FrameExtraHeight(), 0);
-  ASSERT_TRUE(WaitFor([&] { return MinimumSizeHint(IdOf(form)) == minimum; }));
+  ASSERT_TRUE(WaitFor([&] { return NormalHintsSize(IdOf(form), kMinimumField) == minimum; }));
   const std::string id = std::to_string(IdOf(form));
 
   ASSERT_TRUE(XDoTool("windowsize " + id + " 50 50"));
@@ -381,6 +384,98 @@ TEST_F(MainWindowX11, WindowManagerKeepsTheSizeLimits) {
   })) << form.width()
       << " x " << form.height();
   EXPECT_LE(form.width() * form.height(), MaxClientArea);
+}
+
+// Lets go of the left button when it goes, so that a failed check leaves no drag running.
+struct HeldButton {
+  HeldButton() { held = XDoTool("mousedown 1"); }
+  ~HeldButton() { XDoTool("mouseup 1"); }
+  bool held;
+};
+
+TEST_F(MainWindowX11, StepwiseCornerDragKeepsWindowPictureAndAreaRuleInStep) {
+  ShowPatternOnTheRoot();
+  TForm1& form = Open({40, 20});
+  const xcb_window_t id = IdOf(form);
+  // Near the area cap: 1022 x 743 is 759346 pixels, and the rule lets the client reach
+  // 786432 div 743 = 1058 wide and 786432 div 1022 = 769 high, though not both at once.
+  form.resize(1022, 743);
+  TRect client;
+  ASSERT_TRUE(WaitFor([&] {
+    return client_->OuterRect(id, client) && client.Width() == 1022 && client.Height() == 743 &&
+           form.size() == QSize(1022, 743);
+  }));
+  // Every size the window manager gives the window, as the test's own client hears of it.
+  const uint32_t structure = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+  xcb_change_window_attributes(client_->Connection(), id, XCB_CW_EVENT_MASK, &structure);
+  client_->Sync();
+  int widestGranted = 0;
+  int sizesGranted = 0;
+  const auto hearSizes = [&] {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(client_->Connection())) {
+      if ((event->response_type & 0x7F) == XCB_CONFIGURE_NOTIFY) {
+        const auto* configure = reinterpret_cast<xcb_configure_notify_event_t*>(event);
+        if (configure->window == id) {
+          widestGranted = std::max<int>(widestGranted, configure->width);
+          ++sizesGranted;
+        }
+      }
+      std::free(event);
+    }
+    return sizesGranted;
+  };
+  // The window as the server has it, and everything of ours that must agree with it: the size
+  // the program works with, the caption, the outline and the view, the area and the limits
+  // that the rule gives for that size.
+  std::string seen;
+  bool atLimits = false;
+  const auto settled = [&] {
+    hearSizes();
+    if (!client_->OuterRect(id, client)) return false;
+    const int w = client.Width();
+    const int h = client.Height();
+    const QSize limit(h <= 768 ? MaxClientArea / h : 1024 - form.FrameExtraWidth(),
+                      w <= 1024 ? MaxClientArea / w : 768 - form.FrameExtraHeight());
+    const QSize hinted = NormalHintsSize(id, kMaximumField);
+    const auto black = [](int, int) { return 0u; };
+    const int outlineGaps =
+        ScreenDifferences({client.Right - 1, client.Top, client.Right, client.Bottom}, black) +
+        ScreenDifferences({client.Left, client.Bottom - 1, client.Right, client.Bottom}, black);
+    seen = "server " + std::to_string(w) + " x " + std::to_string(h) + ", program " +
+           std::to_string(form.width()) + " x " + std::to_string(form.height()) + ", caption \"" +
+           form.windowTitle().toStdString() + "\", limits " + std::to_string(hinted.width()) +
+           " x " + std::to_string(hinted.height()) + ", outline gaps " +
+           std::to_string(outlineGaps);
+    const QRect whole(0, 0, w, h);
+    atLimits = hinted == QSize(w, h);
+    return form.size() == QSize(w, h) &&
+           form.windowTitle().contains(QString::asprintf("%d x %d", w, h)) &&
+           form.mask().boundingRect() == whole && form.Image1->geometry() == whole &&
+           w * h <= MaxClientArea && hinted == limit && outlineGaps == 0;
+  };
+  ASSERT_TRUE(WaitFor(settled)) << seen;
+
+  // The frame's bottom-right corner, dragged in steps of 20 pixels.
+  const QRect frame = form.frameGeometry();
+  const TPoint grip{frame.right() - 1, frame.bottom() - 1};
+  ASSERT_TRUE(MovePointer(grip));
+  {
+    const HeldButton button;
+    ASSERT_TRUE(button.held);
+    for (int step = 1; step <= 6; ++step) {
+      const int before = hearSizes();
+      const bool grows = step > 1 && !atLimits;
+      ASSERT_TRUE(MovePointer({grip.X + 20 * step, grip.Y + 20 * step}));
+      // The first motion begins the window manager's resize; each later one counts once the
+      // window manager has answered it with a size, unless the window stands at its limits.
+      ASSERT_TRUE(!grows || WaitFor([&] { return hearSizes() > before; }))
+          << "step " << step << ": the window manager gave no size";
+      ASSERT_TRUE(WaitFor(settled)) << "step " << step << ": " << seen;
+    }
+  }
+  EXPECT_TRUE(WaitFor(settled)) << "released: " << seen;
+  // The drag did reach the window: it was handed sizes wider than where it started.
+  EXPECT_GT(widestGranted, 1022);
 }
 
 }  // namespace
