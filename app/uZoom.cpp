@@ -355,8 +355,10 @@ void TForm1::ApplyTrackSize(int minWidth, int minHeight, int maxWidth, int maxHe
 
 bool TForm1::UpdateFrameExtra() {
   const QRect frame = frameGeometry();
-  const int extraWidth = ToDevice(frame.width() - width());
-  const int extraHeight = ToDevice(frame.height() - height());
+  // While the window manager changes the frame (a border toggled), Qt may report a frame
+  // smaller than the client for a moment; a negative frame would raise the minimum size.
+  const int extraWidth = ToDevice(std::max(0, frame.width() - width()));
+  const int extraHeight = ToDevice(std::max(0, frame.height() - height()));
   const bool changed = extraWidth != FrameExtraWidth_ || extraHeight != FrameExtraHeight_;
   FrameExtraWidth_ = extraWidth;
   FrameExtraHeight_ = extraHeight;

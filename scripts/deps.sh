@@ -5,7 +5,7 @@ OMBRIX_BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev l
   libbenchmark-dev libjpeg62-turbo-dev libpng-dev libhwy-dev libxcb1-dev libxcb-shm0-dev
   libxcb-composite0-dev libxcb-render0-dev libxcb-render-util0-dev libxcb-xfixes0-dev
   libxcb-shape0-dev libxcb-randr0-dev libxcb-xinerama0-dev"
-OMBRIX_TEST_PACKAGES="xvfb xauth xdotool imagemagick openbox x11-utils fonts-dejavu-core"
+OMBRIX_TEST_PACKAGES="xvfb xauth xdotool imagemagick openbox x11-utils fonts-dejavu-core xclip"
 
 ombrix_need_packages() {
   local missing=() p

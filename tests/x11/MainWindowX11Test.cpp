@@ -3,12 +3,15 @@
 // not one of our windows; input goes through xdotool. Skipped when no display is set.
 
 #include <gtest/gtest.h>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include <QtCore/qtestsupport_core.h>
 #include <QApplication>
 #include <QCheckBox>
 #include <QFrame>
+#include <QImage>
+#include <QProcess>
 #include <QScrollBar>
 #include <QWindow>
 #include <cstdlib>
@@ -144,6 +147,33 @@ class MainWindowX11 : public ::testing::Test {
   }
 
   // The root's child that holds `window` (the window manager's frame), or XCB_NONE.
+  // Whether the window manager frames `window`: any non-zero _NET_FRAME_EXTENTS on it.
+  bool HasFrame(xcb_window_t window) {
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        client_->Connection(),
+        xcb_get_property(client_->Connection(), 0, window, client_->Atom("_NET_FRAME_EXTENTS"),
+                         XCB_ATOM_CARDINAL, 0, 4),
+        nullptr);
+    bool framed = false;
+    if (reply != nullptr && xcb_get_property_value_length(reply) >= 4 * 4) {
+      const auto* extents = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+      framed = (extents[0] | extents[1] | extents[2] | extents[3]) != 0;
+    }
+    std::free(reply);
+    return framed;
+  }
+
+  // Where the top-left corner of `window`'s inside is on the screen.
+  TPoint RootPosition(xcb_window_t window) {
+    xcb_translate_coordinates_reply_t* reply = xcb_translate_coordinates_reply(
+        client_->Connection(),
+        xcb_translate_coordinates(client_->Connection(), window, client_->Root(), 0, 0), nullptr);
+    TPoint at{-1, -1};
+    if (reply != nullptr) at = {reply->dst_x, reply->dst_y};
+    std::free(reply);
+    return at;
+  }
+
   xcb_window_t TopLevelOf(xcb_window_t window) {
     xcb_window_t parent = window;
     while (window != XCB_NONE && client_->Parent(window, parent) && parent != client_->Root()) {
@@ -205,9 +235,7 @@ class MainWindowX11 : public ::testing::Test {
   }
 
   // Moves the pointer to (x, y) of the screen and clicks there.
-  static bool ClickAt(TPoint at) {
-    return MovePointer(at) && XDoTool("click 1");
-  }
+  static bool ClickAt(TPoint at) { return MovePointer(at) && XDoTool("click 1"); }
 
   // Where the root's child `window` stands among the root's children, bottom first; -1 if not.
   int StackingIndex(xcb_window_t window) {
@@ -381,6 +409,170 @@ TEST_F(MainWindowX11, WindowManagerKeepsTheSizeLimits) {
   })) << form.width()
       << " x " << form.height();
   EXPECT_LE(form.width() * form.height(), MaxClientArea);
+}
+
+// Gives `window` the keyboard focus through the window manager, as a user's click would.
+bool Activate(QWidget& window) {
+  const auto id = static_cast<xcb_window_t>(window.windowHandle()->winId());
+  return XDoTool("windowactivate --sync " + std::to_string(id)) &&
+         WaitFor([&] { return window.isActiveWindow(); });
+}
+
+// Runs `program` with `arguments` beside our event loop (a clipboard owner must answer while
+// the reader waits) and returns what it wrote; empty when it failed.
+QByteArray RunBeside(const QString& program, const QStringList& arguments) {
+  QProcess process;
+  process.start(program, arguments);
+  if (!process.waitForStarted(5000)) return {};
+  if (!WaitFor([&] { return process.state() == QProcess::NotRunning; })) {
+    process.kill();
+    process.waitForFinished(5000);
+    return {};
+  }
+  if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) return {};
+  return process.readAllStandardOutput();
+}
+
+TEST_F(MainWindowX11, SpaceFreezesTheViewWhileTheCursorMovesAndUnfreezesIt) {
+  ShowPatternOnTheRoot();
+  TForm1& form = Open({900, 200});
+  const TBitmap& view = form.Image1->Picture();
+  ASSERT_TRUE(MovePointer({400, 350}));
+  form.Timer1->SetInterval(form.TimerPeriod());
+  const TPoint first{400 - 180, 350 - 216};
+  ASSERT_TRUE(WaitFor([&] {
+    return view.Width() == 360 && DifferencesFromPattern(view, first) == 0;
+  })) << form.width()
+      << " x " << form.height();
+  ASSERT_TRUE(Activate(form));
+  ASSERT_TRUE(XDoTool("key space"));
+  ASSERT_TRUE(WaitFor([&] { return form.Frozen(); }));
+
+  // Moved and resting elsewhere, the frozen picture stays, on the screen too.
+  ASSERT_TRUE(MovePointer({520, 430}));
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(form.Frozen());
+  EXPECT_EQ(DifferencesFromPattern(view, first), 0);
+  const TRect client = form.ClientRect();
+  EXPECT_TRUE(WaitFor([&] {
+    return ScreenDifferences({client.Left, client.Top, client.Left + 360, client.Top + 432},
+                             [&](int x, int y) { return Pattern(first.X + x, first.Y + y); }) == 0;
+  }));
+
+  ASSERT_TRUE(XDoTool("key space"));
+  const TPoint second{520 - 180, 430 - 216};
+  EXPECT_TRUE(WaitFor([&] { return DifferencesFromPattern(view, second) == 0; }));
+  EXPECT_EQ(form.Timer1->Interval(), form.TimerPeriod());
+}
+
+TEST_F(MainWindowX11, FHoldsTheZoneWhileThePictureRuns) {
+  ShowPatternOnTheRoot();
+  TForm1& form = Open({900, 200});
+  const TBitmap& view = form.Image1->Picture();
+  ASSERT_TRUE(MovePointer({410, 360}));
+  const TPoint held{410 - 180, 360 - 216};
+  ASSERT_TRUE(CycleUntil(form, [&] { return DifferencesFromPattern(view, held) == 0; }));
+  ASSERT_TRUE(Activate(form));
+  ASSERT_TRUE(XDoTool("key f"));
+  ASSERT_TRUE(WaitFor([&] { return form.ZoneFixed(); }));
+  ASSERT_TRUE(MovePointer({600, 500}));
+  form.Timer1Timer();
+  form.Timer1Timer();
+  EXPECT_FALSE(form.Frozen());
+  EXPECT_EQ(DifferencesFromPattern(view, held), 0);
+  EXPECT_EQ(form.windowTitle(), QString("Ombrix [361 x 432] - [X=410 Y=360]"));
+}
+
+TEST_F(MainWindowX11, CtrlCLeavesTheZoneOnTheClipboardForOtherPrograms) {
+  ShowPatternOnTheRoot();
+  TForm1& form = Open({900, 200});
+  ASSERT_TRUE(MovePointer({430, 380}));
+  const TPoint zone{430 - 180, 380 - 216};
+  ASSERT_TRUE(
+      CycleUntil(form, [&] { return DifferencesFromPattern(form.CaptureBitmap(), zone) == 0; }));
+  ASSERT_TRUE(Activate(form));
+  ASSERT_TRUE(XDoTool("key ctrl+c"));
+  ASSERT_TRUE(WaitFor([&] { return form.Timer1->Interval() == form.TimerPeriod(); }));
+
+  const QByteArray targets = RunBeside("xclip", {"-selection", "clipboard", "-t", "TARGETS", "-o"});
+  EXPECT_TRUE(targets.contains("image/png")) << targets.toStdString();
+  EXPECT_TRUE(targets.contains("image/bmp")) << targets.toStdString();
+  const QByteArray png = RunBeside("xclip", {"-selection", "clipboard", "-t", "image/png", "-o"});
+  const QImage copied = QImage::fromData(png, "PNG");
+  ASSERT_EQ(copied.size(), QSize(360, 432));
+  int differences = 0;
+  for (int y = 0; y < 432; ++y)
+    for (int x = 0; x < 360; ++x)
+      differences += (copied.pixel(x, y) & 0xFFFFFF) != Pattern(zone.X + x, zone.Y + y);
+  EXPECT_EQ(differences, 0);
+}
+
+TEST_F(MainWindowX11, RightClicksRemoveAndRestoreTheFrameOfTheSameWindow) {
+  ShowPatternOnTheRoot();
+  TForm1& form = Open({300, 200});
+  const xcb_window_t id = IdOf(form);
+  // Beside ours, so that what lies under ours stays the pattern.
+  const xcb_window_t other = client_->CreateWindow({800, 150, 1400, 750}, 0, true);
+  client_->Map(other);
+  client_->Sync();
+  ASSERT_TRUE(WaitFor([&] { return TopLevelOf(other) != XCB_NONE; }));
+  const TPoint place{form.geometry().x(), form.geometry().y()};
+  ASSERT_TRUE(WaitFor([&] { return RootPosition(id) == place; }));
+
+  for (const bool frameless : {true, false}) {
+    SCOPED_TRACE(frameless ? "frame removed" : "frame restored");
+    const QRect before = form.geometry();
+    // A right click on the panel's background, between its groups.
+    const QPoint panel = form.Panel1->mapToGlobal(QPoint(3, 95));
+    ASSERT_TRUE(MovePointer({panel.x(), panel.y()}));
+    ASSERT_TRUE(CycleUntil(form, [&] { return !form.Panel1->isHidden(); }));
+    ASSERT_TRUE(XDoTool("click 3"));
+    ASSERT_TRUE(WaitFor([&] { return HasFrame(id) != frameless; }));
+    EXPECT_TRUE(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(IdOf(form), id);
+    EXPECT_EQ(form.geometry().size(), before.size());
+    EXPECT_EQ(RootPosition(id), place);
+    // Still above a window that the user activates.
+    ASSERT_TRUE(XDoTool("windowactivate --sync " + std::to_string(other)));
+    const xcb_window_t ours = TopLevelOf(IdOf(form));
+    EXPECT_TRUE(WaitFor([&] { return StackingIndex(ours) > StackingIndex(TopLevelOf(other)); }));
+    // Still shaped, and still absent from its own capture.
+    xcb_shape_query_extents_reply_t* shape = xcb_shape_query_extents_reply(
+        client_->Connection(), xcb_shape_query_extents(client_->Connection(), id), nullptr);
+    ASSERT_NE(shape, nullptr);
+    EXPECT_TRUE(shape->bounding_shaped);
+    std::free(shape);
+    const TRect client = form.ClientRect();
+    form.SetForceCapture(true);
+    EXPECT_TRUE(CycleUntil(form, [&] {
+      return DifferencesFromPattern(form.CaptureBitmap(), {client.Left, client.Top}) == 0;
+    }));
+    form.SetForceCapture(false);
+  }
+}
+
+TEST_F(MainWindowX11, CtrlMShowsTheCommandWindow) {
+  TForm1& form = Open({300, 200});
+  ASSERT_TRUE(Activate(form));
+  ASSERT_TRUE(XDoTool("key ctrl+m"));
+  ASSERT_TRUE(WaitFor([&] { return windows_.FormCmd->isVisible(); }));
+  const xcb_window_t cmd = IdOf(*windows_.FormCmd);
+  EXPECT_TRUE(WaitFor([&] {
+    xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
+        client_->Connection(), xcb_get_window_attributes(client_->Connection(), cmd), nullptr);
+    const bool viewable = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(attributes);
+    return viewable;
+  }));
+  xcb_get_property_reply_t* name = xcb_get_property_reply(
+      client_->Connection(),
+      xcb_get_property(client_->Connection(), 0, cmd, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, 64),
+      nullptr);
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(std::string(static_cast<const char*>(xcb_get_property_value(name)),
+                        static_cast<std::size_t>(xcb_get_property_value_length(name))),
+            "Cmd");
+  std::free(name);
 }
 
 }  // namespace
