@@ -9,20 +9,28 @@
 #include <QtCore/qtestsupport_core.h>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QFrame>
 #include <QImage>
 #include <QProcess>
 #include <QScrollBar>
+#include <QTimer>
+#include <QToolButton>
 #include <QWindow>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "../TestFiles.h"
+#include "Codecs.h"
 #include "Controls.h"
 #include "Ombrix.h"
 #include "Sharpen.h"
+#include "Ucmdprocess.h"
+#include "Unit2.h"
 #include "X11Desktop.h"
 #include "X11TestSupport.h"
 #include "iwProcess.h"
@@ -573,6 +581,82 @@ TEST_F(MainWindowX11, CtrlMShowsTheCommandWindow) {
                         static_cast<std::size_t>(xcb_get_property_value_length(name))),
             "Cmd");
   std::free(name);
+}
+
+// The picture frozen, measured with a left click and saved with "Save as..", as a user does it.
+TEST_F(MainWindowX11, FrozenPictureIsMeasuredByAClickAndSavedUnderATypedName) {
+  ShowPatternOnTheRoot();
+  // Clear of the statistics and command windows' places.
+  TForm1& form = Open({100, 500});
+  const TBitmap& view = form.Image1->Picture();
+  ASSERT_TRUE(MovePointer({440, 390}));
+  form.Timer1->SetInterval(form.TimerPeriod());
+  const TPoint zone{440 - 180, 390 - 216};
+  ASSERT_TRUE(WaitFor([&] { return DifferencesFromPattern(view, zone) == 0; }));
+  ASSERT_TRUE(Activate(form));
+  ASSERT_TRUE(XDoTool("key space"));
+  ASSERT_TRUE(WaitFor([&] { return form.Frozen(); }));
+
+  // A left click on the view's pixel (50, 60): "FormMouse" takes its colour.
+  const TRect client = form.ClientRect();
+  ASSERT_TRUE(ClickAt({client.Left + 50, client.Top + 60}));
+  TForm2& statistics = *windows_.Form2;
+  ASSERT_TRUE(WaitFor([&] { return statistics.isVisible(); }));
+  EXPECT_EQ(statistics.windowTitle(), QString("FormMouse"));
+  const uint32_t clicked = Pattern(zone.X + 50, zone.Y + 60);
+  // Where the window manager put it, as the server says.
+  EXPECT_TRUE(WaitFor([&] {
+    const TPoint corner = RootPosition(IdOf(statistics));
+    return ScreenDifferences({corner.X + 2, corner.Y + 2, corner.X + 3, corner.Y + 3},
+                             [&](int, int) { return clicked; }) == 0;
+  }));
+
+  // "Save as..": a name typed into the dialog and Enter.
+  ASSERT_TRUE(Activate(form));  // the statistics window took the focus when it came up
+  ASSERT_TRUE(XDoTool("key ctrl+m"));
+  TFormCmd& cmd = *windows_.FormCmd;
+  ASSERT_TRUE(WaitFor([&] { return cmd.isVisible() && cmd.windowHandle()->isExposed(); }));
+  testing_files::TempDir dir;
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir.Path());  // where the dialog opens
+  QProcess keyboard;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (keyboard.state() != QProcess::NotRunning || dialog == nullptr ||
+        dialog->windowHandle() == nullptr || !dialog->windowHandle()->isExposed()) {
+      return;
+    }
+    poll.stop();
+    const QString id = QString::number(dialog->windowHandle()->winId());
+    keyboard.start("sh", {"-c", "xdotool windowactivate --sync " + id +
+                                    " && xdotool type --delay 20 view.bmp && xdotool key Return"});
+  });
+  poll.start(10);
+  QTimer::singleShot(20000, [] {
+    if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
+      dialog->reject();
+  });
+  const QPoint save = cmd.SpeedButtonSave->mapTo(&cmd, cmd.SpeedButtonSave->rect().center());
+  const TPoint corner = RootPosition(IdOf(cmd));
+  ASSERT_TRUE(ClickAt({corner.X + save.x(), corner.Y + save.y()}));
+  const std::filesystem::path file = dir / "view.bmp";
+  EXPECT_TRUE(WaitFor([&] {
+    return QApplication::activeModalWidget() == nullptr && std::filesystem::exists(file);
+  }));
+  keyboard.waitForFinished(5000);
+  std::filesystem::current_path(before);
+
+  ASSERT_TRUE(std::filesystem::exists(file));
+  const auto saved = LoadPictureFromFile(file.string());
+  ASSERT_EQ(saved->Width(), view.Width());
+  ASSERT_EQ(saved->Height(), view.Height());
+  int differences = 0;
+  for (int y = 0; y < view.Height(); ++y)
+    for (int x = 0; x < view.Width(); ++x)
+      differences += ViewPixel(*saved, x, y) != ViewPixel(view, x, y);
+  EXPECT_EQ(differences, 0);
+  EXPECT_EQ(DifferencesFromPattern(*saved, zone), 0);
 }
 
 }  // namespace
