@@ -8,6 +8,7 @@
 #include <QFrame>
 #include <QImage>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -75,6 +76,13 @@ void TForm1::ConnectInput() {
 }
 
 void TForm1::SetFormCmd(TFormCmd* formCmd) {
+  if (formCmd_ != nullptr) {
+    formCmd_->OnKeyDown = nullptr;
+    formCmd_->OnFocusMainWindow = nullptr;
+    formCmd_->OnRenderToView = nullptr;
+    formCmd_->OnViewBitmap = nullptr;
+    formCmd_->OnFrozen = nullptr;
+  }
   formCmd_ = formCmd;
   if (formCmd == nullptr) return;
   formCmd->OnKeyDown = [this](int key, Qt::KeyboardModifiers shift) { FormKeyDown(key, shift); };
@@ -169,6 +177,7 @@ void TForm1::CopyToClipboard() {
   Timer1Timer();
   // The capture, not the zoomed view. Qt keeps serving it (PNG, BMP and its other image
   // formats) to other programs for as long as we own the clipboard.
+  if (CaptureBitmap_->Empty()) return;  // a view too small to capture anything
   QClipboard* clipboard = QGuiApplication::clipboard();
   const QImage image = ToImage(*CaptureBitmap_);
   clipboard->setImage(image);
@@ -179,8 +188,12 @@ void TForm1::CopyToClipboard() {
 }
 
 void TForm1::mousePressEvent(QMouseEvent* event) {
-  // Presses on the panel's background and its labels travel up to here as well.
-  Guarded([this, event] { FormMouseDown(event->buttons()); });
+  // Presses that the panel's controls ignore travel up to here too: only the client area, the
+  // panel and its freeze hint are the window's own.
+  const QWidget* under = childAt(event->position().toPoint());
+  if (under == nullptr || under == Panel1 || under == Label11) {
+    Guarded([this, event] { FormMouseDown(event->buttons()); });
+  }
   QWidget::mousePressEvent(event);
 }
 
@@ -190,7 +203,9 @@ void TForm1::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == Image1 && event->type() == QEvent::MouseButtonPress) {
+  // The second press of a double click is a press like the first.
+  if (watched == Image1 &&
+      (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
     auto* press = static_cast<QMouseEvent*>(event);
     const QPoint at = press->position().toPoint();
     Guarded([this, press, at] {

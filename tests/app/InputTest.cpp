@@ -262,8 +262,9 @@ TEST_F(Input, RightClicksOnViewAndPanelToggleTheFrameAndReleasesEndFrameWork) {
   QTest::mouseClick(form->Panel1, Qt::RightButton, Qt::NoModifier, QPoint(3, 95));
   EXPECT_FALSE(frameless());
   EXPECT_TRUE(form->windowHandle()->flags().testFlag(Qt::WindowStaysOnTopHint));
-  // A left click on the panel leaves the frame alone.
+  // A left click on the panel, and any click on one of its controls, leave the frame alone.
   QTest::mouseClick(form->Panel1, Qt::LeftButton, Qt::NoModifier, QPoint(3, 95));
+  QTest::mouseClick(form->ScrollBar1, Qt::RightButton, Qt::NoModifier, QPoint(30, 3));
   EXPECT_FALSE(frameless());
 }
 
