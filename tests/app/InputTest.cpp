@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QFrame>
 #include <QImage>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
@@ -348,8 +349,11 @@ TEST_F(Input, MemoTabsKeepTheirSnapshotsAndSurviveClosingTheWindow) {
   EXPECT_EQ(cmd.TabControl1->tabText(3), QString(" 3 "));
   EXPECT_EQ(cmd.TabControl1->currentIndex(), 3);
 
+  cmd.activateWindow();
+  ASSERT_TRUE(WaitFor([&] { return cmd.isActiveWindow(); }));
   cmd.close();
   EXPECT_FALSE(cmd.isVisible());
+  EXPECT_TRUE(WaitFor([&] { return QApplication::focusWidget() == form.get(); }));
   Type(*form, Qt::Key_M, Qt::ControlModifier);
   EXPECT_TRUE(cmd.isVisible());
   EXPECT_EQ(cmd.TabControl1->count(), 4);
@@ -373,6 +377,21 @@ TEST_F(Input, MemoTabsKeepTheirSnapshotsAndSurviveClosingTheWindow) {
                     cmd.TabControl1->tabRect(0).center());
   Paint(desktop.Picture(), Inverted);
   EXPECT_EQ(DifferencesFromDesktop(view(), desktop.Picture(), kZoneLeft, kZoneTop), 0);
+}
+
+// Space handled in the message pump of a running cycle: the freeze's cycle runs inside it,
+// and the outer one still writes its caption afterwards.
+TEST_F(Input, FreezeFromInsideARunningCycleNestsItsOwnCycle) {
+  Open();
+  RestCursor(desktop, *form, kAway);
+  const int copies = desktop.CopyCount();
+  QCoreApplication::postEvent(form.get(),
+                              new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, Qt::NoModifier, " "));
+  form->Timer1Timer();
+  EXPECT_TRUE(form->Frozen());
+  EXPECT_EQ(desktop.CopyCount(), copies + 2);  // the outer cycle's and the nested one's
+  EXPECT_EQ(DifferencesFromDesktop(cmd.Snapshot(), desktop.Picture(), kZoneLeft, kZoneTop), 0);
+  EXPECT_EQ(form->windowTitle(), QString("Ombrix [361 x 432] - [X=1000 Y=600]"));
 }
 
 TEST_F(Input, SpaceTypedIntoTheCommandWindowFreezesAndUnfreezes) {
