@@ -223,15 +223,21 @@ auto DegrainPass(const uint8_t* (*choose)(const TCross&, const uint8_t*)) {
   };
 }
 
-// One Mosaic tile: the average of the anchor (x, m)'s window, positions outside counting as
-// the anchor, stored at the anchor and copied with all four bytes over the window's positions.
+// One Mosaic tile: the average of the anchor (x, m)'s window, stored at the anchor and copied
+// with all four bytes over the window's positions. Positions outside count as the anchor when
+// it lies inside the picture. Anchors past the top or right edge stand for the bands that the
+// anchors inside do not reach: their tiles average only the pixels inside, and the anchor moved
+// into the picture is the pixel written first.
 void MosaicTile(const TBlock& dst, const TBlock& src, const TWindow& window, int32_t x, int32_t m) {
-  const int64_t area = window.Area();
   TWindowSums sums;
   ForEachInWindow(src, window, x, m, [&](const uint8_t* pixel) { sums.Add(pixel); });
-  sums.AddMissing(src.At(x, m), area);
-  uint8_t* tile = dst.At(x, m);
-  StoreAverage(tile, sums, area);
+  int64_t divisor = sums.inside;
+  if (src.Contains(x, m)) {
+    divisor = window.Area();
+    sums.AddMissing(src.At(x, m), divisor);
+  }
+  uint8_t* tile = dst.At(std::min(x, src.width - 1), std::min(m, src.height - 1));
+  StoreAverage(tile, sums, divisor);
   ForEachInWindow(dst, window, x, m, [&](uint8_t* pixel) {
     if (pixel != tile) CopyPixel(pixel, tile);
   });
@@ -316,8 +322,11 @@ void TMosaicFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32
                 [this](const TBlock& out, const TBlock& in, const TWindow& window) {
                   StoreScaleFactor(AreaScale(window.Area()));
                   const int32_t side = KernelWidth();
-                  for (int32_t m = 0; m < in.height; m += side) {
-                    for (int32_t x = 0; x < in.width; x += side) MosaicTile(out, in, window, x, m);
+                  // Anchors continue past the top and right edges while their tiles reach in.
+                  for (int32_t m = 0; m - window.below < in.height; m += side) {
+                    for (int32_t x = 0; x - window.left < in.width; x += side) {
+                      MosaicTile(out, in, window, x, m);
+                    }
                   }
                 });
 }

@@ -240,8 +240,10 @@ class TEmbossFilter : public TImageBaseFilter {
 // "Mosaic": tiles of SamplingBox x SamplingBox, each the average of its window. Anchors are the
 // pixels whose column and stored row (0 = the bottom row) are multiples of the box; a tile is
 // the anchor's window, so the tiles along the left and bottom edges are cut. Positions of an
-// anchor's window outside the picture count as the anchor. Sets ScaleFactor to the window's
-// area without announcing it. Does not write luminance into the source.
+// anchor's window outside the picture count as the anchor. The anchors continue past the top
+// and right edges while their tiles still reach into the picture, so that every pixel is
+// written: such a tile averages only its pixels inside. Sets ScaleFactor to the window's area
+// without announcing it. Does not write luminance into the source.
 class TMosaicFilter : public TWithoutKernelBaseFilter {
  public:
   static constexpr const char* kClassName = "TMosaicFilter";
