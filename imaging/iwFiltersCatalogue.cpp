@@ -317,6 +317,10 @@ void RunWindowPass(const TImageBaseFilter& filter, uint8_t* dst, uint8_t* src, i
 
 }  // namespace
 
+std::optional<TRankPass> TMosaicFilter::RankPass() const {
+  return TRankPass{rkMosaic, GetSquareSize(), 0};
+}
+
 void TMosaicFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
   RunWindowPass(*this, dst, src, width, height, TLuminance::Ignore,
                 [this](const TBlock& out, const TBlock& in, const TWindow& window) {
@@ -331,9 +335,17 @@ void TMosaicFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32
                 });
 }
 
+std::optional<TRankPass> TMinimumFilter::RankPass() const {
+  return TRankPass{rkMinimum, GetSquareSize(), 0};
+}
+
 void TMinimumFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
   RunWindowPass(*this, dst, src, width, height, TLuminance::Store,
                 ExtremePass([](uint8_t l, uint8_t best) { return l < best; }));
+}
+
+std::optional<TRankPass> TMaximumFilter::RankPass() const {
+  return TRankPass{rkMaximum, GetSquareSize(), 0};
 }
 
 void TMaximumFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
@@ -372,24 +384,48 @@ void TBoundaryBaseFilter::BoundaryPass(uint8_t* dst, uint8_t* src, int32_t width
                 });
 }
 
+std::optional<TRankPass> TMaxMinFilter::RankPass() const {
+  return TRankPass{rkMaxMin, GetSquareSize(), Hysteresis()};
+}
+
 void TMaxMinFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
   BoundaryPass(dst, src, width, height, TSnap::Nearer);
+}
+
+std::optional<TRankPass> TMinMaxFilter::RankPass() const {
+  return TRankPass{rkMinMax, GetSquareSize(), Hysteresis()};
 }
 
 void TMinMaxFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
   BoundaryPass(dst, src, width, height, TSnap::Farther);
 }
 
+std::optional<TRankPass> TMedianFilter::RankPass() const {
+  return TRankPass{rkMedian, GetSquareSize(), 0};
+}
+
 void TMedianFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
   RunWindowPass(*this, dst, src, width, height, TLuminance::Store, MedianPass);
+}
+
+std::optional<TRankPass> TDegrainBrightFilter::RankPass() const {
+  return TRankPass{rkDegrainBright, GetSquareSize(), 0};
 }
 
 void TDegrainBrightFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
   RunWindowPass(*this, dst, src, width, height, TLuminance::Store, DegrainPass(DegrainBright));
 }
 
+std::optional<TRankPass> TDegrainDarkFilter::RankPass() const {
+  return TRankPass{rkDegrainDark, GetSquareSize(), 0};
+}
+
 void TDegrainDarkFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
   RunWindowPass(*this, dst, src, width, height, TLuminance::Store, DegrainPass(DegrainDark));
+}
+
+std::optional<TRankPass> TDegrainFilter::RankPass() const {
+  return TRankPass{rkDegrain, GetSquareSize(), 0};
 }
 
 void TDegrainFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {

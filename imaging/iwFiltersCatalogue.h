@@ -250,6 +250,7 @@ class TMosaicFilter : public TWithoutKernelBaseFilter {
   using TWithoutKernelBaseFilter::TWithoutKernelBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 // "Minimum": copies the darkest pixel of the window (positions outside are ignored); on equal
@@ -260,6 +261,7 @@ class TMinimumFilter : public TWithoutKernelBaseFilter {
   using TWithoutKernelBaseFilter::TWithoutKernelBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 // "Maximum": as Minimum, the brightest.
@@ -269,6 +271,7 @@ class TMaximumFilter : public TWithoutKernelBaseFilter {
   using TWithoutKernelBaseFilter::TWithoutKernelBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 // Base of the two filters that snap a pixel to an extreme of its window when the window's
@@ -306,6 +309,7 @@ class TMaxMinFilter : public TBoundaryBaseFilter {
   using TBoundaryBaseFilter::TBoundaryBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 // "Min Max": the farther extreme (a tie takes the bright one).
@@ -315,6 +319,7 @@ class TMinMaxFilter : public TBoundaryBaseFilter {
   using TBoundaryBaseFilter::TBoundaryBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 // "Median": the window's pixels (positions outside counting as the centre) ordered by
@@ -326,6 +331,7 @@ class TMedianFilter : public TWithoutKernelBaseFilter {
   using TWithoutKernelBaseFilter::TWithoutKernelBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 // The degrain filters look along the four arms of the cross through a pixel: up (YMax() rows
@@ -342,6 +348,7 @@ class TDegrainBrightFilter : public TWithoutKernelBaseFilter {
   using TWithoutKernelBaseFilter::TWithoutKernelBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 // "Degrain Dark": the darkest of the four arm maxima; isolated dark specks rise.
@@ -351,6 +358,7 @@ class TDegrainDarkFilter : public TWithoutKernelBaseFilter {
   using TWithoutKernelBaseFilter::TWithoutKernelBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 // "Degrain": the Degrain Dark result when that is another pixel than the centre, otherwise the
@@ -361,6 +369,7 @@ class TDegrainFilter : public TWithoutKernelBaseFilter {
   using TWithoutKernelBaseFilter::TWithoutKernelBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 }  // namespace ombrix
