@@ -48,19 +48,20 @@ int64_t FinishInts(const TRankPlan& p) {
   const int64_t width = p.Width;
   const int64_t window = std::min<int64_t>(p.Box, 2 * int64_t{p.Height});
   const int64_t column = Rounded((window + 2) * width + 48) + 3 * 16;
+  const int64_t offsets = Rounded(width);
   switch (p.Kind) {
     case rkMinimum:
     case rkMaximum:
-      return column;
+      return column + offsets;
     case rkMaxMin:
     case rkMinMax:
-      return 2 * column + 3 * Rounded(width + 16);
+      return 2 * column + 3 * Rounded(width + 16) + offsets;
     case rkMedian:
       return Rounded(width * (256 + 16) / 2 + 1) + Rounded(256 + 16);
     case rkMosaic:
       return 3 * Rounded(width);
     default:
-      return 4 * column;
+      return 4 * column + offsets;
   }
 }
 
@@ -162,7 +163,8 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
   std::unique_ptr<uint8_t[]> luminance;
   std::unique_ptr<uint32_t[]> planeBlock;
   try {
-    luminance.reset(new uint8_t[pixels]);
+    // Rows are read 32 bytes at a time, also at the end of the last one.
+    luminance.reset(new uint8_t[pixels + 64]);
     if (planes > 0) planeBlock.reset(new uint32_t[pixels * static_cast<std::size_t>(planes)]);
   } catch (const std::bad_alloc&) {
     throw EOutOfMemory();
@@ -171,7 +173,7 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
   for (int i = 0; i < planes; ++i)
     plan.Planes[i] = planeBlock.get() + pixels * static_cast<std::size_t>(i);
 
-  const int64_t prepareInts = 4 * (int64_t{width} + 16) + 64;
+  const int64_t prepareInts = 2 * (int64_t{width} + 16) + 3 * (3 * int64_t{width} + 64) + 16;
   Split(threads, height, 4 * threads, [&](int32_t first, int32_t end) {
     impl->PrepareRows(plan, first, end, Scratch(static_cast<std::size_t>(prepareInts)));
   });

@@ -8,6 +8,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#if defined(__AVX2__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "FastRankPlan.h"
 
 namespace ombrix {
@@ -58,38 +64,50 @@ inline bool ClipOffsets(int32_t n, int32_t& a, int32_t& b) {
 // Windows up to this long are scanned directly; longer ones by van Herk / Gil-Werman.
 constexpr int32_t kDirectWindow = 4;
 
+// Scratch elements LineExtreme needs for a line of n positions.
+inline int64_t LineExtremeInts(int32_t n) {
+  return 3 * (3 * int64_t{n} + 64);
+}
+
 // out[i] := the extreme of in[i + a .. i + b] that lie in 0 .. n - 1, for i in 0 .. n - 1.
-// suffix: room for b - a + 1 elements.
+// The line is copied between runs of the empty extreme, then extremes over 2, 4, 8 ..
+// positions are built by doubling (each a vector loop without branches), and the window's
+// extreme is that of two overlapping runs of the largest power of two it holds.
 template <bool kMin>
 void LineExtreme(const uint32_t* in, uint32_t* out, int32_t n, int32_t a, int32_t b,
-                 uint32_t* suffix) {
+                 uint32_t* work) {
   if (!ClipOffsets(n, a, b)) {
     FillWith(out, out + n, kEmpty<kMin>);
     return;
   }
-  const auto at = [&](int32_t p) { return p >= 0 && p < n ? in[p] : kEmpty<kMin>; };
   const int32_t w = b - a + 1;
-  if (w <= kDirectWindow) {
-    for (int32_t i = 0; i < n; ++i) {
-      uint32_t e = kEmpty<kMin>;
-      for (int32_t d = a; d <= b; ++d) e = Ext<kMin>(e, at(i + d));
-      out[i] = e;
-    }
+  // padded[j] is position a + j, for j in 0 .. n + w - 2.
+  const int32_t length = n + w - 1;
+  uint32_t* padded = work;
+  uint32_t* spare = work + length + 32;
+  const int32_t before = Lesser(Greater(-a, 0), length);
+  FillWith(padded, padded + before, kEmpty<kMin>);
+  const int32_t inside = Greater(Lesser(n - Greater(a, 0), length - before), 0);
+  const uint32_t* from = in + Greater(a, 0);
+  for (int32_t j = 0; j < inside; ++j) padded[before + j] = from[j];
+  FillWith(padded + before + inside, padded + length, kEmpty<kMin>);
+  if (w == 1) {
+    for (int32_t i = 0; i < n; ++i) out[i] = padded[i];
     return;
   }
-  // Outputs k0 .. k0 + w - 1 read positions k0 + a .. k0 + a + 2w - 2: the suffix extremes of
-  // the first w of them and the running prefix extreme of the next.
-  for (int32_t k0 = 0; k0 < n; k0 += w) {
-    const int32_t s0 = k0 + a;
-    suffix[w - 1] = at(s0 + w - 1);
-    for (int32_t j = w - 2; j >= 0; --j) suffix[j] = Ext<kMin>(at(s0 + j), suffix[j + 1]);
-    uint32_t prefix = kEmpty<kMin>;
-    const int32_t count = Lesser(w, n - k0);
-    for (int32_t i = 0; i < count; ++i) {
-      out[k0 + i] = Ext<kMin>(suffix[i], prefix);
-      prefix = Ext<kMin>(prefix, at(s0 + w + i));
-    }
+  int32_t span = 1;
+  uint32_t* runs = padded;
+  while (2 * span <= w) {
+    // runs[j] covers padded[j .. j + span - 1]; the next covers twice as many.
+    const int32_t valid = length - 2 * span + 1;
+    for (int32_t j = 0; j < valid; ++j) spare[j] = Ext<kMin>(runs[j], runs[j + span]);
+    uint32_t* made = spare;
+    spare = runs == padded ? work + 2 * (length + 32) : runs;
+    runs = made;
+    span *= 2;
   }
+  const int32_t shift = w - span;
+  for (int32_t i = 0; i < n; ++i) out[i] = Ext<kMin>(runs[i], runs[i + shift]);
 }
 
 // Takes `ints` elements off the scratch block.
@@ -238,12 +256,22 @@ struct TDivider {
   double inverse;
 };
 
-// The pixel at a key's place.
-inline const uint32_t* PixelAtPlace(const TRankPlan& plan, uint32_t place) {
-  const int32_t x = static_cast<int32_t>(place & ((1u << plan.WidthBits) - 1u));
-  const int32_t m = plan.Height - 1 - static_cast<int32_t>(place >> plan.WidthBits);
-  return plan.Source + static_cast<ptrdiff_t>(m) * plan.Width + x;
+// The stored offset (m x Width + x) of a place, in arithmetic a vector loop takes.
+inline int32_t OffsetOfPlace(const TRankPlan& plan, uint32_t place) {
+  const auto x = static_cast<int32_t>(place & ((1u << plan.WidthBits) - 1u));
+  const auto m = plan.Height - 1 - static_cast<int32_t>(place >> plan.WidthBits);
+  return m * plan.Width + x;
 }
+
+// dst[x] := the source pixel at offsets[x], for the pixels of a row whose offset is not
+// negative.
+inline void CopyFromOffsets(const TRankPlan& plan, uint32_t* dst, const int32_t* offsets) {
+  for (int32_t x = 0; x < plan.Width; ++x) {
+    if (offsets[x] >= 0) dst[x] = plan.Source[offsets[x]];
+  }
+}
+
+// The places in the keys of minima and of maxima.
 inline uint32_t PlaceOfMin(uint32_t key) {
   return key & kPlaceMask;
 }
@@ -278,7 +306,7 @@ void PrepareRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
   const ptrdiff_t n = plan.Width;
   uint32_t* keyMin = Take(scratch, n);
   uint32_t* keyMax = Take(scratch, n);
-  uint32_t* suffix = Take(scratch, 2 * n + 2);
+  uint32_t* suffix = Take(scratch, LineExtremeInts(plan.Width));
   for (int32_t m = first; m < end; ++m) {
     const ptrdiff_t at = static_cast<ptrdiff_t>(m) * n;
     uint32_t* src = plan.Source + at;
@@ -337,55 +365,62 @@ template <bool kMin>
 void ExtremeRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
   ColumnExtreme<kMin> column(plan.Planes[0], plan.Width, plan.Height, -plan.Below, plan.Above,
                              first, scratch);
+  int32_t* offsets = reinterpret_cast<int32_t*>(Take(scratch, plan.Width));
   const ptrdiff_t n = plan.Width;
   for (int32_t r = first; r < end; ++r) {
     const uint32_t* keys = column.Next(r);
     const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
     const uint32_t* src = plan.Source + at;
-    uint32_t* dst = plan.Dest + at;
-    for (ptrdiff_t x = 0; x < n; ++x) {
+    const uint32_t rowPlace = static_cast<uint32_t>(plan.Height - 1 - r) << plan.WidthBits;
+    for (int32_t x = 0; x < plan.Width; ++x) {
       const uint32_t key = keys[x];
       // The centre wins every tie, so only a strictly darker (brighter) extreme is taken.
-      dst[x] = key >> 24 == src[x] >> 24
-                   ? src[x]
-                   : *PixelAtPlace(plan, kMin ? PlaceOfMin(key) : PlaceOfMax(key));
+      const uint32_t place = key >> 24 == src[x] >> 24 ? rowPlace | static_cast<uint32_t>(x)
+                             : kMin                    ? PlaceOfMin(key)
+                                                       : PlaceOfMax(key);
+      offsets[x] = OffsetOfPlace(plan, place);
     }
+    CopyFromOffsets(plan, plan.Dest + at, offsets);
   }
 }
 
 void BoundaryRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
   ColumnExtreme<true> darkest(plan.Planes[0], plan.Width, plan.Height, -plan.Below, plan.Above,
                               first, scratch);
-  ColumnExtreme<false> brightest(plan.Planes[1], plan.Width, plan.Height, -plan.Below, plan.Above,
-                                 first, scratch);
+  ColumnExtreme<false> brightest(plan.Planes[1], plan.Width, plan.Height, -plan.Below,
+                                 plan.Above, first, scratch);
   ColumnSums sums(plan, first, scratch);
+  int32_t* offsets = reinterpret_cast<int32_t*>(Take(scratch, plan.Width));
   const int64_t area = int64_t{plan.Box} * plan.Box;
   const TDivider divide(static_cast<uint64_t>(area));
   const bool nearer = plan.Kind == rkMaxMin;
   const ptrdiff_t n = plan.Width;
+  const auto hysteresis = static_cast<uint32_t>(plan.Hysteresis);
   for (int32_t r = first; r < end; ++r) {
     const uint32_t* dark = darkest.Next(r);
     const uint32_t* bright = brightest.Next(r);
     uint32_t* const* sum = sums.Next(r);
-    const int64_t rowsInside = RowsInside(plan, r);
     const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
     const uint32_t* src = plan.Source + at;
     uint32_t* dst = plan.Dest + at;
+    const uint32_t rowPlace = static_cast<uint32_t>(plan.Height - 1 - r) << plan.WidthBits;
     for (int32_t x = 0; x < plan.Width; ++x) {
+      const uint32_t lc = src[x] >> 24;
+      const uint32_t ld = dark[x] >> 24;
+      const uint32_t lb = bright[x] >> 24;
+      const uint32_t centre = rowPlace | static_cast<uint32_t>(x);
+      // The nearer (farther) extreme; equal distances take the bright one.
+      const bool takeDark = nearer ? lc - ld < lb - lc : lc - ld > lb - lc;
+      const uint32_t place = takeDark ? (ld == lc ? centre : PlaceOfMin(dark[x]))
+                                      : (lb == lc ? centre : PlaceOfMax(bright[x]));
+      offsets[x] = lb - ld > hysteresis ? OffsetOfPlace(plan, place) : -1;
+    }
+    CopyFromOffsets(plan, dst, offsets);
+    const int64_t rowsInside = RowsInside(plan, r);
+    for (int32_t x = 0; x < plan.Width; ++x) {
+      if (offsets[x] >= 0) continue;
+      // The average, positions outside counting as the centre.
       const uint32_t centre = src[x];
-      const int32_t lc = static_cast<int32_t>(centre >> 24);
-      const int32_t ld = static_cast<int32_t>(dark[x] >> 24);
-      const int32_t lb = static_cast<int32_t>(bright[x] >> 24);
-      if (lb - ld > plan.Hysteresis) {
-        const int32_t toDark = lc - ld;
-        const int32_t toBright = lb - lc;
-        if (nearer ? toDark < toBright : toDark > toBright) {
-          dst[x] = ld == lc ? centre : *PixelAtPlace(plan, PlaceOfMin(dark[x]));
-        } else {
-          dst[x] = lb == lc ? centre : *PixelAtPlace(plan, PlaceOfMax(bright[x]));
-        }
-        continue;
-      }
       const uint64_t missing = static_cast<uint64_t>(area - rowsInside * ColumnsInside(plan, x));
       uint32_t colours = 0;
       for (int c = 0; c < 3; ++c) {
@@ -395,6 +430,26 @@ void BoundaryRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* s
       dst[x] = (dst[x] & 0xFF000000u) | colours;
     }
   }
+}
+
+// Bit i set when p[i] == v, for i in 0 .. 31 (reads 32 bytes).
+inline uint32_t EqualMask32(const uint8_t* p, uint8_t v) {
+#if defined(__AVX2__)
+  const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  return static_cast<uint32_t>(
+      _mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(v)))));
+#elif defined(__SSE2__)
+  const __m128i level = _mm_set1_epi8(static_cast<char>(v));
+  const auto half = [&](const uint8_t* q) {
+    return static_cast<uint32_t>(_mm_movemask_epi8(
+        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), level)));
+  };
+  return half(p) | half(p + 16) << 16;
+#else
+  uint32_t mask = 0;
+  for (int i = 0; i < 32; ++i) mask |= static_cast<uint32_t>(p[i] == v) << i;
+  return mask;
+#endif
 }
 
 // The pixel of rank `rank` (0 = first) among the window positions of luminance v in window
@@ -414,24 +469,24 @@ const uint32_t* LocateRank(const TRankPlan& plan, int32_t r, int32_t x, uint32_t
     if (rank < above) return centre;
     rank -= above;
   }
-  const auto count = static_cast<std::size_t>(x1 - x0 + 1);
+  const int32_t count = x1 - x0 + 1;
   for (int32_t row = top; row >= bottom; --row) {
     if (centreLevel) {
       if (rank < leftOut) return centre;
       rank -= leftOut;
     }
     const uint8_t* lum = plan.Luminance + static_cast<ptrdiff_t>(row) * plan.Width + x0;
-    int64_t found = 0;
-    for (std::size_t i = 0; i < count; ++i) found += lum[i] == v;
-    if (rank < found) {
-      for (std::size_t i = 0;; ++i) {
-        if (lum[i] == v && rank-- == 0) {
-          return plan.Source + static_cast<ptrdiff_t>(row) * plan.Width + x0 +
-                 static_cast<ptrdiff_t>(i);
-        }
+    for (int32_t c = 0; c < count; c += 32) {
+      uint32_t mask = EqualMask32(lum + c, static_cast<uint8_t>(v));
+      if (count - c < 32) mask &= (1u << (count - c)) - 1u;
+      const int here = __builtin_popcount(mask);
+      if (rank < here) {
+        for (; rank > 0; --rank) mask &= mask - 1u;
+        return plan.Source + static_cast<ptrdiff_t>(row) * plan.Width + x0 + c +
+               __builtin_ctz(mask);
       }
+      rank -= here;
     }
-    rank -= found;
     if (centreLevel) {
       if (rank < rightOut) return centre;
       rank -= rightOut;
@@ -525,66 +580,76 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
   }
 }
 
+template <bool kBright, bool kDark>
 void DegrainRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
-  const bool bright = plan.Kind != rkDegrainDark;
-  const bool dark = plan.Kind != rkDegrainBright;
   // Up: the stored rows above, r + 1 .. r + Above; down: r - Below .. r - 1.
-  ColumnExtreme<true> upMin(plan.Planes[4], plan.Width, plan.Height, 1, bright ? plan.Above : 0,
+  ColumnExtreme<true> upMin(plan.Planes[4], plan.Width, plan.Height, 1, kBright ? plan.Above : 0,
                             first, scratch);
-  ColumnExtreme<true> downMin(plan.Planes[4], plan.Width, plan.Height, bright ? -plan.Below : 0, -1,
-                              first, scratch);
-  ColumnExtreme<false> upMax(plan.Planes[5], plan.Width, plan.Height, 1, dark ? plan.Above : 0,
+  ColumnExtreme<true> downMin(plan.Planes[4], plan.Width, plan.Height,
+                              kBright ? -plan.Below : 0, -1, first, scratch);
+  ColumnExtreme<false> upMax(plan.Planes[5], plan.Width, plan.Height, 1, kDark ? plan.Above : 0,
                              first, scratch);
-  ColumnExtreme<false> downMax(plan.Planes[5], plan.Width, plan.Height, dark ? -plan.Below : 0, -1,
-                               first, scratch);
+  ColumnExtreme<false> downMax(plan.Planes[5], plan.Width, plan.Height, kDark ? -plan.Below : 0,
+                               -1, first, scratch);
+  int32_t* __restrict offsets = reinterpret_cast<int32_t*>(Take(scratch, plan.Width));
   const ptrdiff_t n = plan.Width;
+  const uint32_t widthBits = static_cast<uint32_t>(plan.WidthBits);
+  const uint32_t columnMask = (1u << widthBits) - 1u;
+  const int32_t lastRow = plan.Height - 1;
+  const int32_t width = plan.Width;
   for (int32_t r = first; r < end; ++r) {
-    const uint32_t* up[2] = {upMin.Next(r), upMax.Next(r)};
-    const uint32_t* down[2] = {downMin.Next(r), downMax.Next(r)};
+    const uint32_t* __restrict upDark = upMin.Next(r);
+    const uint32_t* __restrict downDark = downMin.Next(r);
+    const uint32_t* __restrict upBright = upMax.Next(r);
+    const uint32_t* __restrict downBright = downMax.Next(r);
     const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
-    const uint32_t* src = plan.Source + at;
-    uint32_t* dst = plan.Dest + at;
-    for (ptrdiff_t x = 0; x < n; ++x) {
-      const uint32_t* centre = src + x;
-      const uint32_t lc = *centre >> 24;
-      struct TArm {
-        uint32_t l;
-        const uint32_t* pixel;
-      };
-      // An arm's minimum is the centre unless a strictly darker pixel lies on it.
-      const auto minimum = [&](uint32_t key) {
-        return key >> 24 < lc ? TArm{key >> 24, PixelAtPlace(plan, PlaceOfMin(key))}
-                              : TArm{lc, centre};
-      };
-      const auto maximum = [&](uint32_t key) {
-        return key >> 24 > lc ? TArm{key >> 24, PixelAtPlace(plan, PlaceOfMax(key))}
-                              : TArm{lc, centre};
-      };
-      const TArm* chosen = nullptr;
-      TArm darkResult{lc, centre};
-      if (dark) {
-        darkResult = maximum(up[1][x]);
-        const TArm d = maximum(down[1][x]);
-        if (d.l < darkResult.l) darkResult = d;
-        const TArm l = maximum(plan.Planes[2][at + x]);
-        if (l.l < darkResult.l) darkResult = l;
-        const TArm rt = maximum(plan.Planes[3][at + x]);
-        if (rt.l <= darkResult.l) darkResult = rt;
-        chosen = &darkResult;
+    const uint32_t* __restrict leftDark = plan.Planes[0] + at;
+    const uint32_t* __restrict rightDark = plan.Planes[1] + at;
+    const uint32_t* __restrict leftBright = plan.Planes[2] + at;
+    const uint32_t* __restrict rightBright = plan.Planes[3] + at;
+    const uint32_t* __restrict src = plan.Source + at;
+    const uint32_t rowPlace = static_cast<uint32_t>(lastRow - r) << widthBits;
+    for (int32_t x = 0; x < width; ++x) {
+      const uint32_t lc = src[x] >> 24;
+      const uint32_t place = rowPlace | static_cast<uint32_t>(x);
+      // Each arm's extreme as a key, the centre's own key when the arm has nothing strictly
+      // darker (brighter); the keys compare by luminance alone below.
+      const uint32_t centreMin = lc << 24 | place;
+      const uint32_t centreMax = lc << 24 | (kPlaceMask - place);
+      uint32_t darkKey = centreMax;
+      if constexpr (kDark) {
+        uint32_t t = upBright[x];
+        uint32_t result = t >> 24 > lc ? t : centreMax;
+        t = downBright[x];
+        t = t >> 24 > lc ? t : centreMax;
+        result = t >> 24 < result >> 24 ? t : result;
+        t = leftBright[x];
+        t = t >> 24 > lc ? t : centreMax;
+        result = t >> 24 < result >> 24 ? t : result;
+        t = rightBright[x];
+        t = t >> 24 > lc ? t : centreMax;
+        darkKey = t >> 24 <= result >> 24 ? t : result;
       }
-      TArm brightResult{lc, centre};
-      if (bright && (!dark || darkResult.pixel == centre)) {
-        brightResult = minimum(up[0][x]);
-        const TArm d = minimum(down[0][x]);
-        if (d.l > brightResult.l) brightResult = d;
-        const TArm l = minimum(plan.Planes[0][at + x]);
-        if (l.l > brightResult.l) brightResult = l;
-        const TArm rt = minimum(plan.Planes[1][at + x]);
-        if (rt.l >= brightResult.l) brightResult = rt;
-        chosen = &brightResult;
+      uint32_t chosen = PlaceOfMax(darkKey);
+      if constexpr (kBright) {
+        uint32_t t = upDark[x];
+        uint32_t result = t >> 24 < lc ? t : centreMin;
+        t = downDark[x];
+        t = t >> 24 < lc ? t : centreMin;
+        result = t >> 24 > result >> 24 ? t : result;
+        t = leftDark[x];
+        t = t >> 24 < lc ? t : centreMin;
+        result = t >> 24 > result >> 24 ? t : result;
+        t = rightDark[x];
+        t = t >> 24 < lc ? t : centreMin;
+        result = t >> 24 >= result >> 24 ? t : result;
+        // Degrain takes the dark result when it is another pixel than the centre.
+        chosen = darkKey != centreMax ? chosen : PlaceOfMin(result);
       }
-      dst[x] = *chosen->pixel;
+      offsets[x] = (lastRow - static_cast<int32_t>(chosen >> widthBits)) * width +
+                   static_cast<int32_t>(chosen & columnMask);
     }
+    CopyFromOffsets(plan, plan.Dest + at, offsets);
   }
 }
 
@@ -607,8 +672,14 @@ void FinishRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
         MedianRows<uint32_t>(plan, first, end, scratch);
       }
       break;
+    case rkDegrainBright:
+      DegrainRows<true, false>(plan, first, end, scratch);
+      break;
+    case rkDegrainDark:
+      DegrainRows<false, true>(plan, first, end, scratch);
+      break;
     default:
-      DegrainRows(plan, first, end, scratch);
+      DegrainRows<true, true>(plan, first, end, scratch);
       break;
   }
 }
