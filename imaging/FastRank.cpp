@@ -125,6 +125,11 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
       ((int64_t{height - 1} << plan.WidthBits) | (width - 1)) >= int64_t{kPlaceMask}) {
     return false;
   }
+  // The row sums of Max Min and Min Max travel packed in 21 bits a channel.
+  if ((pass.Kind == rkMaxMin || pass.Kind == rkMinMax) &&
+      255 * int64_t{std::min(pass.Box, width)} >= int64_t{1} << 21) {
+    return false;
+  }
   plan.Box = pass.Box;
   plan.Left = pass.Box / 2;
   plan.Right = (pass.Box - 1) / 2;

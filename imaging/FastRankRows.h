@@ -290,15 +290,34 @@ inline int64_t ColumnsInside(const TRankPlan& plan, int32_t x) {
 // ---------------------------------------------------------------------------------------------
 // Rows of the planes
 
-// Sums of in[x - left .. x + right] within the line.
-void LineSums(const uint32_t* in, uint32_t* out, int32_t n, int32_t left, int32_t right,
-              int shift) {
-  uint32_t sum = 0;
-  for (int32_t p = 0; p <= Lesser(right, n - 1); ++p) sum += (in[p] >> shift) & 0xFFu;
+// The blue, green and red sums of in[x - left .. x + right] within the line, into out[0..2].
+// The channels travel packed 21 bits apart in one 64-bit prefix sum, whose differences are
+// exact (modulo 2^64, and the true window sums are far below it); each window sum fits its 21
+// bits while 255 x min(left + right + 1, n) < 2^21, which the caller checks.
+void LineSums(const uint32_t* in, uint32_t* const* out, int32_t n, int32_t left, int32_t right,
+              uint64_t* prefix) {
+  prefix[0] = 0;
   for (int32_t x = 0; x < n; ++x) {
-    out[x] = sum;
-    if (x + 1 + right < n) sum += (in[x + 1 + right] >> shift) & 0xFFu;
-    if (x - left >= 0) sum -= (in[x - left] >> shift) & 0xFFu;
+    const uint64_t p = in[x];
+    prefix[x + 1] = prefix[x] + ((p & 0xFFu) | (p & 0xFF00u) << 13 | (p & 0xFF0000u) << 26);
+  }
+  constexpr uint64_t kField = (1u << 21) - 1u;
+  const auto store = [&](int32_t x, uint64_t sum) {
+    out[0][x] = static_cast<uint32_t>(sum & kField);
+    out[1][x] = static_cast<uint32_t>((sum >> 21) & kField);
+    out[2][x] = static_cast<uint32_t>(sum >> 42);
+  };
+  // Windows that meet the left edge, those inside, those that meet the right edge.
+  const int32_t firstInside = Lesser(left, n);
+  const int32_t endInside = Greater(firstInside, n - right);
+  for (int32_t x = 0; x < firstInside; ++x) {
+    store(x, prefix[Lesser(x + right, n - 1) + 1] - prefix[0]);
+  }
+  for (int32_t x = firstInside; x < endInside; ++x) {
+    store(x, prefix[x + right + 1] - prefix[x - left]);
+  }
+  for (int32_t x = endInside; x < n; ++x) {
+    store(x, prefix[n] - prefix[Greater(x - left, 0)]);
   }
 }
 
@@ -340,8 +359,10 @@ void PrepareRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
       case rkMinMax:
         LineExtreme<true>(mins, row(0), plan.Width, -plan.Left, plan.Right, suffix);
         LineExtreme<false>(maxs, row(1), plan.Width, -plan.Left, plan.Right, suffix);
-        for (int c = 0; c < 3; ++c) {
-          LineSums(src, row(2 + c), plan.Width, plan.Left, plan.Right, 8 * c);
+        {
+          uint32_t* const sums[3] = {row(2), row(3), row(4)};
+          LineSums(src, sums, plan.Width, plan.Left, plan.Right,
+                   reinterpret_cast<uint64_t*>(suffix));
         }
         break;
       default:
@@ -396,6 +417,10 @@ void BoundaryRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* s
   const bool nearer = plan.Kind == rkMaxMin;
   const ptrdiff_t n = plan.Width;
   const auto hysteresis = static_cast<uint32_t>(plan.Hysteresis);
+  const uint32_t widthBits = static_cast<uint32_t>(plan.WidthBits);
+  const uint32_t columnMask = (1u << widthBits) - 1u;
+  const int32_t lastRow = plan.Height - 1;
+  const int32_t width = plan.Width;
   for (int32_t r = first; r < end; ++r) {
     const uint32_t* dark = darkest.Next(r);
     const uint32_t* bright = brightest.Next(r);
@@ -403,17 +428,23 @@ void BoundaryRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* s
     const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
     const uint32_t* src = plan.Source + at;
     uint32_t* dst = plan.Dest + at;
-    const uint32_t rowPlace = static_cast<uint32_t>(plan.Height - 1 - r) << plan.WidthBits;
-    for (int32_t x = 0; x < plan.Width; ++x) {
+    const uint32_t rowPlace = static_cast<uint32_t>(plan.Height - 1 - r) << widthBits;
+    const uint32_t* __restrict darkRow = dark;
+    const uint32_t* __restrict brightRow = bright;
+    int32_t* __restrict offsetRow = offsets;
+    for (int32_t x = 0; x < width; ++x) {
       const uint32_t lc = src[x] >> 24;
-      const uint32_t ld = dark[x] >> 24;
-      const uint32_t lb = bright[x] >> 24;
+      const uint32_t ld = darkRow[x] >> 24;
+      const uint32_t lb = brightRow[x] >> 24;
       const uint32_t centre = rowPlace | static_cast<uint32_t>(x);
       // The nearer (farther) extreme; equal distances take the bright one.
       const bool takeDark = nearer ? lc - ld < lb - lc : lc - ld > lb - lc;
-      const uint32_t place = takeDark ? (ld == lc ? centre : PlaceOfMin(dark[x]))
-                                      : (lb == lc ? centre : PlaceOfMax(bright[x]));
-      offsets[x] = lb - ld > hysteresis ? OffsetOfPlace(plan, place) : -1;
+      const uint32_t darkPlace = ld == lc ? centre : PlaceOfMin(darkRow[x]);
+      const uint32_t brightPlace = lb == lc ? centre : PlaceOfMax(brightRow[x]);
+      const uint32_t place = takeDark ? darkPlace : brightPlace;
+      const int32_t offset = (lastRow - static_cast<int32_t>(place >> widthBits)) * width +
+                             static_cast<int32_t>(place & columnMask);
+      offsetRow[x] = lb - ld > hysteresis ? offset : -1;
     }
     CopyFromOffsets(plan, dst, offsets);
     const int64_t rowsInside = RowsInside(plan, r);
