@@ -527,6 +527,91 @@ const uint32_t* LocateRank(const TRankPlan& plan, int32_t r, int32_t x, uint32_t
   return centre;
 }
 
+// The Median of a 3 x 3 window. Its list is ordered by the keys (255 - L) << 4 | window
+// index, which are all different, so the list's entry 4 is the fifth smallest key: what the
+// selection network below (19 exchanges) leaves in the middle, sixteen pixels at a time.
+typedef uint16_t TKeys16 __attribute__((vector_size(32)));
+typedef uint8_t TBytes16 __attribute__((vector_size(16)));
+
+inline void Exchange(TKeys16& a, TKeys16& b) {
+  const TKeys16 low = a < b ? a : b;
+  b = a < b ? b : a;
+  a = low;
+}
+
+// One pixel anywhere, positions outside standing for the centre.
+inline uint32_t Median3At(const TRankPlan& plan, int32_t r, int32_t x) {
+  const ptrdiff_t n = plan.Width;
+  const uint32_t lc = plan.Luminance[r * n + x];
+  uint16_t keys[9];
+  for (int i = 0; i < 9; ++i) {
+    const int32_t row = r + 1 - i / 3;
+    const int32_t column = x - 1 + i % 3;
+    const bool inside = row >= 0 && row < plan.Height && column >= 0 && column < plan.Width;
+    const uint32_t l = inside ? plan.Luminance[row * n + column] : lc;
+    uint16_t key = static_cast<uint16_t>((255 - l) << 4 | static_cast<uint32_t>(i));
+    int j = i;
+    for (; j > 0 && keys[j - 1] > key; --j) keys[j] = keys[j - 1];
+    keys[j] = key;
+  }
+  const int i = keys[4] & 15;
+  const int32_t row = r + 1 - i / 3;
+  const int32_t column = x - 1 + i % 3;
+  const bool inside = row >= 0 && row < plan.Height && column >= 0 && column < plan.Width;
+  return plan.Source[inside ? row * n + column : r * n + x];
+}
+
+void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end) {
+  const ptrdiff_t n = plan.Width;
+  for (int32_t r = first; r < end; ++r) {
+    uint32_t* dst = plan.Dest + r * n;
+    if (r == 0 || r == plan.Height - 1 || plan.Width < 18) {
+      for (int32_t x = 0; x < plan.Width; ++x) dst[x] = Median3At(plan, r, x);
+      continue;
+    }
+    dst[0] = Median3At(plan, r, 0);
+    dst[n - 1] = Median3At(plan, r, plan.Width - 1);
+    const uint8_t* rows[3] = {plan.Luminance + (r + 1) * n, plan.Luminance + r * n,
+                              plan.Luminance + (r - 1) * n};
+    // Sixteen targets x0 .. x0 + 15 inside the columns 1 .. Width - 2; the last group may
+    // overlap the one before it.
+    for (int32_t x0 = 1;; x0 += 16) {
+      x0 = Lesser(x0, plan.Width - 17);
+      TKeys16 k[9];
+      for (int i = 0; i < 9; ++i) {
+        TBytes16 bytes;
+        __builtin_memcpy(&bytes, rows[i / 3] + x0 - 1 + i % 3, sizeof bytes);
+        k[i] = (255 - __builtin_convertvector(bytes, TKeys16)) << 4 | static_cast<uint16_t>(i);
+      }
+      Exchange(k[1], k[2]);
+      Exchange(k[4], k[5]);
+      Exchange(k[7], k[8]);
+      Exchange(k[0], k[1]);
+      Exchange(k[3], k[4]);
+      Exchange(k[6], k[7]);
+      Exchange(k[1], k[2]);
+      Exchange(k[4], k[5]);
+      Exchange(k[7], k[8]);
+      Exchange(k[0], k[3]);
+      Exchange(k[5], k[8]);
+      Exchange(k[4], k[7]);
+      Exchange(k[3], k[6]);
+      Exchange(k[1], k[4]);
+      Exchange(k[2], k[5]);
+      Exchange(k[4], k[7]);
+      Exchange(k[4], k[2]);
+      Exchange(k[6], k[4]);
+      Exchange(k[4], k[2]);
+      const uint32_t* src = plan.Source + r * n + x0;
+      for (int lane = 0; lane < 16; ++lane) {
+        const int i = k[4][lane] & 15;
+        dst[x0 + lane] = src[(1 - i / 3) * n + lane - 1 + i % 3];
+      }
+      if (x0 == plan.Width - 17) break;
+    }
+  }
+}
+
 // A luminance histogram with a coarse one of 16 levels beside it.
 constexpr int kBins = 256 + 16;
 
@@ -697,7 +782,9 @@ void FinishRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
       BoundaryRows(plan, first, end, scratch);
       break;
     case rkMedian:
-      if (plan.Box <= 255) {
+      if (plan.Box == 3) {
+        Median3Rows(plan, first, end);
+      } else if (plan.Box <= 255) {
         MedianRows<uint16_t>(plan, first, end, scratch);
       } else {
         MedianRows<uint32_t>(plan, first, end, scratch);
