@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchPictures.h"
 #include "FastRank.h"
 #include "iwFilters.h"
 
@@ -30,30 +31,8 @@ namespace {
 constexpr int32_t kWidth = 1024;
 constexpr int32_t kHeight = 768;
 
-// Smooth shapes with fine noise, as a photo has, rather than pure noise.
-std::vector<uint8_t> PhotoLike() {
-  std::vector<uint8_t> block(static_cast<std::size_t>(kWidth * kHeight * 4));
-  std::mt19937 random(5);
-  std::uniform_int_distribution<int> noise(-6, 6);
-  for (int32_t m = 0; m < kHeight; ++m) {
-    for (int32_t x = 0; x < kWidth; ++x) {
-      const double u = x / 97.0;
-      const double v = m / 61.0;
-      const double base[3] = {128 + 90 * std::sin(u) * std::cos(v), 128 + 80 * std::sin(u + v),
-                              128 + 100 * std::cos(0.7 * u - 1.3 * v)};
-      uint8_t* pixel = block.data() + static_cast<std::size_t>((m * kWidth + x) * 4);
-      for (int c = 0; c < 3; ++c) {
-        pixel[c] =
-            static_cast<uint8_t>(std::lround(std::clamp(base[c] + noise(random), 0.0, 255.0)));
-      }
-      pixel[3] = 0;
-    }
-  }
-  return block;
-}
-
 struct TPicture {
-  std::vector<uint8_t> src = PhotoLike();
+  std::vector<uint8_t> src = bench::PhotoLike(kWidth, kHeight);
   std::vector<uint8_t> dst = std::vector<uint8_t>(src.size());
 };
 
