@@ -1,15 +1,68 @@
 // Ombrix: a screen magnifier and live image filter for X11 desktops.
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <string>
 
-#include "Desktop.h"
 #include "Ombrix.h"
+#include "Startup.h"
+#include "X11Desktop.h"
 
 int main(int argc, char* argv[]) {
+  using namespace ombrix;
+  // Everything that needs no display is answered before the toolkit looks for one: its
+  // platform plugin aborts when it finds none.
+  const TCommandLine line = ParseCommandLine(argc, argv);
+  switch (line.action) {
+    case saHelp:
+      std::fputs(UsageText().c_str(), stdout);
+      return 0;
+    case saVersion:
+      std::fputs(VersionText().c_str(), stdout);
+      return 0;
+    case saBadOption:
+      std::fprintf(stderr, "ombrix: unknown option \"%s\"; see ombrix --help\n",
+                   line.badOption.c_str());
+      return 2;
+    case saRun:
+      break;
+  }
+  const std::string problem =
+      DisplayProblem(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
+  if (!problem.empty()) {
+    std::fputs(problem.c_str(), stderr);
+    return 1;
+  }
+  // The capture and our windows' ids are X11's: the toolkit must draw through X11 too, also
+  // in a Wayland session that has Xwayland.
+  setenv("QT_QPA_PLATFORM", "xcb", 1);
+  ExitCleanlyWhenTheDisplayIsLost();
+
   QApplication application(argc, argv);
-  const std::unique_ptr<ombrix::Desktop> screen = ombrix::CreateDesktop();
-  ombrix::TApplicationWindows windows = ombrix::CreateApplicationWindows(*screen);
+  const std::unique_ptr<X11Desktop> screen = X11Desktop::Open();
+  if (!screen) return 1;  // its reason is on stderr already
+  // Our own connection hears the server go even while the toolkit's is quiet.
+  QSocketNotifier watch(screen->FileDescriptor(), QSocketNotifier::Read);
+  QObject::connect(&watch, &QSocketNotifier::activated, [&screen] {
+    if (screen->ConnectionLost()) LeaveForLostDisplay();
+  });
+
+  TApplicationWindows windows = CreateApplicationWindows(*screen);
   windows.Form1->show();
+  std::unique_ptr<QMessageBox> notice;
+  if (screen->IsXwayland()) {
+    std::fputs(kXwaylandLine, stderr);
+    // Not modal: the frame cycle runs while it is open.
+    notice =
+        std::make_unique<QMessageBox>(QMessageBox::Information, QString::fromLatin1(kXwaylandTitle),
+                                      QString::fromUtf8(kXwaylandNotice), QMessageBox::Ok);
+    notice->setAttribute(Qt::WA_QuitOnClose, false);
+    notice->setWindowModality(Qt::NonModal);
+    notice->show();
+  }
   return application.exec();
 }

@@ -25,6 +25,7 @@
 #include <utility>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 #include "Controls.h"
 #include "CrossLine.h"
@@ -496,6 +497,7 @@ void TForm1::Tick() {
   // reaches us for certain: the size limits follow it here.
   if (UpdateFrameExtra()) WMGetMinMaxInfo();
   TrackNonClientArea();
+  timerTick_ = true;
   Timer1Timer();
 }
 
@@ -514,6 +516,7 @@ void TForm1::TrackNonClientArea() {
 
 void TForm1::Timer1Timer() {
   const TCycleDepth depth(cycleDepth_);
+  const bool fromTimer = std::exchange(timerTick_, false);
   if (!isMinimized()) {
     TPoint cursor;
     if (!ZoneFixed_ && desktop_.CursorPos(cursor)) ZonePoint_ = cursor;
@@ -524,7 +527,7 @@ void TForm1::Timer1Timer() {
     }
     const TRect windowRect = WindowRect();
     if (ForceCapture_ || (!NonClientActive_ && !windowRect.Contains(ZonePoint_))) {
-      if (!CaptureBranch(windowRect)) return;
+      if (!CaptureBranch(windowRect, fromTimer && !ForceCapture_)) return;
     } else {
       if (Panel1->isHidden()) Panel1->show();
       if (!Image1->isHidden()) Image1->hide();
@@ -535,7 +538,7 @@ void TForm1::Timer1Timer() {
   WriteCycleCaption();
 }
 
-bool TForm1::CaptureBranch(const TRect& windowRect) {
+bool TForm1::CaptureBranch(const TRect& windowRect, bool fromTimer) {
   if (!Panel1->isHidden()) Panel1->hide();
   if (Image1->isHidden()) Image1->show();
   const QSize view = ClientDeviceSize();
@@ -554,6 +557,17 @@ bool TForm1::CaptureBranch(const TRect& windowRect) {
   const TRect zone =
       KeepOnDesktop({centre.X - w / 2, centre.Y - h / 2, centre.X + w / 2, centre.Y + h / 2},
                     desktop_.VirtualScreen());
+
+  // A still zone drawn with unchanged settings gives the view it already shows, byte for byte:
+  // keep it. Only the screen can tell that the zone's pixels are unchanged, and it is asked
+  // last, as it costs a round trip.
+  const TFrameInputs inputs = FrameInputs(zone, w, h);
+  if (fromTimer && lastDrawnInputs_ && *lastDrawnInputs_ == inputs &&
+      Inside(zone, desktop_.VirtualScreen()) && ViewIsLastDrawn() &&
+      CaptureBitmap_->PixelFormat() == pf32bit && CaptureBitmap_->Width() == w &&
+      CaptureBitmap_->Height() == h && !desktop_.ZoneMayHaveChanged(zone))
+    return true;
+  lastDrawnInputs_.reset();
 
   CaptureBitmap_->SetPixelFormat(pf32bit);
   CaptureBitmap_->SetSize(w, h);
@@ -576,6 +590,45 @@ bool TForm1::CaptureBranch(const TRect& windowRect) {
     SharpenStage(ScrollBarLevel->value());
   }
   if (crossLine) CrossLineStage(zone, w, h);
+  lastDrawnView_.Assign(&picture);
+  // As the stages left them: the sharpen stage sets the filter's radius from the strength.
+  lastDrawnInputs_ = std::make_unique<TFrameInputs>(FrameInputs(zone, w, h));
+  return true;
+}
+
+TForm1::TFrameInputs TForm1::FrameInputs(const TRect& zone, int w, int h) const {
+  TFrameInputs inputs;
+  inputs.zone = zone;
+  inputs.zonePoint = ZonePoint_;
+  inputs.w = w;
+  inputs.h = h;
+  inputs.operation = TrackBarOperation->value();
+  inputs.operation3D = TrackBar3D->value();
+  inputs.zoom = Slider->value();
+  inputs.level = ScrollBarLevel->value();
+  inputs.halfWidth = CheckBoxW->isChecked();
+  inputs.halfHeight = CheckBoxH->isChecked();
+  inputs.crossLine = cbSrediste->isChecked();
+  inputs.gamma = LiveGamma();
+  inputs.crossColor = CrossColor_;
+  inputs.crossTiltX = CrossTiltX_;
+  inputs.crossTiltY = CrossTiltY_;
+  inputs.filter = ImageWork_->Filter();
+  if (const auto* gaussian = ImageWork_->FilterAs<TGaussianBaseFilter>())
+    inputs.radius = gaussian->Radius();
+  return inputs;
+}
+
+bool TForm1::ViewIsLastDrawn() const {
+  const TBitmap& view = Image1->Picture();
+  if (view.Width() != lastDrawnView_.Width() || view.Height() != lastDrawnView_.Height() ||
+      view.PixelFormat() != lastDrawnView_.PixelFormat() ||
+      view.RowBytes() != lastDrawnView_.RowBytes())
+    return false;
+  for (int y = 0; y < view.Height(); ++y) {
+    if (std::memcmp(view.ScanLine(y), lastDrawnView_.ScanLine(y), view.RowBytes()) != 0)
+      return false;
+  }
   return true;
 }
 

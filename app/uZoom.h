@@ -169,8 +169,9 @@ class TForm1 : public QWidget {
   // The timer's tick: follows the window frame's size and the user's work on it, then runs
   // one cycle.
   void Tick();
-  // Steps 9 to 21; false when the cycle ends silently (the screen could not be read).
-  bool CaptureBranch(const TRect& windowRect);
+  // Steps 9 to 21; false when the cycle ends silently (the screen could not be read). A timer
+  // tick (`fromTimer`) may keep the last drawn view when nothing that it was drawn from changed.
+  bool CaptureBranch(const TRect& windowRect, bool fromTimer);
   // Copies `zone` into the capture bitmap through `points`; a zone reaching past the desktop
   // (a view larger than the desktop) gets black where there is no screen.
   bool CopyZone(const TRect& zone, const TPoint (&points)[3], int w, int h);
@@ -218,6 +219,28 @@ class TForm1 : public QWidget {
   int FrameExtraWidth_ = 0;
   int FrameExtraHeight_ = 0;
 
+  // Everything the drawing steps of the capture branch read, but the zone's pixels.
+  struct TFrameInputs {
+    TRect zone;
+    TPoint zonePoint;
+    int w = 0, h = 0;
+    int operation = 0, operation3D = 0, zoom = 0, level = 0;
+    bool halfWidth = false, halfHeight = false, crossLine = false;
+    float gamma = 0.0f;
+    TColor crossColor = 0;
+    int crossTiltX = 0, crossTiltY = 0;
+    const void* filter = nullptr;
+    float radius = 0.0f;
+    friend bool operator==(const TFrameInputs&, const TFrameInputs&) = default;
+  };
+  TFrameInputs FrameInputs(const TRect& zone, int w, int h) const;
+  // Whether the view still holds, byte for byte, the last frame this branch drew.
+  bool ViewIsLastDrawn() const;
+
+  // Set by Tick for the one cycle it starts: direct cycles never keep an old view.
+  bool timerTick_ = false;
+  std::unique_ptr<TFrameInputs> lastDrawnInputs_;
+  TBitmap lastDrawnView_;
   int cycleDepth_ = 0;
   // False while the frame cycle sharpens a view that the cross-line stage shows right after.
   bool repaintAfterSharpen_ = true;

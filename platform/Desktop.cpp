@@ -1,11 +1,7 @@
 #include "Desktop.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <limits>
-
-#include "MemoryDesktop.h"
-#include "X11Desktop.h"
 
 namespace ombrix {
 
@@ -29,12 +25,6 @@ TRect NearestMonitorOf(const std::vector<TRect>& monitors, const TRect& window,
     }
   }
   return *best;
-}
-
-std::unique_ptr<Desktop> CreateDesktop() {
-  if (std::unique_ptr<X11Desktop> x11 = X11Desktop::Open()) return x11;
-  std::fputs("Ombrix: no X11 display; the magnifier shows an empty desktop\n", stderr);
-  return std::make_unique<MemoryDesktop>(1024, 768);
 }
 
 }  // namespace ombrix

@@ -42,6 +42,14 @@ class Desktop {
   // Precondition: the zone lies inside VirtualScreen().
   virtual bool CopyZone(const TRect& zone, const TPoint (&points)[3], TBitmap& capture) = 0;
 
+  // Whether the pixels of `zone` may differ from what the last successful CopyZone of exactly
+  // this zone gave, the program's own windows left out. True whenever the screen cannot tell
+  // (the default): only a screen that tracks every change may answer false.
+  virtual bool ZoneMayHaveChanged(const TRect& zone) {
+    static_cast<void>(zone);
+    return true;
+  }
+
   // Tells the screen how to find the program's own windows, which CopyZone leaves out. The
   // default ignores it: a desktop without windows has nothing to leave out.
   virtual void SetOwnWindowsProvider(OwnWindowsProvider provider) { static_cast<void>(provider); }
@@ -51,10 +59,5 @@ class Desktop {
 // `fallback` when the list is empty.
 TRect NearestMonitorOf(const std::vector<TRect>& monitors, const TRect& window,
                        const TRect& fallback);
-
-// The screen the program runs on: the X11 display named by DISPLAY when it can be opened;
-// otherwise a black in-memory desktop of 1024 x 768, said once on stderr, so the program
-// still runs. Called once at start, on the GUI thread.
-std::unique_ptr<Desktop> CreateDesktop();
 
 }  // namespace ombrix

@@ -1,6 +1,7 @@
 #include "X11Desktop.h"
 
 #include <xcb/composite.h>
+#include <xcb/damage.h>
 #include <xcb/randr.h>
 #include <xcb/render.h>
 #include <xcb/shape.h>
@@ -82,6 +83,23 @@ bool Intersect(const TRect& a, const TRect& b, TRect& out) {
   return out.Left < out.Right && out.Top < out.Bottom;
 }
 
+// Whether `covers` together hold every pixel of `area`: what one of them leaves over, split into
+// up to four bands, must be held by the others.
+bool Covered(const TRect& area, const std::vector<TRect>& covers, std::size_t first = 0) {
+  if (area.Left >= area.Right || area.Top >= area.Bottom) return true;
+  for (std::size_t i = first; i < covers.size(); ++i) {
+    TRect common;
+    if (!Intersect(area, covers[i], common)) continue;
+    const TRect bands[] = {{area.Left, area.Top, area.Right, common.Top},
+                           {area.Left, common.Bottom, area.Right, area.Bottom},
+                           {area.Left, common.Top, common.Left, common.Bottom},
+                           {common.Right, common.Top, area.Right, common.Bottom}};
+    return std::all_of(std::begin(bands), std::end(bands),
+                       [&](const TRect& band) { return Covered(band, covers, i + 1); });
+  }
+  return false;
+}
+
 }  // namespace
 
 struct X11Desktop::Impl {
@@ -96,6 +114,7 @@ struct X11Desktop::Impl {
   bool compose = false;
   bool clipShapes = false;
   bool redirected = false;
+  bool xwayland = false;
 
   Reply<xcb_render_query_pict_formats_reply_t> formats;
   xcb_render_pictformat_t rootFormat = 0;
@@ -116,12 +135,33 @@ struct X11Desktop::Impl {
 
   OwnWindowsProvider ownWindows;
 
+  // Change tracking: damage on the root (what the screen shows) and on every window that the
+  // last composed copy took from its own pixmap (also where ours hid it on screen).
+  bool tracksChanges = false;
+  xcb_damage_damage_t rootDamage = 0;
+  xcb_xfixes_region_t damageRegion = 0;
+  struct WatchedWindow {
+    xcb_damage_damage_t damage;
+    TPoint origin;  // of its pixmap's inside, on the root
+  };
+  std::unordered_map<xcb_window_t, WatchedWindow> watched;
+  // Our own windows' rectangles in the last copy, whose changes on screen do not count.
+  std::vector<TRect> ownRects;
+  // A window was mapped, moved, restacked, ... or the wallpaper changed since the last copy.
+  bool sceneChanged = true;
+  bool lastCopyValid = false;
+  TRect lastZone;
+
   ~Impl() { Stop(); }
 
   bool Start(const X11Options& options);
   void Stop();
   void Quietly(xcb_void_cookie_t cookie) { xcb_discard_reply(c, cookie.sequence); }
   void DrainEvents();
+  bool DetectXwayland(bool randr);
+  void StartTracking();
+  void ForgetWatched(bool all, const std::unordered_set<xcb_window_t>& keep = {});
+  bool ChangedSinceLastCopy(const TRect& zone);
   TRect RootRect();
   std::vector<TRect> Monitors();
   xcb_render_pictformat_t FormatOf(xcb_visualid_t visual);
@@ -220,6 +260,7 @@ bool X11Desktop::Impl::Start(const X11Options& options) {
         alphaFormats.insert(it.data->id);
     }
   }
+  xwayland = DetectXwayland(hasRandrMonitors || randr);
   if (!options.leaveOutOwnWindows) return true;
 
   const bool canCompose = compositeOk && renderOk && rootFormat != 0;
@@ -248,9 +289,86 @@ bool X11Desktop::Impl::Start(const X11Options& options) {
   return true;
 }
 
+void X11Desktop::Impl::StartTracking() {
+  // Events would pile up unread on a connection that is not ours to read.
+  if (!ownConnection || xwayland) return;
+  xcb_prefetch_extension_data(c, &xcb_damage_id);
+  if (!Present(c, &xcb_damage_id)) return;
+  const Reply<xcb_damage_query_version_reply_t> damage(
+      xcb_damage_query_version_reply(c, xcb_damage_query_version(c, 1, 1), nullptr));
+  // The damage is read through an XFixes region.
+  const Reply<xcb_xfixes_query_version_reply_t> xfixes(
+      xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 5, 0), nullptr));
+  if (!damage || !xfixes || xfixes->major_version < 2) return;
+  rootDamage = xcb_generate_id(c);
+  xcb_damage_create(c, rootDamage, screen->root, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+  damageRegion = xcb_generate_id(c);
+  xcb_xfixes_create_region(c, damageRegion, 0, nullptr);
+  // Only notifications: other clients' selections on the root are untouched.
+  const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+  xcb_change_window_attributes(c, screen->root, XCB_CW_EVENT_MASK, &mask);
+  tracksChanges = true;
+}
+
+void X11Desktop::Impl::ForgetWatched(bool all, const std::unordered_set<xcb_window_t>& keep) {
+  for (auto it = watched.begin(); it != watched.end();) {
+    if (all || keep.count(it->first) == 0) {
+      // The damage went with its window if that was destroyed: the error is dropped.
+      Quietly(xcb_damage_destroy_checked(c, it->second.damage));
+      it = watched.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+bool X11Desktop::Impl::ChangedSinceLastCopy(const TRect& zone) {
+  if (!tracksChanges || !lastCopyValid || !(zone == lastZone)) return true;
+  DrainEvents();
+  if (sceneChanged || xcb_connection_has_error(c)) return true;
+  // Take each damage in turn through the one region; the server answers in order.
+  std::vector<std::pair<xcb_xfixes_fetch_region_cookie_t, TPoint>> cookies;
+  const auto take = [&](xcb_damage_damage_t damage, TPoint origin) {
+    xcb_damage_subtract(c, damage, XCB_NONE, damageRegion);
+    cookies.emplace_back(xcb_xfixes_fetch_region(c, damageRegion), origin);
+  };
+  take(rootDamage, {0, 0});
+  for (const auto& [window, w] : watched) take(w.damage, w.origin);
+  bool changed = false;
+  for (std::size_t i = 0; i < cookies.size(); ++i) {
+    const Reply<xcb_xfixes_fetch_region_reply_t> r(
+        xcb_xfixes_fetch_region_reply(c, cookies[i].first, nullptr));
+    if (!r) {
+      changed = true;
+      continue;
+    }
+    const xcb_rectangle_t* rects = xcb_xfixes_fetch_region_rectangles(r.get());
+    const int count = xcb_xfixes_fetch_region_rectangles_length(r.get());
+    for (int k = 0; k < count && !changed; ++k) {
+      const TPoint at = cookies[i].second;
+      const TRect damaged{at.X + rects[k].x, at.Y + rects[k].y, at.X + rects[k].x + rects[k].width,
+                          at.Y + rects[k].y + rects[k].height};
+      TRect part;
+      if (!Intersect(damaged, zone, part)) continue;
+      // On screen our own windows repaint all the time; beneath them the windows' own damage
+      // tells.
+      changed = i > 0 || !Covered(part, ownRects);
+    }
+  }
+  DrainEvents();
+  return changed || sceneChanged;
+}
+
 void X11Desktop::Impl::Stop() {
   if (c == nullptr) return;
   compose = false;
+  if (tracksChanges) {
+    ForgetWatched(true);
+    Quietly(xcb_damage_destroy_checked(c, rootDamage));
+    Quietly(xcb_xfixes_destroy_region_checked(c, damageRegion));
+    tracksChanges = false;
+  }
+  lastCopyValid = false;
   image.reset();
   zonePicture.Reset();
   zonePixmap.Reset();
@@ -269,10 +387,61 @@ void X11Desktop::Impl::Stop() {
   screen = nullptr;
 }
 
+bool X11Desktop::Impl::DetectXwayland(bool randr) {
+  static const char kName[] = "XWAYLAND";
+  const auto extensionCookie = xcb_query_extension(c, sizeof kName - 1, kName);
+  xcb_randr_get_screen_resources_current_cookie_t resourcesCookie{};
+  if (randr) resourcesCookie = xcb_randr_get_screen_resources_current(c, screen->root);
+  const Reply<xcb_query_extension_reply_t> extension(
+      xcb_query_extension_reply(c, extensionCookie, nullptr));
+  if (!randr) return extension && extension->present;
+  const Reply<xcb_randr_get_screen_resources_current_reply_t> resources(
+      xcb_randr_get_screen_resources_current_reply(c, resourcesCookie, nullptr));
+  if (extension && extension->present) return true;
+  if (!resources) return false;
+  // Before the extension came (Xwayland 23.1), the outputs' names were the sign.
+  const xcb_randr_output_t* outputs =
+      xcb_randr_get_screen_resources_current_outputs(resources.get());
+  const int count = xcb_randr_get_screen_resources_current_outputs_length(resources.get());
+  std::vector<xcb_randr_get_output_info_cookie_t> cookies;
+  for (int i = 0; i < count; ++i)
+    cookies.push_back(xcb_randr_get_output_info(c, outputs[i], resources->config_timestamp));
+  bool named = false;
+  for (const auto& cookie : cookies) {
+    const Reply<xcb_randr_get_output_info_reply_t> info(
+        xcb_randr_get_output_info_reply(c, cookie, nullptr));
+    if (!info) continue;
+    const std::string name(
+        reinterpret_cast<const char*>(xcb_randr_get_output_info_name(info.get())),
+        static_cast<std::size_t>(xcb_randr_get_output_info_name_length(info.get())));
+    named = named || name.rfind(kName, 0) == 0;
+  }
+  return named;
+}
+
 void X11Desktop::Impl::DrainEvents() {
-  // We select no events: whatever arrives is an error of a request that nobody checked.
+  // Errors of requests that nobody checked are dropped; damage notices only say what the
+  // damage objects hold; a change of the windows' layout or of the wallpaper changes the scene.
   if (!ownConnection) return;
-  while (Reply<xcb_generic_event_t>(xcb_poll_for_event(c))) {
+  while (const Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
+    switch (event->response_type & 0x7F) {
+      case XCB_CONFIGURE_NOTIFY:
+      case XCB_MAP_NOTIFY:
+      case XCB_UNMAP_NOTIFY:
+      case XCB_DESTROY_NOTIFY:
+      case XCB_REPARENT_NOTIFY:
+      case XCB_CIRCULATE_NOTIFY:
+      case XCB_GRAVITY_NOTIFY:
+        sceneChanged = true;
+        break;
+      case XCB_PROPERTY_NOTIFY: {
+        const auto* property = reinterpret_cast<const xcb_property_notify_event_t*>(event.get());
+        if (property->atom == wallpaperAtom) sceneChanged = true;
+        break;
+      }
+      default:
+        break;
+    }
   }
 }
 
@@ -485,11 +654,19 @@ const uint8_t* X11Desktop::Impl::ComposeZone(const TRect& zone) {
            a->_class == XCB_WINDOW_CLASS_INPUT_OUTPUT;
   };
   bool oursInZone = false;
-  for (std::size_t i = 0; i < count && !oursInZone; ++i) {
+  ownRects.clear();
+  for (std::size_t i = 0; i < count; ++i) {
     TRect part;
-    oursInZone = ours(i) && shown(i) && Intersect(OuterRect(*geometries[i]), zone, part);
+    if (ours(i) && shown(i) && Intersect(OuterRect(*geometries[i]), zone, part)) {
+      oursInZone = true;
+      ownRects.push_back(OuterRect(*geometries[i]));
+    }
   }
-  if (!oursInZone) return Read(root, zone.Left, zone.Top, width, height);
+  if (!oursInZone && !xwayland) {
+    // The screen's own damage tells everything about a zone that it shows as it is.
+    if (tracksChanges) ForgetWatched(true);
+    return Read(root, zone.Left, zone.Top, width, height);
+  }
   if (!EnsureZonePicture(width, height)) return nullptr;
 
   // Last round: compose on the server, free what the frame made, read the result back. Every
@@ -506,17 +683,24 @@ const uint8_t* X11Desktop::Impl::ComposeZone(const TRect& zone) {
   const auto h16 = static_cast<uint16_t>(height);
 
   xcb_render_picture_t background = rootPicture.Id();
-  if (wallpaperUsable) {
+  if (xwayland) {
+    // Nothing but X11 windows can be seen: black beneath them.
+    const xcb_render_color_t black{0, 0, 0, 0xFFFF};
+    const xcb_rectangle_t all{0, 0, w16, h16};
+    Quietly(xcb_render_fill_rectangles_checked(c, XCB_RENDER_PICT_OP_SRC, zonePicture.Id(), black,
+                                               1, &all));
+  } else if (wallpaperUsable) {
     background = newId();
     const uint32_t repeat = XCB_RENDER_REPEAT_NORMAL;
     Quietly(xcb_render_create_picture_checked(c, background, wallpaperPixmap, rootFormat,
                                               XCB_RENDER_CP_REPEAT, &repeat));
     made.emplace_back(xcb_render_free_picture_checked, background);
   }
-  Quietly(xcb_render_composite_checked(c, XCB_RENDER_PICT_OP_SRC, background, XCB_NONE,
-                                       zonePicture.Id(), static_cast<int16_t>(zone.Left),
-                                       static_cast<int16_t>(zone.Top), 0, 0, 0, 0, w16, h16));
-  if (!wallpaperUsable) {
+  if (!xwayland)
+    Quietly(xcb_render_composite_checked(c, XCB_RENDER_PICT_OP_SRC, background, XCB_NONE,
+                                         zonePicture.Id(), static_cast<int16_t>(zone.Left),
+                                         static_cast<int16_t>(zone.Top), 0, 0, 0, 0, w16, h16));
+  if (!wallpaperUsable && !xwayland) {
     // The screen itself shows our windows, and with no wallpaper published nothing tells what
     // the bare desktop holds beneath them: black there, rather than the window looking at
     // itself. Other windows below ours are composed back over it from their own pixmaps.
@@ -536,6 +720,7 @@ const uint8_t* X11Desktop::Impl::ComposeZone(const TRect& zone) {
   const bool managed =
       manager && manager->owner != XCB_NONE;  // a compositing manager blends alpha windows
   bool clipped = false;
+  std::unordered_set<xcb_window_t> composed;
   for (std::size_t i = 0; i < count; ++i) {
     if (!shown(i) || ours(i)) continue;
     const xcb_get_window_attributes_reply_t* a = attributes[i].get();
@@ -545,6 +730,19 @@ const uint8_t* X11Desktop::Impl::ComposeZone(const TRect& zone) {
     if (!Intersect(outer, zone, part)) continue;
     const xcb_render_pictformat_t format = FormatOf(a->visual);
     if (format == 0) continue;
+    if (tracksChanges) {
+      // Watched from before its pixmap is read: a change after this shows as damage.
+      composed.insert(children[i]);
+      if (watched.count(children[i]) == 0) {
+        const xcb_damage_damage_t damage = xcb_generate_id(c);
+        Quietly(
+            xcb_damage_create_checked(c, damage, children[i], XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY));
+        // A new damage object starts with the window's whole visible area: not a change.
+        Quietly(xcb_damage_subtract_checked(c, damage, XCB_NONE, XCB_NONE));
+        watched.emplace(children[i],
+                        WatchedWindow{damage, {g->x + g->border_width, g->y + g->border_width}});
+      }
+    }
 
     const uint32_t pixmap = newId();
     Quietly(xcb_composite_name_window_pixmap_checked(c, children[i], pixmap));
@@ -573,6 +771,7 @@ const uint8_t* X11Desktop::Impl::ComposeZone(const TRect& zone) {
   }
   if (clipped)
     Quietly(xcb_xfixes_set_picture_clip_region_checked(c, zonePicture.Id(), XCB_NONE, 0, 0));
+  if (tracksChanges) ForgetWatched(false, composed);
   // The server frees in order, after the composites that used them; the ids are then free
   // for the next frame.
   for (const auto& [release, id] : made) {
@@ -591,6 +790,7 @@ std::unique_ptr<X11Desktop> X11Desktop::Open(const char* displayName, X11Options
   impl->ownConnection.reset(xcb_connect(displayName, &impl->screenNumber));
   impl->c = impl->ownConnection.get();
   if (!impl->Start(options)) return nullptr;
+  if (options.trackChanges) impl->StartTracking();
   return std::unique_ptr<X11Desktop>(new X11Desktop(std::move(impl)));
 }
 
@@ -613,6 +813,22 @@ bool X11Desktop::UsesShm() const {
 
 bool X11Desktop::LeavesOutOwnWindows() const {
   return impl_->c != nullptr && impl_->compose;
+}
+
+bool X11Desktop::IsXwayland() const {
+  return impl_->c != nullptr && impl_->xwayland;
+}
+
+int X11Desktop::FileDescriptor() const {
+  if (!impl_->ownConnection) return -1;
+  return xcb_get_file_descriptor(impl_->c);
+}
+
+bool X11Desktop::ConnectionLost() {
+  Impl& d = *impl_;
+  if (d.c == nullptr) return false;
+  d.DrainEvents();
+  return xcb_connection_has_error(d.c) != 0;
 }
 
 void X11Desktop::SetOwnWindowsProvider(OwnWindowsProvider provider) {
@@ -645,6 +861,15 @@ TRect X11Desktop::NearestMonitor(const TRect& window) {
   return NearestMonitorOf(impl_->Monitors(), window, {});
 }
 
+bool X11Desktop::TracksChanges() const {
+  return impl_->c != nullptr && impl_->tracksChanges;
+}
+
+bool X11Desktop::ZoneMayHaveChanged(const TRect& zone) {
+  if (impl_->c == nullptr) return true;
+  return impl_->ChangedSinceLastCopy(zone);
+}
+
 bool X11Desktop::CopyZone(const TRect& zone, const TPoint (&points)[3], TBitmap& capture) {
   Impl& d = *impl_;
   if (d.c == nullptr || xcb_connection_has_error(d.c)) return false;
@@ -654,9 +879,20 @@ bool X11Desktop::CopyZone(const TRect& zone, const TPoint (&points)[3], TBitmap&
       zone.Top < 0 || zone.Right > kMaxExtent || zone.Bottom > kMaxExtent ||
       capture.PixelFormat() != pf32bit)
     return false;
+  if (d.tracksChanges) {
+    // Whatever changes from here on counts against this copy.
+    d.DrainEvents();
+    d.sceneChanged = false;
+    xcb_damage_subtract(d.c, d.rootDamage, XCB_NONE, XCB_NONE);
+    for (const auto& [window, w] : d.watched)
+      xcb_damage_subtract(d.c, w.damage, XCB_NONE, XCB_NONE);
+    if (!d.compose) d.ownRects.clear();
+  }
   const uint8_t* pixels =
       d.compose ? d.ComposeZone(zone) : d.Read(d.screen->root, zone.Left, zone.Top, width, height);
   d.DrainEvents();
+  d.lastCopyValid = pixels != nullptr;
+  d.lastZone = zone;
   if (pixels == nullptr) return false;
   TPixelView view;
   view.top = pixels;

@@ -9,6 +9,14 @@
 // the zone is grabbed from the root as it is on screen, our windows included; this is said
 // once on stderr when the desktop opens.
 //
+// Under Xwayland (the X server of a Wayland session) only X11 programs' windows exist for us,
+// and the root window does not show them reliably: every copy is then composed from those
+// windows' own pixmaps over black.
+//
+// With the Damage extension (on a connection of our own, not under Xwayland) the desktop
+// follows what changes on the screen and in the windows it composed, so that the frame cycle can
+// tell a still zone from a changed one; changes of our own windows do not count.
+//
 // X coordinates are device pixels; the virtual desktop is the root window, origin (0, 0).
 // All calls come from the GUI thread.
 
@@ -27,6 +35,8 @@ struct X11Options {
   // Rebuild the zone without the program's own windows when the server can; false grabs the
   // root as it is on screen.
   bool leaveOutOwnWindows = true;
+  // Follow changes on the screen (Damage) so that ZoneMayHaveChanged can answer false.
+  bool trackChanges = true;
 };
 
 class X11Desktop : public Desktop {
@@ -53,6 +63,15 @@ class X11Desktop : public Desktop {
   // windows: what the server offered, within the options.
   bool UsesShm() const;
   bool LeavesOutOwnWindows() const;
+  // Whether the server is Xwayland, as the server itself tells: its XWAYLAND extension, or
+  // RandR outputs named XWAYLAND0, XWAYLAND1, ...
+  bool IsXwayland() const;
+
+  // The socket of our own connection (-1 after Stop or on a borrowed connection), to watch for
+  // the server going away: when it becomes readable, ask ConnectionLost.
+  int FileDescriptor() const;
+  // Reads what has arrived on our own connection and tells whether the server has gone.
+  bool ConnectionLost();
 
   // `provider` returns the ids of our top-level X windows; it is called once per CopyZone.
   // The window manager's frame around each (the root's child that holds it) is left out too.
@@ -62,6 +81,9 @@ class X11Desktop : public Desktop {
   TRect VirtualScreen() override;
   int MonitorCount() override;
   TRect NearestMonitor(const TRect& window) override;
+  // Whether changes are tracked (Damage), so that ZoneMayHaveChanged can answer false.
+  bool TracksChanges() const;
+  bool ZoneMayHaveChanged(const TRect& zone) override;
   // Also fails when the zone reaches past the root window.
   bool CopyZone(const TRect& zone, const TPoint (&points)[3], TBitmap& capture) override;
 

@@ -2,10 +2,11 @@
 # ombrix_need_packages PKG... : installs what is missing (as root), or prints the apt-get line and fails.
 
 OMBRIX_BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
-  libbenchmark-dev libjpeg62-turbo-dev libpng-dev libhwy-dev libxcb1-dev libxcb-shm0-dev
+  libbenchmark-dev libjpeg62-turbo-dev libpng-dev libxcb1-dev libxcb-shm0-dev
   libxcb-composite0-dev libxcb-render0-dev libxcb-render-util0-dev libxcb-xfixes0-dev
-  libxcb-shape0-dev libxcb-randr0-dev libxcb-xinerama0-dev"
-OMBRIX_TEST_PACKAGES="xvfb xauth xdotool imagemagick openbox x11-utils fonts-dejavu-core"
+  libxcb-shape0-dev libxcb-randr0-dev libxcb-xinerama0-dev libxcb-damage0-dev"
+OMBRIX_TEST_PACKAGES="xvfb xdotool imagemagick openbox x11-utils fonts-dejavu-core
+  weston xwayland desktop-file-utils appstream man-db file dpkg-dev"
 
 ombrix_need_packages() {
   local missing=() p

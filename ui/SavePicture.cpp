@@ -1,17 +1,62 @@
 #include "SavePicture.h"
 
+#include <QFile>
+#include <QFileDialog>
+#include <QStringList>
+
 #include "Codecs.h"
 
 namespace ombrix {
+namespace {
+
+// The extension in upper case: from the last "." after the last "/", dot included; empty
+// when there is none.
+std::string UpperExtension(const std::string& fileName) {
+  const std::size_t dot = fileName.rfind('.');
+  const std::size_t slash = fileName.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
+  std::string extension = fileName.substr(dot);
+  for (char& c : extension) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return extension;
+}
+
+}  // namespace
 
 TSaveDialog::TSaveDialog(QWidget* parent) : parent_(parent) {}
 
 std::optional<std::string> TSaveDialog::Execute() {
-  return std::nullopt;
+  // A new dialog each time: nothing of an earlier use (filter, typed name) carries over.
+  QFileDialog dialog(parent_);
+  // Above the stay-on-top windows it is opened from.
+  dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setWindowTitle(QStringLiteral("Enregistrer "));
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setDefaultSuffix(QStringLiteral("BMP"));
+  const QStringList filters{QStringLiteral("JPEG *.jpg (*.jpg)"),
+                            QStringLiteral("Bitmap *.bmp (*.bmp)"),
+                            QStringLiteral("All Files (*)")};
+  dialog.setNameFilters(filters);
+  dialog.selectNameFilter(filters.front());
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+  dialog.setSizeGripEnabled(true);
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty()) return std::nullopt;
+  // The name as the file system spells it, whatever the locale's encoding.
+  return QFile::encodeName(chosen.front()).toStdString();
 }
 
 void SavePictureToFile(const TBitmap& picture, const std::string& fileName) {
-  WritePictureFile(picture, fileName, ffBmp);
+  const std::string extension = UpperExtension(fileName);
+  if (extension == ".JPG" || extension == ".JPEG") {
+    SaveAsJpeg(picture, fileName);
+  } else {
+    WritePictureFile(picture, fileName, extension == ".PNG" ? ffPng : ffBmp);
+  }
 }
 
 void SaveAsJpeg(const TBitmap& picture, const std::string& fileName) {

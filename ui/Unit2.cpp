@@ -1,6 +1,10 @@
 #include "Unit2.h"
 
+#include <QPalette>
+#include <QPlainTextEdit>
+
 #include "FormFonts.h"
+#include "PixelStatistics.h"
 
 namespace ombrix {
 
@@ -9,13 +13,24 @@ TForm2::TForm2() : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint) {
   SetFormFont(*this);
   move(571, 225);
   resize(199, 206);  // 215 x 242 with a frame of 16 x 36
+  setAutoFillBackground(true);
+
+  Memo1 = new QPlainTextEdit(QStringLiteral("Memo1"), this);
+  Memo1->setGeometry(8, 16, 185, 185);
 }
 
 void TForm2::ShowPixelStatistics(const TBitmap& view, int x, int y, bool frozen) {
-  (void)view;
-  (void)x;
-  (void)y;
-  (void)frozen;
+  if (frozen && isHidden()) show();
+  const TPixelStatistics statistics = PixelStatistics(view, x, y);
+  QPalette background = palette();
+  background.setColor(QPalette::Window, QColor(static_cast<int>(statistics.Color & 0xFF),
+                                               static_cast<int>(statistics.Color >> 8 & 0xFF),
+                                               static_cast<int>(statistics.Color >> 16 & 0xFF)));
+  setPalette(background);
+  Memo1->clear();
+  for (const std::string& line : statistics.Lines) {
+    Memo1->appendPlainText(QString::fromStdString(line));
+  }
 }
 
 }  // namespace ombrix

@@ -10,6 +10,7 @@
 #include <QCheckBox>
 #include <QFrame>
 #include <QScrollBar>
+#include <QSlider>
 #include <QWindow>
 #include <cstdlib>
 #include <cstring>
@@ -381,6 +382,83 @@ TEST_F(MainWindowX11, WindowManagerKeepsTheSizeLimits) {
   })) << form.width()
       << " x " << form.height();
   EXPECT_LE(form.width() * form.height(), MaxClientArea);
+}
+
+// The main window that counts how often the frame cycle draws: the sharpen stage runs once per
+// drawn frame, right after the zoom, at every strength.
+class TDrawCountingForm : public TForm1 {
+ public:
+  using TForm1::TForm1;
+  int draws = 0;
+
+ protected:
+  void SharpenStage(int level) override {
+    ++draws;
+    TForm1::SharpenStage(level);
+  }
+};
+
+TEST_F(MainWindowX11, StillScreenIsDrawnOnceAndAWindowRepaintedUnderTheZoneOnTheNextTick) {
+  if (!desktop_->TracksChanges()) GTEST_SKIP() << "the X server offers no Damage extension";
+  ShowPatternOnTheRoot();
+  // A window of another program under the zone, hidden by ours, which the test repaints.
+  const TRect painted{520, 260, 575, 370};
+  const xcb_window_t window = client_->CreateWindow(painted, 0, false);
+  client_->SetColours(window, 0x3366CC, 0);
+  client_->Map(window);
+  client_->Sync();
+
+  TDrawCountingForm form(*desktop_);
+  desktop_->SetOwnWindowsProvider(OwnWindowIds);
+  form.Timer1->SetInterval(kRunningButIdle);
+  form.show();
+  ASSERT_TRUE(WaitFor([&] { return form.isVisible() && form.windowHandle()->isExposed(); }));
+  // Our window meets the zone, and repaints itself with every drawn frame.
+  const QPoint at{500, 200};
+  form.move(at);
+  ASSERT_TRUE(WaitFor([&] { return form.frameGeometry().topLeft() == at; }));
+  ASSERT_TRUE(MovePointer({400, 350}));
+  const TPoint origin{400 - 180, 350 - 216};
+  uint32_t colour = 0x3366CC;
+  const auto expected = [&](int x, int y) {
+    const TPoint p{origin.X + x, origin.Y + y};
+    return painted.Contains(p) ? colour : Pattern(p.X, p.Y);
+  };
+  // The timer's own path: only its ticks may keep the last view.
+  const std::function<void()> tick = form.Timer1->OnTimer;
+  ASSERT_TRUE(WaitFor([&] {
+    tick();
+    return form.Image1->Picture().Width() == 360 &&
+           test::Differences(form.Image1->Picture(), expected) == 0;
+  }));
+
+  int drawn = form.draws;
+  for (int i = 0; i < 20; ++i) tick();
+  EXPECT_EQ(form.draws, drawn) << "a still screen was drawn again";
+
+  colour = 0xCC6633;
+  client_->SetColours(window, colour, 0);
+  client_->Sync();
+  tick();
+  EXPECT_EQ(form.draws, drawn + 1);
+  EXPECT_EQ(test::Differences(form.Image1->Picture(), expected), 0);
+
+  // Any change of a setting, and a direct cycle, draw again.
+  drawn = form.draws;
+  form.Slider->setValue(4);
+  form.ScrollBarLevel->setValue(5);
+  tick();
+  EXPECT_EQ(form.draws, drawn + 1);
+  for (int i = 0; i < 20; ++i) tick();
+  EXPECT_EQ(form.draws, drawn + 1) << "zoom 8 and sharpen 5 ran again on a still screen";
+  form.Timer1Timer();
+  EXPECT_EQ(form.draws, drawn + 2);
+  // A view drawn over by someone else (the command window's redraw) is drawn afresh.
+  const TBitmap black(360, 432, pf32bit);
+  form.RenderToView(black, {0, 0, 360, 432}, 1, 0.0f, 0, 360, 432);
+  const int rendered = form.draws;
+  tick();
+  EXPECT_EQ(form.draws, rendered + 1);
 }
 
 }  // namespace

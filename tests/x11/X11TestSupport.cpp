@@ -240,6 +240,14 @@ PrivateXServer::PrivateXServer(const std::vector<std::string>& arguments) {
   if (end != std::string::npos) name_ = ":" + number.erase(end);
 }
 
+void PrivateXServer::Kill() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGKILL);
+  int status;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+}
+
 PrivateXServer::~PrivateXServer() {
   if (pid_ <= 0) return;
   kill(pid_, SIGTERM);

@@ -97,6 +97,8 @@ class PrivateXServer {
 
   // ":N", or empty when the server could not start (no Xvfb installed).
   const std::string& Name() const { return name_; }
+  // Kills the server at once, as a crash would end it.
+  void Kill();
 
  private:
   pid_t pid_ = -1;
