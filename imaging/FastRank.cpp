@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstddef>
 #include <limits>
 #include <memory>
@@ -55,13 +56,13 @@ int64_t FinishInts(const TRankPlan& p) {
       return column + offsets;
     case rkMaxMin:
     case rkMinMax:
-      return 2 * column + 3 * Rounded(width + 16) + offsets;
+      return 2 * column + 3 * Rounded(width) + 2 * offsets + 3 * Rounded(2 * width + 2);
     case rkMedian:
       return Rounded(width * (256 + 16) / 2 + 1) + Rounded(256 + 16);
     case rkMosaic:
       return 3 * Rounded(width);
     default:
-      return 4 * column + offsets;
+      return 4 * column + 5 * offsets + Rounded(3 * (3 * width + 64));
   }
 }
 
@@ -125,17 +126,18 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
       ((int64_t{height - 1} << plan.WidthBits) | (width - 1)) >= int64_t{kPlaceMask}) {
     return false;
   }
-  // The row sums of Max Min and Min Max travel packed in 21 bits a channel.
-  if ((pass.Kind == rkMaxMin || pass.Kind == rkMinMax) &&
-      255 * int64_t{std::min(pass.Box, width)} >= int64_t{1} << 21) {
-    return false;
-  }
   plan.Box = pass.Box;
   plan.Left = pass.Box / 2;
   plan.Right = (pass.Box - 1) / 2;
   plan.Above = (pass.Box - 1) / 2;
   plan.Below = pass.Box / 2;
   plan.Hysteresis = pass.Hysteresis;
+  const double area = static_cast<double>(pass.Box) * pass.Box;
+  plan.AreaReciprocal = static_cast<float>(1.0 / area);
+  // A float times a number below 2^25 is exact in double, so the comparison is exact.
+  if (static_cast<double>(plan.AreaReciprocal) * area < 1.0) {
+    plan.AreaReciprocal = std::nextafter(plan.AreaReciprocal, 2.0f);
+  }
 
   const ThreadPool& pool = ThreadPool::Shared();
   const int threads = std::max(1, options.Threads > 0 ? options.Threads : pool.Size());
@@ -154,15 +156,11 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
     case rkMaximum:
       planes = 1;
       break;
-    case rkMaxMin:
-    case rkMinMax:
-      planes = 5;
-      break;
     case rkMedian:
       planes = 0;
       break;
     default:
-      planes = 6;
+      planes = 2;
       break;
   }
   std::unique_ptr<uint8_t[]> luminance;

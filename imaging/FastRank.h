@@ -56,8 +56,7 @@ struct TFastRankOptions {
 // Returns false, touching nothing, when the box is below 1, the blocks overlap, the picture is
 // too large for the packed keys (its last position, counted row by row from the top, must stay
 // below 2^24 with the row in the high bits and the column in as many low bits as the width
-// needs), a Max Min or Min Max window is wider than 8223 pixels inside the picture, or the
-// chosen path is not supported. Nothing is computed when width or height is not
+// needs), or the chosen path is not supported. Nothing is computed when width or height is not
 // positive. Raises EOutOfMemory when its working memory cannot be had.
 // True for the kinds whose pass sets ScaleFactor to the window's area (Mosaic, Max Min,
 // Min Max), which FastRankPass leaves to its caller.

@@ -33,14 +33,15 @@ struct TRankPlan {
   int32_t Above = 0;
   int32_t Below = 0;
   int32_t Hysteresis = 0;
+  // 1 / (Box x Box) rounded up to float (Max Min and Min Max).
+  float AreaReciprocal = 1.0f;
   // Width x Height planes, filled row by row by PrepareRows and read by FinishRows:
   //   Luminance: every kind but Mosaic;
-  //   Planes[0], [1]: Minimum and Maximum: the row extreme (one plane); Max Min and Min Max:
-  //     the row minimum and maximum, Planes[2..4] the row sums of blue, green and red;
-  //   Degrain family: Planes[0], [1] the left and right arm minima, [2], [3] the left and
-  //     right arm maxima, [4], [5] the minimum and maximum keys themselves.
+  //   Planes[0]: Minimum and Maximum: the row extreme;
+  //   Planes[0], [1]: Max Min and Min Max: the row minimum and maximum; Degrain family: the
+  //     minimum and maximum keys themselves.
   uint8_t* Luminance = nullptr;
-  uint32_t* Planes[6] = {};
+  uint32_t* Planes[2] = {};
   // Elements of uint32_t scratch that one call of PrepareRows or FinishRows needs, and the
   // number of bands FinishRows is split into.
   int64_t ScratchInts = 0;

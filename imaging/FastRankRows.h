@@ -196,41 +196,47 @@ class ColumnExtreme {
   uint32_t* suffix_ = nullptr;
 };
 
-// The column sums of three Width-wide planes over the stored rows r - below .. r + above, for
-// the target rows r from `first` on, in order.
+// The blue, green and red sums of each column of the source over the stored rows
+// r - Below .. r + Above inside the picture, for the target rows r from `first` on, in order.
 class ColumnSums {
  public:
-  static int64_t Ints(int32_t width) { return 3 * (int64_t{width} + 16); }
-
   ColumnSums(const TRankPlan& plan, int32_t first, uint32_t*& scratch)
       : plan_(plan), first_(first) {
     for (int c = 0; c < 3; ++c) {
       sums_[c] = Take(scratch, plan.Width);
       FillWith(sums_[c], sums_[c] + plan.Width, 0u);
     }
-    for (int32_t p = first - plan.Below; p <= first + plan.Above; ++p) Add(p, 1);
+    for (int32_t p = first - plan.Below; p <= first + plan.Above; ++p) Add<true>(p);
   }
 
   // Blue, green and red sums of target row r.
   uint32_t* const* Next(int32_t r) {
     if (r > first_) {
-      Add(r + plan_.Above, 1);
-      Add(r - 1 - plan_.Below, -1);
+      Add<true>(r + plan_.Above);
+      Add<false>(r - 1 - plan_.Below);
     }
     return sums_;
   }
 
  private:
-  void Add(int32_t p, int sign) {
+  template <bool kAdd>
+  void Add(int32_t p) {
     if (p < 0 || p >= plan_.Height) return;
     const ptrdiff_t n = plan_.Width;
-    for (int c = 0; c < 3; ++c) {
-      const uint32_t* in = plan_.Planes[2 + c] + static_cast<ptrdiff_t>(p) * n;
-      uint32_t* acc = sums_[c];
-      if (sign > 0) {
-        for (ptrdiff_t x = 0; x < n; ++x) acc[x] += in[x];
+    const uint32_t* __restrict in = plan_.Source + static_cast<ptrdiff_t>(p) * n;
+    uint32_t* __restrict blue = sums_[0];
+    uint32_t* __restrict green = sums_[1];
+    uint32_t* __restrict red = sums_[2];
+    for (ptrdiff_t x = 0; x < n; ++x) {
+      const uint32_t pixel = in[x];
+      if constexpr (kAdd) {
+        blue[x] += pixel & 0xFFu;
+        green[x] += (pixel >> 8) & 0xFFu;
+        red[x] += (pixel >> 16) & 0xFFu;
       } else {
-        for (ptrdiff_t x = 0; x < n; ++x) acc[x] -= in[x];
+        blue[x] -= pixel & 0xFFu;
+        green[x] -= (pixel >> 8) & 0xFFu;
+        red[x] -= (pixel >> 16) & 0xFFu;
       }
     }
   }
@@ -240,10 +246,17 @@ class ColumnSums {
   uint32_t* sums_[3] = {};
 };
 
-// Exact n div d for n below 2^52 by a rounded reciprocal and one correction step.
+// Exact n div d for the sums of d bytes (n <= 255 d). Up to d = 255 x 255: n x ceil(2^40 / d)
+// >> 40, whose error n / 2^40 stays below 1 / d as n d < 2^40; beyond, a rounded double
+// reciprocal and one correction step, exact for n below 2^52.
 struct TDivider {
-  explicit TDivider(uint64_t divisor) : d(divisor), inverse(1.0 / static_cast<double>(divisor)) {}
+  explicit TDivider(uint64_t divisor)
+      : d(divisor),
+        magic(((uint64_t{1} << 40) + divisor - 1) / divisor),
+        small(divisor <= 255 * 255),
+        inverse(1.0 / static_cast<double>(divisor)) {}
   uint64_t operator()(uint64_t n) const {
+    if (small) return (n * magic) >> 40;
     uint64_t q = static_cast<uint64_t>(static_cast<double>(n) * inverse);
     if (q * d > n) {
       --q;
@@ -253,6 +266,8 @@ struct TDivider {
     return q;
   }
   uint64_t d;
+  uint64_t magic;
+  bool small;
   double inverse;
 };
 
@@ -290,37 +305,6 @@ inline int64_t ColumnsInside(const TRankPlan& plan, int32_t x) {
 // ---------------------------------------------------------------------------------------------
 // Rows of the planes
 
-// The blue, green and red sums of in[x - left .. x + right] within the line, into out[0..2].
-// The channels travel packed 21 bits apart in one 64-bit prefix sum, whose differences are
-// exact (modulo 2^64, and the true window sums are far below it); each window sum fits its 21
-// bits while 255 x min(left + right + 1, n) < 2^21, which the caller checks.
-void LineSums(const uint32_t* in, uint32_t* const* out, int32_t n, int32_t left, int32_t right,
-              uint64_t* prefix) {
-  prefix[0] = 0;
-  for (int32_t x = 0; x < n; ++x) {
-    const uint64_t p = in[x];
-    prefix[x + 1] = prefix[x] + ((p & 0xFFu) | (p & 0xFF00u) << 13 | (p & 0xFF0000u) << 26);
-  }
-  constexpr uint64_t kField = (1u << 21) - 1u;
-  const auto store = [&](int32_t x, uint64_t sum) {
-    out[0][x] = static_cast<uint32_t>(sum & kField);
-    out[1][x] = static_cast<uint32_t>((sum >> 21) & kField);
-    out[2][x] = static_cast<uint32_t>(sum >> 42);
-  };
-  // Windows that meet the left edge, those inside, those that meet the right edge.
-  const int32_t firstInside = Lesser(left, n);
-  const int32_t endInside = Greater(firstInside, n - right);
-  for (int32_t x = 0; x < firstInside; ++x) {
-    store(x, prefix[Lesser(x + right, n - 1) + 1] - prefix[0]);
-  }
-  for (int32_t x = firstInside; x < endInside; ++x) {
-    store(x, prefix[x + right + 1] - prefix[x - left]);
-  }
-  for (int32_t x = endInside; x < n; ++x) {
-    store(x, prefix[n] - prefix[Greater(x - left, 0)]);
-  }
-}
-
 void PrepareRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
   const ptrdiff_t n = plan.Width;
   uint32_t* keyMin = Take(scratch, n);
@@ -340,8 +324,8 @@ void PrepareRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
     const auto row = [&](int plane) { return plan.Planes[plane] + at; };
     const bool degrain =
         plan.Kind == rkDegrainBright || plan.Kind == rkDegrainDark || plan.Kind == rkDegrain;
-    uint32_t* mins = degrain ? row(4) : keyMin;
-    uint32_t* maxs = degrain ? row(5) : keyMax;
+    uint32_t* mins = degrain ? row(0) : keyMin;
+    uint32_t* maxs = degrain ? row(1) : keyMax;
     for (ptrdiff_t x = 0; x < n; ++x) {
       const uint32_t place = rowPlace | static_cast<uint32_t>(x);
       const uint32_t l = static_cast<uint32_t>(lum[x]) << 24;
@@ -359,21 +343,9 @@ void PrepareRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
       case rkMinMax:
         LineExtreme<true>(mins, row(0), plan.Width, -plan.Left, plan.Right, suffix);
         LineExtreme<false>(maxs, row(1), plan.Width, -plan.Left, plan.Right, suffix);
-        {
-          uint32_t* const sums[3] = {row(2), row(3), row(4)};
-          LineSums(src, sums, plan.Width, plan.Left, plan.Right,
-                   reinterpret_cast<uint64_t*>(suffix));
-        }
         break;
       default:
-        if (plan.Kind != rkDegrainDark) {
-          LineExtreme<true>(mins, row(0), plan.Width, -plan.Left, -1, suffix);
-          LineExtreme<true>(mins, row(1), plan.Width, 1, plan.Right, suffix);
-        }
-        if (plan.Kind != rkDegrainBright) {
-          LineExtreme<false>(maxs, row(2), plan.Width, -plan.Left, -1, suffix);
-          LineExtreme<false>(maxs, row(3), plan.Width, 1, plan.Right, suffix);
-        }
+        // The degrain arms along the row are taken row by row when the targets are made.
         break;
     }
   }
@@ -405,13 +377,73 @@ void ExtremeRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
   }
 }
 
+// Boxes up to this side average in float: a window sum s <= 255 x area, and 3 s + area < 2^24
+// keeps trunc(s x AreaReciprocal) exact (see TKernelDivision).
+constexpr int32_t kFloatAverageBox = 127;
+
+// The averages of target row r into the pixels whose offset is negative: column sums `sum`
+// added along the row (directly for narrow windows, else by running sums in `prefix`, Width + 1
+// elements), positions outside counting as the centre. colours: Width elements of scratch.
+void AverageRow(const TRankPlan& plan, int32_t r, uint32_t* const* sum, uint32_t* prefix,
+                uint32_t* __restrict colours, const int32_t* __restrict offsets) {
+  const int32_t width = plan.Width;
+  const uint32_t* __restrict src = plan.Source + static_cast<ptrdiff_t>(r) * width;
+  uint32_t* __restrict dst = plan.Dest + static_cast<ptrdiff_t>(r) * width;
+  const auto area = static_cast<uint32_t>(plan.Box * plan.Box);
+  const auto rowsInside = static_cast<uint32_t>(RowsInside(plan, r));
+  const float reciprocal = plan.AreaReciprocal;
+  for (int32_t x = 0; x < width; ++x) colours[x] = 0;
+  for (int c = 0; c < 3; ++c) {
+    const uint32_t* __restrict columns = sum[c];
+    // colours holds the packed quotients so far; window sums go through `prefix`.
+    uint32_t* __restrict window = prefix;
+    if (plan.Box <= 8) {
+      for (int32_t x = 0; x < width; ++x) window[x] = 0;
+      for (int32_t d = -plan.Left; d <= plan.Right; ++d) {
+        const int32_t lo = Greater(0, -d);
+        const int32_t hi = Lesser(width, width - d);
+        for (int32_t x = lo; x < hi; ++x) window[x] += columns[x + d];
+      }
+    } else {
+      // Running sums, then differences; the running sums stay below 255 x Width x Height.
+      uint32_t running = 0;
+      uint32_t* __restrict ends = window + width + 16;
+      for (int32_t x = 0; x < width; ++x) {
+        running += columns[x];
+        ends[x] = running;
+      }
+      for (int32_t x = 0; x < width; ++x) {
+        const int32_t x0 = Greater(x - plan.Left, 0);
+        const int32_t x1 = Lesser(x + plan.Right, width - 1);
+        window[x] = ends[x1] - (x0 > 0 ? ends[x0 - 1] : 0u);
+      }
+    }
+    for (int32_t x = 0; x < width; ++x) {
+      const int32_t x0 = Greater(x - plan.Left, 0);
+      const int32_t x1 = Lesser(x + plan.Right, width - 1);
+      const uint32_t missing = area - rowsInside * static_cast<uint32_t>(x1 - x0 + 1);
+      const uint32_t total = window[x] + missing * ((src[x] >> (8 * c)) & 0xFFu);
+      const auto quotient = static_cast<uint32_t>(static_cast<float>(total) * reciprocal);
+      colours[x] |= quotient << (8 * c);
+    }
+  }
+  for (int32_t x = 0; x < width; ++x) {
+    dst[x] = offsets[x] < 0 ? (dst[x] & 0xFF000000u) | colours[x] : dst[x];
+  }
+}
+
 void BoundaryRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
   ColumnExtreme<true> darkest(plan.Planes[0], plan.Width, plan.Height, -plan.Below, plan.Above,
                               first, scratch);
-  ColumnExtreme<false> brightest(plan.Planes[1], plan.Width, plan.Height, -plan.Below,
-                                 plan.Above, first, scratch);
+  ColumnExtreme<false> brightest(plan.Planes[1], plan.Width, plan.Height, -plan.Below, plan.Above,
+                                 first, scratch);
   ColumnSums sums(plan, first, scratch);
   int32_t* offsets = reinterpret_cast<int32_t*>(Take(scratch, plan.Width));
+  uint64_t* prefix[3];
+  for (uint64_t*& channel : prefix) {
+    channel = reinterpret_cast<uint64_t*>(Take(scratch, 2 * (int64_t{plan.Width} + 1)));
+  }
+  uint32_t* colours = Take(scratch, plan.Width);
   const int64_t area = int64_t{plan.Box} * plan.Box;
   const TDivider divide(static_cast<uint64_t>(area));
   const bool nearer = plan.Kind == rkMaxMin;
@@ -432,6 +464,7 @@ void BoundaryRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* s
     const uint32_t* __restrict darkRow = dark;
     const uint32_t* __restrict brightRow = bright;
     int32_t* __restrict offsetRow = offsets;
+    uint32_t averages = 0;
     for (int32_t x = 0; x < width; ++x) {
       const uint32_t lc = src[x] >> 24;
       const uint32_t ld = darkRow[x] >> 24;
@@ -445,20 +478,40 @@ void BoundaryRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* s
       const int32_t offset = (lastRow - static_cast<int32_t>(place >> widthBits)) * width +
                              static_cast<int32_t>(place & columnMask);
       offsetRow[x] = lb - ld > hysteresis ? offset : -1;
+      averages |= static_cast<uint32_t>(lb - ld <= hysteresis);
     }
     CopyFromOffsets(plan, dst, offsets);
+    if (averages == 0) continue;
+    if (plan.Box <= kFloatAverageBox) {
+      AverageRow(plan, r, sum, reinterpret_cast<uint32_t*>(prefix[0]), colours, offsets);
+      continue;
+    }
+    // Window sums from running sums along the row of column sums; narrow windows add theirs.
+    const bool narrow = plan.Box <= 8;
+    for (int c = 0; c < 3 && !narrow; ++c) {
+      prefix[c][0] = 0;
+      for (int32_t x = 0; x < width; ++x) prefix[c][x + 1] = prefix[c][x] + sum[c][x];
+    }
     const int64_t rowsInside = RowsInside(plan, r);
-    for (int32_t x = 0; x < plan.Width; ++x) {
+    for (int32_t x = 0; x < width; ++x) {
       if (offsets[x] >= 0) continue;
       // The average, positions outside counting as the centre.
       const uint32_t centre = src[x];
-      const uint64_t missing = static_cast<uint64_t>(area - rowsInside * ColumnsInside(plan, x));
-      uint32_t colours = 0;
+      const int32_t x0 = Greater(x - plan.Left, 0);
+      const int32_t x1 = Lesser(x + plan.Right, width - 1);
+      const auto missing = static_cast<uint64_t>(area - rowsInside * (x1 - x0 + 1));
+      uint32_t average = 0;
       for (int c = 0; c < 3; ++c) {
-        const uint64_t total = sum[c][x] + missing * ((centre >> (8 * c)) & 0xFFu);
-        colours |= static_cast<uint32_t>(divide(total)) << (8 * c);
+        uint64_t inside = 0;
+        if (narrow) {
+          for (int32_t p = x0; p <= x1; ++p) inside += sum[c][p];
+        } else {
+          inside = prefix[c][x1 + 1] - prefix[c][x0];
+        }
+        const uint64_t total = inside + missing * ((centre >> (8 * c)) & 0xFFu);
+        average |= static_cast<uint32_t>(divide(total)) << (8 * c);
       }
-      dst[x] = (dst[x] & 0xFF000000u) | colours;
+      dst[x] = (dst[x] & 0xFF000000u) | average;
     }
   }
 }
@@ -698,16 +751,24 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
 
 template <bool kBright, bool kDark>
 void DegrainRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
+  const uint32_t* minKeys = plan.Planes[0];
+  const uint32_t* maxKeys = plan.Planes[1];
   // Up: the stored rows above, r + 1 .. r + Above; down: r - Below .. r - 1.
-  ColumnExtreme<true> upMin(plan.Planes[4], plan.Width, plan.Height, 1, kBright ? plan.Above : 0,
-                            first, scratch);
-  ColumnExtreme<true> downMin(plan.Planes[4], plan.Width, plan.Height,
-                              kBright ? -plan.Below : 0, -1, first, scratch);
-  ColumnExtreme<false> upMax(plan.Planes[5], plan.Width, plan.Height, 1, kDark ? plan.Above : 0,
-                             first, scratch);
-  ColumnExtreme<false> downMax(plan.Planes[5], plan.Width, plan.Height, kDark ? -plan.Below : 0,
-                               -1, first, scratch);
+  ColumnExtreme<true> upMin(minKeys, plan.Width, plan.Height, 1, kBright ? plan.Above : 0, first,
+                            scratch);
+  ColumnExtreme<true> downMin(minKeys, plan.Width, plan.Height, kBright ? -plan.Below : 0, -1,
+                              first, scratch);
+  ColumnExtreme<false> upMax(maxKeys, plan.Width, plan.Height, 1, kDark ? plan.Above : 0, first,
+                             scratch);
+  ColumnExtreme<false> downMax(maxKeys, plan.Width, plan.Height, kDark ? -plan.Below : 0, -1, first,
+                               scratch);
   int32_t* __restrict offsets = reinterpret_cast<int32_t*>(Take(scratch, plan.Width));
+  // The arms along the row: left, the Left columns before; right, the Right columns after.
+  uint32_t* leftDark = Take(scratch, plan.Width);
+  uint32_t* rightDark = Take(scratch, plan.Width);
+  uint32_t* leftBright = Take(scratch, plan.Width);
+  uint32_t* rightBright = Take(scratch, plan.Width);
+  uint32_t* work = Take(scratch, LineExtremeInts(plan.Width));
   const ptrdiff_t n = plan.Width;
   const uint32_t widthBits = static_cast<uint32_t>(plan.WidthBits);
   const uint32_t columnMask = (1u << widthBits) - 1u;
@@ -719,10 +780,14 @@ void DegrainRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
     const uint32_t* __restrict upBright = upMax.Next(r);
     const uint32_t* __restrict downBright = downMax.Next(r);
     const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
-    const uint32_t* __restrict leftDark = plan.Planes[0] + at;
-    const uint32_t* __restrict rightDark = plan.Planes[1] + at;
-    const uint32_t* __restrict leftBright = plan.Planes[2] + at;
-    const uint32_t* __restrict rightBright = plan.Planes[3] + at;
+    if constexpr (kBright) {
+      LineExtreme<true>(minKeys + at, leftDark, width, -plan.Left, -1, work);
+      LineExtreme<true>(minKeys + at, rightDark, width, 1, plan.Right, work);
+    }
+    if constexpr (kDark) {
+      LineExtreme<false>(maxKeys + at, leftBright, width, -plan.Left, -1, work);
+      LineExtreme<false>(maxKeys + at, rightBright, width, 1, plan.Right, work);
+    }
     const uint32_t* __restrict src = plan.Source + at;
     const uint32_t rowPlace = static_cast<uint32_t>(lastRow - r) << widthBits;
     for (int32_t x = 0; x < width; ++x) {
