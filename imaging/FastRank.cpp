@@ -66,9 +66,13 @@ int64_t FinishInts(const TRankPlan& p) {
   }
 }
 
-// Scratch kept by each thread between passes, so that a frame does not fault in fresh pages.
-uint32_t* Scratch(std::size_t ints) {
-  thread_local std::vector<uint32_t> block;
+// Scratch kept by each thread between passes, so that a frame does not fault in fresh pages;
+// a block larger than kKeptInts (a huge box) lives in `large` for this pass only.
+constexpr std::size_t kKeptInts = std::size_t{1} << 21;
+
+uint32_t* Scratch(std::size_t ints, std::vector<uint32_t>& large) {
+  thread_local std::vector<uint32_t> kept;
+  std::vector<uint32_t>& block = ints > kKeptInts ? large : kept;
   if (block.size() < ints + 16) {
     try {
       block.assign(ints + 16, 0);
@@ -145,7 +149,8 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
   if (pass.Kind == rkMosaic) {
     const int32_t tileRows = (height + plan.Below + pass.Box - 1) / pass.Box;
     Split(threads, tileRows, 4 * threads, [&](int32_t first, int32_t end) {
-      impl->MosaicTileRows(plan, first, end, Scratch(static_cast<std::size_t>(finishInts)));
+      std::vector<uint32_t> large;
+      impl->MosaicTileRows(plan, first, end, Scratch(static_cast<std::size_t>(finishInts), large));
     });
     return true;
   }
@@ -178,14 +183,16 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
 
   const int64_t prepareInts = 2 * (int64_t{width} + 16) + 3 * (3 * int64_t{width} + 64) + 16;
   Split(threads, height, 4 * threads, [&](int32_t first, int32_t end) {
-    impl->PrepareRows(plan, first, end, Scratch(static_cast<std::size_t>(prepareInts)));
+    std::vector<uint32_t> large;
+    impl->PrepareRows(plan, first, end, Scratch(static_cast<std::size_t>(prepareInts), large));
   });
   // Each band restarts the running extremes and histograms over a window's height of rows;
   // bands of at least a few windows keep that small.
   const int64_t bandRows = std::max<int64_t>(32, 4 * int64_t{pass.Box});
   const int bands = static_cast<int>(std::clamp<int64_t>(height / bandRows, 1, threads));
   Split(threads, height, bands, [&](int32_t first, int32_t end) {
-    impl->FinishRows(plan, first, end, Scratch(static_cast<std::size_t>(finishInts)));
+    std::vector<uint32_t> large;
+    impl->FinishRows(plan, first, end, Scratch(static_cast<std::size_t>(finishInts), large));
   });
   return true;
 }

@@ -880,11 +880,15 @@ void MosaicTileRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t*
     const int32_t bottom = Greater(m - plan.Below, 0);
     const int32_t top = Lesser(m + plan.Above, plan.Height - 1);
     for (int c = 0; c < 3; ++c) FillWith(columns[c], columns[c] + n, 0u);
+    uint32_t* __restrict blue = columns[0];
+    uint32_t* __restrict green = columns[1];
+    uint32_t* __restrict red = columns[2];
     for (int32_t row = bottom; row <= top; ++row) {
-      const uint32_t* src = plan.Source + static_cast<ptrdiff_t>(row) * n;
-      for (int c = 0; c < 3; ++c) {
-        uint32_t* sum = columns[c];
-        for (ptrdiff_t x = 0; x < n; ++x) sum[x] += (src[x] >> (8 * c)) & 0xFFu;
+      const uint32_t* __restrict src = plan.Source + static_cast<ptrdiff_t>(row) * n;
+      for (ptrdiff_t x = 0; x < n; ++x) {
+        blue[x] += src[x] & 0xFFu;
+        green[x] += (src[x] >> 8) & 0xFFu;
+        red[x] += (src[x] >> 16) & 0xFFu;
       }
     }
     const int64_t rows = top - bottom + 1;
@@ -893,8 +897,10 @@ void MosaicTileRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t*
       const int32_t x0 = Greater(x - plan.Left, 0);
       const int32_t x1 = Lesser(x + plan.Right, plan.Width - 1);
       uint64_t sums[3] = {};
-      for (int c = 0; c < 3; ++c) {
-        for (int32_t p = x0; p <= x1; ++p) sums[c] += columns[c][p];
+      for (int32_t p = x0; p <= x1; ++p) {
+        sums[0] += blue[p];
+        sums[1] += green[p];
+        sums[2] += red[p];
       }
       const int64_t inside = rows * (x1 - x0 + 1);
       uint32_t colours = 0;
