@@ -271,18 +271,14 @@ struct TDivider {
   double inverse;
 };
 
-// The stored offset (m x Width + x) of a place, in arithmetic a vector loop takes.
-inline int32_t OffsetOfPlace(const TRankPlan& plan, uint32_t place) {
-  const auto x = static_cast<int32_t>(place & ((1u << plan.WidthBits) - 1u));
-  const auto m = plan.Height - 1 - static_cast<int32_t>(place >> plan.WidthBits);
-  return m * plan.Width + x;
-}
-
 // dst[x] := the source pixel at offsets[x], for the pixels of a row whose offset is not
 // negative.
-inline void CopyFromOffsets(const TRankPlan& plan, uint32_t* dst, const int32_t* offsets) {
-  for (int32_t x = 0; x < plan.Width; ++x) {
-    if (offsets[x] >= 0) dst[x] = plan.Source[offsets[x]];
+inline void CopyFromOffsets(const TRankPlan& plan, uint32_t* __restrict dst,
+                            const int32_t* __restrict offsets) {
+  const uint32_t* __restrict source = plan.Source;
+  const int32_t width = plan.Width;
+  for (int32_t x = 0; x < width; ++x) {
+    if (offsets[x] >= 0) dst[x] = source[offsets[x]];
   }
 }
 
@@ -358,20 +354,25 @@ template <bool kMin>
 void ExtremeRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
   ColumnExtreme<kMin> column(plan.Planes[0], plan.Width, plan.Height, -plan.Below, plan.Above,
                              first, scratch);
-  int32_t* offsets = reinterpret_cast<int32_t*>(Take(scratch, plan.Width));
+  int32_t* __restrict offsets = reinterpret_cast<int32_t*>(Take(scratch, plan.Width));
   const ptrdiff_t n = plan.Width;
+  const uint32_t widthBits = static_cast<uint32_t>(plan.WidthBits);
+  const uint32_t columnMask = (1u << widthBits) - 1u;
+  const int32_t lastRow = plan.Height - 1;
+  const int32_t width = plan.Width;
   for (int32_t r = first; r < end; ++r) {
-    const uint32_t* keys = column.Next(r);
+    const uint32_t* __restrict keys = column.Next(r);
     const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
-    const uint32_t* src = plan.Source + at;
-    const uint32_t rowPlace = static_cast<uint32_t>(plan.Height - 1 - r) << plan.WidthBits;
-    for (int32_t x = 0; x < plan.Width; ++x) {
+    const uint32_t* __restrict src = plan.Source + at;
+    const uint32_t rowPlace = static_cast<uint32_t>(lastRow - r) << widthBits;
+    for (int32_t x = 0; x < width; ++x) {
       const uint32_t key = keys[x];
       // The centre wins every tie, so only a strictly darker (brighter) extreme is taken.
       const uint32_t place = key >> 24 == src[x] >> 24 ? rowPlace | static_cast<uint32_t>(x)
                              : kMin                    ? PlaceOfMin(key)
                                                        : PlaceOfMax(key);
-      offsets[x] = OffsetOfPlace(plan, place);
+      offsets[x] = (lastRow - static_cast<int32_t>(place >> widthBits)) * width +
+                   static_cast<int32_t>(place & columnMask);
     }
     CopyFromOffsets(plan, plan.Dest + at, offsets);
   }
