@@ -11,7 +11,8 @@
 // - the Median keeps a sliding luminance histogram (column histograms added and removed as the
 //   window moves) that gives the median luminance and its rank among equals, then finds the
 //   position of that rank in window order, counting the positions outside the picture as the
-//   centre;
+//   centre; a 3 x 3 window instead runs a selection network over keys that pack the inverted
+//   luminance above the window index, sixteen pixels at a time;
 // - the Degrain arms are one-dimensional running extremes of the same keys.
 // Called from one thread at a time; the work runs on the shared pool and has finished when the
 // call returns.
