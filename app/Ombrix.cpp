@@ -14,6 +14,7 @@ TApplicationWindows CreateApplicationWindows(Desktop& desktop) {
   windows.Form1->SetFormCmd(windows.FormCmd.get());
   windows.Form2 = std::make_unique<TForm2>();
   windows.Form2->setAttribute(Qt::WA_QuitOnClose, false);
+  windows.Form1->SetForm2(windows.Form2.get());
   desktop.SetOwnWindowsProvider(OwnWindowIds);
   return windows;
 }

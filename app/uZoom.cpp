@@ -21,6 +21,7 @@
 #include <QSpinBox>
 #include <QStringList>
 #include <QToolButton>
+#include <QWindow>
 #include <algorithm>
 #include <utility>
 #include <cmath>
@@ -56,83 +57,6 @@ constexpr QRgb kColourKey = 0xFF00FF;
 constexpr int kMaxPumpingDepth = 2;
 
 const char* const kHomePage = "https://ombrix.example.org/";
-
-// Track bars with the designed thumb of 10 pixels along the groove.
-class TTrackBarStyle : public QProxyStyle {
- public:
-  int pixelMetric(PixelMetric metric, const QStyleOption* option,
-                  const QWidget* widget) const override {
-    if (metric == PM_SliderLength) return 10;
-    return QProxyStyle::pixelMetric(metric, option, widget);
-  }
-};
-
-QSlider* NewTrackBar(QWidget* group, int x, int width, int maximum) {
-  auto* bar = new QSlider(Qt::Horizontal, group);
-  auto* style = new TTrackBarStyle;
-  style->setParent(bar);  // lives exactly as long as the bar that uses it
-  bar->setStyle(style);
-  bar->setGeometry(x, 16, width, 17);
-  bar->setRange(0, maximum);
-  bar->setValue(0);
-  bar->setSingleStep(1);
-  bar->setPageStep(1);
-  bar->setTickPosition(QSlider::TicksBelow);
-  bar->setTickInterval(1);
-  return bar;
-}
-
-// The smallest face that position labels shrink to, as small as the panel's freeze hint.
-constexpr int kSmallestLabelPixels = 9;
-
-// The largest pixel size, from `font`'s own down to kSmallestLabelPixels, at which no two
-// neighbouring texts, centred `step` pixels apart, run into each other.
-QFont FittingLabelFont(QFont font, const QStringList& texts, int step) {
-  auto fits = [&] {
-    const QFontMetrics metrics(font);
-    for (int i = 0; i + 1 < texts.size(); ++i) {
-      const int halves =
-          (metrics.horizontalAdvance(texts[i]) + metrics.horizontalAdvance(texts[i + 1]) + 1) / 2;
-      if (halves > step) return false;
-    }
-    return true;
-  };
-  while (font.pixelSize() > kSmallestLabelPixels && !fits()) {
-    font.setPixelSize(font.pixelSize() - 1);
-  }
-  return font;
-}
-
-// Labels centred under the positions of `bar`, each with its hint when one is given. The
-// window's face is wider than the one the bars were laid out for ("180°" beside "270°" at 23
-// pixels apart): where neighbours would touch, the bar's labels get a smaller face.
-void AddPositionLabels(QSlider* bar, const QStringList& texts, const QStringList& hints = {}) {
-  const int positions = bar->maximum() - bar->minimum();
-  const int thumb = 10;
-  const int travel = bar->width() - thumb;
-  const QFont own = bar->parentWidget()->font();
-  const QFont font =
-      positions > 0 && own.pixelSize() > 0 ? FittingLabelFont(own, texts, travel / positions) : own;
-  for (int i = 0; i < texts.size(); ++i) {
-    auto* label = new QLabel(texts[i], bar->parentWidget());
-    if (font != own) label->setFont(font);
-    label->adjustSize();
-    const int centre = bar->x() + thumb / 2 + (positions > 0 ? i * travel / positions : 0);
-    label->move(centre - label->width() / 2, bar->y() + bar->height());
-    if (i < hints.size()) label->setToolTip(hints[i]);
-  }
-}
-
-QScrollBar* NewScrollBar(QWidget* parent, const QRect& place, int minimum, int maximum) {
-  auto* bar = new QScrollBar(Qt::Horizontal, parent);
-  bar->setGeometry(place);
-  bar->setRange(minimum, maximum);
-  bar->setValue(minimum);
-  // The toolkit's default steps: one position per arrow or track click.
-  bar->setSingleStep(1);
-  bar->setPageStep(1);
-  return bar;
-}
 
 QSpinBox* NewUpDown(QWidget* parent, int x, int y, const QString& hint) {
   auto* field = new QSpinBox(parent);
@@ -330,6 +254,9 @@ void TForm1::ConnectHandlers() {
   ConnectScrollEvents(ScrollBarLevel, [this](TScrollCode scrollCode, int position) {
     ScrollBarLevelScroll(scrollCode, position);
   });
+  ConnectInput();
+  connect(BitBtn1, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn1Click(); }); });
+  connect(BitBtn2, &QPushButton::clicked, this, [this] { Guarded([this] { BitBtn2Click(); }); });
 }
 
 void TForm1::FormCreate() {
@@ -427,13 +354,28 @@ void TForm1::ApplyTrackSize(int minWidth, int minHeight, int maxWidth, int maxHe
   const QSize maximum(std::max(minimum.width(), client(maxWidth, FrameExtraWidth_, false)),
                       std::max(minimum.height(), client(maxHeight, FrameExtraHeight_, false)));
   if (minimumSize() != minimum) setMinimumSize(minimum);
+  QWindow* window = windowHandle();
+  const QSize within = size().boundedTo(maximum);
+  if (window != nullptr && isVisible() && within != size()) {
+    // The window manager granted a size beyond the limits of that size (one step of a corner
+    // drag can grow both sides at once). Qt's own clamp would take the smaller size for
+    // granted while the window manager, busy with the drag, keeps the larger one; so announce
+    // these limits and ask for the size within them, and follow the window when it gets there.
+    window->setMaximumSize(maximum);
+    window->resize(within);
+    return;
+  }
   if (maximumSize() != maximum) setMaximumSize(maximum);
+  // After a size brought back within its limits the window may still announce those.
+  if (window != nullptr && window->maximumSize() != maximum) window->setMaximumSize(maximum);
 }
 
 bool TForm1::UpdateFrameExtra() {
   const QRect frame = frameGeometry();
-  const int extraWidth = ToDevice(frame.width() - width());
-  const int extraHeight = ToDevice(frame.height() - height());
+  // While the window manager changes the frame (a border toggled), Qt may report a frame
+  // smaller than the client for a moment; a negative frame would raise the minimum size.
+  const int extraWidth = ToDevice(std::max(0, frame.width() - width()));
+  const int extraHeight = ToDevice(std::max(0, frame.height() - height()));
   const bool changed = extraWidth != FrameExtraWidth_ || extraHeight != FrameExtraHeight_;
   FrameExtraWidth_ = extraWidth;
   FrameExtraHeight_ = extraHeight;

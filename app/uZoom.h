@@ -21,6 +21,7 @@
 #include "Graphics.h"
 
 class QCheckBox;
+class QDialog;
 class QFrame;
 class QGroupBox;
 class QLabel;
@@ -32,6 +33,7 @@ class QToolButton;
 
 namespace ombrix {
 
+class TForm2;
 class TFormCmd;
 class TImageWork;
 
@@ -74,9 +76,12 @@ class TForm1 : public QWidget {
   // The cross-line colour dialog of SpeedButton1.
   std::unique_ptr<TColorDialog> ColorDialog1;
 
-  // The command window, whose gamma bar the zoom reads; null reads as gamma 0.
-  void SetFormCmd(TFormCmd* formCmd) { formCmd_ = formCmd; }
+  // The command window, whose gamma bar the zoom reads; null reads as gamma 0. Taking it
+  // attaches FormKeyDown as its key handler and gives it the view to redraw and save.
+  void SetFormCmd(TFormCmd* formCmd);
   TFormCmd* FormCmd() const { return formCmd_; }
+  // The statistics window that a left click on the view fills; null: no statistics.
+  void SetForm2(TForm2* form2) { form2_ = form2; }
 
   // Main window state.
   // The processing component that sharpens the view; the window owns it.
@@ -135,6 +140,36 @@ class TForm1 : public QWidget {
   // Scroll events of ScrollBarLevel: only a released thumb (scPosition) sets the unsharp mask's
   // radius to `position`, so that the kernel is ready before the next frame; 0 leaves it.
   void ScrollBarLevelScroll(TScrollCode scrollCode, int position);
+  // "About" (BitBtn1) and "Help" (BitBtn2): the about box or the help window, created without
+  // owner and shown modally while the window is out of the stay-on-top layer and the picture
+  // pauses. Whatever happens, the timer then runs at TimerPeriod (also after a freeze), the
+  // window is released and this one is stay-on-top again. Defined in ui/uZoomModal.cpp.
+  void BitBtn1Click();
+  void BitBtn2Click();
+  // Shows a modal window and returns when it has closed; empty (the default): its exec().
+  // Tests put theirs here.
+  std::function<void(QDialog&)> ModalRunner;
+
+  // Keys and mouse buttons (ui/Input.cpp), public so that the command window and tests run
+  // them as the events do. Each raises for its caller's guard.
+  // A key press with its Qt key code and modifiers: the cross-line tilts, F, Space, Ctrl+M,
+  // Ctrl+C. The main window and the command window call it only while they themselves, not
+  // one of their controls, have the keyboard focus.
+  void FormKeyDown(int key, Qt::KeyboardModifiers shift);
+  // A press on the client area or the panel with `buttons` held: the right one toggles the
+  // frame.
+  void FormMouseDown(Qt::MouseButtons buttons);
+  // A press on the view at (x, y) of the view bitmap: the right button toggles the frame, then
+  // the left one measures the picture in the statistics window.
+  void Image1MouseDown(Qt::MouseButtons buttons, int x, int y);
+  // A release over the client area or the view.
+  void FormMouseUp();
+  // Scroll events of ScrollBar1: only a released thumb sets TimerPeriod and restarts Timer1.
+  void ScrollBar1Scroll(TScrollCode scrollCode, int position);
+  // "<>": the client takes the size of the two up-downs, within the size limits.
+  void Button1Click();
+  // Activates the main window and gives it, not one of its controls, the keyboard focus.
+  void FocusMainWindow();
 
   // The window's outer rectangle and its client area in device pixels of the virtual desktop.
   TRect WindowRect() const;
@@ -157,6 +192,10 @@ class TForm1 : public QWidget {
   void moveEvent(QMoveEvent* event) override;
   void showEvent(QShowEvent* event) override;
   void leaveEvent(QEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void CreateControls();
@@ -165,6 +204,14 @@ class TForm1 : public QWidget {
   void FormDestroy();
   void FormResize();
   void WMGetMinMaxInfo();
+  // Input (ui/Input.cpp): focus rules and the connections of ScrollBar1, Button1 and the view.
+  void ConnectInput();
+  void Freeze();
+  void Unfreeze();
+  void CopyToClipboard();
+  // Between the sizeable frame and none, on the same X window: its shape, stacking and place
+  // stay.
+  void ToggleBorderStyle();
 
   // The timer's tick: follows the window frame's size and the user's work on it, then runs
   // one cycle.
@@ -198,6 +245,7 @@ class TForm1 : public QWidget {
 
   Desktop& desktop_;
   TFormCmd* formCmd_ = nullptr;
+  TForm2* form2_ = nullptr;
 
   std::unique_ptr<TImageWork> ImageWork_;
   std::unique_ptr<TBitmap> CaptureBitmap_;

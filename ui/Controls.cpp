@@ -1,10 +1,15 @@
 #include "Controls.h"
 
 #include <QColorDialog>
+#include <QFontMetrics>
 #include <QImage>
+#include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QScrollBar>
+#include <QSlider>
+#include <QStringList>
 #include <QTimer>
 #include <cmath>
 #include <cstring>
@@ -13,29 +18,6 @@
 
 namespace ombrix {
 namespace {
-
-// The picture as Qt draws it: rows top-down and the fourth byte set, since a zero there would
-// read as transparent wherever Qt keeps an alpha channel. One pass over the rows, no scaling.
-QImage ToImage(const TBitmap& bitmap) {
-  const int w = bitmap.Width();
-  const int h = bitmap.Height();
-  QImage image(w, h, QImage::Format_RGB32);
-  if (image.isNull()) return image;
-  for (int y = 0; y < h; ++y) {
-    const uint8_t* src = bitmap.ScanLine(y);
-    auto* dst = reinterpret_cast<uint32_t*>(image.scanLine(y));
-    if (bitmap.PixelFormat() == pf32bit) {
-      std::memcpy(dst, src, static_cast<std::size_t>(w) * 4);
-      for (int x = 0; x < w; ++x) dst[x] |= 0xFF000000u;
-    } else {
-      for (int x = 0; x < w; ++x, src += 3) {
-        dst[x] = 0xFF000000u | static_cast<uint32_t>(src[2]) << 16 |
-                 static_cast<uint32_t>(src[1]) << 8 | src[0];
-      }
-    }
-  }
-  return image;
-}
 
 std::optional<TScrollCode> ScrollCodeOf(int action) {
   switch (action) {
@@ -67,7 +49,112 @@ std::optional<TColor> RunColorDialog(QWidget* parent, TColor initial) {
   return static_cast<TColor>(chosen.red() | chosen.green() << 8 | chosen.blue() << 16);
 }
 
+// Track bars with the designed thumb of 10 pixels along the groove.
+class TTrackBarStyle : public QProxyStyle {
+ public:
+  int pixelMetric(PixelMetric metric, const QStyleOption* option,
+                  const QWidget* widget) const override {
+    if (metric == PM_SliderLength) return 10;
+    return QProxyStyle::pixelMetric(metric, option, widget);
+  }
+};
+
+// The smallest face that position labels shrink to, as small as the panel's freeze hint.
+constexpr int kSmallestLabelPixels = 9;
+
+// The largest pixel size, from `font`'s own down to kSmallestLabelPixels, at which no two
+// neighbouring texts, centred `step` pixels apart, run into each other.
+QFont FittingLabelFont(QFont font, const QStringList& texts, int step) {
+  auto fits = [&] {
+    const QFontMetrics metrics(font);
+    for (int i = 0; i + 1 < texts.size(); ++i) {
+      const int halves =
+          (metrics.horizontalAdvance(texts[i]) + metrics.horizontalAdvance(texts[i + 1]) + 1) / 2;
+      if (halves > step) return false;
+    }
+    return true;
+  };
+  while (font.pixelSize() > kSmallestLabelPixels && !fits()) {
+    font.setPixelSize(font.pixelSize() - 1);
+  }
+  return font;
+}
+
 }  // namespace
+
+// The picture as Qt draws it: rows top-down and the fourth byte set, since a zero there would
+// read as transparent wherever Qt keeps an alpha channel. One pass over the rows, no scaling.
+QImage ToImage(const TBitmap& bitmap) {
+  const int w = bitmap.Width();
+  const int h = bitmap.Height();
+  QImage image(w, h, QImage::Format_RGB32);
+  if (image.isNull()) return image;
+  for (int y = 0; y < h; ++y) {
+    const uint8_t* src = bitmap.ScanLine(y);
+    auto* dst = reinterpret_cast<uint32_t*>(image.scanLine(y));
+    if (bitmap.PixelFormat() == pf32bit) {
+      std::memcpy(dst, src, static_cast<std::size_t>(w) * 4);
+      for (int x = 0; x < w; ++x) dst[x] |= 0xFF000000u;
+    } else {
+      for (int x = 0; x < w; ++x, src += 3) {
+        dst[x] = 0xFF000000u | static_cast<uint32_t>(src[2]) << 16 |
+                 static_cast<uint32_t>(src[1]) << 8 | src[0];
+      }
+    }
+  }
+  return image;
+}
+
+bool HasOwnFocus(const QWidget& window) {
+  const QWidget* focus = window.focusWidget();
+  return focus == nullptr || focus == &window;
+}
+
+QSlider* NewTrackBar(QWidget* group, int x, int width, int maximum) {
+  auto* bar = new QSlider(Qt::Horizontal, group);
+  auto* style = new TTrackBarStyle;
+  style->setParent(bar);  // lives exactly as long as the bar that uses it
+  bar->setStyle(style);
+  bar->setGeometry(x, 16, width, 17);
+  bar->setRange(0, maximum);
+  bar->setValue(0);
+  bar->setSingleStep(1);
+  bar->setPageStep(1);
+  bar->setTickPosition(QSlider::TicksBelow);
+  bar->setTickInterval(1);
+  return bar;
+}
+
+// Labels centred under the positions of `bar`, each with its hint when one is given. The
+// window's face is wider than the one the bars were laid out for ("180°" beside "270°" at 23
+// pixels apart): where neighbours would touch, the bar's labels get a smaller face.
+void AddPositionLabels(QSlider* bar, const QStringList& texts, const QStringList& hints) {
+  const int positions = bar->maximum() - bar->minimum();
+  const int thumb = 10;
+  const int travel = bar->width() - thumb;
+  const QFont own = bar->parentWidget()->font();
+  const QFont font =
+      positions > 0 && own.pixelSize() > 0 ? FittingLabelFont(own, texts, travel / positions) : own;
+  for (int i = 0; i < texts.size(); ++i) {
+    auto* label = new QLabel(texts[i], bar->parentWidget());
+    if (font != own) label->setFont(font);
+    label->adjustSize();
+    const int centre = bar->x() + thumb / 2 + (positions > 0 ? i * travel / positions : 0);
+    label->move(centre - label->width() / 2, bar->y() + bar->height());
+    if (i < hints.size()) label->setToolTip(hints[i]);
+  }
+}
+
+QScrollBar* NewScrollBar(QWidget* parent, const QRect& place, int minimum, int maximum) {
+  auto* bar = new QScrollBar(Qt::Horizontal, parent);
+  bar->setGeometry(place);
+  bar->setRange(minimum, maximum);
+  bar->setValue(minimum);
+  // The toolkit's default steps: one position per arrow or track click.
+  bar->setSingleStep(1);
+  bar->setPageStep(1);
+  return bar;
+}
 
 TImage::TImage(QWidget* parent) : QWidget(parent) {}
 

@@ -3,6 +3,7 @@
 // shows a TBitmap, a timer whose interval 0 means stopped, scroll bar events with their scroll
 // codes, and a colour dialog that remembers its colour. All live on the GUI thread.
 
+#include <QStringList>
 #include <QWidget>
 #include <cstdint>
 #include <functional>
@@ -11,7 +12,9 @@
 
 #include "Graphics.h"
 
+class QImage;
 class QScrollBar;
+class QSlider;
 class QTimer;
 
 namespace ombrix {
@@ -107,5 +110,24 @@ class TColorDialog {
   QWidget* parent_;
   TColor color_ = clBlack;
 };
+
+// The picture as Qt draws it: rows top-down, opaque; a null image when it cannot be made.
+QImage ToImage(const TBitmap& bitmap);
+
+// True while `window` itself, and not one of its controls, has the keyboard focus: keys that a
+// control ignores travel up to its window, and these must not act as the window's own.
+bool HasOwnFocus(const QWidget& window);
+
+// A horizontal track bar at (x, 16) of `group`, `width` x 17, positions 0..maximum starting at
+// 0, one tick per position and a thumb of 10 pixels along the groove.
+QSlider* NewTrackBar(QWidget* group, int x, int width, int maximum);
+
+// Labels centred under the positions of `bar`, in its parent, each with its hint when one is
+// given. Where neighbours would run into each other, the labels get a smaller face.
+void AddPositionLabels(QSlider* bar, const QStringList& texts, const QStringList& hints = {});
+
+// A horizontal scroll bar at `place` of `parent`, minimum..maximum starting at the minimum, one
+// position per arrow or track click.
+QScrollBar* NewScrollBar(QWidget* parent, const QRect& place, int minimum, int maximum);
 
 }  // namespace ombrix

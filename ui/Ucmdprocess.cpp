@@ -1,29 +1,184 @@
 #include "Ucmdprocess.h"
 
+#include <QCloseEvent>
 #include <QFrame>
+#include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QScrollBar>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QTabBar>
+#include <QToolButton>
 
+#include "ErrorReport.h"
 #include "FormFonts.h"
+#include "SavePicture.h"
 
 namespace ombrix {
+namespace {
 
-TFormCmd::TFormCmd() : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint) {
+QLabel* NewLabel(const QString& text, QWidget* parent, int x, int y) {
+  auto* label = new QLabel(text, parent);
+  label->move(x, y);
+  label->adjustSize();
+  return label;
+}
+
+QToolButton* NewSpeedButton(const QString& caption, QWidget* parent, const QRect& place) {
+  auto* button = new QToolButton(parent);
+  button->setText(caption);
+  button->setAutoRaise(true);  // flat
+  button->setGeometry(place);
+  return button;
+}
+
+}  // namespace
+
+TFormCmd::TFormCmd()
+    : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint),
+      Snapshot_(std::make_unique<TBitmap>()) {
   setWindowTitle(QStringLiteral("Cmd"));
   SetFormFont(*this);
   move(730, 27);
   resize(278, 517);  // 294 x 553 with a frame of 16 x 36
+  CreateControls();
+  ConnectHandlers();
+}
+
+TFormCmd::~TFormCmd() = default;
+
+void TFormCmd::CreateControls() {
+  TabControl1 = new QTabBar(this);
+  TabControl1->setShape(QTabBar::RoundedSouth);
+  TabControl1->setGeometry(0, 0, width(), 41);
+  TabControl1->addTab(QStringLiteral("0"));
+  TabControl1->setCurrentIndex(0);
 
   Panel1 = new QFrame(this);
   Panel1->setGeometry(8, 48, 249, 273);
-  Label1 = new QLabel(QStringLiteral("Gamma :"), Panel1);
-  Label1->move(8, 8);
-  ScrollBarGamma = new QScrollBar(Qt::Horizontal, Panel1);
-  ScrollBarGamma->setGeometry(72, 10, 169, 9);
-  ScrollBarGamma->setRange(0, 500);
-  ScrollBarGamma->setSingleStep(1);
+  Label1 = NewLabel(QStringLiteral("Gamma :"), Panel1, 8, 8);
+  ScrollBarGamma = NewScrollBar(Panel1, QRect(72, 10, 169, 9), 0, 500);
   ScrollBarGamma->setPageStep(10);
-  ScrollBarGamma->setValue(0);
+  Label7 = NewLabel(QStringLiteral("Brightness :"), Panel1, 8, 40);
+  ScrollBarBrightness = NewScrollBar(Panel1, QRect(72, 42, 169, 9), -100, 100);
+  ScrollBarBrightness->setValue(0);
+  Label8 = NewLabel(QStringLiteral("Contrast :"), Panel1, 8, 72);
+  ScrollBar2 = NewScrollBar(Panel1, QRect(72, 74, 169, 9), -100, 100);
+  ScrollBar2->setValue(0);
+
+  GroupBoxZoom = new QGroupBox(QStringLiteral(" Zoom factor "), Panel1);
+  GroupBoxZoom->setGeometry(56, 168, 137, 49);
+  GroupBoxZoom->setToolTip(QStringLiteral("Zoom from none (1x)"));
+  Slider = NewTrackBar(GroupBoxZoom, 9, 120, 4);
+  AddPositionLabels(Slider, {QStringLiteral("1x"), QStringLiteral("2 x"), QStringLiteral("4 x"),
+                             QStringLiteral("6 x"), QStringLiteral("8 x")});
+  GroupBoxSharpen = new QGroupBox(QStringLiteral("Sharpen"), Panel1);
+  GroupBoxSharpen->setGeometry(56, 224, 137, 33);
+  ScrollBarLevel = NewScrollBar(GroupBoxSharpen, QRect(16, 18, 113, 9), 0, 5);
+  ScrollBarLevel->setToolTip(QStringLiteral("Unsharp Mask Strength -  Accentuation"));
+
+  Image1 = new TImage(this);
+  Image1->setGeometry(64, 336, 153, 145);
+  Image1->SetStretch(true);
+  SpeedButtonMemo = NewSpeedButton(QStringLiteral("Memo..."), this, QRect(128, 496, 57, 22));
+  SpeedButtonSave = NewSpeedButton(QStringLiteral("Save as.."), this, QRect(200, 496, 57, 22));
+  SaveDialog1 = std::make_unique<TSaveDialog>(this);
+
+  // Keys reach the window itself, not a control that the window's activation would pick.
+  setFocusPolicy(Qt::ClickFocus);
+  setFocus();
+}
+
+void TFormCmd::ConnectHandlers() {
+  ConnectScrollEvents(ScrollBarGamma, [this](TScrollCode scrollCode, int position) {
+    ScrollBarGammaScroll(scrollCode, position);
+  });
+  connect(SpeedButtonMemo, &QToolButton::clicked, this,
+          [this] { Guarded([this] { SpeedButtonMemoClick(); }); });
+  connect(SpeedButtonSave, &QToolButton::clicked, this,
+          [this] { Guarded([this] { SpeedButtonSaveClick(); }); });
+  connect(TabControl1, &QTabBar::currentChanged, this,
+          [this](int index) { Guarded([this, index] { TabControl1Change(index); }); });
+}
+
+void TFormCmd::TakeSnapshot(const TBitmap& capture) {
+  Snapshot_->Assign(&capture);
+  ShowPreview(capture);
+}
+
+const TBitmap& TFormCmd::TabSnapshot(int index) const {
+  if (index >= 1 && static_cast<std::size_t>(index) <= memos_.size()) {
+    return *memos_[static_cast<std::size_t>(index - 1)];
+  }
+  return *Snapshot_;
+}
+
+void TFormCmd::ShowPreview(const TBitmap& picture) {
+  Image1->Picture().Assign(&picture);
+  Image1->Changed();
+}
+
+void TFormCmd::FocusMainWindow() {
+  if (OnFocusMainWindow) OnFocusMainWindow();
+}
+
+void TFormCmd::ScrollBarGammaScroll(TScrollCode, int position) {
+  // The live view's gamma for the same position: a whole-number gamma here would show another
+  // picture than the running view at, say, 150.
+  const TBitmap& snapshot = TabSnapshot(TabControl1->currentIndex());
+  const int w = snapshot.Width();
+  const int h = snapshot.Height();
+  if (OnRenderToView) {
+    OnRenderToView(snapshot, {0, 0, w, h}, 1, static_cast<float>(position) / 100.0f, 0, w, h);
+  }
+  FocusMainWindow();
+}
+
+void TFormCmd::SpeedButtonMemoClick() {
+  const int n = TabControl1->count();
+  memos_.push_back(std::make_unique<TBitmap>());
+  memos_.back()->Assign(Snapshot_.get());
+  {
+    // The new tab already shows what it keeps: selecting it redraws nothing.
+    const QSignalBlocker quiet(TabControl1);
+    TabControl1->addTab(QString::asprintf(" %1.1d ", n));
+    TabControl1->setCurrentIndex(n);
+  }
+  ShowPreview(*memos_.back());
+}
+
+void TFormCmd::TabControl1Change(int index) {
+  if (index < 0) return;
+  const TBitmap& snapshot = TabSnapshot(index);
+  ShowPreview(snapshot);
+  if (OnFrozen && OnFrozen()) {
+    ScrollBarGammaScroll(scPosition, ScrollBarGamma->value());
+  }
+}
+
+void TFormCmd::SpeedButtonSaveClick() {
+  const std::optional<std::string> name = SaveDialog1->Execute();
+  if (!name) return;
+  const TBitmap* view = OnViewBitmap ? OnViewBitmap() : nullptr;
+  if (view != nullptr) SavePictureToFile(*view, *name);
+}
+
+void TFormCmd::closeEvent(QCloseEvent* event) {
+  // FormClose: hidden, not destroyed, and the keys go back to the main window.
+  event->accept();
+  Guarded([this] { FocusMainWindow(); });
+}
+
+void TFormCmd::keyPressEvent(QKeyEvent* event) {
+  if (OnKeyDown && HasOwnFocus(*this)) {
+    Guarded([this, event] { OnKeyDown(event->key(), event->modifiers()); });
+  }
+  QWidget::keyPressEvent(event);
+}
+
+void TFormCmd::resizeEvent(QResizeEvent*) {
+  TabControl1->resize(width(), TabControl1->height());
 }
 
 }  // namespace ombrix

@@ -1,23 +1,105 @@
 #pragma once
 // The command window (unit Ucmdprocess): created hidden at start, beside the main window. It
-// holds the gamma bar that the live view reads on every frame. GUI thread only.
+// keeps the snapshot of the last freeze with a stretched preview, redraws the frozen view from
+// it with its gamma bar (whose position the live view reads on every frame too), keeps memo
+// tabs that each hold the snapshot of their making, and saves the main window's picture.
+// GUI thread only; every handler that Qt calls enters through the error report guard.
 
 #include <QWidget>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "Controls.h"
+#include "Graphics.h"
 
 class QFrame;
+class QGroupBox;
 class QLabel;
 class QScrollBar;
+class QSlider;
+class QTabBar;
+class QToolButton;
 
 namespace ombrix {
+
+class TSaveDialog;
 
 class TFormCmd : public QWidget {
  public:
   TFormCmd();
+  ~TFormCmd() override;
 
+  // Controls, owned by the window. Only the gamma bar is read by the program; the brightness,
+  // contrast, zoom and sharpen controls can be moved and change nothing.
+  QTabBar* TabControl1;
   QFrame* Panel1;
   QLabel* Label1;
-  // 0..500, start 0: the live view's gamma is its position / 100.
+  // 0..500, start 0: the gamma of the live view and of the redraw is its position / 100.
   QScrollBar* ScrollBarGamma;
+  QLabel* Label7;
+  QScrollBar* ScrollBarBrightness;
+  QLabel* Label8;
+  QScrollBar* ScrollBar2;
+  QGroupBox* GroupBoxZoom;
+  QSlider* Slider;
+  QGroupBox* GroupBoxSharpen;
+  QScrollBar* ScrollBarLevel;
+  // The preview of the selected tab's snapshot, stretched to the control.
+  TImage* Image1;
+  QToolButton* SpeedButtonMemo;
+  QToolButton* SpeedButtonSave;
+  std::unique_ptr<TSaveDialog> SaveDialog1;
+
+  // The last frozen zone (empty until the first freeze), owned by the window.
+  TBitmap& Snapshot() { return *Snapshot_; }
+  // Called by the freeze: `capture` becomes the snapshot and the preview.
+  void TakeSnapshot(const TBitmap& capture);
+
+  // What the window asks of the main window, attached by it (TForm1::SetFormCmd). Unset ones
+  // do nothing.
+  // The main window's key handler, run for keys typed while this window itself has the focus.
+  std::function<void(int key, Qt::KeyboardModifiers shift)> OnKeyDown;
+  // Gives the main window the keyboard focus.
+  std::function<void()> OnFocusMainWindow;
+  // The main window's RenderToView.
+  std::function<void(const TBitmap& bitmap, const TRect& rectangle, int factor, float gamma,
+                     int level, int width, int height)>
+      OnRenderToView;
+  // The main window's view bitmap, which "Save as.." writes; and whether it is frozen.
+  std::function<const TBitmap*()> OnViewBitmap;
+  std::function<bool()> OnFrozen;
+
+  // Handlers, connected at creation; public so that tests and other windows run them as the
+  // controls do. Each raises for its caller's guard.
+  // Every scroll event of the gamma bar: the selected tab's snapshot (the last freeze for tab
+  // "0") drawn into the main window's view at its own size, unzoomed, unsharpened, with gamma
+  // `position` / 100; then the focus goes to the main window.
+  void ScrollBarGammaScroll(TScrollCode scrollCode, int position);
+  // Adds the tab " n " (n: the number of tabs before), keeping the snapshot, and selects it.
+  void SpeedButtonMemoClick();
+  // Asks for a file name and writes the main window's view bitmap under it.
+  void SpeedButtonSaveClick();
+  // A tab selected by the user: its snapshot becomes the preview and, while the main window is
+  // frozen, is drawn into the view with the current gamma.
+  void TabControl1Change(int index);
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+ private:
+  void CreateControls();
+  void ConnectHandlers();
+  // The snapshot that tab `index` stands for.
+  const TBitmap& TabSnapshot(int index) const;
+  void ShowPreview(const TBitmap& picture);
+  void FocusMainWindow();
+
+  std::unique_ptr<TBitmap> Snapshot_;
+  // The snapshots of tabs 1, 2, ...; tab 0 is always Snapshot_.
+  std::vector<std::unique_ptr<TBitmap>> memos_;
 };
 
 }  // namespace ombrix

@@ -30,40 +30,6 @@ TColor Grey(int v) {
   return static_cast<TColor>(v * 0x010101);
 }
 
-// A rectangle of a horizontal scroll bar as its style lays it out now.
-QRect ScrollBarPart(const QScrollBar& bar, QStyle::SubControl part) {
-  QStyleOptionSlider option;
-  option.initFrom(&bar);
-  option.subControls = QStyle::SC_All;
-  option.orientation = Qt::Horizontal;
-  option.state |= QStyle::State_Horizontal;
-  option.minimum = bar.minimum();
-  option.maximum = bar.maximum();
-  option.sliderPosition = bar.sliderPosition();
-  option.sliderValue = bar.value();
-  option.singleStep = bar.singleStep();
-  option.pageStep = bar.pageStep();
-  return bar.style()->subControlRect(QStyle::CC_ScrollBar, &option, part, &bar);
-}
-
-void ClickPart(QScrollBar& bar, QStyle::SubControl part, int times = 1) {
-  for (int i = 0; i < times; ++i) {
-    QTest::mouseClick(&bar, Qt::LeftButton, Qt::NoModifier, ScrollBarPart(bar, part).center());
-  }
-}
-
-// Drags the thumb until it stands at `position`, then releases it.
-void DragThumb(QScrollBar& bar, int position) {
-  QPoint at = ScrollBarPart(bar, QStyle::SC_ScrollBarSlider).center();
-  QTest::mousePress(&bar, Qt::LeftButton, Qt::NoModifier, at);
-  const int step = position > bar.sliderPosition() ? 1 : -1;
-  while (bar.sliderPosition() != position && at.x() >= 0 && at.x() < bar.width()) {
-    at.rx() += step;
-    QTest::mouseMove(&bar, at);
-  }
-  QTest::mouseRelease(&bar, Qt::LeftButton, Qt::NoModifier, at);
-}
-
 class ViewStages : public ::testing::Test {
  protected:
   // A 361 x 432 client at (40, 40): the cursor at (1000, 600) captures 820..1179 x 384..815,

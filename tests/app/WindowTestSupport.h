@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <QtCore/qtestsupport_core.h>
+#include <QScrollBar>
 #include <QString>
+#include <QStyle>
+#include <QStyleOptionSlider>
+#include <QTest>
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -86,6 +90,40 @@ inline void RestCursor(MemoryDesktop& desktop, TForm1& form, TPoint cursor) {
   desktop.SetCursor(cursor);
   form.Timer1Timer();
   form.Timer1Timer();
+}
+
+// A rectangle of a horizontal scroll bar as its style lays it out now.
+inline QRect ScrollBarPart(const QScrollBar& bar, QStyle::SubControl part) {
+  QStyleOptionSlider option;
+  option.initFrom(&bar);
+  option.subControls = QStyle::SC_All;
+  option.orientation = Qt::Horizontal;
+  option.state |= QStyle::State_Horizontal;
+  option.minimum = bar.minimum();
+  option.maximum = bar.maximum();
+  option.sliderPosition = bar.sliderPosition();
+  option.sliderValue = bar.value();
+  option.singleStep = bar.singleStep();
+  option.pageStep = bar.pageStep();
+  return bar.style()->subControlRect(QStyle::CC_ScrollBar, &option, part, &bar);
+}
+
+inline void ClickPart(QScrollBar& bar, QStyle::SubControl part, int times = 1) {
+  for (int i = 0; i < times; ++i) {
+    QTest::mouseClick(&bar, Qt::LeftButton, Qt::NoModifier, ScrollBarPart(bar, part).center());
+  }
+}
+
+// Drags the thumb until it stands at `position`, then releases it.
+inline void DragThumb(QScrollBar& bar, int position) {
+  QPoint at = ScrollBarPart(bar, QStyle::SC_ScrollBarSlider).center();
+  QTest::mousePress(&bar, Qt::LeftButton, Qt::NoModifier, at);
+  const int step = position > bar.sliderPosition() ? 1 : -1;
+  while (bar.sliderPosition() != position && at.x() >= 0 && at.x() < bar.width()) {
+    at.rx() += step;
+    QTest::mouseMove(&bar, at);
+  }
+  QTest::mouseRelease(&bar, Qt::LeftButton, Qt::NoModifier, at);
 }
 
 }  // namespace ombrix::test

@@ -54,7 +54,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RadiusRow{4.0f, 9, 158, 15350, 30542},
                       RadiusRow{5.0f, 11, 126, 19010, 37894}),
     [](const ::testing::TestParamInfo<RadiusRow>& row) {
-      return "Radius" + std::to_string(static_cast<int>(row.param.radius * 10));
+      // Radius 0.5 reads "Radius0_5", not the 5 that tenths would make of it.
+      const int tenths = static_cast<int>(row.param.radius * 10);
+      return "Radius" + std::to_string(tenths / 10) + "_" + std::to_string(tenths % 10);
     });
 
 TEST(GaussianBlur, RadiusOneAndRadiusHalfWeights) {

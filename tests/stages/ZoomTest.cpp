@@ -4,21 +4,20 @@
 
 #include <algorithm>
 #include <cmath>
-#include <random>
 #include <string>
+
+#include "../imaging/TestPictures.h"
 
 namespace ombrix {
 namespace {
+
+using test::Fill;
+using test::FillRandom;
 
 constexpr TColor kUntouched = 0x00FF00FF;
 
 TColor At(TBitmap& b, int x, int y) {
   return b.Canvas().Pixel(x, y);
-}
-
-void Fill(TBitmap& b, TColor color) {
-  b.Canvas().Brush.Color = color;
-  b.Canvas().FillRect(TRect{0, 0, b.Width(), b.Height()});
 }
 
 // A different colour for every block x block square, so a misplaced source pixel shows.
@@ -31,14 +30,6 @@ TColor BlockColor(int x, int y, int block) {
 void Blocks(TBitmap& b, int block) {
   for (int y = 0; y < b.Height(); ++y)
     for (int x = 0; x < b.Width(); ++x) b.Canvas().SetPixel(x, y, BlockColor(x, y, block));
-}
-
-void Random(TBitmap& b, unsigned seed) {
-  std::mt19937 rng(seed);
-  for (int y = 0; y < b.Height(); ++y) {
-    uint8_t* row = b.ScanLine(y);
-    for (int i = 0; i < b.Width() * 4; ++i) row[i] = static_cast<uint8_t>(rng());
-  }
 }
 
 // Expected view of one axis: target pixel i shows source coordinate (i + 0.5 - d) / s; it is
@@ -137,7 +128,7 @@ TEST(Zoom, FactorsOfTheSliderPositions) {
 
 TEST(Zoom, FactorOneCopiesExactlyWithGammaZeroOrOne) {
   TBitmap capture(62, 38);
-  Random(capture, 7);
+  FillRandom(capture, 7);
   for (float gamma : {0.0f, 1.0f}) {
     TBitmap view(62, 38);
     ZoomStage(capture, view, 62, 38, 0, false, false, gamma);
@@ -178,7 +169,7 @@ TEST(Zoom, GammaDarkensMidGreyByTheCurve) {
 TEST(Zoom, WrongSizedCaptureDrawsNothing) {
   // A capture smaller than the size asked for is not read past its end.
   TBitmap capture(20, 10);
-  Random(capture, 3);
+  FillRandom(capture, 3);
   TBitmap view(40, 20);
   Fill(view, kUntouched);
   ZoomStage(capture, view, 40, 20, 0, false, false, 0.0f);
@@ -216,7 +207,7 @@ TEST(RenderScaled, FactorTwoShowsTheMiddle) {
 TEST(RenderScaled, LargerBitmapShowsItsTopLeftPart) {
   // Rows are read with the bitmap's own stride, so a bitmap wider than `width` is not sheared.
   TBitmap source(10, 8);
-  Random(source, 4);
+  FillRandom(source, 4);
   TBitmap view;
   RenderScaled(source, view, TRect{0, 0, 6, 4}, 1, 0.0f, 6, 4);
   for (int y = 0; y < 4; ++y)
@@ -225,7 +216,7 @@ TEST(RenderScaled, LargerBitmapShowsItsTopLeftPart) {
 
 TEST(RenderScaled, NonPositiveSizeLeavesTheViewAlone) {
   TBitmap source(8, 8);
-  Random(source, 1);
+  FillRandom(source, 1);
   TBitmap view(5, 5);
   Fill(view, kUntouched);
   RenderScaled(source, view, TRect{0, 0, 8, 8}, 1, 0.0f, 0, 8);

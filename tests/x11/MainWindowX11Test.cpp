@@ -3,24 +3,36 @@
 // not one of our windows; input goes through xdotool. Skipped when no display is set.
 
 #include <gtest/gtest.h>
+#include <xcb/shape.h>
 #include <xcb/xcb.h>
 
 #include <QtCore/qtestsupport_core.h>
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QFrame>
+#include <QImage>
+#include <QProcess>
 #include <QScrollBar>
 #include <QSlider>
+#include <QTimer>
+#include <QToolButton>
 #include <QWindow>
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "../TestFiles.h"
+#include "Codecs.h"
 #include "Controls.h"
 #include "Ombrix.h"
 #include "Sharpen.h"
+#include "Ucmdprocess.h"
+#include "Unit2.h"
 #include "X11Desktop.h"
 #include "X11TestSupport.h"
 #include "iwProcess.h"
@@ -145,6 +157,33 @@ class MainWindowX11 : public ::testing::Test {
   }
 
   // The root's child that holds `window` (the window manager's frame), or XCB_NONE.
+  // Whether the window manager frames `window`: any non-zero _NET_FRAME_EXTENTS on it.
+  bool HasFrame(xcb_window_t window) {
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        client_->Connection(),
+        xcb_get_property(client_->Connection(), 0, window, client_->Atom("_NET_FRAME_EXTENTS"),
+                         XCB_ATOM_CARDINAL, 0, 4),
+        nullptr);
+    bool framed = false;
+    if (reply != nullptr && xcb_get_property_value_length(reply) >= 4 * 4) {
+      const auto* extents = static_cast<const uint32_t*>(xcb_get_property_value(reply));
+      framed = (extents[0] | extents[1] | extents[2] | extents[3]) != 0;
+    }
+    std::free(reply);
+    return framed;
+  }
+
+  // Where the top-left corner of `window`'s inside is on the screen.
+  TPoint RootPosition(xcb_window_t window) {
+    xcb_translate_coordinates_reply_t* reply = xcb_translate_coordinates_reply(
+        client_->Connection(),
+        xcb_translate_coordinates(client_->Connection(), window, client_->Root(), 0, 0), nullptr);
+    TPoint at{-1, -1};
+    if (reply != nullptr) at = {reply->dst_x, reply->dst_y};
+    std::free(reply);
+    return at;
+  }
+
   xcb_window_t TopLevelOf(xcb_window_t window) {
     xcb_window_t parent = window;
     while (window != XCB_NONE && client_->Parent(window, parent) && parent != client_->Root()) {
@@ -153,18 +192,20 @@ class MainWindowX11 : public ::testing::Test {
     return parent == client_->Root() ? window : XCB_NONE;
   }
 
-  // The minimum size in the window's WM_NORMAL_HINTS as the server holds them; empty if none.
-  QSize MinimumSizeHint(xcb_window_t window) {
+  // A size of the window's WM_NORMAL_HINTS as the server holds them: the minimum (fields 5 and
+  // 6) or the maximum (7 and 8); empty if none.
+  static constexpr int kMinimumField = 5;
+  static constexpr int kMaximumField = 7;
+  QSize NormalHintsSize(xcb_window_t window, int field) {
     xcb_get_property_reply_t* reply = xcb_get_property_reply(
         client_->Connection(),
         xcb_get_property(client_->Connection(), 0, window, XCB_ATOM_WM_NORMAL_HINTS,
                          XCB_ATOM_WM_SIZE_HINTS, 0, 18),
         nullptr);
     QSize size;
-    // flags, x, y, width, height, min_width, min_height, ...
-    if (reply != nullptr && xcb_get_property_value_length(reply) >= 7 * 4) {
+    if (reply != nullptr && xcb_get_property_value_length(reply) >= (field + 2) * 4) {
       const auto* hints = static_cast<const int32_t*>(xcb_get_property_value(reply));
-      size = QSize(hints[5], hints[6]);
+      size = QSize(hints[field], hints[field + 1]);
     }
     std::free(reply);
     return size;
@@ -206,8 +247,45 @@ class MainWindowX11 : public ::testing::Test {
   }
 
   // Moves the pointer to (x, y) of the screen and clicks there.
-  static bool ClickAt(TPoint at) {
-    return MovePointer(at) && XDoTool("click 1");
+  static bool ClickAt(TPoint at) { return MovePointer(at) && XDoTool("click 1"); }
+
+  // Waits until the window manager has handled every event that reached it before: it answers
+  // a request for a window's frame extents in turn with them.
+  bool SyncWithWindowManager() {
+    xcb_connection_t* c = client_->Connection();
+    if (probe_ == XCB_NONE) probe_ = client_->CreateWindow({0, 0, 8, 8}, 0, true);
+    const xcb_atom_t extents = client_->Atom("_NET_FRAME_EXTENTS");
+    xcb_delete_property(c, probe_, extents);
+    xcb_client_message_event_t request{};
+    request.response_type = XCB_CLIENT_MESSAGE;
+    request.format = 32;
+    request.window = probe_;
+    request.type = client_->Atom("_NET_REQUEST_FRAME_EXTENTS");
+    xcb_send_event(c, 0, client_->Root(),
+                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                   reinterpret_cast<const char*>(&request));
+    return WaitFor([&] {
+      xcb_get_property_reply_t* reply = xcb_get_property_reply(
+          c, xcb_get_property(c, 0, probe_, extents, XCB_ATOM_CARDINAL, 0, 4), nullptr);
+      const bool answered = reply != nullptr && xcb_get_property_value_length(reply) == 16;
+      std::free(reply);
+      return answered;
+    });
+  }
+
+  // True when no client holds the pointer grabbed (a window manager does during a drag).
+  bool PointerFree() {
+    xcb_connection_t* c = client_->Connection();
+    xcb_grab_pointer_reply_t* reply = xcb_grab_pointer_reply(
+        c,
+        xcb_grab_pointer(c, 0, client_->Root(), 0, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC,
+                         XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
+        nullptr);
+    const bool free = reply != nullptr && reply->status == XCB_GRAB_STATUS_SUCCESS;
+    std::free(reply);
+    if (free) xcb_ungrab_pointer(c, XCB_CURRENT_TIME);
+    client_->Sync();
+    return free;
   }
 
   // Where the root's child `window` stands among the root's children, bottom first; -1 if not.
@@ -228,6 +306,7 @@ class MainWindowX11 : public ::testing::Test {
   std::unique_ptr<X11Desktop> desktop_;
   TApplicationWindows windows_;
   bool patternOnRoot_ = false;
+  xcb_window_t probe_ = XCB_NONE;
 };
 
 TEST_F(MainWindowX11, ViewShowsTheZoneAroundTheCursorPixelForPixel) {
@@ -361,11 +440,15 @@ TEST_F(MainWindowX11, StaysAboveAnotherWindowThatIsActivated) {
 
 TEST_F(MainWindowX11, WindowManagerKeepsTheSizeLimits) {
   TForm1& form = Open({100, 100});
+  // The window manager's frame may come after every event of the window; the timer's tick
+  // picks it up, as it does in a running program.
+  form.Timer1->SetInterval(25);
+  ASSERT_TRUE(WaitFor([&] { return form.FrameExtraHeight() > 0; }));
+  form.Timer1->SetInterval(kRunningButIdle);
   // Once the window manager has framed the window, the limits net of the frame reach it.
   const QSize minimum(form.MinTrackWidth() - form.FrameExtraWidth(),
                       form.MinTrackHeight() - form.FrameExtraHeight());
-  ASSERT_GT(form.FrameExtraHeight(), 0);
-  ASSERT_TRUE(WaitFor([&] { return MinimumSizeHint(IdOf(form)) == minimum; }));
+  ASSERT_TRUE(WaitFor([&] { return NormalHintsSize(IdOf(form), kMinimumField) == minimum; }));
   const std::string id = std::to_string(IdOf(form));
 
   ASSERT_TRUE(XDoTool("windowsize " + id + " 50 50"));
@@ -382,6 +465,327 @@ TEST_F(MainWindowX11, WindowManagerKeepsTheSizeLimits) {
   })) << form.width()
       << " x " << form.height();
   EXPECT_LE(form.width() * form.height(), MaxClientArea);
+}
+
+// Lets go of the left button when it goes, so that a failed check leaves no drag running.
+struct HeldButton {
+  HeldButton() { held = XDoTool("mousedown 1"); }
+  ~HeldButton() { XDoTool("mouseup 1"); }
+  bool held;
+};
+
+TEST_F(MainWindowX11, StepwiseCornerDragKeepsWindowPictureAndAreaRuleInStep) {
+  ShowPatternOnTheRoot();
+  TForm1& form = Open({40, 20});
+  const xcb_window_t id = IdOf(form);
+  TRect client;
+  // Every size the window manager gives the window, as the test's own client hears of it.
+  const uint32_t structure = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+  xcb_change_window_attributes(client_->Connection(), id, XCB_CW_EVENT_MASK, &structure);
+  client_->Sync();
+  int widestGranted = 0;
+  const auto hearSizes = [&] {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(client_->Connection())) {
+      if ((event->response_type & 0x7F) == XCB_CONFIGURE_NOTIFY) {
+        const auto* configure = reinterpret_cast<xcb_configure_notify_event_t*>(event);
+        if (configure->window == id) widestGranted = std::max<int>(widestGranted, configure->width);
+      }
+      std::free(event);
+    }
+  };
+  // The window as the server has it, and everything of ours that must agree with it: the size
+  // the program works with, the caption, the outline and the view, the area and the limits
+  // that the rule gives for that size.
+  std::string seen;
+  const auto settled = [&] {
+    hearSizes();
+    if (!client_->OuterRect(id, client)) return false;
+    const int w = client.Width();
+    const int h = client.Height();
+    const QSize limit(h <= 768 ? MaxClientArea / h : 1024 - form.FrameExtraWidth(),
+                      w <= 1024 ? MaxClientArea / w : 768 - form.FrameExtraHeight());
+    const QSize hinted = NormalHintsSize(id, kMaximumField);
+    const auto black = [](int, int) { return 0u; };
+    const int outlineGaps =
+        ScreenDifferences({client.Right - 1, client.Top, client.Right, client.Bottom}, black) +
+        ScreenDifferences({client.Left, client.Bottom - 1, client.Right, client.Bottom}, black);
+    seen = "server " + std::to_string(w) + " x " + std::to_string(h) + ", program " +
+           std::to_string(form.width()) + " x " + std::to_string(form.height()) + ", caption \"" +
+           form.windowTitle().toStdString() + "\", limits " + std::to_string(hinted.width()) +
+           " x " + std::to_string(hinted.height()) + ", outline gaps " +
+           std::to_string(outlineGaps);
+    const QRect whole(0, 0, w, h);
+    return form.size() == QSize(w, h) &&
+           form.windowTitle().contains(QString::asprintf("%d x %d", w, h)) &&
+           form.mask().boundingRect() == whole && form.Image1->geometry() == whole &&
+           w * h <= MaxClientArea && hinted == limit && outlineGaps == 0;
+  };
+  // Near the area cap: 1022 x 743 is 759346 pixels, and the rule lets the client reach
+  // 786432 div 743 = 1058 wide and 786432 div 1022 = 769 high, though not both at once.
+  form.resize(1022, 743);
+  ASSERT_TRUE(WaitFor([&] {
+    return settled() && client.Width() == 1022 && client.Height() == 743;
+  })) << seen;
+
+  // The bottom-right corner of the window manager's frame, dragged in steps of 20 pixels.
+  TRect frame;
+  ASSERT_TRUE(client_->OuterRect(TopLevelOf(id), frame));
+  const TPoint grip{frame.Right - 2, frame.Bottom - 2};
+  ASSERT_TRUE(MovePointer(grip));
+  {
+    const HeldButton button;
+    ASSERT_TRUE(button.held);
+    for (int step = 1; step <= 6; ++step) {
+      ASSERT_TRUE(MovePointer({grip.X + 20 * step, grip.Y + 20 * step}));
+      ASSERT_TRUE(SyncWithWindowManager());
+      ASSERT_TRUE(WaitFor(settled)) << "step " << step << ": " << seen;
+    }
+  }
+  // The drag is over once the window manager lets go of the pointer.
+  EXPECT_TRUE(WaitFor([&] { return PointerFree(); }));
+  EXPECT_TRUE(WaitFor(settled)) << "released: " << seen;
+  // The drag did reach the window: it was handed sizes wider than where it started.
+  EXPECT_GT(widestGranted, 1022);
+}
+
+// Gives `window` the keyboard focus through the window manager, as a user's click would.
+bool Activate(QWidget& window) {
+  const auto id = static_cast<xcb_window_t>(window.windowHandle()->winId());
+  return XDoTool("windowactivate --sync " + std::to_string(id)) &&
+         WaitFor([&] { return window.isActiveWindow(); });
+}
+
+// Runs `program` with `arguments` beside our event loop (a clipboard owner must answer while
+// the reader waits) and returns what it wrote; empty when it failed.
+QByteArray RunBeside(const QString& program, const QStringList& arguments) {
+  QProcess process;
+  process.start(program, arguments);
+  if (!process.waitForStarted(5000)) return {};
+  if (!WaitFor([&] { return process.state() == QProcess::NotRunning; })) {
+    process.kill();
+    process.waitForFinished(5000);
+    return {};
+  }
+  if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) return {};
+  return process.readAllStandardOutput();
+}
+
+TEST_F(MainWindowX11, SpaceFreezesTheViewWhileTheCursorMovesAndUnfreezesIt) {
+  ShowPatternOnTheRoot();
+  TForm1& form = Open({900, 200});
+  const TBitmap& view = form.Image1->Picture();
+  ASSERT_TRUE(MovePointer({400, 350}));
+  form.Timer1->SetInterval(form.TimerPeriod());
+  const TPoint first{400 - 180, 350 - 216};
+  ASSERT_TRUE(WaitFor([&] {
+    return view.Width() == 360 && DifferencesFromPattern(view, first) == 0;
+  })) << form.width()
+      << " x " << form.height();
+  ASSERT_TRUE(Activate(form));
+  ASSERT_TRUE(XDoTool("key space"));
+  ASSERT_TRUE(WaitFor([&] { return form.Frozen(); }));
+
+  // Moved and resting elsewhere, the frozen picture stays, on the screen too.
+  ASSERT_TRUE(MovePointer({520, 430}));
+  QCoreApplication::processEvents();
+  EXPECT_TRUE(form.Frozen());
+  EXPECT_EQ(DifferencesFromPattern(view, first), 0);
+  const TRect client = form.ClientRect();
+  EXPECT_TRUE(WaitFor([&] {
+    return ScreenDifferences({client.Left, client.Top, client.Left + 360, client.Top + 432},
+                             [&](int x, int y) { return Pattern(first.X + x, first.Y + y); }) == 0;
+  }));
+
+  ASSERT_TRUE(XDoTool("key space"));
+  const TPoint second{520 - 180, 430 - 216};
+  EXPECT_TRUE(WaitFor([&] { return DifferencesFromPattern(view, second) == 0; }));
+  EXPECT_EQ(form.Timer1->Interval(), form.TimerPeriod());
+}
+
+TEST_F(MainWindowX11, FHoldsTheZoneWhileThePictureRuns) {
+  ShowPatternOnTheRoot();
+  TForm1& form = Open({900, 200});
+  const TBitmap& view = form.Image1->Picture();
+  ASSERT_TRUE(MovePointer({410, 360}));
+  const TPoint held{410 - 180, 360 - 216};
+  ASSERT_TRUE(CycleUntil(form, [&] { return DifferencesFromPattern(view, held) == 0; }));
+  ASSERT_TRUE(Activate(form));
+  ASSERT_TRUE(XDoTool("key f"));
+  ASSERT_TRUE(WaitFor([&] { return form.ZoneFixed(); }));
+  ASSERT_TRUE(MovePointer({600, 500}));
+  form.Timer1Timer();
+  form.Timer1Timer();
+  EXPECT_FALSE(form.Frozen());
+  EXPECT_EQ(DifferencesFromPattern(view, held), 0);
+  EXPECT_EQ(form.windowTitle(), QString("Ombrix [361 x 432] - [X=410 Y=360]"));
+}
+
+TEST_F(MainWindowX11, CtrlCLeavesTheZoneOnTheClipboardForOtherPrograms) {
+  ShowPatternOnTheRoot();
+  TForm1& form = Open({900, 200});
+  ASSERT_TRUE(MovePointer({430, 380}));
+  const TPoint zone{430 - 180, 380 - 216};
+  ASSERT_TRUE(
+      CycleUntil(form, [&] { return DifferencesFromPattern(form.CaptureBitmap(), zone) == 0; }));
+  ASSERT_TRUE(Activate(form));
+  ASSERT_TRUE(XDoTool("key ctrl+c"));
+  ASSERT_TRUE(WaitFor([&] { return form.Timer1->Interval() == form.TimerPeriod(); }));
+
+  const QByteArray targets = RunBeside("xclip", {"-selection", "clipboard", "-t", "TARGETS", "-o"});
+  EXPECT_TRUE(targets.contains("image/png")) << targets.toStdString();
+  EXPECT_TRUE(targets.contains("image/bmp")) << targets.toStdString();
+  const QByteArray png = RunBeside("xclip", {"-selection", "clipboard", "-t", "image/png", "-o"});
+  const QImage copied = QImage::fromData(png, "PNG");
+  ASSERT_EQ(copied.size(), QSize(360, 432));
+  int differences = 0;
+  for (int y = 0; y < 432; ++y)
+    for (int x = 0; x < 360; ++x)
+      differences += (copied.pixel(x, y) & 0xFFFFFF) != Pattern(zone.X + x, zone.Y + y);
+  EXPECT_EQ(differences, 0);
+}
+
+TEST_F(MainWindowX11, RightClicksRemoveAndRestoreTheFrameOfTheSameWindow) {
+  ShowPatternOnTheRoot();
+  TForm1& form = Open({300, 200});
+  const xcb_window_t id = IdOf(form);
+  // Beside ours, so that what lies under ours stays the pattern.
+  const xcb_window_t other = client_->CreateWindow({800, 150, 1400, 750}, 0, true);
+  client_->Map(other);
+  client_->Sync();
+  ASSERT_TRUE(WaitFor([&] { return TopLevelOf(other) != XCB_NONE; }));
+  const TPoint place{form.geometry().x(), form.geometry().y()};
+  ASSERT_TRUE(WaitFor([&] { return RootPosition(id) == place; }));
+
+  for (const bool frameless : {true, false}) {
+    SCOPED_TRACE(frameless ? "frame removed" : "frame restored");
+    const QRect before = form.geometry();
+    // A right click on the panel's background, between its groups.
+    const QPoint panel = form.Panel1->mapToGlobal(QPoint(3, 95));
+    ASSERT_TRUE(MovePointer({panel.x(), panel.y()}));
+    ASSERT_TRUE(CycleUntil(form, [&] { return !form.Panel1->isHidden(); }));
+    ASSERT_TRUE(XDoTool("click 3"));
+    ASSERT_TRUE(WaitFor([&] { return HasFrame(id) != frameless; }));
+    EXPECT_TRUE(form.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+    EXPECT_EQ(IdOf(form), id);
+    EXPECT_EQ(form.geometry().size(), before.size());
+    EXPECT_EQ(RootPosition(id), place);
+    // Still above a window that the user activates.
+    ASSERT_TRUE(XDoTool("windowactivate --sync " + std::to_string(other)));
+    const xcb_window_t ours = TopLevelOf(IdOf(form));
+    EXPECT_TRUE(WaitFor([&] { return StackingIndex(ours) > StackingIndex(TopLevelOf(other)); }));
+    // Still shaped, and still absent from its own capture.
+    xcb_shape_query_extents_reply_t* shape = xcb_shape_query_extents_reply(
+        client_->Connection(), xcb_shape_query_extents(client_->Connection(), id), nullptr);
+    ASSERT_NE(shape, nullptr);
+    EXPECT_TRUE(shape->bounding_shaped);
+    std::free(shape);
+    const TRect client = form.ClientRect();
+    form.SetForceCapture(true);
+    EXPECT_TRUE(CycleUntil(form, [&] {
+      return DifferencesFromPattern(form.CaptureBitmap(), {client.Left, client.Top}) == 0;
+    }));
+    form.SetForceCapture(false);
+  }
+}
+
+TEST_F(MainWindowX11, CtrlMShowsTheCommandWindow) {
+  TForm1& form = Open({300, 200});
+  ASSERT_TRUE(Activate(form));
+  ASSERT_TRUE(XDoTool("key ctrl+m"));
+  ASSERT_TRUE(WaitFor([&] { return windows_.FormCmd->isVisible(); }));
+  const xcb_window_t cmd = IdOf(*windows_.FormCmd);
+  EXPECT_TRUE(WaitFor([&] {
+    xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
+        client_->Connection(), xcb_get_window_attributes(client_->Connection(), cmd), nullptr);
+    const bool viewable = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(attributes);
+    return viewable;
+  }));
+  xcb_get_property_reply_t* name = xcb_get_property_reply(
+      client_->Connection(),
+      xcb_get_property(client_->Connection(), 0, cmd, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, 64),
+      nullptr);
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(std::string(static_cast<const char*>(xcb_get_property_value(name)),
+                        static_cast<std::size_t>(xcb_get_property_value_length(name))),
+            "Cmd");
+  std::free(name);
+}
+
+// The picture frozen, measured with a left click and saved with "Save as..", as a user does it.
+TEST_F(MainWindowX11, FrozenPictureIsMeasuredByAClickAndSavedUnderATypedName) {
+  ShowPatternOnTheRoot();
+  // Clear of the statistics and command windows' places.
+  TForm1& form = Open({100, 500});
+  const TBitmap& view = form.Image1->Picture();
+  ASSERT_TRUE(MovePointer({440, 390}));
+  form.Timer1->SetInterval(form.TimerPeriod());
+  const TPoint zone{440 - 180, 390 - 216};
+  ASSERT_TRUE(WaitFor([&] { return DifferencesFromPattern(view, zone) == 0; }));
+  ASSERT_TRUE(Activate(form));
+  ASSERT_TRUE(XDoTool("key space"));
+  ASSERT_TRUE(WaitFor([&] { return form.Frozen(); }));
+
+  // A left click on the view's pixel (50, 60): "FormMouse" takes its colour.
+  const TRect client = form.ClientRect();
+  ASSERT_TRUE(ClickAt({client.Left + 50, client.Top + 60}));
+  TForm2& statistics = *windows_.Form2;
+  ASSERT_TRUE(WaitFor([&] { return statistics.isVisible(); }));
+  EXPECT_EQ(statistics.windowTitle(), QString("FormMouse"));
+  const uint32_t clicked = Pattern(zone.X + 50, zone.Y + 60);
+  // Where the window manager put it, as the server says.
+  EXPECT_TRUE(WaitFor([&] {
+    const TPoint corner = RootPosition(IdOf(statistics));
+    return ScreenDifferences({corner.X + 2, corner.Y + 2, corner.X + 3, corner.Y + 3},
+                             [&](int, int) { return clicked; }) == 0;
+  }));
+
+  // "Save as..": a name typed into the dialog and Enter.
+  ASSERT_TRUE(Activate(form));  // the statistics window took the focus when it came up
+  ASSERT_TRUE(XDoTool("key ctrl+m"));
+  TFormCmd& cmd = *windows_.FormCmd;
+  ASSERT_TRUE(WaitFor([&] { return cmd.isVisible() && cmd.windowHandle()->isExposed(); }));
+  testing_files::TempDir dir;
+  const std::filesystem::path before = std::filesystem::current_path();
+  std::filesystem::current_path(dir.Path());  // where the dialog opens
+  QProcess keyboard;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (keyboard.state() != QProcess::NotRunning || dialog == nullptr ||
+        dialog->windowHandle() == nullptr || !dialog->windowHandle()->isExposed()) {
+      return;
+    }
+    poll.stop();
+    const QString id = QString::number(dialog->windowHandle()->winId());
+    keyboard.start("sh", {"-c", "xdotool windowactivate --sync " + id +
+                                    " && xdotool type --delay 20 view.bmp && xdotool key Return"});
+  });
+  poll.start(10);
+  QTimer::singleShot(20000, [] {
+    if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
+      dialog->reject();
+  });
+  const QPoint save = cmd.SpeedButtonSave->mapTo(&cmd, cmd.SpeedButtonSave->rect().center());
+  const TPoint corner = RootPosition(IdOf(cmd));
+  ASSERT_TRUE(ClickAt({corner.X + save.x(), corner.Y + save.y()}));
+  const std::filesystem::path file = dir / "view.bmp";
+  EXPECT_TRUE(WaitFor([&] {
+    return QApplication::activeModalWidget() == nullptr && std::filesystem::exists(file);
+  }));
+  keyboard.waitForFinished(5000);
+  std::filesystem::current_path(before);
+
+  ASSERT_TRUE(std::filesystem::exists(file));
+  const auto saved = LoadPictureFromFile(file.string());
+  ASSERT_EQ(saved->Width(), view.Width());
+  ASSERT_EQ(saved->Height(), view.Height());
+  int differences = 0;
+  for (int y = 0; y < view.Height(); ++y)
+    for (int x = 0; x < view.Width(); ++x)
+      differences += ViewPixel(*saved, x, y) != ViewPixel(view, x, y);
+  EXPECT_EQ(differences, 0);
+  EXPECT_EQ(DifferencesFromPattern(*saved, zone), 0);
 }
 
 // The main window that counts how often the frame cycle draws: the sharpen stage runs once per

@@ -1,0 +1,139 @@
+#include "uAbout.h"
+
+#include <QDesktopServices>
+#include <QFont>
+#include <QFrame>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QUrl>
+#include <algorithm>
+
+#include "ErrorReport.h"
+#include "FormFonts.h"
+#include "Uglobal.h"
+#include "WindowPlacement.h"
+
+namespace ombrix {
+namespace {
+
+constexpr int kClientWidth = 383;
+constexpr int kClientHeight = 219;
+// Red 0, green 0, blue 64.
+const QColor kBackground(0, 0, 64);
+
+// A separator: a raised line along its bottom edge, light above dark.
+class TBevel : public QFrame {
+ public:
+  TBevel(QWidget* parent, int x, int y) : QFrame(parent) { setGeometry(x, y, 335, 9); }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::Light));
+    painter.drawLine(0, height() - 2, width() - 1, height() - 2);
+    painter.setPen(palette().color(QPalette::Dark));
+    painter.drawLine(0, height() - 1, width() - 1, height() - 1);
+  }
+};
+
+template <class Label = QLabel>
+Label* NewLabel(QWidget* parent, const QString& text, int x, int y, const QColor& colour,
+                int pixels, bool bold) {
+  auto* label = new Label(parent);
+  SetSansFont(*label, pixels, true);
+  QFont font = label->font();
+  font.setBold(bold);
+  label->setFont(font);
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::WindowText, colour);
+  label->setPalette(palette);
+  label->setText(text);
+  label->move(x, y);
+  label->adjustSize();
+  return label;
+}
+
+// Keeps a centred label's middle where its designed left edge puts it in the client area.
+void CentreAbout(QLabel* label, int designedLeft) {
+  const int width = std::max(label->width(), kClientWidth - 2 * designedLeft);
+  label->setGeometry((kClientWidth - width) / 2, label->y(), width, label->height());
+  label->setAlignment(Qt::AlignHCenter | Qt::AlignTop);
+}
+
+QLabel* NewCreditLine(QWidget* parent, const QString& text, int x, int y) {
+  QLabel* label = NewLabel(parent, text, x, y, Qt::black, 11, false);
+  label->setAutoFillBackground(true);
+  QPalette palette = label->palette();
+  palette.setColor(QPalette::Window, QColor(192, 192, 192));
+  label->setPalette(palette);
+  return label;
+}
+
+}  // namespace
+
+void TClickLabel::mouseReleaseEvent(QMouseEvent* event) {
+  QLabel::mouseReleaseEvent(event);
+  if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
+      OnClick) {
+    OnClick();
+  }
+}
+
+TAboutBox::TAboutBox()
+    : QDialog(nullptr, Qt::Tool | Qt::WindowStaysOnTopHint | Qt::WindowTitleHint |
+                           Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint) {
+  setWindowTitle(QStringLiteral("About"));
+  SetFormFont(*this);
+  QPalette palette = this->palette();
+  palette.setColor(QPalette::Window, kBackground);
+  setPalette(palette);
+  setAutoFillBackground(true);
+  setFixedSize(kClientWidth, kClientHeight);
+
+  Label1 = NewLabel(this, QStringLiteral("Ombrix"), 93, 8, Qt::red, 32, true);
+  QFont serif = Label1->font();
+  serif.setStyleHint(QFont::Serif);
+  serif.setFamilies({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
+                     QStringLiteral("DejaVu Serif")});
+  Label1->setFont(serif);
+  Label1->adjustSize();
+  CentreAbout(Label1, 93);
+
+  Bevel1 = new TBevel(this, 24, 44);
+  Bevel2 = new TBevel(this, 24, 144);
+
+  Label5 = NewLabel(this, QStringLiteral("The Ombrix authors"), 70, 68, Qt::white, 12, true);
+  Label6 = NewLabel(this, QStringLiteral("Contributors"), 65, 88, Qt::white, 12, true);
+  Label3 = NewLabel<TClickLabel>(this, QString::fromLatin1(kAuthorsAddress), 232, 68, Qt::white, 12,
+                                 true);
+  Label3->setCursor(Qt::PointingHandCursor);
+  Label3->OnClick = [this] { Guarded([this] { Label3Click(); }); };
+  Label10 = NewLabel(this, QString::fromLatin1(kContributorsAddress), 232, 88, Qt::white, 12, true);
+  Label7 = NewLabel(this, QString(), 142, 104, Qt::white, 12, true);
+  Label8 = NewLabel(this, QString(), 148, 120, Qt::white, 12, true);
+  Label4 =
+      NewLabel(this, QStringLiteral("Use at your own risks "), 134, 156, Qt::yellow, 12, false);
+  CentreAbout(Label4, 134);
+  Label2 =
+      NewCreditLine(this, QStringLiteral("Windows and printing by Qt, screen by XCB"), 32, 176);
+  Label9 = NewCreditLine(this, QStringLiteral("Pictures by libjpeg-turbo and libpng"), 70, 192);
+  FormCreate();
+}
+
+void TAboutBox::FormCreate() {
+  Label7->setText(QStringLiteral("Version ") + QString::fromStdString(GetAppVersion()));
+  Label7->adjustSize();
+  Label8->setText(DateTimeToStr(GetFileDateTime(ProgramFileName())));
+  Label8->adjustSize();
+}
+
+void TAboutBox::Label3Click() {
+  QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + Label3->text()));
+}
+
+void TAboutBox::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  CentreOnScreen(*this);
+}
+
+}  // namespace ombrix
