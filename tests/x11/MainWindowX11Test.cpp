@@ -249,30 +249,6 @@ class MainWindowX11 : public ::testing::Test {
   // Moves the pointer to (x, y) of the screen and clicks there.
   static bool ClickAt(TPoint at) { return MovePointer(at) && XDoTool("click 1"); }
 
-  // Waits until the window manager has handled every event that reached it before: it answers
-  // a request for a window's frame extents in turn with them.
-  bool SyncWithWindowManager() {
-    xcb_connection_t* c = client_->Connection();
-    if (probe_ == XCB_NONE) probe_ = client_->CreateWindow({0, 0, 8, 8}, 0, true);
-    const xcb_atom_t extents = client_->Atom("_NET_FRAME_EXTENTS");
-    xcb_delete_property(c, probe_, extents);
-    xcb_client_message_event_t request{};
-    request.response_type = XCB_CLIENT_MESSAGE;
-    request.format = 32;
-    request.window = probe_;
-    request.type = client_->Atom("_NET_REQUEST_FRAME_EXTENTS");
-    xcb_send_event(c, 0, client_->Root(),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&request));
-    return WaitFor([&] {
-      xcb_get_property_reply_t* reply = xcb_get_property_reply(
-          c, xcb_get_property(c, 0, probe_, extents, XCB_ATOM_CARDINAL, 0, 4), nullptr);
-      const bool answered = reply != nullptr && xcb_get_property_value_length(reply) == 16;
-      std::free(reply);
-      return answered;
-    });
-  }
-
   // True when no client holds the pointer grabbed (a window manager does during a drag).
   bool PointerFree() {
     xcb_connection_t* c = client_->Connection();
@@ -306,7 +282,6 @@ class MainWindowX11 : public ::testing::Test {
   std::unique_ptr<X11Desktop> desktop_;
   TApplicationWindows windows_;
   bool patternOnRoot_ = false;
-  xcb_window_t probe_ = XCB_NONE;
 };
 
 TEST_F(MainWindowX11, ViewShowsTheZoneAroundTheCursorPixelForPixel) {
@@ -537,7 +512,7 @@ TEST_F(MainWindowX11, StepwiseCornerDragKeepsWindowPictureAndAreaRuleInStep) {
     ASSERT_TRUE(button.held);
     for (int step = 1; step <= 6; ++step) {
       ASSERT_TRUE(MovePointer({grip.X + 20 * step, grip.Y + 20 * step}));
-      ASSERT_TRUE(SyncWithWindowManager());
+      ASSERT_TRUE(client_->SyncWithWindowManager());
       ASSERT_TRUE(WaitFor(settled)) << "step " << step << ": " << seen;
     }
   }
@@ -868,6 +843,26 @@ TEST_F(MainWindowX11, StillScreenIsDrawnOnceAndAWindowRepaintedUnderTheZoneOnThe
 }  // namespace
 }  // namespace ombrix
 
+namespace {
+
+// After each test, once its windows are gone from the server, waits for the window manager to
+// have let go of them: their ids go to the next test's windows, which a manager still
+// unmanaging the old ones would move about.
+class WindowManagerBarrier : public ::testing::EmptyTestEventListener {
+  void OnTestEnd(const ::testing::TestInfo&) override {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+      xcb_connection_t* c = x11->connection();
+      std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    }
+    ombrix::test::TestClient client(ombrix::test::TestDisplayName());
+    if (client.Ok()) client.SyncWithWindowManager();
+  }
+};
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
   ::testing::InitGoogleTest(&argc, argv);
   // Listing the tests (at build time) needs no display; running them needs the test's one.
@@ -878,5 +873,6 @@ int main(int argc, char* argv[]) {
   qputenv("DISPLAY", display);
   qputenv("QT_QPA_PLATFORM", "xcb");
   QApplication application(argc, argv);
+  ::testing::UnitTest::GetInstance()->listeners().Append(new WindowManagerBarrier);
   return RUN_ALL_TESTS();
 }
