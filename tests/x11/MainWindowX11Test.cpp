@@ -192,6 +192,29 @@ class MainWindowX11 : public ::testing::Test {
     return parent == client_->Root() ? window : XCB_NONE;
   }
 
+  // Whether the window manager has put `window` into a frame of its own.
+  bool Framed(xcb_window_t window) {
+    const xcb_window_t top = TopLevelOf(window);
+    return top != XCB_NONE && top != window;
+  }
+
+  bool Viewable(xcb_window_t window) {
+    xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
+        client_->Connection(), xcb_get_window_attributes(client_->Connection(), window), nullptr);
+    const bool viewable = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(attributes);
+    return viewable;
+  }
+
+  // The root's child that the pointer is in, as the server finds it for a click.
+  xcb_window_t ChildUnderPointer() {
+    xcb_query_pointer_reply_t* r = xcb_query_pointer_reply(
+        client_->Connection(), xcb_query_pointer(client_->Connection(), client_->Root()), nullptr);
+    const xcb_window_t child = r != nullptr ? r->child : XCB_NONE;
+    std::free(r);
+    return child;
+  }
+
   // A size of the window's WM_NORMAL_HINTS as the server holds them: the minimum (fields 5 and
   // 6) or the maximum (7 and 8); empty if none.
   static constexpr int kMinimumField = 5;
@@ -387,8 +410,12 @@ TEST_F(MainWindowX11, ClickOnTheSeeThroughAreaReachesTheWindowBelow) {
   const TPoint seeThrough{client.Left + 10, client.Top + 10};
   ASSERT_TRUE(MovePointer({seeThrough.X, seeThrough.Y}));
   ASSERT_TRUE(CycleUntil(form, [&] { return !form.Panel1->isHidden(); }));
+  // Until the window manager has framed and shown it, the click would land on the desktop.
+  ASSERT_TRUE(WaitFor([&] { return Framed(below) && Viewable(below); }));
   ASSERT_TRUE(WaitFor(
       [&] { return StackingIndex(TopLevelOf(IdOf(form))) > StackingIndex(TopLevelOf(below)); }));
+  // The server hands the click to the window that it finds under the pointer.
+  ASSERT_TRUE(WaitFor([&] { return ChildUnderPointer() == TopLevelOf(below); }));
 
   bool pressed = false;
   ASSERT_TRUE(XDoTool("click 1"));
@@ -669,13 +696,7 @@ TEST_F(MainWindowX11, CtrlMShowsTheCommandWindow) {
   ASSERT_TRUE(XDoTool("key ctrl+m"));
   ASSERT_TRUE(WaitFor([&] { return windows_.FormCmd->isVisible(); }));
   const xcb_window_t cmd = IdOf(*windows_.FormCmd);
-  EXPECT_TRUE(WaitFor([&] {
-    xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
-        client_->Connection(), xcb_get_window_attributes(client_->Connection(), cmd), nullptr);
-    const bool viewable = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-    std::free(attributes);
-    return viewable;
-  }));
+  EXPECT_TRUE(WaitFor([&] { return Viewable(cmd); }));
   xcb_get_property_reply_t* name = xcb_get_property_reply(
       client_->Connection(),
       xcb_get_property(client_->Connection(), 0, cmd, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, 64),
