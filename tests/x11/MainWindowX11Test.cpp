@@ -742,8 +742,7 @@ TEST_F(MainWindowX11, FrozenPictureIsMeasuredByAClickAndSavedUnderATypedName) {
   TFormCmd& cmd = *windows_.FormCmd;
   ASSERT_TRUE(WaitFor([&] { return cmd.isVisible() && cmd.windowHandle()->isExposed(); }));
   testing_files::TempDir dir;
-  const std::filesystem::path before = std::filesystem::current_path();
-  std::filesystem::current_path(dir.Path());  // where the dialog opens
+  const std::filesystem::path file = dir / "view.bmp";
   QProcess keyboard;
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -753,6 +752,8 @@ TEST_F(MainWindowX11, FrozenPictureIsMeasuredByAClickAndSavedUnderATypedName) {
       return;
     }
     poll.stop();
+    // The user goes to the test's folder first, wherever the dialog opened.
+    dialog->setDirectory(QString::fromStdString(dir.Path().string()));
     const QString id = QString::number(dialog->windowHandle()->winId());
     keyboard.start("sh", {"-c", "xdotool windowactivate --sync " + id +
                                     " && xdotool type --delay 20 view.bmp && xdotool key Return"});
@@ -765,12 +766,10 @@ TEST_F(MainWindowX11, FrozenPictureIsMeasuredByAClickAndSavedUnderATypedName) {
   const QPoint save = cmd.SpeedButtonSave->mapTo(&cmd, cmd.SpeedButtonSave->rect().center());
   const TPoint corner = RootPosition(IdOf(cmd));
   ASSERT_TRUE(ClickAt({corner.X + save.x(), corner.Y + save.y()}));
-  const std::filesystem::path file = dir / "view.bmp";
   EXPECT_TRUE(WaitFor([&] {
     return QApplication::activeModalWidget() == nullptr && std::filesystem::exists(file);
   }));
   keyboard.waitForFinished(5000);
-  std::filesystem::current_path(before);
 
   ASSERT_TRUE(std::filesystem::exists(file));
   const auto saved = LoadPictureFromFile(file.string());
