@@ -671,6 +671,12 @@ TEST_F(MainWindowX11, RightClicksRemoveAndRestoreTheFrameOfTheSameWindow) {
     EXPECT_EQ(IdOf(form), id);
     EXPECT_EQ(form.geometry().size(), before.size());
     EXPECT_EQ(RootPosition(id), place);
+    // The frame that the program works with is the new one, though the window did not move.
+    TRect frame;
+    EXPECT_TRUE(WaitFor([&] {
+      return client_->OuterRect(TopLevelOf(id), frame) && form.WindowRect() == frame;
+    })) << "server " << frame.Width() << " x " << frame.Height() << ", program "
+        << form.WindowRect().Width() << " x " << form.WindowRect().Height();
     // Still above a window that the user activates.
     ASSERT_TRUE(XDoTool("windowactivate --sync " + std::to_string(other)));
     const xcb_window_t ours = TopLevelOf(IdOf(form));
