@@ -58,6 +58,14 @@ constexpr int kMaxPumpingDepth = 2;
 
 const char* const kHomePage = "https://ombrix.example.org/";
 
+// The frame as the window system has it now. QWidget::frameGeometry keeps the frame's extents
+// from the window's last move or resize, so after the border is toggled in place it reports
+// the old frame until the window next moves.
+QRect LiveFrameGeometry(const QWidget& window) {
+  const QWindow* handle = window.windowHandle();
+  return handle != nullptr ? handle->frameGeometry() : window.frameGeometry();
+}
+
 QSpinBox* NewUpDown(QWidget* parent, int x, int y, const QString& hint) {
   auto* field = new QSpinBox(parent);
   field->setGeometry(x, y, 56, 22);
@@ -371,7 +379,7 @@ void TForm1::ApplyTrackSize(int minWidth, int minHeight, int maxWidth, int maxHe
 }
 
 bool TForm1::UpdateFrameExtra() {
-  const QRect frame = frameGeometry();
+  const QRect frame = LiveFrameGeometry(*this);
   // While the window manager changes the frame (a border toggled), Qt may report a frame
   // smaller than the client for a moment; a negative frame would raise the minimum size.
   const int extraWidth = ToDevice(std::max(0, frame.width() - width()));
@@ -449,7 +457,7 @@ void TForm1::TrackNonClientArea() {
   const bool onFrame = WindowRect().Contains(cursor) && !ClientRect().Contains(cursor);
   // The window manager keeps the button press on its frame to itself; a frame that moves or
   // changes size under the pointer tells that the user is dragging it.
-  const QRect frame = frameGeometry();
+  const QRect frame = LiveFrameGeometry(*this);
   const bool frameChanging = frame != lastFrame_;
   lastFrame_ = frame;
   const bool buttonHeld = QGuiApplication::mouseButtons() != Qt::NoButton;
@@ -664,7 +672,7 @@ void TForm1::RenderToView(const TBitmap& bitmap, const TRect& rectangle, int fac
 }
 
 TRect TForm1::WindowRect() const {
-  const QRect frame = frameGeometry();
+  const QRect frame = LiveFrameGeometry(*this);
   const TPoint topLeft = ToDevice(frame.topLeft());
   return {topLeft.X, topLeft.Y, topLeft.X + ToDevice(frame.width()),
           topLeft.Y + ToDevice(frame.height())};

@@ -372,9 +372,15 @@ bool TImageBaseFilter::TakesFastPass() const {
 }
 
 void TImageBaseFilter::RunPasses(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
-  // The fast passes equal the engine's own bit for bit and decline what they cannot prove so.
-  if (UsesKernelValues() && RunsEnginePasses() &&
-      FastKernelPass(KernelPass(), dst, src, width, height)) {
+  // The fast passes equal the engine's own, and the kernel-less classes' own, bit for bit and
+  // decline what they cannot prove so.
+  if (const std::optional<TRankPass> rank = RankPass()) {
+    if (FastRankPass(*rank, dst, src, width, height)) {
+      if (RankScalesByArea(rank->Kind)) StoreScaleFactor(AreaScaleFactor(rank->Box));
+      return;
+    }
+  } else if (UsesKernelValues() && RunsEnginePasses() &&
+             FastKernelPass(KernelPass(), dst, src, width, height)) {
     return;
   }
   if (kernelCount_ > 1) {

@@ -7,11 +7,13 @@
 #include <cstdint>
 #include <istream>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <vector>
 
 #include "FastKernel.h"
+#include "FastRank.h"
 #include "Graphics.h"
 #include "iwMisc.h"
 
@@ -130,6 +132,10 @@ class TImageBaseFilter : public TImageBaseProcess {
   // own ApplyKernel, ApplyKernels and MergeKernels (a class that replaces or extends one keeps
   // its own), and FastKernelEligible accepts the pass. The result is the same either way.
   bool TakesFastPass() const;
+  // The kernel-less pass as the fast passes take it (kind, box, hysteresis); empty for a
+  // filter that has none (every kernel filter). Apply runs it through FastRankPass, which
+  // equals the class's own ApplyKernel in every byte, wherever that pass accepts it.
+  virtual std::optional<TRankPass> RankPass() const { return std::nullopt; }
 
   // Filters source into target: target becomes a 32-bit bitmap of the source's size and every
   // pixel's colour bytes are computed. Returns true when the filter ran; false, leaving target

@@ -223,15 +223,21 @@ auto DegrainPass(const uint8_t* (*choose)(const TCross&, const uint8_t*)) {
   };
 }
 
-// One Mosaic tile: the average of the anchor (x, m)'s window, positions outside counting as
-// the anchor, stored at the anchor and copied with all four bytes over the window's positions.
+// One Mosaic tile: the average of the anchor (x, m)'s window, stored at the anchor and copied
+// with all four bytes over the window's positions. Positions outside count as the anchor when
+// it lies inside the picture. Anchors past the top or right edge stand for the bands that the
+// anchors inside do not reach: their tiles average only the pixels inside, and the anchor moved
+// into the picture is the pixel written first.
 void MosaicTile(const TBlock& dst, const TBlock& src, const TWindow& window, int32_t x, int32_t m) {
-  const int64_t area = window.Area();
   TWindowSums sums;
   ForEachInWindow(src, window, x, m, [&](const uint8_t* pixel) { sums.Add(pixel); });
-  sums.AddMissing(src.At(x, m), area);
-  uint8_t* tile = dst.At(x, m);
-  StoreAverage(tile, sums, area);
+  int64_t divisor = sums.inside;
+  if (src.Contains(x, m)) {
+    divisor = window.Area();
+    sums.AddMissing(src.At(x, m), divisor);
+  }
+  uint8_t* tile = dst.At(std::min(x, src.width - 1), std::min(m, src.height - 1));
+  StoreAverage(tile, sums, divisor);
   ForEachInWindow(dst, window, x, m, [&](uint8_t* pixel) {
     if (pixel != tile) CopyPixel(pixel, tile);
   });
@@ -311,20 +317,35 @@ void RunWindowPass(const TImageBaseFilter& filter, uint8_t* dst, uint8_t* src, i
 
 }  // namespace
 
+std::optional<TRankPass> TMosaicFilter::RankPass() const {
+  return TRankPass{rkMosaic, GetSquareSize(), 0};
+}
+
 void TMosaicFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
   RunWindowPass(*this, dst, src, width, height, TLuminance::Ignore,
                 [this](const TBlock& out, const TBlock& in, const TWindow& window) {
                   StoreScaleFactor(AreaScale(window.Area()));
                   const int32_t side = KernelWidth();
-                  for (int32_t m = 0; m < in.height; m += side) {
-                    for (int32_t x = 0; x < in.width; x += side) MosaicTile(out, in, window, x, m);
+                  // Anchors continue past the top and right edges while their tiles reach in.
+                  for (int32_t m = 0; m - window.below < in.height; m += side) {
+                    for (int32_t x = 0; x - window.left < in.width; x += side) {
+                      MosaicTile(out, in, window, x, m);
+                    }
                   }
                 });
+}
+
+std::optional<TRankPass> TMinimumFilter::RankPass() const {
+  return TRankPass{rkMinimum, GetSquareSize(), 0};
 }
 
 void TMinimumFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
   RunWindowPass(*this, dst, src, width, height, TLuminance::Store,
                 ExtremePass([](uint8_t l, uint8_t best) { return l < best; }));
+}
+
+std::optional<TRankPass> TMaximumFilter::RankPass() const {
+  return TRankPass{rkMaximum, GetSquareSize(), 0};
 }
 
 void TMaximumFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
@@ -363,24 +384,48 @@ void TBoundaryBaseFilter::BoundaryPass(uint8_t* dst, uint8_t* src, int32_t width
                 });
 }
 
+std::optional<TRankPass> TMaxMinFilter::RankPass() const {
+  return TRankPass{rkMaxMin, GetSquareSize(), Hysteresis()};
+}
+
 void TMaxMinFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
   BoundaryPass(dst, src, width, height, TSnap::Nearer);
+}
+
+std::optional<TRankPass> TMinMaxFilter::RankPass() const {
+  return TRankPass{rkMinMax, GetSquareSize(), Hysteresis()};
 }
 
 void TMinMaxFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
   BoundaryPass(dst, src, width, height, TSnap::Farther);
 }
 
+std::optional<TRankPass> TMedianFilter::RankPass() const {
+  return TRankPass{rkMedian, GetSquareSize(), 0};
+}
+
 void TMedianFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
   RunWindowPass(*this, dst, src, width, height, TLuminance::Store, MedianPass);
+}
+
+std::optional<TRankPass> TDegrainBrightFilter::RankPass() const {
+  return TRankPass{rkDegrainBright, GetSquareSize(), 0};
 }
 
 void TDegrainBrightFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
   RunWindowPass(*this, dst, src, width, height, TLuminance::Store, DegrainPass(DegrainBright));
 }
 
+std::optional<TRankPass> TDegrainDarkFilter::RankPass() const {
+  return TRankPass{rkDegrainDark, GetSquareSize(), 0};
+}
+
 void TDegrainDarkFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {
   RunWindowPass(*this, dst, src, width, height, TLuminance::Store, DegrainPass(DegrainDark));
+}
+
+std::optional<TRankPass> TDegrainFilter::RankPass() const {
+  return TRankPass{rkDegrain, GetSquareSize(), 0};
 }
 
 void TDegrainFilter::ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) {

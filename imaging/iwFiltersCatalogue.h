@@ -240,14 +240,17 @@ class TEmbossFilter : public TImageBaseFilter {
 // "Mosaic": tiles of SamplingBox x SamplingBox, each the average of its window. Anchors are the
 // pixels whose column and stored row (0 = the bottom row) are multiples of the box; a tile is
 // the anchor's window, so the tiles along the left and bottom edges are cut. Positions of an
-// anchor's window outside the picture count as the anchor. Sets ScaleFactor to the window's
-// area without announcing it. Does not write luminance into the source.
+// anchor's window outside the picture count as the anchor. The anchors continue past the top
+// and right edges while their tiles still reach into the picture, so that every pixel is
+// written: such a tile averages only its pixels inside. Sets ScaleFactor to the window's area
+// without announcing it. Does not write luminance into the source.
 class TMosaicFilter : public TWithoutKernelBaseFilter {
  public:
   static constexpr const char* kClassName = "TMosaicFilter";
   using TWithoutKernelBaseFilter::TWithoutKernelBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 // "Minimum": copies the darkest pixel of the window (positions outside are ignored); on equal
@@ -258,6 +261,7 @@ class TMinimumFilter : public TWithoutKernelBaseFilter {
   using TWithoutKernelBaseFilter::TWithoutKernelBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 // "Maximum": as Minimum, the brightest.
@@ -267,6 +271,7 @@ class TMaximumFilter : public TWithoutKernelBaseFilter {
   using TWithoutKernelBaseFilter::TWithoutKernelBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 // Base of the two filters that snap a pixel to an extreme of its window when the window's
@@ -304,6 +309,7 @@ class TMaxMinFilter : public TBoundaryBaseFilter {
   using TBoundaryBaseFilter::TBoundaryBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 // "Min Max": the farther extreme (a tie takes the bright one).
@@ -313,6 +319,7 @@ class TMinMaxFilter : public TBoundaryBaseFilter {
   using TBoundaryBaseFilter::TBoundaryBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 // "Median": the window's pixels (positions outside counting as the centre) ordered by
@@ -324,6 +331,7 @@ class TMedianFilter : public TWithoutKernelBaseFilter {
   using TWithoutKernelBaseFilter::TWithoutKernelBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 // The degrain filters look along the four arms of the cross through a pixel: up (YMax() rows
@@ -340,6 +348,7 @@ class TDegrainBrightFilter : public TWithoutKernelBaseFilter {
   using TWithoutKernelBaseFilter::TWithoutKernelBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 // "Degrain Dark": the darkest of the four arm maxima; isolated dark specks rise.
@@ -349,6 +358,7 @@ class TDegrainDarkFilter : public TWithoutKernelBaseFilter {
   using TWithoutKernelBaseFilter::TWithoutKernelBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 // "Degrain": the Degrain Dark result when that is another pixel than the centre, otherwise the
@@ -359,6 +369,7 @@ class TDegrainFilter : public TWithoutKernelBaseFilter {
   using TWithoutKernelBaseFilter::TWithoutKernelBaseFilter;
   const char* ClassName() const override { return kClassName; }
   void ApplyKernel(uint8_t* dst, uint8_t* src, int32_t width, int32_t height) override;
+  std::optional<TRankPass> RankPass() const override;
 };
 
 }  // namespace ombrix

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Errors.h"
+#include "FastPassChecks.h"
 #include "iwFilters.h"
 
 namespace ombrix {
@@ -37,27 +38,8 @@ TBlock Reference(const TImageBaseFilter& filter, const TBlock& src, const TBlock
   return out;
 }
 
-std::vector<TKernelIsa> SupportedIsas() {
-  std::vector<TKernelIsa> isas;
-  for (const TKernelIsa isa : {kiPlain, kiAvx2, kiAvx512, kiAvx512Vnni}) {
-    if (KernelIsaSupported(isa)) isas.push_back(isa);
-  }
-  return isas;
-}
-
-// The first differing pixel as text, or empty when the blocks are equal.
-std::string FirstDifference(const TBlock& expected, const TBlock& actual, int32_t width) {
-  for (std::size_t i = 0; i < expected.size(); ++i) {
-    if (expected[i] != actual[i]) {
-      const std::size_t pixel = i / 4;
-      return "stored row " + std::to_string(pixel / static_cast<std::size_t>(width)) + ", column " +
-             std::to_string(pixel % static_cast<std::size_t>(width)) + ", byte " +
-             std::to_string(i % 4) + ": expected " + std::to_string(expected[i]) + ", got " +
-             std::to_string(actual[i]);
-    }
-  }
-  return {};
-}
+using test::FirstDifference;
+using test::SupportedIsas;
 
 // Runs the fast pass of the filter over a random source (or the given one) on every supported
 // path with 1 and 2 threads (and, when asked, narrow strips) and expects the reference's bytes

@@ -293,13 +293,29 @@ void Average(const Picture& src, Pos stand, int s, TPixel& dst) {
 // luminance in byte 3 where the filter stores it; the reference computes luminance itself.
 using Reference = std::function<void(const Picture& src, Picture& dst, int s, int hysteresis)>;
 
+// Anchors every s columns and every s stored rows (counted from the bottom), continued past
+// the picture's top and right edges for as long as their tiles still reach into it. A tile whose
+// anchor lies inside averages its window with positions outside counting as the anchor; one
+// whose anchor lies outside averages its pixels inside, and its written pixel is the anchor
+// moved into the picture.
 void RefMosaic(const Picture& src, Picture& dst, int s, int) {
-  for (int y = 0; y < src.h; ++y) {
-    for (int x = 0; x < src.w; ++x) {
-      if (x % s != 0 || (src.h - 1 - y) % s != 0) continue;  // anchors count stored rows
-      TPixel tile = dst.at({x, y});
-      Average(src, {x, y}, s, tile);
-      for (Pos q : WindowOf({x, y}, s)) {
+  for (int m = 0; m - s / 2 < src.h; m += s) {
+    for (int x = 0; x - s / 2 < src.w; x += s) {
+      const Pos anchor{x, src.h - 1 - m};
+      const Pos kept{std::min(x, src.w - 1), std::max(anchor.y, 0)};
+      TPixel tile = dst.at(kept);
+      if (src.inside(anchor)) {
+        Average(src, anchor, s, tile);
+      } else {
+        std::array<int, 4> sum{};
+        for (Pos q : WindowOf(anchor, s)) {
+          if (!src.inside(q)) continue;
+          for (std::size_t c = 0; c < 3; ++c) sum[c] += src.at(q)[c];
+          ++sum[3];
+        }
+        for (std::size_t c = 0; c < 3; ++c) tile[c] = static_cast<uint8_t>(sum[c] / sum[3]);
+      }
+      for (Pos q : WindowOf(anchor, s)) {
         if (dst.inside(q)) dst.at(q) = tile;
       }
     }
@@ -543,6 +559,44 @@ TEST(BoundaryFilters, AssignCopiesHysteresisAndBoxWithOneChange) {
   EXPECT_EQ(target.SamplingBox(), 5);
   EXPECT_EQ(changes.count, 1);
 }
+
+struct MosaicCase {
+  int w;
+  int h;
+  int s;
+};
+
+class MosaicTiles : public testing::TestWithParam<MosaicCase> {};
+
+// Sizes that are and are not multiples of the box leave bands along the top and the right that
+// the anchors inside the picture do not reach; they get tiles of their own.
+TEST_P(MosaicTiles, CoverThePictureUpToItsTopAndRightEdges) {
+  const MosaicCase& c = GetParam();
+  std::mt19937 random(static_cast<uint32_t>(c.w * 1000 + c.h * 10 + c.s));
+  TBitmap source(c.w, c.h);
+  test::FillRandom(source, static_cast<uint32_t>(random()));
+  TBitmap target(c.w, c.h);
+  test::FillRandom(target, static_cast<uint32_t>(random()));
+  Picture expected = Read(target);
+  RefMosaic(Read(source), expected, c.s, 0);
+  TMosaicFilter filter(nullptr);
+  filter.SetSamplingBox(static_cast<uint16_t>(c.s));
+  ASSERT_TRUE(filter.Apply(&target, &source));
+  EXPECT_EQ(Read(target).p, expected.p);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, MosaicTiles,
+                         testing::Values(MosaicCase{3, 3, 1}, MosaicCase{5, 4, 1},
+                                         MosaicCase{6, 4, 2}, MosaicCase{7, 5, 2},
+                                         MosaicCase{9, 6, 3}, MosaicCase{10, 8, 3},
+                                         MosaicCase{64, 48, 16}, MosaicCase{70, 41, 16},
+                                         MosaicCase{62, 93, 31}, MosaicCase{100, 45, 31},
+                                         MosaicCase{10, 7, 64}, MosaicCase{1, 1, 5},
+                                         MosaicCase{2, 9, 17}),
+                         [](const testing::TestParamInfo<MosaicCase>& row) {
+                           return std::to_string(row.param.w) + "x" + std::to_string(row.param.h) +
+                                  "Box" + std::to_string(row.param.s);
+                         });
 
 TEST(DegrainFamily, BoxesOf1And2LeaveThePictureUnchanged) {
   for (int s : {1, 2}) {

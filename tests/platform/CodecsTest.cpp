@@ -490,6 +490,16 @@ TEST(Png, RoundTripKeepsColoursAndDropsTheFourthByte) {
   EXPECT_EQ(ColourDistance(*with4, *back4), 0);
 }
 
+// Flat panels are written with other settings than photographs; both come back exactly.
+TEST(Png, RoundTripOfFlatPanelsIsExactToo) {
+  TBitmap panels(40, 12, pf32bit);
+  for (int y = 0; y < 12; ++y) {
+    for (int x = 0; x < 40; ++x) panels.Canvas().SetPixel(x, y, x < 25 ? 0x3060C0u : 0xF0F0F0u);
+  }
+  const auto back = Decode(Encode(panels, ffPng));
+  EXPECT_EQ(ColourDistance(panels, *back), 0);
+}
+
 struct PngCase {
   const char* name;
   PngLayout layout;

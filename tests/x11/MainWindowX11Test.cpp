@@ -192,6 +192,29 @@ class MainWindowX11 : public ::testing::Test {
     return parent == client_->Root() ? window : XCB_NONE;
   }
 
+  // Whether the window manager has put `window` into a frame of its own.
+  bool Framed(xcb_window_t window) {
+    const xcb_window_t top = TopLevelOf(window);
+    return top != XCB_NONE && top != window;
+  }
+
+  bool Viewable(xcb_window_t window) {
+    xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
+        client_->Connection(), xcb_get_window_attributes(client_->Connection(), window), nullptr);
+    const bool viewable = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(attributes);
+    return viewable;
+  }
+
+  // The root's child that the pointer is in, as the server finds it for a click.
+  xcb_window_t ChildUnderPointer() {
+    xcb_query_pointer_reply_t* r = xcb_query_pointer_reply(
+        client_->Connection(), xcb_query_pointer(client_->Connection(), client_->Root()), nullptr);
+    const xcb_window_t child = r != nullptr ? r->child : XCB_NONE;
+    std::free(r);
+    return child;
+  }
+
   // A size of the window's WM_NORMAL_HINTS as the server holds them: the minimum (fields 5 and
   // 6) or the maximum (7 and 8); empty if none.
   static constexpr int kMinimumField = 5;
@@ -249,30 +272,6 @@ class MainWindowX11 : public ::testing::Test {
   // Moves the pointer to (x, y) of the screen and clicks there.
   static bool ClickAt(TPoint at) { return MovePointer(at) && XDoTool("click 1"); }
 
-  // Waits until the window manager has handled every event that reached it before: it answers
-  // a request for a window's frame extents in turn with them.
-  bool SyncWithWindowManager() {
-    xcb_connection_t* c = client_->Connection();
-    if (probe_ == XCB_NONE) probe_ = client_->CreateWindow({0, 0, 8, 8}, 0, true);
-    const xcb_atom_t extents = client_->Atom("_NET_FRAME_EXTENTS");
-    xcb_delete_property(c, probe_, extents);
-    xcb_client_message_event_t request{};
-    request.response_type = XCB_CLIENT_MESSAGE;
-    request.format = 32;
-    request.window = probe_;
-    request.type = client_->Atom("_NET_REQUEST_FRAME_EXTENTS");
-    xcb_send_event(c, 0, client_->Root(),
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&request));
-    return WaitFor([&] {
-      xcb_get_property_reply_t* reply = xcb_get_property_reply(
-          c, xcb_get_property(c, 0, probe_, extents, XCB_ATOM_CARDINAL, 0, 4), nullptr);
-      const bool answered = reply != nullptr && xcb_get_property_value_length(reply) == 16;
-      std::free(reply);
-      return answered;
-    });
-  }
-
   // True when no client holds the pointer grabbed (a window manager does during a drag).
   bool PointerFree() {
     xcb_connection_t* c = client_->Connection();
@@ -306,7 +305,6 @@ class MainWindowX11 : public ::testing::Test {
   std::unique_ptr<X11Desktop> desktop_;
   TApplicationWindows windows_;
   bool patternOnRoot_ = false;
-  xcb_window_t probe_ = XCB_NONE;
 };
 
 TEST_F(MainWindowX11, ViewShowsTheZoneAroundTheCursorPixelForPixel) {
@@ -412,8 +410,12 @@ TEST_F(MainWindowX11, ClickOnTheSeeThroughAreaReachesTheWindowBelow) {
   const TPoint seeThrough{client.Left + 10, client.Top + 10};
   ASSERT_TRUE(MovePointer({seeThrough.X, seeThrough.Y}));
   ASSERT_TRUE(CycleUntil(form, [&] { return !form.Panel1->isHidden(); }));
+  // Until the window manager has framed and shown it, the click would land on the desktop.
+  ASSERT_TRUE(WaitFor([&] { return Framed(below) && Viewable(below); }));
   ASSERT_TRUE(WaitFor(
       [&] { return StackingIndex(TopLevelOf(IdOf(form))) > StackingIndex(TopLevelOf(below)); }));
+  // The server hands the click to the window that it finds under the pointer.
+  ASSERT_TRUE(WaitFor([&] { return ChildUnderPointer() == TopLevelOf(below); }));
 
   bool pressed = false;
   ASSERT_TRUE(XDoTool("click 1"));
@@ -537,7 +539,7 @@ TEST_F(MainWindowX11, StepwiseCornerDragKeepsWindowPictureAndAreaRuleInStep) {
     ASSERT_TRUE(button.held);
     for (int step = 1; step <= 6; ++step) {
       ASSERT_TRUE(MovePointer({grip.X + 20 * step, grip.Y + 20 * step}));
-      ASSERT_TRUE(SyncWithWindowManager());
+      ASSERT_TRUE(client_->SyncWithWindowManager());
       ASSERT_TRUE(WaitFor(settled)) << "step " << step << ": " << seen;
     }
   }
@@ -669,6 +671,12 @@ TEST_F(MainWindowX11, RightClicksRemoveAndRestoreTheFrameOfTheSameWindow) {
     EXPECT_EQ(IdOf(form), id);
     EXPECT_EQ(form.geometry().size(), before.size());
     EXPECT_EQ(RootPosition(id), place);
+    // The frame that the program works with is the new one, though the window did not move.
+    TRect frame;
+    EXPECT_TRUE(WaitFor([&] {
+      return client_->OuterRect(TopLevelOf(id), frame) && form.WindowRect() == frame;
+    })) << "server " << frame.Width() << " x " << frame.Height() << ", program "
+        << form.WindowRect().Width() << " x " << form.WindowRect().Height();
     // Still above a window that the user activates.
     ASSERT_TRUE(XDoTool("windowactivate --sync " + std::to_string(other)));
     const xcb_window_t ours = TopLevelOf(IdOf(form));
@@ -694,13 +702,7 @@ TEST_F(MainWindowX11, CtrlMShowsTheCommandWindow) {
   ASSERT_TRUE(XDoTool("key ctrl+m"));
   ASSERT_TRUE(WaitFor([&] { return windows_.FormCmd->isVisible(); }));
   const xcb_window_t cmd = IdOf(*windows_.FormCmd);
-  EXPECT_TRUE(WaitFor([&] {
-    xcb_get_window_attributes_reply_t* attributes = xcb_get_window_attributes_reply(
-        client_->Connection(), xcb_get_window_attributes(client_->Connection(), cmd), nullptr);
-    const bool viewable = attributes != nullptr && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-    std::free(attributes);
-    return viewable;
-  }));
+  EXPECT_TRUE(WaitFor([&] { return Viewable(cmd); }));
   xcb_get_property_reply_t* name = xcb_get_property_reply(
       client_->Connection(),
       xcb_get_property(client_->Connection(), 0, cmd, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, 64),
@@ -746,8 +748,7 @@ TEST_F(MainWindowX11, FrozenPictureIsMeasuredByAClickAndSavedUnderATypedName) {
   TFormCmd& cmd = *windows_.FormCmd;
   ASSERT_TRUE(WaitFor([&] { return cmd.isVisible() && cmd.windowHandle()->isExposed(); }));
   testing_files::TempDir dir;
-  const std::filesystem::path before = std::filesystem::current_path();
-  std::filesystem::current_path(dir.Path());  // where the dialog opens
+  const std::filesystem::path file = dir / "view.bmp";
   QProcess keyboard;
   QTimer poll;
   QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -757,6 +758,8 @@ TEST_F(MainWindowX11, FrozenPictureIsMeasuredByAClickAndSavedUnderATypedName) {
       return;
     }
     poll.stop();
+    // The user goes to the test's folder first, wherever the dialog opened.
+    dialog->setDirectory(QString::fromStdString(dir.Path().string()));
     const QString id = QString::number(dialog->windowHandle()->winId());
     keyboard.start("sh", {"-c", "xdotool windowactivate --sync " + id +
                                     " && xdotool type --delay 20 view.bmp && xdotool key Return"});
@@ -769,12 +772,10 @@ TEST_F(MainWindowX11, FrozenPictureIsMeasuredByAClickAndSavedUnderATypedName) {
   const QPoint save = cmd.SpeedButtonSave->mapTo(&cmd, cmd.SpeedButtonSave->rect().center());
   const TPoint corner = RootPosition(IdOf(cmd));
   ASSERT_TRUE(ClickAt({corner.X + save.x(), corner.Y + save.y()}));
-  const std::filesystem::path file = dir / "view.bmp";
   EXPECT_TRUE(WaitFor([&] {
     return QApplication::activeModalWidget() == nullptr && std::filesystem::exists(file);
   }));
   keyboard.waitForFinished(5000);
-  std::filesystem::current_path(before);
 
   ASSERT_TRUE(std::filesystem::exists(file));
   const auto saved = LoadPictureFromFile(file.string());
@@ -868,6 +869,26 @@ TEST_F(MainWindowX11, StillScreenIsDrawnOnceAndAWindowRepaintedUnderTheZoneOnThe
 }  // namespace
 }  // namespace ombrix
 
+namespace {
+
+// After each test, once its windows are gone from the server, waits for the window manager to
+// have let go of them: their ids go to the next test's windows, which a manager still
+// unmanaging the old ones would move about.
+class WindowManagerBarrier : public ::testing::EmptyTestEventListener {
+  void OnTestEnd(const ::testing::TestInfo&) override {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+    if (auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>()) {
+      xcb_connection_t* c = x11->connection();
+      std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    }
+    ombrix::test::TestClient client(ombrix::test::TestDisplayName());
+    if (client.Ok()) client.SyncWithWindowManager();
+  }
+};
+
+}  // namespace
+
 int main(int argc, char* argv[]) {
   ::testing::InitGoogleTest(&argc, argv);
   // Listing the tests (at build time) needs no display; running them needs the test's one.
@@ -878,5 +899,6 @@ int main(int argc, char* argv[]) {
   qputenv("DISPLAY", display);
   qputenv("QT_QPA_PLATFORM", "xcb");
   QApplication application(argc, argv);
+  ::testing::UnitTest::GetInstance()->listeners().Append(new WindowManagerBarrier);
   return RUN_ALL_TESTS();
 }

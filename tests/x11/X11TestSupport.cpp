@@ -53,6 +53,10 @@ TestClient::TestClient(const char* displayName) : c_(xcb_connect(displayName, nu
 }
 
 TestClient::~TestClient() {
+  if (Ok() && !managed_.empty()) {
+    for (const xcb_window_t window : managed_) xcb_destroy_window(c_, window);
+    SyncWithWindowManager();
+  }
   xcb_disconnect(c_);
 }
 
@@ -74,6 +78,7 @@ xcb_window_t TestClient::CreateWindow(const TRect& outer, uint16_t border, bool 
                     XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT,
                     XCB_CW_BACK_PIXEL | XCB_CW_BORDER_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
   if (managed) {
+    managed_.push_back(window);
     // Ask the window manager to keep the position we chose.
     uint32_t hints[18] = {};
     hints[0] = 1 | 4;  // USPosition | PPosition
@@ -199,6 +204,36 @@ bool TestClient::SetMonitor(const char* name, const TRect& area, bool withOutput
 void TestClient::Sync() {
   Reply<xcb_get_input_focus_reply_t>(
       xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+}
+
+bool TestClient::SyncWithWindowManager() {
+  // No window manager claims the screen: nothing to wait for.
+  const Reply<xcb_get_property_reply_t> check(xcb_get_property_reply(
+      c_,
+      xcb_get_property(c_, 0, screen_->root, Atom("_NET_SUPPORTING_WM_CHECK"), XCB_ATOM_WINDOW, 0,
+                       1),
+      nullptr));
+  if (!check || xcb_get_property_value_length(check.get()) < 4) return true;
+  const xcb_atom_t extents = Atom("_NET_FRAME_EXTENTS");
+  if (probe_ == XCB_NONE) {
+    probe_ = xcb_generate_id(c_);
+    xcb_create_window(c_, XCB_COPY_FROM_PARENT, probe_, screen_->root, 0, 0, 8, 8, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+  }
+  xcb_delete_property(c_, probe_, extents);
+  xcb_client_message_event_t request{};
+  request.response_type = XCB_CLIENT_MESSAGE;
+  request.format = 32;
+  request.window = probe_;
+  request.type = Atom("_NET_REQUEST_FRAME_EXTENTS");
+  xcb_send_event(c_, 0, screen_->root,
+                 XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                 reinterpret_cast<const char*>(&request));
+  return WaitUntil([&] {
+    const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+        c_, xcb_get_property(c_, 0, probe_, extents, XCB_ATOM_CARDINAL, 0, 4), nullptr));
+    return reply && xcb_get_property_value_length(reply.get()) == 16;
+  });
 }
 
 PrivateXServer::PrivateXServer(const std::vector<std::string>& arguments) {

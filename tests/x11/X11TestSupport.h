@@ -80,10 +80,18 @@ class TestClient {
   bool SetMonitor(const char* name, const TRect& area, bool withOutput);
   // Waits until the server has handled every request sent so far.
   void Sync();
+  // Waits until the window manager has handled every event that reached it before: it answers
+  // a request for a never-mapped window's frame extents in turn. True at once when none runs.
+  bool SyncWithWindowManager();
 
  private:
   xcb_connection_t* c_;
   xcb_screen_t* screen_ = nullptr;
+  // The managed windows made here. A window manager still unmanaging one after it is gone
+  // would move and reparent whatever window next gets its id, which the next client of the
+  // server (the next test) is handed: they are destroyed, and the manager waited for, first.
+  std::vector<xcb_window_t> managed_;
+  xcb_window_t probe_ = XCB_NONE;
 };
 
 // An Xvfb of the test's own, started with extra arguments (screens, +xinerama) on a display

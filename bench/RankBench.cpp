@@ -1,0 +1,153 @@
+// The kernel-less filters at 1024 x 768, boxes 3, 15 and 31: the plain pass (the filter's own
+// ApplyKernel) beside the fast pass with 1 and 2 threads on the best instruction set, and,
+// where OpenCV is installed, its nearest operations in the same run (not exact: they keep no
+// luminance order and treat borders otherwise): medianBlur for Median, erode and dilate for
+// Minimum and Maximum, blur for the averages of Mosaic, Max Min and Min Max.
+// Names read filter/box/variant[/threads]. The plain Median at boxes 15 and 31 takes seconds
+// to a minute a pass and is left out.
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "BenchPictures.h"
+#include "FastRank.h"
+#include "iwFilters.h"
+
+#if defined(OMBRIX_BENCH_OPENCV)
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+#endif
+
+namespace ombrix {
+namespace {
+
+constexpr int32_t kWidth = 1024;
+constexpr int32_t kHeight = 768;
+
+struct TPicture {
+  std::vector<uint8_t> src = bench::PhotoLike(kWidth, kHeight);
+  std::vector<uint8_t> dst = std::vector<uint8_t>(src.size());
+};
+
+TPicture& Picture() {
+  static TPicture picture;
+  return picture;
+}
+
+void Plain(benchmark::State& state, TImageBaseFilter* filter) {
+  TPicture& p = Picture();
+  for (auto _ : state) {
+    filter->ApplyKernel(p.dst.data(), p.src.data(), kWidth, kHeight);
+    benchmark::DoNotOptimize(p.dst.data());
+  }
+}
+
+void Fast(benchmark::State& state, const TImageBaseFilter* filter, int threads) {
+  TPicture& p = Picture();
+  TFastRankOptions options;
+  options.Threads = threads;
+  const TRankPass pass = *filter->RankPass();
+  for (auto _ : state) {
+    if (!FastRankPass(pass, p.dst.data(), p.src.data(), kWidth, kHeight, options)) {
+      state.SkipWithError("the fast pass refused");
+      break;
+    }
+    benchmark::DoNotOptimize(p.dst.data());
+  }
+}
+
+#if defined(OMBRIX_BENCH_OPENCV)
+enum TOpenCvOp { ocMedian, ocErode, ocDilate, ocBlur };
+
+void OpenCv(benchmark::State& state, TOpenCvOp op, int box, int threads) {
+  TPicture& p = Picture();
+  const cv::Mat src(kHeight, kWidth, CV_8UC4, p.src.data());
+  cv::Mat dst(kHeight, kWidth, CV_8UC4, p.dst.data());
+  const cv::Mat element = cv::getStructuringElement(cv::MORPH_RECT, cv::Size(box, box));
+  cv::setNumThreads(threads);
+  for (auto _ : state) {
+    switch (op) {
+      case ocMedian:
+        cv::medianBlur(src, dst, box);
+        break;
+      case ocErode:
+        cv::erode(src, dst, element);
+        break;
+      case ocDilate:
+        cv::dilate(src, dst, element);
+        break;
+      case ocBlur:
+        cv::blur(src, dst, cv::Size(box, box));
+        break;
+    }
+    benchmark::DoNotOptimize(p.dst.data());
+  }
+}
+#endif
+
+void Configure(benchmark::internal::Benchmark* b) {
+  b->Unit(benchmark::kMillisecond)->Repetitions(5)->ReportAggregatesOnly(true)->UseRealTime();
+}
+
+struct TRow {
+  const char* name;
+  TFilterFactory make;
+  int opencv;  // a TOpenCvOp, or -1
+};
+
+}  // namespace
+}  // namespace ombrix
+
+int main(int argc, char** argv) {
+  using namespace ombrix;
+  const TRow rows[] = {
+      {"Mosaic", MakeFilter<TMosaicFilter>, 3},
+      {"Minimum", MakeFilter<TMinimumFilter>, 1},
+      {"Maximum", MakeFilter<TMaximumFilter>, 2},
+      {"MaxMin", MakeFilter<TMaxMinFilter>, 3},
+      {"MinMax", MakeFilter<TMinMaxFilter>, 3},
+      {"Median", MakeFilter<TMedianFilter>, 0},
+      {"DegrainBright", MakeFilter<TDegrainBrightFilter>, -1},
+      {"DegrainDark", MakeFilter<TDegrainDarkFilter>, -1},
+      {"Degrain", MakeFilter<TDegrainFilter>, -1},
+  };
+  std::vector<std::unique_ptr<TImageBaseFilter>> filters;
+  for (const TRow& row : rows) {
+    for (const int box : {3, 15, 31}) {
+      auto filter = row.make(nullptr);
+      dynamic_cast<TWithoutKernelBaseFilter&>(*filter).SetSamplingBox(static_cast<uint16_t>(box));
+      const std::string name = std::string(row.name) + "/box:" + std::to_string(box);
+      if (std::string(row.name) != "Median" || box == 3) {
+        Configure(benchmark::RegisterBenchmark((name + "/plain").c_str(), Plain, filter.get()));
+      }
+      for (const int threads : {1, 2}) {
+        Configure(benchmark::RegisterBenchmark(
+            (name + "/fast/threads:" + std::to_string(threads)).c_str(), Fast, filter.get(),
+            threads));
+      }
+#if defined(OMBRIX_BENCH_OPENCV)
+      static const char* const kOpenCvNames[] = {"medianBlur", "erode", "dilate", "blur"};
+      if (row.opencv >= 0) {
+        for (const int threads : {1, 2}) {
+          Configure(benchmark::RegisterBenchmark(
+              (name + "/opencv-" + kOpenCvNames[row.opencv] + "/threads:" + std::to_string(threads))
+                  .c_str(),
+              OpenCv, static_cast<TOpenCvOp>(row.opencv), box, threads));
+        }
+      }
+#endif
+      filters.push_back(std::move(filter));
+    }
+  }
+  benchmark::Initialize(&argc, argv);
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}

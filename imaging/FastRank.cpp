@@ -1,0 +1,200 @@
+#include "FastRank.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "Errors.h"
+#include "FastRankPlan.h"
+#include "ThreadPool.h"
+
+namespace ombrix {
+
+namespace {
+
+const TRankIsaImpl* RankImplOf(TKernelIsa isa) {
+  switch (isa) {
+    case kiPlain:
+      return &kRankPlain;
+#if defined(OMBRIX_FAST_KERNEL_X86)
+    case kiAvx2:
+      return &kRankAvx2;
+    case kiAvx512:
+    case kiAvx512Vnni:
+      // The rank passes have no use for VNNI's multiply-adds.
+      return &kRankAvx512;
+#endif
+    default:
+      return nullptr;
+  }
+}
+
+int32_t BitsFor(int32_t largest) {
+  int32_t bits = 0;
+  while (bits < 31 && (int64_t{1} << bits) <= largest) ++bits;
+  return bits;
+}
+
+int64_t Rounded(int64_t ints) {
+  return (ints + 15) / 16 * 16;
+}
+
+// Scratch elements one band of FinishRows needs (the sizes of FastRankRows.h, rounded up).
+int64_t FinishInts(const TRankPlan& p) {
+  const int64_t width = p.Width;
+  const int64_t window = std::min<int64_t>(p.Box, 2 * int64_t{p.Height});
+  const int64_t column = Rounded((window + 2) * width + 48) + 3 * 16;
+  const int64_t offsets = Rounded(width);
+  switch (p.Kind) {
+    case rkMinimum:
+    case rkMaximum:
+      return column + offsets;
+    case rkMaxMin:
+    case rkMinMax:
+      return 2 * column + 3 * Rounded(width) + 2 * offsets + 3 * Rounded(2 * width + 2);
+    case rkMedian:
+      return Rounded(width * (256 + 16) / 2 + 1) + Rounded(256 + 16);
+    case rkMosaic:
+      return 3 * Rounded(width);
+    default:
+      return 4 * column + 5 * offsets + Rounded(3 * (3 * width + 64));
+  }
+}
+
+// Scratch kept by each thread between passes, so that a frame does not fault in fresh pages;
+// a block larger than kKeptInts (a huge box) lives in `large` for this pass only.
+constexpr std::size_t kKeptInts = std::size_t{1} << 21;
+
+uint32_t* Scratch(std::size_t ints, std::vector<uint32_t>& large) {
+  thread_local std::vector<uint32_t> kept;
+  std::vector<uint32_t>& block = ints > kKeptInts ? large : kept;
+  if (block.size() < ints + 16) {
+    try {
+      block.assign(ints + 16, 0);
+    } catch (const std::bad_alloc&) {
+      throw EOutOfMemory();
+    }
+  }
+  const auto address = reinterpret_cast<std::uintptr_t>(block.data());
+  return block.data() + ((64 - address % 64) % 64) / sizeof(uint32_t);
+}
+
+// Runs job(first, end) over `count` items split into about `parts` contiguous ranges.
+template <class Job>
+void Split(int threads, int32_t count, int parts, Job job) {
+  parts = std::max(1, std::min<int>(parts, count));
+  std::atomic<int> next{0};
+  ThreadPool::Shared().Run(std::min(threads, parts), [&](int) {
+    for (int part = next++; part < parts; part = next++) {
+      const auto first = static_cast<int32_t>(int64_t{count} * part / parts);
+      const auto end = static_cast<int32_t>(int64_t{count} * (part + 1) / parts);
+      if (first < end) job(first, end);
+    }
+  });
+}
+
+}  // namespace
+
+bool RankScalesByArea(TRankKind kind) {
+  return kind == rkMosaic || kind == rkMaxMin || kind == rkMinMax;
+}
+
+int32_t AreaScaleFactor(int32_t box) {
+  return static_cast<int32_t>(
+      std::min<int64_t>(int64_t{box} * box, std::numeric_limits<int32_t>::max()));
+}
+
+bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t width, int32_t height,
+                  const TFastRankOptions& options) {
+  if (pass.Box < 1) return false;
+  const TKernelIsa isa = options.Isa ? *options.Isa : BestKernelIsa();
+  const TRankIsaImpl* impl = RankImplOf(isa);
+  if (impl == nullptr || !KernelIsaSupported(isa)) return false;
+  if (width <= 0 || height <= 0) return true;
+  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  if (dst < src + 4 * pixels && src < dst + 4 * pixels) return false;
+
+  TRankPlan plan;
+  plan.Kind = pass.Kind;
+  plan.Source = reinterpret_cast<uint32_t*>(src);
+  plan.Dest = reinterpret_cast<uint32_t*>(dst);
+  plan.Width = width;
+  plan.Height = height;
+  plan.WidthBits = BitsFor(width - 1);
+  if (pass.Kind != rkMosaic &&
+      ((int64_t{height - 1} << plan.WidthBits) | (width - 1)) >= int64_t{kPlaceMask}) {
+    return false;
+  }
+  plan.Box = pass.Box;
+  plan.Left = pass.Box / 2;
+  plan.Right = (pass.Box - 1) / 2;
+  plan.Above = (pass.Box - 1) / 2;
+  plan.Below = pass.Box / 2;
+  plan.Hysteresis = pass.Hysteresis;
+  const double area = static_cast<double>(pass.Box) * pass.Box;
+  plan.AreaReciprocal = static_cast<float>(1.0 / area);
+  // A float times a number below 2^25 is exact in double, so the comparison is exact.
+  if (static_cast<double>(plan.AreaReciprocal) * area < 1.0) {
+    plan.AreaReciprocal = std::nextafter(plan.AreaReciprocal, 2.0f);
+  }
+
+  const ThreadPool& pool = ThreadPool::Shared();
+  const int threads = std::max(1, options.Threads > 0 ? options.Threads : pool.Size());
+  const int64_t finishInts = FinishInts(plan);
+  if (pass.Kind == rkMosaic) {
+    const int32_t tileRows = (height + plan.Below + pass.Box - 1) / pass.Box;
+    Split(threads, tileRows, 4 * threads, [&](int32_t first, int32_t end) {
+      std::vector<uint32_t> large;
+      impl->MosaicTileRows(plan, first, end, Scratch(static_cast<std::size_t>(finishInts), large));
+    });
+    return true;
+  }
+
+  int planes = 0;
+  switch (pass.Kind) {
+    case rkMinimum:
+    case rkMaximum:
+      planes = 1;
+      break;
+    case rkMedian:
+      planes = 0;
+      break;
+    default:
+      planes = 2;
+      break;
+  }
+  std::unique_ptr<uint8_t[]> luminance;
+  std::unique_ptr<uint32_t[]> planeBlock;
+  try {
+    // Rows are read 32 bytes at a time, also at the end of the last one.
+    luminance.reset(new uint8_t[pixels + 64]);
+    if (planes > 0) planeBlock.reset(new uint32_t[pixels * static_cast<std::size_t>(planes)]);
+  } catch (const std::bad_alloc&) {
+    throw EOutOfMemory();
+  }
+  plan.Luminance = luminance.get();
+  for (int i = 0; i < planes; ++i)
+    plan.Planes[i] = planeBlock.get() + pixels * static_cast<std::size_t>(i);
+
+  const int64_t prepareInts = 2 * (int64_t{width} + 16) + 3 * (3 * int64_t{width} + 64) + 16;
+  Split(threads, height, 4 * threads, [&](int32_t first, int32_t end) {
+    std::vector<uint32_t> large;
+    impl->PrepareRows(plan, first, end, Scratch(static_cast<std::size_t>(prepareInts), large));
+  });
+  // Each band restarts the running extremes and histograms over a window's height of rows;
+  // bands of at least a few windows keep that small.
+  const int64_t bandRows = std::max<int64_t>(32, 4 * int64_t{pass.Box});
+  const int bands = static_cast<int>(std::clamp<int64_t>(height / bandRows, 1, threads));
+  Split(threads, height, bands, [&](int32_t first, int32_t end) {
+    std::vector<uint32_t> large;
+    impl->FinishRows(plan, first, end, Scratch(static_cast<std::size_t>(finishInts), large));
+  });
+  return true;
+}
+
+}  // namespace ombrix

@@ -1,0 +1,71 @@
+#pragma once
+// Fast passes of the kernel-less filters (Mosaic, Minimum, Maximum, Max Min, Min Max, Median,
+// Degrain Bright, Degrain Dark, Degrain), equal in every byte to their plain passes, the
+// ApplyKernel overrides of the catalogue classes, which stay the reference. Their cost per pixel
+// does not grow with the square of the box:
+// - the extremes are minima and maxima of keys that pack a pixel's luminance above its place
+//   in window order (rows from the top, each from the left), so that a separable running
+//   extreme (van Herk / Gil-Werman) keeps the rule "lowest luminance, then the earliest
+//   position"; the centre's own precedence on ties is applied afterwards;
+// - the averages are running window sums;
+// - the Median keeps a sliding luminance histogram (column histograms added and removed as the
+//   window moves) that gives the median luminance and its rank among equals, then finds the
+//   position of that rank in window order, counting the positions outside the picture as the
+//   centre; a 3 x 3 window instead runs a selection network over keys that pack the inverted
+//   luminance above the window index, sixteen pixels at a time;
+// - the Degrain arms are one-dimensional running extremes of the same keys.
+// Called from one thread at a time; the work runs on the shared pool and has finished when the
+// call returns.
+
+#include <cstdint>
+#include <optional>
+
+#include "FastKernel.h"
+
+namespace ombrix {
+
+enum TRankKind : uint8_t {
+  rkMosaic,
+  rkMinimum,
+  rkMaximum,
+  rkMaxMin,
+  rkMinMax,
+  rkMedian,
+  rkDegrainBright,
+  rkDegrainDark,
+  rkDegrain
+};
+
+// One kernel-less pass: the filter, its SamplingBox and (Max Min, Min Max) its Hysteresis.
+struct TRankPass {
+  TRankKind Kind = rkMinimum;
+  int32_t Box = 3;
+  uint8_t Hysteresis = 3;
+};
+
+struct TFastRankOptions {
+  // Threads to split the rows over; 0 or less: every thread of the shared pool.
+  int Threads = 0;
+  // The path to use; empty: BestKernelIsa(). A path that is not supported is never run.
+  std::optional<TKernelIsa> Isa;
+};
+
+// Computes the pass from src into dst, both width x height working-image blocks (4 bytes a
+// pixel, rows bottom-up without padding), exactly as the plain pass of the filter does: every
+// pixel it writes gets the same four bytes, a byte it leaves alone stays, and, for every kind
+// but Mosaic, byte 3 of each source pixel becomes its luminance first.
+// Returns false, touching nothing, when the box is below 1, the blocks overlap, the picture is
+// too large for the packed keys (its last position, counted row by row from the top, must stay
+// below 2^24 with the row in the high bits and the column in as many low bits as the width
+// needs), or the chosen path is not supported. Nothing is computed when width or height is not
+// positive. Raises EOutOfMemory when its working memory cannot be had.
+// True for the kinds whose pass sets ScaleFactor to the window's area (Mosaic, Max Min,
+// Min Max), which FastRankPass leaves to its caller.
+bool RankScalesByArea(TRankKind kind);
+// That ScaleFactor: Box x Box, or the largest 32-bit value for a box whose area does not fit.
+int32_t AreaScaleFactor(int32_t box);
+
+bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t width, int32_t height,
+                  const TFastRankOptions& options = {});
+
+}  // namespace ombrix

@@ -1,0 +1,933 @@
+#pragma once
+// Private to the fast kernel-less passes: the row computations, written once and compiled once
+// per instruction set by FastRank<Isa>.cpp (the loops over whole rows are left to the
+// compiler's vectoriser). Everything here has internal linkage, so each instruction set's copy
+// stays in its own file; for that reason it calls no library template (std::fill, std::min),
+// of which the linker would keep one copy, possibly one the running processor cannot execute.
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__AVX2__)
+#include <immintrin.h>
+#elif defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "FastRankPlan.h"
+
+namespace ombrix {
+namespace {
+
+using std::ptrdiff_t;
+
+template <class T>
+inline T Lesser(T a, T b) {
+  return a < b ? a : b;
+}
+template <class T>
+inline T Greater(T a, T b) {
+  return a > b ? a : b;
+}
+template <class T>
+inline void FillWith(T* begin, T* end, T value) {
+  for (; begin != end; ++begin) *begin = value;
+}
+
+inline uint32_t Luma(uint32_t pixel) {
+  const uint32_t blue = pixel & 0xFFu;
+  const uint32_t green = (pixel >> 8) & 0xFFu;
+  const uint32_t red = (pixel >> 16) & 0xFFu;
+  return (30 * red + 59 * green + 11 * blue) / 100;
+}
+
+template <bool kMin>
+constexpr uint32_t kEmpty = kMin ? 0xFFFFFFFFu : 0u;
+
+template <bool kMin>
+inline uint32_t Ext(uint32_t a, uint32_t b) {
+  if constexpr (kMin) {
+    return a < b ? a : b;
+  } else {
+    return a > b ? a : b;
+  }
+}
+
+// Narrows the offsets a .. b of a window along a line of n positions to those that can meet the
+// line from some position of it; false when none can.
+inline bool ClipOffsets(int32_t n, int32_t& a, int32_t& b) {
+  a = Greater(a, -(n - 1));
+  b = Lesser(b, n - 1);
+  return a <= b;
+}
+
+// Windows up to this long are scanned directly; longer ones by van Herk / Gil-Werman.
+constexpr int32_t kDirectWindow = 4;
+
+// Scratch elements LineExtreme needs for a line of n positions.
+inline int64_t LineExtremeInts(int32_t n) {
+  return 3 * (3 * int64_t{n} + 64);
+}
+
+// out[i] := the extreme of in[i + a .. i + b] that lie in 0 .. n - 1, for i in 0 .. n - 1.
+// The line is copied between runs of the empty extreme, then extremes over 2, 4, 8 ..
+// positions are built by doubling (each a vector loop without branches), and the window's
+// extreme is that of two overlapping runs of the largest power of two it holds.
+template <bool kMin>
+void LineExtreme(const uint32_t* in, uint32_t* out, int32_t n, int32_t a, int32_t b,
+                 uint32_t* work) {
+  if (!ClipOffsets(n, a, b)) {
+    FillWith(out, out + n, kEmpty<kMin>);
+    return;
+  }
+  const int32_t w = b - a + 1;
+  // padded[j] is position a + j, for j in 0 .. n + w - 2.
+  const int32_t length = n + w - 1;
+  uint32_t* padded = work;
+  uint32_t* spare = work + length + 32;
+  const int32_t before = Lesser(Greater(-a, 0), length);
+  FillWith(padded, padded + before, kEmpty<kMin>);
+  const int32_t inside = Greater(Lesser(n - Greater(a, 0), length - before), 0);
+  const uint32_t* from = in + Greater(a, 0);
+  for (int32_t j = 0; j < inside; ++j) padded[before + j] = from[j];
+  FillWith(padded + before + inside, padded + length, kEmpty<kMin>);
+  if (w == 1) {
+    for (int32_t i = 0; i < n; ++i) out[i] = padded[i];
+    return;
+  }
+  int32_t span = 1;
+  uint32_t* runs = padded;
+  while (2 * span <= w) {
+    // runs[j] covers padded[j .. j + span - 1]; the next covers twice as many.
+    const int32_t valid = length - 2 * span + 1;
+    for (int32_t j = 0; j < valid; ++j) spare[j] = Ext<kMin>(runs[j], runs[j + span]);
+    uint32_t* made = spare;
+    spare = runs == padded ? work + 2 * (length + 32) : runs;
+    runs = made;
+    span *= 2;
+  }
+  const int32_t shift = w - span;
+  for (int32_t i = 0; i < n; ++i) out[i] = Ext<kMin>(runs[i], runs[i + shift]);
+}
+
+// Takes `ints` elements off the scratch block.
+inline uint32_t* Take(uint32_t*& scratch, int64_t ints) {
+  uint32_t* taken = scratch;
+  scratch += (ints + 15) / 16 * 16;
+  return taken;
+}
+
+// The extremes of the stored rows r + a .. r + b of a Width-wide plane, for the target rows r
+// from `first` on, one row after the other: the same streaming van Herk as LineExtreme, on whole
+// rows at once.
+template <bool kMin>
+class ColumnExtreme {
+ public:
+  // Scratch elements for a plane of this size and window.
+  static int64_t Ints(int32_t width, int32_t height, int32_t a, int32_t b) {
+    ClipOffsets(height, a, b);
+    const int64_t w = Greater(1, b - a + 1);
+    return (w + 2) * width + 48;
+  }
+
+  ColumnExtreme(const uint32_t* plane, int32_t width, int32_t height, int32_t a, int32_t b,
+                int32_t first, uint32_t*& scratch)
+      : plane_(plane), width_(width), height_(height), a_(a), b_(b), first_(first) {
+    empty_ = !ClipOffsets(height, a_, b_);
+    w_ = empty_ ? 1 : b_ - a_ + 1;
+    out_ = Take(scratch, width);
+    prefix_ = Take(scratch, width);
+    suffix_ = Take(scratch, int64_t{w_} * width);
+    if (empty_) FillWith(out_, out_ + width, kEmpty<kMin>);
+  }
+
+  // The extremes of target row r; rows must come in order from `first`.
+  const uint32_t* Next(int32_t r) {
+    if (empty_) return out_;
+    const ptrdiff_t n = width_;
+    if (w_ <= kDirectWindow) {
+      FillWith(out_, out_ + n, kEmpty<kMin>);
+      for (int32_t p = r + a_; p <= r + b_; ++p) Into(out_, Row(p));
+      return out_;
+    }
+    const int32_t i = (r - first_) % w_;
+    const int32_t s0 = r - i + a_;
+    if (i == 0) {
+      uint32_t* last = suffix_ + static_cast<ptrdiff_t>(w_ - 1) * n;
+      FillWith(last, last + n, kEmpty<kMin>);
+      Into(last, Row(s0 + w_ - 1));
+      for (int32_t j = w_ - 2; j >= 0; --j) {
+        uint32_t* row = suffix_ + static_cast<ptrdiff_t>(j) * n;
+        const uint32_t* below = row + n;
+        const uint32_t* in = Row(s0 + j);
+        if (in == nullptr) {
+          for (ptrdiff_t x = 0; x < n; ++x) row[x] = below[x];
+        } else {
+          for (ptrdiff_t x = 0; x < n; ++x) row[x] = Ext<kMin>(in[x], below[x]);
+        }
+      }
+      FillWith(prefix_, prefix_ + n, kEmpty<kMin>);
+    }
+    const uint32_t* suffix = suffix_ + static_cast<ptrdiff_t>(i) * n;
+    for (ptrdiff_t x = 0; x < n; ++x) out_[x] = Ext<kMin>(suffix[x], prefix_[x]);
+    Into(prefix_, Row(s0 + w_ + i));
+    return out_;
+  }
+
+ private:
+  const uint32_t* Row(int32_t p) const {
+    return p >= 0 && p < height_ ? plane_ + static_cast<ptrdiff_t>(p) * width_ : nullptr;
+  }
+  void Into(uint32_t* acc, const uint32_t* in) const {
+    if (in == nullptr) return;
+    for (ptrdiff_t x = 0; x < width_; ++x) acc[x] = Ext<kMin>(acc[x], in[x]);
+  }
+
+  const uint32_t* plane_;
+  int32_t width_;
+  int32_t height_;
+  int32_t a_;
+  int32_t b_;
+  int32_t first_;
+  bool empty_ = false;
+  int32_t w_ = 1;
+  uint32_t* out_ = nullptr;
+  uint32_t* prefix_ = nullptr;
+  uint32_t* suffix_ = nullptr;
+};
+
+// The blue, green and red sums of each column of the source over the stored rows
+// r - Below .. r + Above inside the picture, for the target rows r from `first` on, in order.
+class ColumnSums {
+ public:
+  ColumnSums(const TRankPlan& plan, int32_t first, uint32_t*& scratch)
+      : plan_(plan), first_(first) {
+    for (int c = 0; c < 3; ++c) {
+      sums_[c] = Take(scratch, plan.Width);
+      FillWith(sums_[c], sums_[c] + plan.Width, 0u);
+    }
+    for (int32_t p = first - plan.Below; p <= first + plan.Above; ++p) Add<true>(p);
+  }
+
+  // Blue, green and red sums of target row r.
+  uint32_t* const* Next(int32_t r) {
+    if (r > first_) {
+      Add<true>(r + plan_.Above);
+      Add<false>(r - 1 - plan_.Below);
+    }
+    return sums_;
+  }
+
+ private:
+  template <bool kAdd>
+  void Add(int32_t p) {
+    if (p < 0 || p >= plan_.Height) return;
+    const ptrdiff_t n = plan_.Width;
+    const uint32_t* __restrict in = plan_.Source + static_cast<ptrdiff_t>(p) * n;
+    uint32_t* __restrict blue = sums_[0];
+    uint32_t* __restrict green = sums_[1];
+    uint32_t* __restrict red = sums_[2];
+    for (ptrdiff_t x = 0; x < n; ++x) {
+      const uint32_t pixel = in[x];
+      if constexpr (kAdd) {
+        blue[x] += pixel & 0xFFu;
+        green[x] += (pixel >> 8) & 0xFFu;
+        red[x] += (pixel >> 16) & 0xFFu;
+      } else {
+        blue[x] -= pixel & 0xFFu;
+        green[x] -= (pixel >> 8) & 0xFFu;
+        red[x] -= (pixel >> 16) & 0xFFu;
+      }
+    }
+  }
+
+  const TRankPlan& plan_;
+  int32_t first_;
+  uint32_t* sums_[3] = {};
+};
+
+// Exact n div d for the sums of d bytes (n <= 255 d). Up to d = 255 x 255: n x ceil(2^40 / d)
+// >> 40, whose error n / 2^40 stays below 1 / d as n d < 2^40; beyond, a rounded double
+// reciprocal and one correction step, exact for n below 2^52.
+struct TDivider {
+  explicit TDivider(uint64_t divisor)
+      : d(divisor),
+        magic(((uint64_t{1} << 40) + divisor - 1) / divisor),
+        small(divisor <= 255 * 255),
+        inverse(1.0 / static_cast<double>(divisor)) {}
+  uint64_t operator()(uint64_t n) const {
+    if (small) return (n * magic) >> 40;
+    uint64_t q = static_cast<uint64_t>(static_cast<double>(n) * inverse);
+    if (q * d > n) {
+      --q;
+    } else if ((q + 1) * d <= n) {
+      ++q;
+    }
+    return q;
+  }
+  uint64_t d;
+  uint64_t magic;
+  bool small;
+  double inverse;
+};
+
+// dst[x] := the source pixel at offsets[x], for the pixels of a row whose offset is not
+// negative.
+inline void CopyFromOffsets(const TRankPlan& plan, uint32_t* __restrict dst,
+                            const int32_t* __restrict offsets) {
+  const uint32_t* __restrict source = plan.Source;
+  const int32_t width = plan.Width;
+  for (int32_t x = 0; x < width; ++x) {
+    if (offsets[x] >= 0) dst[x] = source[offsets[x]];
+  }
+}
+
+// The places in the keys of minima and of maxima.
+inline uint32_t PlaceOfMin(uint32_t key) {
+  return key & kPlaceMask;
+}
+inline uint32_t PlaceOfMax(uint32_t key) {
+  return kPlaceMask - (key & kPlaceMask);
+}
+
+// Number of window positions of row r (x) that lie inside the picture.
+inline int64_t RowsInside(const TRankPlan& plan, int32_t r) {
+  return Lesser(r + plan.Above, plan.Height - 1) - Greater(r - plan.Below, 0) + 1;
+}
+inline int64_t ColumnsInside(const TRankPlan& plan, int32_t x) {
+  return Lesser(x + plan.Right, plan.Width - 1) - Greater(x - plan.Left, 0) + 1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Rows of the planes
+
+void PrepareRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
+  const ptrdiff_t n = plan.Width;
+  uint32_t* keyMin = Take(scratch, n);
+  uint32_t* keyMax = Take(scratch, n);
+  uint32_t* suffix = Take(scratch, LineExtremeInts(plan.Width));
+  for (int32_t m = first; m < end; ++m) {
+    const ptrdiff_t at = static_cast<ptrdiff_t>(m) * n;
+    uint32_t* src = plan.Source + at;
+    uint8_t* lum = plan.Luminance + at;
+    for (ptrdiff_t x = 0; x < n; ++x) {
+      const uint32_t l = Luma(src[x]);
+      src[x] = (src[x] & 0xFFFFFFu) | l << 24;
+      lum[x] = static_cast<uint8_t>(l);
+    }
+    if (plan.Kind == rkMedian) continue;
+    const uint32_t rowPlace = static_cast<uint32_t>(plan.Height - 1 - m) << plan.WidthBits;
+    const auto row = [&](int plane) { return plan.Planes[plane] + at; };
+    const bool degrain =
+        plan.Kind == rkDegrainBright || plan.Kind == rkDegrainDark || plan.Kind == rkDegrain;
+    uint32_t* mins = degrain ? row(0) : keyMin;
+    uint32_t* maxs = degrain ? row(1) : keyMax;
+    for (ptrdiff_t x = 0; x < n; ++x) {
+      const uint32_t place = rowPlace | static_cast<uint32_t>(x);
+      const uint32_t l = static_cast<uint32_t>(lum[x]) << 24;
+      mins[x] = l | place;
+      maxs[x] = l | (kPlaceMask - place);
+    }
+    switch (plan.Kind) {
+      case rkMinimum:
+        LineExtreme<true>(mins, row(0), plan.Width, -plan.Left, plan.Right, suffix);
+        break;
+      case rkMaximum:
+        LineExtreme<false>(maxs, row(0), plan.Width, -plan.Left, plan.Right, suffix);
+        break;
+      case rkMaxMin:
+      case rkMinMax:
+        LineExtreme<true>(mins, row(0), plan.Width, -plan.Left, plan.Right, suffix);
+        LineExtreme<false>(maxs, row(1), plan.Width, -plan.Left, plan.Right, suffix);
+        break;
+      default:
+        // The degrain arms along the row are taken row by row when the targets are made.
+        break;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Target rows
+
+template <bool kMin>
+void ExtremeRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
+  ColumnExtreme<kMin> column(plan.Planes[0], plan.Width, plan.Height, -plan.Below, plan.Above,
+                             first, scratch);
+  int32_t* __restrict offsets = reinterpret_cast<int32_t*>(Take(scratch, plan.Width));
+  const ptrdiff_t n = plan.Width;
+  const uint32_t widthBits = static_cast<uint32_t>(plan.WidthBits);
+  const uint32_t columnMask = (1u << widthBits) - 1u;
+  const int32_t lastRow = plan.Height - 1;
+  const int32_t width = plan.Width;
+  for (int32_t r = first; r < end; ++r) {
+    const uint32_t* __restrict keys = column.Next(r);
+    const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
+    const uint32_t* __restrict src = plan.Source + at;
+    const uint32_t rowPlace = static_cast<uint32_t>(lastRow - r) << widthBits;
+    for (int32_t x = 0; x < width; ++x) {
+      const uint32_t key = keys[x];
+      // The centre wins every tie, so only a strictly darker (brighter) extreme is taken.
+      const uint32_t place = key >> 24 == src[x] >> 24 ? rowPlace | static_cast<uint32_t>(x)
+                             : kMin                    ? PlaceOfMin(key)
+                                                       : PlaceOfMax(key);
+      offsets[x] = (lastRow - static_cast<int32_t>(place >> widthBits)) * width +
+                   static_cast<int32_t>(place & columnMask);
+    }
+    CopyFromOffsets(plan, plan.Dest + at, offsets);
+  }
+}
+
+// Boxes up to this side average in float: a window sum s <= 255 x area, and 3 s + area < 2^24
+// keeps trunc(s x AreaReciprocal) exact (see TKernelDivision).
+constexpr int32_t kFloatAverageBox = 127;
+
+// The averages of target row r into the pixels whose offset is negative: column sums `sum`
+// added along the row (directly for narrow windows, else by running sums in `prefix`, Width + 1
+// elements), positions outside counting as the centre. colours: Width elements of scratch.
+void AverageRow(const TRankPlan& plan, int32_t r, uint32_t* const* sum, uint32_t* prefix,
+                uint32_t* __restrict colours, const int32_t* __restrict offsets) {
+  const int32_t width = plan.Width;
+  const uint32_t* __restrict src = plan.Source + static_cast<ptrdiff_t>(r) * width;
+  uint32_t* __restrict dst = plan.Dest + static_cast<ptrdiff_t>(r) * width;
+  const auto area = static_cast<uint32_t>(plan.Box * plan.Box);
+  const auto rowsInside = static_cast<uint32_t>(RowsInside(plan, r));
+  const float reciprocal = plan.AreaReciprocal;
+  for (int32_t x = 0; x < width; ++x) colours[x] = 0;
+  for (int c = 0; c < 3; ++c) {
+    const uint32_t* __restrict columns = sum[c];
+    // colours holds the packed quotients so far; window sums go through `prefix`.
+    uint32_t* __restrict window = prefix;
+    if (plan.Box <= 8) {
+      for (int32_t x = 0; x < width; ++x) window[x] = 0;
+      for (int32_t d = -plan.Left; d <= plan.Right; ++d) {
+        const int32_t lo = Greater(0, -d);
+        const int32_t hi = Lesser(width, width - d);
+        for (int32_t x = lo; x < hi; ++x) window[x] += columns[x + d];
+      }
+    } else {
+      // Running sums, then differences; the running sums stay below 255 x Width x Height.
+      uint32_t running = 0;
+      uint32_t* __restrict ends = window + width + 16;
+      for (int32_t x = 0; x < width; ++x) {
+        running += columns[x];
+        ends[x] = running;
+      }
+      for (int32_t x = 0; x < width; ++x) {
+        const int32_t x0 = Greater(x - plan.Left, 0);
+        const int32_t x1 = Lesser(x + plan.Right, width - 1);
+        window[x] = ends[x1] - (x0 > 0 ? ends[x0 - 1] : 0u);
+      }
+    }
+    for (int32_t x = 0; x < width; ++x) {
+      const int32_t x0 = Greater(x - plan.Left, 0);
+      const int32_t x1 = Lesser(x + plan.Right, width - 1);
+      const uint32_t missing = area - rowsInside * static_cast<uint32_t>(x1 - x0 + 1);
+      const uint32_t total = window[x] + missing * ((src[x] >> (8 * c)) & 0xFFu);
+      const auto quotient = static_cast<uint32_t>(static_cast<float>(total) * reciprocal);
+      colours[x] |= quotient << (8 * c);
+    }
+  }
+  for (int32_t x = 0; x < width; ++x) {
+    dst[x] = offsets[x] < 0 ? (dst[x] & 0xFF000000u) | colours[x] : dst[x];
+  }
+}
+
+void BoundaryRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
+  ColumnExtreme<true> darkest(plan.Planes[0], plan.Width, plan.Height, -plan.Below, plan.Above,
+                              first, scratch);
+  ColumnExtreme<false> brightest(plan.Planes[1], plan.Width, plan.Height, -plan.Below, plan.Above,
+                                 first, scratch);
+  ColumnSums sums(plan, first, scratch);
+  int32_t* offsets = reinterpret_cast<int32_t*>(Take(scratch, plan.Width));
+  uint64_t* prefix[3];
+  for (uint64_t*& channel : prefix) {
+    channel = reinterpret_cast<uint64_t*>(Take(scratch, 2 * (int64_t{plan.Width} + 1)));
+  }
+  uint32_t* colours = Take(scratch, plan.Width);
+  const int64_t area = int64_t{plan.Box} * plan.Box;
+  const TDivider divide(static_cast<uint64_t>(area));
+  const bool nearer = plan.Kind == rkMaxMin;
+  const ptrdiff_t n = plan.Width;
+  const auto hysteresis = static_cast<uint32_t>(plan.Hysteresis);
+  const uint32_t widthBits = static_cast<uint32_t>(plan.WidthBits);
+  const uint32_t columnMask = (1u << widthBits) - 1u;
+  const int32_t lastRow = plan.Height - 1;
+  const int32_t width = plan.Width;
+  for (int32_t r = first; r < end; ++r) {
+    const uint32_t* dark = darkest.Next(r);
+    const uint32_t* bright = brightest.Next(r);
+    uint32_t* const* sum = sums.Next(r);
+    const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
+    const uint32_t* src = plan.Source + at;
+    uint32_t* dst = plan.Dest + at;
+    const uint32_t rowPlace = static_cast<uint32_t>(plan.Height - 1 - r) << widthBits;
+    const uint32_t* __restrict darkRow = dark;
+    const uint32_t* __restrict brightRow = bright;
+    int32_t* __restrict offsetRow = offsets;
+    uint32_t averages = 0;
+    for (int32_t x = 0; x < width; ++x) {
+      const uint32_t lc = src[x] >> 24;
+      const uint32_t ld = darkRow[x] >> 24;
+      const uint32_t lb = brightRow[x] >> 24;
+      const uint32_t centre = rowPlace | static_cast<uint32_t>(x);
+      // The nearer (farther) extreme; equal distances take the bright one.
+      const bool takeDark = nearer ? lc - ld < lb - lc : lc - ld > lb - lc;
+      const uint32_t darkPlace = ld == lc ? centre : PlaceOfMin(darkRow[x]);
+      const uint32_t brightPlace = lb == lc ? centre : PlaceOfMax(brightRow[x]);
+      const uint32_t place = takeDark ? darkPlace : brightPlace;
+      const int32_t offset = (lastRow - static_cast<int32_t>(place >> widthBits)) * width +
+                             static_cast<int32_t>(place & columnMask);
+      offsetRow[x] = lb - ld > hysteresis ? offset : -1;
+      averages |= static_cast<uint32_t>(lb - ld <= hysteresis);
+    }
+    CopyFromOffsets(plan, dst, offsets);
+    if (averages == 0) continue;
+    if (plan.Box <= kFloatAverageBox) {
+      AverageRow(plan, r, sum, reinterpret_cast<uint32_t*>(prefix[0]), colours, offsets);
+      continue;
+    }
+    // Window sums from running sums along the row of column sums; narrow windows add theirs.
+    const bool narrow = plan.Box <= 8;
+    for (int c = 0; c < 3 && !narrow; ++c) {
+      prefix[c][0] = 0;
+      for (int32_t x = 0; x < width; ++x) prefix[c][x + 1] = prefix[c][x] + sum[c][x];
+    }
+    const int64_t rowsInside = RowsInside(plan, r);
+    for (int32_t x = 0; x < width; ++x) {
+      if (offsets[x] >= 0) continue;
+      // The average, positions outside counting as the centre.
+      const uint32_t centre = src[x];
+      const int32_t x0 = Greater(x - plan.Left, 0);
+      const int32_t x1 = Lesser(x + plan.Right, width - 1);
+      const auto missing = static_cast<uint64_t>(area - rowsInside * (x1 - x0 + 1));
+      uint32_t average = 0;
+      for (int c = 0; c < 3; ++c) {
+        uint64_t inside = 0;
+        if (narrow) {
+          for (int32_t p = x0; p <= x1; ++p) inside += sum[c][p];
+        } else {
+          inside = prefix[c][x1 + 1] - prefix[c][x0];
+        }
+        const uint64_t total = inside + missing * ((centre >> (8 * c)) & 0xFFu);
+        average |= static_cast<uint32_t>(divide(total)) << (8 * c);
+      }
+      dst[x] = (dst[x] & 0xFF000000u) | average;
+    }
+  }
+}
+
+// Bit i set when p[i] == v, for i in 0 .. 31 (reads 32 bytes).
+inline uint32_t EqualMask32(const uint8_t* p, uint8_t v) {
+#if defined(__AVX2__)
+  const __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+  return static_cast<uint32_t>(
+      _mm256_movemask_epi8(_mm256_cmpeq_epi8(bytes, _mm256_set1_epi8(static_cast<char>(v)))));
+#elif defined(__SSE2__)
+  const __m128i level = _mm_set1_epi8(static_cast<char>(v));
+  const auto half = [&](const uint8_t* q) {
+    return static_cast<uint32_t>(_mm_movemask_epi8(
+        _mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(q)), level)));
+  };
+  return half(p) | half(p + 16) << 16;
+#else
+  uint32_t mask = 0;
+  for (int i = 0; i < 32; ++i) mask |= static_cast<uint32_t>(p[i] == v) << i;
+  return mask;
+#endif
+}
+
+// The pixel of rank `rank` (0 = first) among the window positions of luminance v in window
+// order, positions outside the picture standing for the centre.
+const uint32_t* LocateRank(const TRankPlan& plan, int32_t r, int32_t x, uint32_t v, int64_t rank) {
+  const uint32_t* centre = plan.Source + static_cast<ptrdiff_t>(r) * plan.Width + x;
+  const bool centreLevel = plan.Luminance[static_cast<ptrdiff_t>(r) * plan.Width + x] == v;
+  const int64_t box = plan.Box;
+  const int32_t top = Lesser(r + plan.Above, plan.Height - 1);
+  const int32_t bottom = Greater(r - plan.Below, 0);
+  const int32_t x0 = Greater(x - plan.Left, 0);
+  const int32_t x1 = Lesser(x + plan.Right, plan.Width - 1);
+  const int64_t leftOut = x0 - (x - plan.Left);
+  const int64_t rightOut = (x + plan.Right) - x1;
+  if (centreLevel) {
+    const int64_t above = int64_t{r + plan.Above - top} * box;
+    if (rank < above) return centre;
+    rank -= above;
+  }
+  const int32_t count = x1 - x0 + 1;
+  for (int32_t row = top; row >= bottom; --row) {
+    if (centreLevel) {
+      if (rank < leftOut) return centre;
+      rank -= leftOut;
+    }
+    const uint8_t* lum = plan.Luminance + static_cast<ptrdiff_t>(row) * plan.Width + x0;
+    for (int32_t c = 0; c < count; c += 32) {
+      uint32_t mask = EqualMask32(lum + c, static_cast<uint8_t>(v));
+      if (count - c < 32) mask &= (1u << (count - c)) - 1u;
+      const int here = __builtin_popcount(mask);
+      if (rank < here) {
+        for (; rank > 0; --rank) mask &= mask - 1u;
+        return plan.Source + static_cast<ptrdiff_t>(row) * plan.Width + x0 + c +
+               __builtin_ctz(mask);
+      }
+      rank -= here;
+    }
+    if (centreLevel) {
+      if (rank < rightOut) return centre;
+      rank -= rightOut;
+    }
+  }
+  // What remains are the rows below the picture, all standing for the centre.
+  return centre;
+}
+
+// The Median of a 3 x 3 window. Its list is ordered by the keys (255 - L) << 4 | window
+// index, which are all different, so the list's entry 4 is the fifth smallest key: what the
+// selection network below (19 exchanges) leaves in the middle, sixteen pixels at a time.
+typedef uint16_t TKeys16 __attribute__((vector_size(32)));
+typedef uint8_t TBytes16 __attribute__((vector_size(16)));
+
+inline void Exchange(TKeys16& a, TKeys16& b) {
+  const TKeys16 low = a < b ? a : b;
+  b = a < b ? b : a;
+  a = low;
+}
+
+// One pixel anywhere, positions outside standing for the centre.
+inline uint32_t Median3At(const TRankPlan& plan, int32_t r, int32_t x) {
+  const ptrdiff_t n = plan.Width;
+  const uint32_t lc = plan.Luminance[r * n + x];
+  uint16_t keys[9];
+  for (int i = 0; i < 9; ++i) {
+    const int32_t row = r + 1 - i / 3;
+    const int32_t column = x - 1 + i % 3;
+    const bool inside = row >= 0 && row < plan.Height && column >= 0 && column < plan.Width;
+    const uint32_t l = inside ? plan.Luminance[row * n + column] : lc;
+    uint16_t key = static_cast<uint16_t>((255 - l) << 4 | static_cast<uint32_t>(i));
+    int j = i;
+    for (; j > 0 && keys[j - 1] > key; --j) keys[j] = keys[j - 1];
+    keys[j] = key;
+  }
+  const int i = keys[4] & 15;
+  const int32_t row = r + 1 - i / 3;
+  const int32_t column = x - 1 + i % 3;
+  const bool inside = row >= 0 && row < plan.Height && column >= 0 && column < plan.Width;
+  return plan.Source[inside ? row * n + column : r * n + x];
+}
+
+void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end) {
+  const ptrdiff_t n = plan.Width;
+  for (int32_t r = first; r < end; ++r) {
+    uint32_t* dst = plan.Dest + r * n;
+    if (r == 0 || r == plan.Height - 1 || plan.Width < 18) {
+      for (int32_t x = 0; x < plan.Width; ++x) dst[x] = Median3At(plan, r, x);
+      continue;
+    }
+    dst[0] = Median3At(plan, r, 0);
+    dst[n - 1] = Median3At(plan, r, plan.Width - 1);
+    const uint8_t* rows[3] = {plan.Luminance + (r + 1) * n, plan.Luminance + r * n,
+                              plan.Luminance + (r - 1) * n};
+    // Sixteen targets x0 .. x0 + 15 inside the columns 1 .. Width - 2; the last group may
+    // overlap the one before it.
+    for (int32_t x0 = 1;; x0 += 16) {
+      x0 = Lesser(x0, plan.Width - 17);
+      TKeys16 k[9];
+      for (int i = 0; i < 9; ++i) {
+        TBytes16 bytes;
+        __builtin_memcpy(&bytes, rows[i / 3] + x0 - 1 + i % 3, sizeof bytes);
+        k[i] = (255 - __builtin_convertvector(bytes, TKeys16)) << 4 | static_cast<uint16_t>(i);
+      }
+      Exchange(k[1], k[2]);
+      Exchange(k[4], k[5]);
+      Exchange(k[7], k[8]);
+      Exchange(k[0], k[1]);
+      Exchange(k[3], k[4]);
+      Exchange(k[6], k[7]);
+      Exchange(k[1], k[2]);
+      Exchange(k[4], k[5]);
+      Exchange(k[7], k[8]);
+      Exchange(k[0], k[3]);
+      Exchange(k[5], k[8]);
+      Exchange(k[4], k[7]);
+      Exchange(k[3], k[6]);
+      Exchange(k[1], k[4]);
+      Exchange(k[2], k[5]);
+      Exchange(k[4], k[7]);
+      Exchange(k[4], k[2]);
+      Exchange(k[6], k[4]);
+      Exchange(k[4], k[2]);
+      const uint32_t* src = plan.Source + r * n + x0;
+      for (int lane = 0; lane < 16; ++lane) {
+        const int i = k[4][lane] & 15;
+        dst[x0 + lane] = src[(1 - i / 3) * n + lane - 1 + i % 3];
+      }
+      if (x0 == plan.Width - 17) break;
+    }
+  }
+}
+
+// A luminance histogram with a coarse one of 16 levels beside it.
+constexpr int kBins = 256 + 16;
+
+template <class T>
+void AddHistogram(T* into, const uint16_t* add) {
+  for (int i = 0; i < kBins; ++i) into[i] = static_cast<T>(into[i] + add[i]);
+}
+template <class T>
+void RemoveHistogram(T* into, const uint16_t* remove) {
+  for (int i = 0; i < kBins; ++i) into[i] = static_cast<T>(into[i] - remove[i]);
+}
+template <class T>
+void MoveHistogram(T* into, const uint16_t* add, const uint16_t* remove) {
+  for (int i = 0; i < kBins; ++i) into[i] = static_cast<T>(into[i] + add[i] - remove[i]);
+}
+
+// Median: column histograms over the window's rows, slid down the band, and the window's
+// histogram slid along each row; T counts a whole window.
+template <class T>
+void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
+  const ptrdiff_t n = plan.Width;
+  uint16_t* columns = reinterpret_cast<uint16_t*>(Take(scratch, n * kBins / 2));
+  T* window = reinterpret_cast<T*>(Take(scratch, kBins));
+  FillWith(columns, columns + n * kBins, uint16_t{0});
+  const auto column = [&](ptrdiff_t x) { return columns + x * kBins; };
+  const auto count = [&](int32_t p, int step) {
+    if (p < 0 || p >= plan.Height) return;
+    const uint8_t* lum = plan.Luminance + static_cast<ptrdiff_t>(p) * n;
+    for (ptrdiff_t x = 0; x < n; ++x) {
+      uint16_t* h = column(x);
+      h[lum[x]] = static_cast<uint16_t>(h[lum[x]] + step);
+      h[256 + (lum[x] >> 4)] = static_cast<uint16_t>(h[256 + (lum[x] >> 4)] + step);
+    }
+  };
+  for (int32_t p = first - plan.Below; p <= first + plan.Above; ++p) count(p, 1);
+  const int64_t area = int64_t{plan.Box} * plan.Box;
+  const int64_t middle = area / 2;
+  for (int32_t r = first; r < end; ++r) {
+    if (r > first) {
+      count(r - 1 - plan.Below, -1);
+      count(r + plan.Above, 1);
+    }
+    FillWith(window, window + kBins, T{0});
+    for (int32_t x = 0; x <= Lesser(plan.Right, plan.Width - 1); ++x) {
+      AddHistogram(window, column(x));
+    }
+    const int64_t rowsInside = RowsInside(plan, r);
+    const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
+    const uint8_t* lum = plan.Luminance + at;
+    uint32_t* dst = plan.Dest + at;
+    for (int32_t x = 0; x < plan.Width; ++x) {
+      if (x > 0) {
+        const int32_t in = x + plan.Right;
+        const int32_t out = x - 1 - plan.Left;
+        if (in < plan.Width && out >= 0) {
+          MoveHistogram(window, column(in), column(out));
+        } else if (in < plan.Width) {
+          AddHistogram(window, column(in));
+        } else if (out >= 0) {
+          RemoveHistogram(window, column(out));
+        }
+      }
+      // Positions outside the picture count at the centre's luminance.
+      const uint32_t lc = lum[x];
+      const int64_t missing = area - rowsInside * ColumnsInside(plan, x);
+      int64_t above = 0;
+      int coarse = 15;
+      for (;; --coarse) {
+        const int64_t here =
+            window[256 + coarse] + (static_cast<uint32_t>(coarse) == lc >> 4 ? missing : 0);
+        if (above + here > middle || coarse == 0) break;
+        above += here;
+      }
+      uint32_t v = static_cast<uint32_t>(coarse) * 16 + 15;
+      for (;; --v) {
+        const int64_t here = window[v] + (v == lc ? missing : 0);
+        if (above + here > middle || v == static_cast<uint32_t>(coarse) * 16) break;
+        above += here;
+      }
+      dst[x] = *LocateRank(plan, r, x, v, middle - above);
+    }
+  }
+}
+
+template <bool kBright, bool kDark>
+void DegrainRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
+  const uint32_t* minKeys = plan.Planes[0];
+  const uint32_t* maxKeys = plan.Planes[1];
+  // Up: the stored rows above, r + 1 .. r + Above; down: r - Below .. r - 1.
+  ColumnExtreme<true> upMin(minKeys, plan.Width, plan.Height, 1, kBright ? plan.Above : 0, first,
+                            scratch);
+  ColumnExtreme<true> downMin(minKeys, plan.Width, plan.Height, kBright ? -plan.Below : 0, -1,
+                              first, scratch);
+  ColumnExtreme<false> upMax(maxKeys, plan.Width, plan.Height, 1, kDark ? plan.Above : 0, first,
+                             scratch);
+  ColumnExtreme<false> downMax(maxKeys, plan.Width, plan.Height, kDark ? -plan.Below : 0, -1, first,
+                               scratch);
+  int32_t* __restrict offsets = reinterpret_cast<int32_t*>(Take(scratch, plan.Width));
+  // The arms along the row: left, the Left columns before; right, the Right columns after.
+  uint32_t* leftDark = Take(scratch, plan.Width);
+  uint32_t* rightDark = Take(scratch, plan.Width);
+  uint32_t* leftBright = Take(scratch, plan.Width);
+  uint32_t* rightBright = Take(scratch, plan.Width);
+  uint32_t* work = Take(scratch, LineExtremeInts(plan.Width));
+  const ptrdiff_t n = plan.Width;
+  const uint32_t widthBits = static_cast<uint32_t>(plan.WidthBits);
+  const uint32_t columnMask = (1u << widthBits) - 1u;
+  const int32_t lastRow = plan.Height - 1;
+  const int32_t width = plan.Width;
+  for (int32_t r = first; r < end; ++r) {
+    const uint32_t* __restrict upDark = upMin.Next(r);
+    const uint32_t* __restrict downDark = downMin.Next(r);
+    const uint32_t* __restrict upBright = upMax.Next(r);
+    const uint32_t* __restrict downBright = downMax.Next(r);
+    const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
+    if constexpr (kBright) {
+      LineExtreme<true>(minKeys + at, leftDark, width, -plan.Left, -1, work);
+      LineExtreme<true>(minKeys + at, rightDark, width, 1, plan.Right, work);
+    }
+    if constexpr (kDark) {
+      LineExtreme<false>(maxKeys + at, leftBright, width, -plan.Left, -1, work);
+      LineExtreme<false>(maxKeys + at, rightBright, width, 1, plan.Right, work);
+    }
+    const uint32_t* __restrict src = plan.Source + at;
+    const uint32_t rowPlace = static_cast<uint32_t>(lastRow - r) << widthBits;
+    for (int32_t x = 0; x < width; ++x) {
+      const uint32_t lc = src[x] >> 24;
+      const uint32_t place = rowPlace | static_cast<uint32_t>(x);
+      // Each arm's extreme as a key, the centre's own key when the arm has nothing strictly
+      // darker (brighter); the keys compare by luminance alone below.
+      const uint32_t centreMin = lc << 24 | place;
+      const uint32_t centreMax = lc << 24 | (kPlaceMask - place);
+      uint32_t darkKey = centreMax;
+      if constexpr (kDark) {
+        uint32_t t = upBright[x];
+        uint32_t result = t >> 24 > lc ? t : centreMax;
+        t = downBright[x];
+        t = t >> 24 > lc ? t : centreMax;
+        result = t >> 24 < result >> 24 ? t : result;
+        t = leftBright[x];
+        t = t >> 24 > lc ? t : centreMax;
+        result = t >> 24 < result >> 24 ? t : result;
+        t = rightBright[x];
+        t = t >> 24 > lc ? t : centreMax;
+        darkKey = t >> 24 <= result >> 24 ? t : result;
+      }
+      uint32_t chosen = PlaceOfMax(darkKey);
+      if constexpr (kBright) {
+        uint32_t t = upDark[x];
+        uint32_t result = t >> 24 < lc ? t : centreMin;
+        t = downDark[x];
+        t = t >> 24 < lc ? t : centreMin;
+        result = t >> 24 > result >> 24 ? t : result;
+        t = leftDark[x];
+        t = t >> 24 < lc ? t : centreMin;
+        result = t >> 24 > result >> 24 ? t : result;
+        t = rightDark[x];
+        t = t >> 24 < lc ? t : centreMin;
+        result = t >> 24 >= result >> 24 ? t : result;
+        // Degrain takes the dark result when it is another pixel than the centre.
+        chosen = darkKey != centreMax ? chosen : PlaceOfMin(result);
+      }
+      offsets[x] = (lastRow - static_cast<int32_t>(chosen >> widthBits)) * width +
+                   static_cast<int32_t>(chosen & columnMask);
+    }
+    CopyFromOffsets(plan, plan.Dest + at, offsets);
+  }
+}
+
+void FinishRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
+  switch (plan.Kind) {
+    case rkMinimum:
+      ExtremeRows<true>(plan, first, end, scratch);
+      break;
+    case rkMaximum:
+      ExtremeRows<false>(plan, first, end, scratch);
+      break;
+    case rkMaxMin:
+    case rkMinMax:
+      BoundaryRows(plan, first, end, scratch);
+      break;
+    case rkMedian:
+      if (plan.Box == 3) {
+        Median3Rows(plan, first, end);
+      } else if (plan.Box <= 255) {
+        MedianRows<uint16_t>(plan, first, end, scratch);
+      } else {
+        MedianRows<uint32_t>(plan, first, end, scratch);
+      }
+      break;
+    case rkDegrainBright:
+      DegrainRows<true, false>(plan, first, end, scratch);
+      break;
+    case rkDegrainDark:
+      DegrainRows<false, true>(plan, first, end, scratch);
+      break;
+    default:
+      DegrainRows<true, true>(plan, first, end, scratch);
+      break;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Mosaic
+
+void MosaicTileRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
+  const ptrdiff_t n = plan.Width;
+  uint32_t* columns[3] = {Take(scratch, n), Take(scratch, n), Take(scratch, n)};
+  const int64_t area = int64_t{plan.Box} * plan.Box;
+  const TDivider byArea(static_cast<uint64_t>(area));
+  for (int32_t k = first; k < end; ++k) {
+    const int32_t m = k * plan.Box;
+    const int32_t bottom = Greater(m - plan.Below, 0);
+    const int32_t top = Lesser(m + plan.Above, plan.Height - 1);
+    for (int c = 0; c < 3; ++c) FillWith(columns[c], columns[c] + n, 0u);
+    uint32_t* __restrict blue = columns[0];
+    uint32_t* __restrict green = columns[1];
+    uint32_t* __restrict red = columns[2];
+    for (int32_t row = bottom; row <= top; ++row) {
+      const uint32_t* __restrict src = plan.Source + static_cast<ptrdiff_t>(row) * n;
+      for (ptrdiff_t x = 0; x < n; ++x) {
+        blue[x] += src[x] & 0xFFu;
+        green[x] += (src[x] >> 8) & 0xFFu;
+        red[x] += (src[x] >> 16) & 0xFFu;
+      }
+    }
+    const int64_t rows = top - bottom + 1;
+    const int32_t keptRow = Lesser(m, plan.Height - 1);
+    for (int32_t x = 0; x - plan.Left < plan.Width; x += plan.Box) {
+      const int32_t x0 = Greater(x - plan.Left, 0);
+      const int32_t x1 = Lesser(x + plan.Right, plan.Width - 1);
+      uint64_t sums[3] = {};
+      for (int32_t p = x0; p <= x1; ++p) {
+        sums[0] += blue[p];
+        sums[1] += green[p];
+        sums[2] += red[p];
+      }
+      const int64_t inside = rows * (x1 - x0 + 1);
+      uint32_t colours = 0;
+      if (m < plan.Height && x < plan.Width) {
+        // Positions outside count as the anchor.
+        const uint32_t anchor = plan.Source[static_cast<ptrdiff_t>(m) * n + x];
+        const auto missing = static_cast<uint64_t>(area - inside);
+        for (int c = 0; c < 3; ++c) {
+          colours |=
+              static_cast<uint32_t>(byArea(sums[c] + missing * ((anchor >> (8 * c)) & 0xFFu)))
+              << (8 * c);
+        }
+      } else {
+        const TDivider byInside(static_cast<uint64_t>(inside));
+        for (int c = 0; c < 3; ++c) colours |= static_cast<uint32_t>(byInside(sums[c])) << (8 * c);
+      }
+      const uint32_t kept =
+          plan.Dest[static_cast<ptrdiff_t>(keptRow) * n + Lesser(x, plan.Width - 1)];
+      const uint32_t tile = (kept & 0xFF000000u) | colours;
+      for (int32_t row = bottom; row <= top; ++row) {
+        uint32_t* dst = plan.Dest + static_cast<ptrdiff_t>(row) * n;
+        FillWith(dst + x0, dst + x1 + 1, tile);
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace ombrix

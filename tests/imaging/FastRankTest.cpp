@@ -1,0 +1,189 @@
+#include "FastRank.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "FastPassChecks.h"
+#include "iwFilters.h"
+
+namespace ombrix {
+namespace {
+
+using TBlock = std::vector<uint8_t>;
+
+struct FilterRow {
+  const char* name;
+  TFilterFactory make;
+};
+
+const FilterRow kFilters[] = {
+    {"Mosaic", MakeFilter<TMosaicFilter>},
+    {"Minimum", MakeFilter<TMinimumFilter>},
+    {"Maximum", MakeFilter<TMaximumFilter>},
+    {"MaxMin", MakeFilter<TMaxMinFilter>},
+    {"MinMax", MakeFilter<TMinMaxFilter>},
+    {"Median", MakeFilter<TMedianFilter>},
+    {"DegrainBright", MakeFilter<TDegrainBrightFilter>},
+    {"DegrainDark", MakeFilter<TDegrainDarkFilter>},
+    {"Degrain", MakeFilter<TDegrainFilter>},
+};
+
+// Pixels as 0x00RRGGBB words with a random byte 3 (which the passes must overwrite with the
+// luminance, or copy, or leave alone, exactly as the plain passes do).
+using TPainter = std::function<uint32_t(int32_t x, int32_t m, std::mt19937& random)>;
+
+// Pairs of colours (0xRRGGBB) of equal luminance, so that ties between different pixels are
+// everywhere: 30, 100 and 200.
+constexpr uint32_t kTied[][2] = {
+    {0x1E1E1E, 0x003300},
+    {0x646464, 0xFF2800},
+    {0xC8C8C8, 0x96FF2A},
+};
+
+uint32_t Tied(int level, std::mt19937& random) {
+  return kTied[level][random() & 1];
+}
+
+struct PictureRow {
+  const char* name;
+  int32_t width;
+  int32_t height;
+  TPainter paint;
+};
+
+const PictureRow kPictures[] = {
+    {"Random1x1", 1, 1, [](int32_t, int32_t, std::mt19937& r) { return uint32_t(r()); }},
+    {"Random1x37", 1, 37, [](int32_t, int32_t, std::mt19937& r) { return uint32_t(r()); }},
+    {"Random41x1", 41, 1, [](int32_t, int32_t, std::mt19937& r) { return uint32_t(r()); }},
+    {"Random2x3", 2, 3, [](int32_t, int32_t, std::mt19937& r) { return uint32_t(r()); }},
+    {"Random67x45", 67, 45, [](int32_t, int32_t, std::mt19937& r) { return uint32_t(r()); }},
+    {"Random333x97", 333, 97, [](int32_t, int32_t, std::mt19937& r) { return uint32_t(r()); }},
+    {"TwoLevels", 37, 29, [](int32_t, int32_t, std::mt19937& r) { return Tied(int(r() % 2), r); }},
+    {"ThreeLevels", 40, 31,
+     [](int32_t, int32_t, std::mt19937& r) { return Tied(int(r() % 3), r); }},
+    {"Stripes", 35, 26,
+     [](int32_t x, int32_t, std::mt19937& r) { return Tied((x / 2) % 2 * 2, r); }},
+    {"RowStripes", 29, 34,
+     [](int32_t, int32_t m, std::mt19937& r) { return Tied(m % 3 == 0 ? 0 : 1, r); }},
+    {"Checkerboard", 33, 27,
+     [](int32_t x, int32_t m, std::mt19937& r) { return Tied((x + m) % 2, r); }},
+    {"FlatWithSpeck", 30, 23,
+     [](int32_t x, int32_t m, std::mt19937& r) {
+       return x == 11 && m == 7 ? 0xFFFFFFu : Tied(1, r);
+     }},
+};
+
+TBlock Paint(const PictureRow& picture, uint32_t seed) {
+  std::mt19937 random(seed);
+  TBlock block(static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height) *
+               4);
+  for (int32_t m = 0; m < picture.height; ++m) {
+    for (int32_t x = 0; x < picture.width; ++x) {
+      const uint32_t word = (picture.paint(x, m, random) & 0xFFFFFFu) | (random() & 0xFFu) << 24;
+      const auto at = static_cast<std::size_t>((m * picture.width + x) * 4);
+      for (std::size_t b = 0; b < 4; ++b) block[at + b] = static_cast<uint8_t>(word >> (8 * b));
+    }
+  }
+  return block;
+}
+
+using test::FirstDifference;
+using test::SupportedIsas;
+
+struct RankCase {
+  FilterRow filter;
+  PictureRow picture;
+};
+
+class FastRankPass_ : public testing::TestWithParam<RankCase> {};
+
+// Every box from 1 to 9, then 15, 31, 64 and one larger than the picture, each on every
+// instruction-set path with 1 and 2 threads; the boundary filters cycle through Hysteresis 0, 1,
+// 128 and 255. The plain passes cost up to the square of the box per pixel (the Median's its
+// fourth power), so a box is left out where that reference would run for more than a fraction
+// of a second.
+TEST_P(FastRankPass_, EqualsThePlainPassInEveryByte) {
+  const RankCase& c = GetParam();
+  const int32_t width = c.picture.width;
+  const int32_t height = c.picture.height;
+  // 300: a window too large for 16-bit histogram counts.
+  std::vector<int32_t> boxes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 31, 64, 300};
+  boxes.push_back(std::max(width, height) + 3);
+  const bool median = std::string(c.filter.name) == "Median";
+  const uint8_t hystereses[] = {0, 1, 128, 255};
+  for (std::size_t i = 0; i < boxes.size(); ++i) {
+    const int64_t box = boxes[i];
+    // Rough costs of the plain passes: about 1 ns a window position inside the picture; the
+    // Median orders all box x box positions, each insertion moving up to all of them, or only
+    // those inside the picture when the rest stand for the centre: 0.06 ns a move.
+    const int64_t pixels = int64_t{width} * height;
+    const int64_t inside = std::min<int64_t>(box, width) * std::min<int64_t>(box, height);
+    const int64_t cost = median ? pixels * box * box * std::min<int64_t>(box * box, 2 * pixels) / 16
+                                : pixels * inside;
+    if (cost > 200'000'000) continue;
+    auto filter = c.filter.make(nullptr);
+    auto& kernelLess = dynamic_cast<TWithoutKernelBaseFilter&>(*filter);
+    kernelLess.SetSamplingBox(static_cast<uint16_t>(box));
+    const uint8_t hysteresis = hystereses[i % 4];
+    if (auto* boundary = dynamic_cast<TBoundaryBaseFilter*>(filter.get())) {
+      boundary->SetHysteresis(hysteresis);
+    }
+    const auto seed = static_cast<uint32_t>(box * 7919 + width);
+    const TBlock source = Paint(c.picture, seed);
+    const TBlock target = Paint(kPictures[5], seed + 1);  // any bytes, cut to size below
+    TBlock expectedSource = source;
+    TBlock expected(target.begin(), target.begin() + static_cast<std::ptrdiff_t>(source.size()));
+    const TBlock before = expected;
+    filter->ApplyKernel(expected.data(), expectedSource.data(), width, height);
+    const std::optional<TRankPass> pass = filter->RankPass();
+    ASSERT_TRUE(pass.has_value());
+    for (const TKernelIsa isa : SupportedIsas()) {
+      for (const int threads : {1, 2}) {
+        TFastRankOptions options;
+        options.Isa = isa;
+        options.Threads = threads;
+        TBlock actualSource = source;
+        TBlock actual = before;
+        ASSERT_TRUE(
+            FastRankPass(*pass, actual.data(), actualSource.data(), width, height, options));
+        const std::string where = std::string(KernelIsaName(isa)) + ", " + std::to_string(threads) +
+                                  " thread(s), box " + std::to_string(box) + ", hysteresis " +
+                                  std::to_string(hysteresis) + ": ";
+        ASSERT_EQ(FirstDifference(expected, actual, width), "") << where << "target";
+        ASSERT_EQ(FirstDifference(expectedSource, actualSource, width), "") << where << "source";
+      }
+    }
+  }
+}
+
+std::vector<RankCase> AllCases() {
+  std::vector<RankCase> cases;
+  for (const FilterRow& filter : kFilters) {
+    for (const PictureRow& picture : kPictures) cases.push_back({filter, picture});
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(KernelLess, FastRankPass_, testing::ValuesIn(AllCases()),
+                         [](const testing::TestParamInfo<RankCase>& row) {
+                           return std::string(row.param.filter.name) + "On" +
+                                  row.param.picture.name;
+                         });
+
+TEST(FastRankPass, DeclinesWhatItCannotTake) {
+  TBlock source(16, 0);
+  TBlock target(16, 0);
+  EXPECT_FALSE(FastRankPass({rkMedian, 0, 3}, target.data(), source.data(), 2, 2));
+  // Filtering a block into itself is left to the caller, which works from a copy.
+  EXPECT_FALSE(FastRankPass({rkMedian, 3, 3}, source.data(), source.data(), 2, 2));
+  // A picture whose last place needs more than 24 bits.
+  EXPECT_FALSE(FastRankPass({rkMinimum, 3, 3}, target.data(), source.data(), 4097, 4097));
+}
+
+}  // namespace
+}  // namespace ombrix
