@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QPalette>
 #include <QProxyStyle>
 #include <QScrollBar>
 #include <QSlider>
@@ -232,6 +233,13 @@ bool TColorDialog::Execute() {
   if (!chosen) return false;
   color_ = *chosen;
   return true;
+}
+
+void SetBackgroundColor(QWidget& widget, const QColor& colour) {
+  QPalette palette = widget.palette();
+  palette.setColor(QPalette::Window, colour);
+  widget.setPalette(palette);
+  widget.setAutoFillBackground(true);
 }
 
 }  // namespace ombrix

@@ -12,6 +12,7 @@
 
 #include "Graphics.h"
 
+class QColor;
 class QImage;
 class QScrollBar;
 class QSlider;
@@ -125,6 +126,9 @@ QSlider* NewTrackBar(QWidget* group, int x, int width, int maximum);
 // Labels centred under the positions of `bar`, in its parent, each with its hint when one is
 // given. Where neighbours would run into each other, the labels get a smaller face.
 void AddPositionLabels(QSlider* bar, const QStringList& texts, const QStringList& hints = {});
+
+// Fills the background of `widget` with `colour` (a window's colour, not a style's).
+void SetBackgroundColor(QWidget& widget, const QColor& colour);
 
 // A horizontal scroll bar at `place` of `parent`, minimum..maximum starting at the minimum, one
 // position per arrow or track click.

@@ -2,10 +2,10 @@
 
 #include <QFont>
 #include <QLabel>
-#include <QPalette>
 #include <QPlainTextEdit>
 #include <QToolButton>
 
+#include "Controls.h"
 #include "ErrorReport.h"
 #include "FormFonts.h"
 #include "TextDevice.h"
@@ -87,10 +87,7 @@ TFormHelp::TFormHelp()
                            Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint) {
   setWindowTitle(QStringLiteral("Help..."));
   SetFormFont(*this);
-  QPalette palette = this->palette();
-  palette.setColor(QPalette::Window, kInactiveCaptionGradient);
-  setPalette(palette);
-  setAutoFillBackground(true);
+  SetBackgroundColor(*this, kInactiveCaptionGradient);
   resize(kClientWidth, kClientHeight);
 
   Label1 = new QLabel(this);

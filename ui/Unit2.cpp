@@ -1,8 +1,8 @@
 #include "Unit2.h"
 
-#include <QPalette>
 #include <QPlainTextEdit>
 
+#include "Controls.h"
 #include "FormFonts.h"
 #include "PixelStatistics.h"
 
@@ -22,11 +22,9 @@ TForm2::TForm2() : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint) {
 void TForm2::ShowPixelStatistics(const TBitmap& view, int x, int y, bool frozen) {
   if (frozen && isHidden()) show();
   const TPixelStatistics statistics = PixelStatistics(view, x, y);
-  QPalette background = palette();
-  background.setColor(QPalette::Window, QColor(static_cast<int>(statistics.Color & 0xFF),
-                                               static_cast<int>(statistics.Color >> 8 & 0xFF),
-                                               static_cast<int>(statistics.Color >> 16 & 0xFF)));
-  setPalette(background);
+  SetBackgroundColor(*this, QColor(static_cast<int>(statistics.Color & 0xFF),
+                                   static_cast<int>(statistics.Color >> 8 & 0xFF),
+                                   static_cast<int>(statistics.Color >> 16 & 0xFF)));
   Memo1->clear();
   for (const std::string& line : statistics.Lines) {
     Memo1->appendPlainText(QString::fromStdString(line));

@@ -9,6 +9,7 @@
 #include <algorithm>
 
 #include "ErrorReport.h"
+#include "Controls.h"
 #include "FormFonts.h"
 #include "Uglobal.h"
 #include "WindowPlacement.h"
@@ -62,10 +63,7 @@ void CentreAbout(QLabel* label, int designedLeft) {
 
 QLabel* NewCreditLine(QWidget* parent, const QString& text, int x, int y) {
   QLabel* label = NewLabel(parent, text, x, y, Qt::black, 11, false);
-  label->setAutoFillBackground(true);
-  QPalette palette = label->palette();
-  palette.setColor(QPalette::Window, QColor(192, 192, 192));
-  label->setPalette(palette);
+  SetBackgroundColor(*label, QColor(192, 192, 192));
   return label;
 }
 
@@ -84,10 +82,7 @@ TAboutBox::TAboutBox()
                            Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint) {
   setWindowTitle(QStringLiteral("About"));
   SetFormFont(*this);
-  QPalette palette = this->palette();
-  palette.setColor(QPalette::Window, kBackground);
-  setPalette(palette);
-  setAutoFillBackground(true);
+  SetBackgroundColor(*this, kBackground);
   setFixedSize(kClientWidth, kClientHeight);
 
   Label1 = NewLabel(this, QStringLiteral("Ombrix"), 93, 8, Qt::red, 32, true);
