@@ -45,11 +45,14 @@ int main(int argc, char* argv[]) {
   QApplication application(argc, argv);
   const std::unique_ptr<Desktop> screen = OpenScreen(plan);
   if (!screen) return 1;  // its reason is on stderr already
-  // Our own connection hears the server go even while the toolkit's is quiet.
-  QSocketNotifier watch(screen->FileDescriptor(), QSocketNotifier::Read);
-  QObject::connect(&watch, &QSocketNotifier::activated, [&screen] {
-    if (screen->ConnectionLost()) LeaveForLostDisplay();
-  });
+  // The screen's own connection hears the server go even while the toolkit's is quiet.
+  std::unique_ptr<QSocketNotifier> watch;
+  if (screen->FileDescriptor() >= 0) {
+    watch = std::make_unique<QSocketNotifier>(screen->FileDescriptor(), QSocketNotifier::Read);
+    QObject::connect(watch.get(), &QSocketNotifier::activated, [&screen] {
+      if (screen->ConnectionLost()) LeaveForLostDisplay();
+    });
+  }
 
   TApplicationWindows windows = CreateApplicationWindows(*screen);
   windows.Form1->show();
