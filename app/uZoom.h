@@ -143,14 +143,14 @@ class TForm1 : public QWidget {
   // "About" (BitBtn1) and "Help" (BitBtn2): the about box or the help window, created without
   // owner and shown modally while the window is out of the stay-on-top layer and the picture
   // pauses. Whatever happens, the timer then runs at TimerPeriod (also after a freeze), the
-  // window is released and this one is stay-on-top again. Defined in ui/uZoomModal.cpp.
+  // window is released and this one is stay-on-top again. Defined in uZoomModal.cpp.
   void BitBtn1Click();
   void BitBtn2Click();
   // Shows a modal window and returns when it has closed; empty (the default): its exec().
   // Tests put theirs here.
   std::function<void(QDialog&)> ModalRunner;
 
-  // Keys and mouse buttons (ui/Input.cpp), public so that the command window and tests run
+  // Keys and mouse buttons (Input.cpp), public so that the command window and tests run
   // them as the events do. Each raises for its caller's guard.
   // A key press with its Qt key code and modifiers: the cross-line tilts, F, Space, Ctrl+M,
   // Ctrl+C. The main window and the command window call it only while they themselves, not
@@ -204,7 +204,7 @@ class TForm1 : public QWidget {
   void FormDestroy();
   void FormResize();
   void WMGetMinMaxInfo();
-  // Input (ui/Input.cpp): focus rules and the connections of ScrollBar1, Button1 and the view.
+  // Input (Input.cpp): focus rules and the connections of ScrollBar1, Button1 and the view.
   void ConnectInput();
   void Freeze();
   void Unfreeze();
