@@ -156,7 +156,7 @@ void TForm1::Freeze() {
     Timer1->SetInterval(0);
     Timer1Timer();
   }
-  if (formCmd_ != nullptr) formCmd_->TakeSnapshot(*CaptureBitmap_);
+  if (formCmd_ != nullptr) formCmd_->TakeSnapshot(CaptureBitmap());
   FocusMainWindow();
 }
 
@@ -177,9 +177,9 @@ void TForm1::CopyToClipboard() {
   Timer1Timer();
   // The capture, not the zoomed view. Qt keeps serving it (PNG, BMP and its other image
   // formats) to other programs for as long as we own the clipboard.
-  if (CaptureBitmap_->Empty()) return;  // a view too small to capture anything
+  if (CaptureBitmap().Empty()) return;  // a view too small to capture anything
   QClipboard* clipboard = QGuiApplication::clipboard();
-  const QImage image = ToImage(*CaptureBitmap_);
+  const QImage image = ToImage(CaptureBitmap());
   clipboard->setImage(image);
   const QMimeData* held = clipboard->mimeData();
   if (image.isNull() || held == nullptr || !held->hasImage()) {

@@ -2,7 +2,8 @@
 // The main window (unit uZoom): a small stay-on-top window whose client area shows either the
 // processed zone around the cursor (the view, Image1) or, while the cursor rests over the
 // window, a centred control panel (Panel1) floating in see-through window area. It owns the
-// capture bitmap and runs the frame cycle on every tick of Timer1.
+// frame cycle (FrameCycle.h): on every tick of Timer1 it gathers the cycle's settings from its
+// controls and the command window, runs the cycle and shows what the cycle returns.
 //
 // Every size and position the frame cycle works with is in device pixels of the virtual
 // desktop, as the Desktop reports them: on a scaled display the view still shows one screen
@@ -18,6 +19,7 @@
 
 #include "Controls.h"
 #include "Desktop.h"
+#include "FrameCycle.h"
 #include "Graphics.h"
 
 class QCheckBox;
@@ -37,8 +39,6 @@ class TForm2;
 class TFormCmd;
 class TImageWork;
 
-// The application's title, the first field of every caption.
-inline constexpr char kApplicationTitle[] = "Ombrix";
 // The largest client area, in pixels, that the sizing rule lets a single-monitor window reach.
 inline constexpr int MaxClientArea = 786432;  // 1024 x 768
 
@@ -84,13 +84,13 @@ class TForm1 : public QWidget {
   void SetForm2(TForm2* form2) { form2_ = form2; }
 
   // Main window state.
-  // The processing component that sharpens the view; the window owns it.
-  TImageWork* ImageWork() const { return ImageWork_.get(); }
-  TBitmap& CaptureBitmap() { return *CaptureBitmap_; }
+  // The processing component that sharpens the view, owned by the frame cycle.
+  TImageWork* ImageWork() const { return &cycle_->ImageWork(); }
+  TBitmap& CaptureBitmap() { return cycle_->Capture(); }
   bool ZoneFixed() const { return ZoneFixed_; }
   void SetZoneFixed(bool fixed) { ZoneFixed_ = fixed; }
-  TPoint ZonePoint() const { return ZonePoint_; }
-  TPoint PrevZonePoint() const { return PrevZonePoint_; }
+  TPoint ZonePoint() const { return cycle_->ZonePoint(); }
+  TPoint PrevZonePoint() const { return cycle_->PrevZonePoint(); }
   bool NonClientActive() const { return NonClientActive_; }
   void SetNonClientActive(bool active) { NonClientActive_ = active; }
   bool ForceCapture() const { return ForceCapture_; }
@@ -178,14 +178,11 @@ class TForm1 : public QWidget {
   QSize ClientDeviceSize() const;
 
  protected:
-  // Hooks of the later stages of the frame cycle, each a single call from the cycle.
-  // Step 18: the stereo half exchange on the capture bitmap (TrackBar3D at position 1).
-  virtual void Compose3DStage();
-  // Step 20 (and RenderToView's last step): sharpen the view with strength `level`; level 0
-  // only repaints it. Raises what the filter raises, with the zoom's picture shown.
+  // The sharpen stage of every drawn frame and of RenderToView: sharpens the view with
+  // strength `level` (level 0 leaves it). Outside a frame cycle it also shows the view. Raises
+  // what the filter raises, with the zoom's picture shown. A window that watches the frames
+  // drawn puts its own in front and calls this one.
   virtual void SharpenStage(int level);
-  // Step 21: the cross-line over the view (cbSrediste checked), for `zone` of w x h pixels.
-  virtual void CrossLineStage(const TRect& zone, int w, int h);
 
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -216,13 +213,11 @@ class TForm1 : public QWidget {
   // The timer's tick: follows the window frame's size and the user's work on it, then runs
   // one cycle.
   void Tick();
-  // Steps 9 to 21; false when the cycle ends silently (the screen could not be read). A timer
-  // tick (`fromTimer`) may keep the last drawn view when nothing that it was drawn from changed.
-  bool CaptureBranch(const TRect& windowRect, bool fromTimer);
-  // Copies `zone` into the capture bitmap through `points`; a zone reaching past the desktop
-  // (a view larger than the desktop) gets black where there is no screen.
-  bool CopyZone(const TRect& zone, const TPoint (&points)[3], int w, int h);
-  // Steps 8 and 22.
+  // What the frame cycle reads, from the controls, the command window and the window's state.
+  FrameSettings CycleSettings(bool fromTimer) const;
+  // Shows the view or the panel as the cycle asks.
+  void ShowCycleResult(FrameResult::Shows shows, bool viewDrawn);
+  // Lets the events that waited during the cycle run.
   void PumpMessages();
   // Fills the view black over the whole client area and shows it.
   void ClearView();
@@ -247,11 +242,8 @@ class TForm1 : public QWidget {
   TFormCmd* formCmd_ = nullptr;
   TForm2* form2_ = nullptr;
 
-  std::unique_ptr<TImageWork> ImageWork_;
-  std::unique_ptr<TBitmap> CaptureBitmap_;
+  std::unique_ptr<FrameCycle> cycle_;
   bool ZoneFixed_ = false;
-  TPoint ZonePoint_;
-  TPoint PrevZonePoint_;
   bool NonClientActive_ = false;
   bool ForceCapture_ = false;
   int TimerPeriod_ = 25;
@@ -267,31 +259,11 @@ class TForm1 : public QWidget {
   int FrameExtraWidth_ = 0;
   int FrameExtraHeight_ = 0;
 
-  // Everything the drawing steps of the capture branch read, but the zone's pixels.
-  struct TFrameInputs {
-    TRect zone;
-    TPoint zonePoint;
-    int w = 0, h = 0;
-    int operation = 0, operation3D = 0, zoom = 0, level = 0;
-    bool halfWidth = false, halfHeight = false, crossLine = false;
-    float gamma = 0.0f;
-    TColor crossColor = 0;
-    int crossTiltX = 0, crossTiltY = 0;
-    const void* filter = nullptr;
-    float radius = 0.0f;
-    friend bool operator==(const TFrameInputs&, const TFrameInputs&) = default;
-  };
-  TFrameInputs FrameInputs(const TRect& zone, int w, int h) const;
-  // Whether the view still holds, byte for byte, the last frame this branch drew.
-  bool ViewIsLastDrawn() const;
-
   // Set by Tick for the one cycle it starts: direct cycles never keep an old view.
   bool timerTick_ = false;
-  std::unique_ptr<TFrameInputs> lastDrawnInputs_;
-  TBitmap lastDrawnView_;
   int cycleDepth_ = 0;
-  // False while the frame cycle sharpens a view that the cross-line stage shows right after.
-  bool repaintAfterSharpen_ = true;
+  // True while the frame cycle runs its stages: the window shows their view once they end.
+  bool runningStages_ = false;
   bool placed_ = false;
   QRect lastFrame_;
   QRegion shape_;

@@ -171,18 +171,18 @@ void TImage::Changed() {
 }
 
 QRect TImage::PictureRect() const {
-  if (picture_.Empty()) return {};
+  if (picture_->Empty()) return {};
   if (stretch_) return rect();
   const qreal ratio = devicePixelRatioF();
-  const int w = static_cast<int>(std::ceil(picture_.Width() / ratio));
-  const int h = static_cast<int>(std::ceil(picture_.Height() / ratio));
+  const int w = static_cast<int>(std::ceil(picture_->Width() / ratio));
+  const int h = static_cast<int>(std::ceil(picture_->Height() / ratio));
   return QRect(0, 0, w, h).intersected(rect());
 }
 
 void TImage::paintEvent(QPaintEvent* event) {
   Guarded([&] {
-    if (picture_.Empty()) return;
-    QImage image = ToImage(picture_);
+    if (picture_->Empty()) return;
+    QImage image = ToImage(*picture_);
     if (image.isNull()) return;
     QPainter painter(this);
     painter.setClipRegion(event->region());

@@ -28,8 +28,11 @@ class TImage : public QWidget {
   explicit TImage(QWidget* parent);
 
   // The picture's pixels. Whoever changes them calls Changed() so that they are shown.
-  TBitmap& Picture() { return picture_; }
-  const TBitmap& Picture() const { return picture_; }
+  TBitmap& Picture() { return *picture_; }
+  const TBitmap& Picture() const { return *picture_; }
+  // Shows `picture`, which its owner keeps for as long as the control, in place of the
+  // control's own picture.
+  void ShowPicture(TBitmap& picture) { picture_ = &picture; }
 
   bool Stretch() const { return stretch_; }
   void SetStretch(bool stretch);
@@ -47,7 +50,8 @@ class TImage : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  TBitmap picture_;
+  TBitmap own_;
+  TBitmap* picture_ = &own_;
   bool stretch_ = false;
 };
 
