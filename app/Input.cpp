@@ -76,23 +76,9 @@ void TForm1::ConnectInput() {
 }
 
 void TForm1::SetFormCmd(TFormCmd* formCmd) {
-  if (formCmd_ != nullptr) {
-    formCmd_->OnKeyDown = nullptr;
-    formCmd_->OnFocusMainWindow = nullptr;
-    formCmd_->OnRenderToView = nullptr;
-    formCmd_->OnViewBitmap = nullptr;
-    formCmd_->OnFrozen = nullptr;
-  }
+  if (formCmd_ != nullptr) formCmd_->SetMainWindow(nullptr);
   formCmd_ = formCmd;
-  if (formCmd == nullptr) return;
-  formCmd->OnKeyDown = [this](int key, Qt::KeyboardModifiers shift) { FormKeyDown(key, shift); };
-  formCmd->OnFocusMainWindow = [this] { FocusMainWindow(); };
-  formCmd->OnRenderToView = [this](const TBitmap& bitmap, const TRect& rectangle, int factor,
-                                   float gamma, int level, int width, int height) {
-    RenderToView(bitmap, rectangle, factor, gamma, level, width, height);
-  };
-  formCmd->OnViewBitmap = [this] { return &Image1->Picture(); };
-  formCmd->OnFrozen = [this] { return Frozen(); };
+  if (formCmd != nullptr) formCmd->SetMainWindow(this);
 }
 
 void TForm1::FocusMainWindow() {

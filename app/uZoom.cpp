@@ -524,8 +524,13 @@ void TForm1::PumpMessages() {
 }
 
 float TForm1::LiveGamma() const {
-  if (formCmd_ == nullptr) return 0.0f;
-  return static_cast<float>(formCmd_->ScrollBarGamma->value()) / 100.0f;
+  return formCmd_ != nullptr ? formCmd_->Adjustments().gamma : 0.0f;
+}
+
+void TForm1::RedrawView(const TBitmap& picture, float gamma) {
+  const int w = picture.Width();
+  const int h = picture.Height();
+  RenderToView(picture, {0, 0, w, h}, 1, gamma, 0, w, h);
 }
 
 void TForm1::WriteCycleCaption() {

@@ -21,6 +21,7 @@
 #include "Desktop.h"
 #include "FrameCycle.h"
 #include "Graphics.h"
+#include "Ucmdprocess.h"
 
 class QCheckBox;
 class QDialog;
@@ -42,7 +43,7 @@ class TImageWork;
 // The largest client area, in pixels, that the sizing rule lets a single-monitor window reach.
 inline constexpr int MaxClientArea = 786432;  // 1024 x 768
 
-class TForm1 : public QWidget {
+class TForm1 : public QWidget, public TCmdMainWindow {
  public:
   // `desktop` is the screen the frame cycle reads; it must outlive the window. The window is
   // created hidden, with the defaults of FormCreate and Timer1 running at TimerPeriod.
@@ -76,8 +77,8 @@ class TForm1 : public QWidget {
   // The cross-line colour dialog of SpeedButton1.
   std::unique_ptr<TColorDialog> ColorDialog1;
 
-  // The command window, whose gamma bar the zoom reads; null reads as gamma 0. Taking it
-  // attaches FormKeyDown as its key handler and gives it the view to redraw and save.
+  // The command window, whose gamma the zoom reads; null reads as gamma 0. Taking it makes
+  // this window the one it works with (TCmdMainWindow).
   void SetFormCmd(TFormCmd* formCmd);
   TFormCmd* FormCmd() const { return formCmd_; }
   // The statistics window that a left click on the view fills; null: no statistics.
@@ -104,7 +105,7 @@ class TForm1 : public QWidget {
   int CrossTiltY() const { return CrossTiltY_; }
   void SetCrossTiltY(int tilt) { CrossTiltY_ = tilt; }
   // True while Timer1 is stopped.
-  bool Frozen() const;
+  bool Frozen() const override;
 
   // The sizing values, outer sizes in device pixels.
   int MinTrackWidth() const { return MinTrackWidth_; }
@@ -155,7 +156,7 @@ class TForm1 : public QWidget {
   // A key press with its Qt key code and modifiers: the cross-line tilts, F, Space, Ctrl+M,
   // Ctrl+C. The main window and the command window call it only while they themselves, not
   // one of their controls, have the keyboard focus.
-  void FormKeyDown(int key, Qt::KeyboardModifiers shift);
+  void FormKeyDown(int key, Qt::KeyboardModifiers shift) override;
   // A press on the client area or the panel with `buttons` held: the right one toggles the
   // frame.
   void FormMouseDown(Qt::MouseButtons buttons);
@@ -169,7 +170,12 @@ class TForm1 : public QWidget {
   // "<>": the client takes the size of the two up-downs, within the size limits.
   void Button1Click();
   // Activates the main window and gives it, not one of its controls, the keyboard focus.
-  void FocusMainWindow();
+  void FocusMainWindow() override;
+  // The command window's redraw: RenderToView of the whole `picture` at its own size, factor
+  // 1, level 0.
+  void RedrawView(const TBitmap& picture, float gamma) override;
+  // The view bitmap.
+  const TBitmap& CurrentView() override { return Image1->Picture(); }
 
   // The window's outer rectangle and its client area in device pixels of the virtual desktop.
   TRect WindowRect() const;
@@ -221,7 +227,7 @@ class TForm1 : public QWidget {
   void PumpMessages();
   // Fills the view black over the whole client area and shows it.
   void ClearView();
-  // The gamma the zoom uses: the command window's gamma bar position / 100.
+  // The gamma the zoom uses: the command window's.
   float LiveGamma() const;
   void WriteCycleCaption();
 

@@ -120,17 +120,23 @@ void TFormCmd::ShowPreview(const TBitmap& picture) {
 }
 
 void TFormCmd::FocusMainWindow() {
-  if (OnFocusMainWindow) OnFocusMainWindow();
+  if (mainWindow_ != nullptr) mainWindow_->FocusMainWindow();
+}
+
+TCmdAdjustments TFormCmd::Adjustments() const {
+  TCmdAdjustments adjustments;
+  adjustments.gamma = static_cast<float>(ScrollBarGamma->value()) / 100.0f;
+  adjustments.brightness = ScrollBarBrightness->value();
+  adjustments.contrast = ScrollBar2->value();
+  return adjustments;
 }
 
 void TFormCmd::ScrollBarGammaScroll(TScrollCode, int position) {
   // The live view's gamma for the same position: a whole-number gamma here would show another
   // picture than the running view at, say, 150.
   const TBitmap& snapshot = TabSnapshot(TabControl1->currentIndex());
-  const int w = snapshot.Width();
-  const int h = snapshot.Height();
-  if (OnRenderToView) {
-    OnRenderToView(snapshot, {0, 0, w, h}, 1, static_cast<float>(position) / 100.0f, 0, w, h);
+  if (mainWindow_ != nullptr) {
+    mainWindow_->RedrawView(snapshot, static_cast<float>(position) / 100.0f);
   }
   FocusMainWindow();
 }
@@ -152,7 +158,7 @@ void TFormCmd::TabControl1Change(int index) {
   if (index < 0) return;
   const TBitmap& snapshot = TabSnapshot(index);
   ShowPreview(snapshot);
-  if (OnFrozen && OnFrozen()) {
+  if (mainWindow_ != nullptr && mainWindow_->Frozen()) {
     ScrollBarGammaScroll(scPosition, ScrollBarGamma->value());
   }
 }
@@ -160,8 +166,7 @@ void TFormCmd::TabControl1Change(int index) {
 void TFormCmd::SpeedButtonSaveClick() {
   const std::optional<std::string> name = SaveDialog1->Execute();
   if (!name) return;
-  const TBitmap* view = OnViewBitmap ? OnViewBitmap() : nullptr;
-  if (view != nullptr) SavePictureToFile(*view, *name);
+  if (mainWindow_ != nullptr) SavePictureToFile(mainWindow_->CurrentView(), *name);
 }
 
 void TFormCmd::closeEvent(QCloseEvent* event) {
@@ -171,8 +176,8 @@ void TFormCmd::closeEvent(QCloseEvent* event) {
 }
 
 void TFormCmd::keyPressEvent(QKeyEvent* event) {
-  if (OnKeyDown && HasOwnFocus(*this)) {
-    Guarded([this, event] { OnKeyDown(event->key(), event->modifiers()); });
+  if (mainWindow_ != nullptr && HasOwnFocus(*this)) {
+    Guarded([this, event] { mainWindow_->FormKeyDown(event->key(), event->modifiers()); });
   }
   QWidget::keyPressEvent(event);
 }
