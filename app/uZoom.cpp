@@ -131,17 +131,11 @@ void TForm1::CreateControls() {
   Panel1->setAutoFillBackground(true);
   Panel1->setToolTip(QStringLiteral("Ombrix Main Window"));
 
-  GroupBoxZoom = new QGroupBox(QStringLiteral(" Zoom factor "), Panel1);
-  GroupBoxZoom->setGeometry(8, 6, 137, 49);
-  GroupBoxZoom->setToolTip(QStringLiteral("Zoom from none (1x)"));
-  Slider = NewTrackBar(GroupBoxZoom, 9, 120, 4);
-  AddPositionLabels(Slider, {QStringLiteral("1x"), QStringLiteral("2 x"), QStringLiteral("4 x"),
-                             QStringLiteral("6 x"), QStringLiteral("8 x")});
-
-  GroupBoxSharpen = new QGroupBox(QStringLiteral("Sharpen"), Panel1);
-  GroupBoxSharpen->setGeometry(8, 60, 137, 33);
-  ScrollBarLevel = NewScrollBar(GroupBoxSharpen, QRect(16, 18, 113, 9), 0, 5);
-  ScrollBarLevel->setToolTip(QStringLiteral("Unsharp Mask Strength -  Accentuation"));
+  const TZoomSharpenBoxes boxes = NewZoomSharpenBoxes(Panel1, {8, 6}, {8, 60});
+  GroupBoxZoom = boxes.zoomBox;
+  Slider = boxes.zoom;
+  GroupBoxSharpen = boxes.sharpenBox;
+  ScrollBarLevel = boxes.level;
 
   GroupBoxOperation = new QGroupBox(QStringLiteral(" Graphic operations "), Panel1);
   GroupBoxOperation->setGeometry(4, 98, 146, 49);
@@ -182,9 +176,9 @@ void TForm1::CreateControls() {
   SpeedButton1->setIcon(CrossLineGlyph());
   SpeedButton1->setToolTip(QStringLiteral("Cross-line color - couleur du réticule"));
 
-  ScrollBar1 = NewScrollBar(Panel1, QRect(72, 291, 73, 7), 25, 500);
-  ScrollBar1->setSingleStep(25);
-  ScrollBar1->setPageStep(25);
+  ScrollBar1 = NewScrollBar(Panel1, QRect(72, 291, 73, 7), kStartTimerPeriod, 500);
+  ScrollBar1->setSingleStep(kStartTimerPeriod);
+  ScrollBar1->setPageStep(kStartTimerPeriod);
   ScrollBar1->setToolTip(QStringLiteral("Timer speed ... Please don't exagerate !"));
 
   BitBtn1 = new QPushButton(QStringLiteral("About"), Panel1);
@@ -244,8 +238,8 @@ void TForm1::FormCreate() {
   // The background is painted by FormPaint; the colour key is the window's shape.
   Color_ = clBlack;
   UpdateColourKey();
-  TimerPeriod_ = 25;
-  ScrollBar1->setValue(25);
+  TimerPeriod_ = kStartTimerPeriod;
+  ScrollBar1->setValue(kStartTimerPeriod);
   Timer1->SetInterval(TimerPeriod_);
   UpDown1->setMinimum(ClampToInt16(MinTrackWidth_));
   UpDown2->setMinimum(ClampToInt16(MinTrackHeight_));
@@ -349,7 +343,7 @@ void TForm1::paintEvent(QPaintEvent*) {
   Guarded([this] {
     // FormPaint: the magenta middle inside a one-pixel outline of the background colour.
     QPainter painter(this);
-    painter.fillRect(rect(), QColor(qRed(Color_), qGreen(Color_), qBlue(Color_)));
+    painter.fillRect(rect(), ToQColor(Color_));
     painter.fillRect(QRect(1, 1, width() - 2, height() - 2), QColor(kColourKey));
   });
 }

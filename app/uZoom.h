@@ -40,6 +40,9 @@ class TForm2;
 class TFormCmd;
 class TImageWork;
 
+// The frame timer's period at start, in milliseconds: also the speed bar's lowest position and
+// its step.
+inline constexpr int kStartTimerPeriod = 25;
 // The largest client area, in pixels, that the sizing rule lets a single-monitor window reach.
 inline constexpr int MaxClientArea = 786432;  // 1024 x 768
 
@@ -104,6 +107,12 @@ class TForm1 : public QWidget, public TCmdMainWindow {
   void SetCrossTiltX(int tilt) { CrossTiltX_ = tilt; }
   int CrossTiltY() const { return CrossTiltY_; }
   void SetCrossTiltY(int tilt) { CrossTiltY_ = tilt; }
+  // The background colour, shown as the one-pixel outline around the see-through middle.
+  TColor Color() const { return Color_; }
+  void SetColor(TColor color) {
+    Color_ = color;
+    update();
+  }
   // True while Timer1 is stopped.
   bool Frozen() const override;
 
@@ -252,7 +261,7 @@ class TForm1 : public QWidget, public TCmdMainWindow {
   bool ZoneFixed_ = false;
   bool NonClientActive_ = false;
   bool ForceCapture_ = false;
-  int TimerPeriod_ = 25;
+  int TimerPeriod_ = kStartTimerPeriod;
   TColor CrossColor_ = clRed;
   int CrossTiltX_ = 0;
   int CrossTiltY_ = 0;
