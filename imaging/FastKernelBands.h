@@ -492,7 +492,7 @@ void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, 
                 acc[i] = Isa::MulAdd(acc[i], below[i] + above[i], wd);
                 KeepInRegister(acc[i]);
               }
-            // Slide: target i now needs rows N + i - (d - 1) and N + i + (d - 1).
+          // Slide: target i now needs rows N + i - (d - 1) and N + i + (d - 1).
 #pragma GCC unroll 16
               for (int i = 0; i + 1 < M; ++i) below[i] = below[i + 1];
               below[M - 1] = LoadV<I>(rows[N + M - d] + off);
