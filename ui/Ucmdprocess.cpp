@@ -104,6 +104,12 @@ void TFormCmd::ConnectHandlers() {
 
 void TFormCmd::TakeSnapshot(const TBitmap& capture) {
   Snapshot_->Assign(&capture);
+  {
+    // Tab "0" stands for the latest freeze: the selection follows the picture shown. The view
+    // already holds the freeze's own picture, which a redraw from the snapshot would replace.
+    const QSignalBlocker quiet(TabControl1);
+    TabControl1->setCurrentIndex(0);
+  }
   ShowPreview(capture);
 }
 

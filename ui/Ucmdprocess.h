@@ -53,7 +53,8 @@ class TFormCmd : public QWidget {
 
   // The last frozen zone (empty until the first freeze), owned by the window.
   TBitmap& Snapshot() { return *Snapshot_; }
-  // Called by the freeze: `capture` becomes the snapshot and the preview.
+  // Called by the freeze: `capture` becomes the snapshot and the preview, and tab "0", which
+  // stands for it, the selected tab.
   void TakeSnapshot(const TBitmap& capture);
 
   // What the window asks of the main window, attached by it (TForm1::SetFormCmd). Unset ones
