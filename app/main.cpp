@@ -10,6 +10,7 @@
 
 #include "Ombrix.h"
 #include "Startup.h"
+#include "WindowPlacement.h"
 #include "X11Desktop.h"
 
 int main(int argc, char* argv[]) {
@@ -62,6 +63,7 @@ int main(int argc, char* argv[]) {
                                       QString::fromUtf8(kXwaylandNotice), QMessageBox::Ok);
     notice->setAttribute(Qt::WA_QuitOnClose, false);
     notice->setWindowModality(Qt::NonModal);
+    KeepAboveOwnWindows(*notice);
     notice->show();
   }
   return application.exec();

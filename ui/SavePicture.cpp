@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include "Codecs.h"
+#include "WindowPlacement.h"
 
 namespace ombrix {
 namespace {
@@ -30,7 +31,7 @@ std::optional<std::string> TSaveDialog::Execute() {
   // A new dialog each time: nothing of an earlier use (filter, typed name) carries over.
   QFileDialog dialog(parent_);
   // Above the stay-on-top windows it is opened from.
-  dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
+  KeepAboveOwnWindows(dialog);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setWindowTitle(QStringLiteral("Enregistrer "));
   dialog.setAcceptMode(QFileDialog::AcceptSave);

@@ -14,6 +14,7 @@
 #include "ErrorReport.h"
 #include "FormFonts.h"
 #include "SavePicture.h"
+#include "WindowPlacement.h"
 
 namespace ombrix {
 namespace {
@@ -181,6 +182,14 @@ void TFormCmd::keyPressEvent(QKeyEvent* event) {
     Guarded([this, event] { OnKeyDown(event->key(), event->modifiers()); });
   }
   QWidget::keyPressEvent(event);
+}
+
+void TFormCmd::showEvent(QShowEvent*) {
+  // Placed once, clear of the main window where its design place would cover it; after that it
+  // comes back where the user left it.
+  if (placed_) return;
+  placed_ = true;
+  Guarded([this] { PlaceBesideOwner(*this); });
 }
 
 void TFormCmd::resizeEvent(QResizeEvent*) {

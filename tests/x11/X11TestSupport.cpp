@@ -290,4 +290,45 @@ PrivateXServer::~PrivateXServer() {
   waitpid(pid_, &status, 0);
 }
 
+PrivateWindowManager::PrivateWindowManager(const std::string& displayName) {
+  std::vector<std::string> variables;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::strncmp(*e, "DISPLAY=", 8) != 0) variables.emplace_back(*e);
+  }
+  variables.push_back("DISPLAY=" + displayName);
+  std::vector<char*> envp;
+  for (std::string& v : variables) envp.push_back(v.data());
+  envp.push_back(nullptr);
+  char name[] = "openbox";
+  char* argv[] = {name, nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const int spawned = posix_spawnp(&pid_, "openbox", &actions, nullptr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    pid_ = -1;
+    return;
+  }
+  TestClient client(displayName.c_str());
+  if (!client.Ok()) return;
+  const xcb_atom_t check = client.Atom("_NET_SUPPORTING_WM_CHECK");
+  running_ = WaitUntil(
+      [&] {
+        xcb_connection_t* c = client.Connection();
+        const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            c, xcb_get_property(c, 0, client.Root(), check, XCB_ATOM_WINDOW, 0, 1), nullptr));
+        return reply && xcb_get_property_value_length(reply.get()) == 4;
+      },
+      std::chrono::seconds(20));
+}
+
+PrivateWindowManager::~PrivateWindowManager() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  int status;
+  waitpid(pid_, &status, 0);
+}
+
 }  // namespace ombrix::test
