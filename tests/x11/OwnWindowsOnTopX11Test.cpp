@@ -20,7 +20,6 @@
 #include <string>
 #include <vector>
 
-#include "../TestFiles.h"
 #include "MemoryDesktop.h"
 #include "Ombrix.h"
 #include "Ucmdprocess.h"
@@ -70,7 +69,9 @@ class OwnWindowsOnTopX11 : public ::testing::Test {
     TForm1& form = *windows_.Form1;
     form.Timer1->SetInterval(3600 * 1000);
     form.show();
-    EXPECT_TRUE(WaitFor([&] { return Up(form); }));
+    // Qt knows the frame too, which places the command window by the main window's outside.
+    EXPECT_TRUE(WaitFor([&] { return Up(form) && !form.windowHandle()->frameMargins().isNull(); }))
+        << "exposed " << form.windowHandle()->isExposed() << ", framed " << Framed(form);
     return form;
   }
 
@@ -197,16 +198,15 @@ TEST_F(OwnWindowsOnTopX11, CommandWindowComesUpBesideTheCentredMainWindowAndAbov
 // that the click activated.
 TEST_F(OwnWindowsOnTopX11, StatisticsWindowComesUpAboveTheMainWindow) {
   TForm1& form = Open();
-  // Over the statistics window's design place (571, 225).
-  form.move(500, 200);
-  ASSERT_TRUE(WaitFor([&] { return OuterRect(form).Left == 500 && OuterRect(form).Top == 200; }));
+  // Where it would cover the main window's middle (wherever its design place is on a screen).
+  TForm2& statistics = *windows_.Form2;
+  statistics.move(form.frameGeometry().topLeft() + QPoint(60, 60));
   ASSERT_TRUE(Activate(form));
   ASSERT_TRUE(XDoTool("key space"));
   ASSERT_TRUE(WaitFor([&] { return form.Frozen() && form.Image1->isVisible(); }));
   const QPoint at = form.Image1->mapToGlobal(QPoint(150, 150));
   ASSERT_TRUE(
       XDoTool("mousemove " + std::to_string(at.x()) + " " + std::to_string(at.y()) + " click 1"));
-  TForm2& statistics = *windows_.Form2;
   ASSERT_TRUE(WaitFor([&] { return Up(statistics); }));
   ASSERT_TRUE(Meet(OuterRect(statistics), OuterRect(form)));
   EXPECT_TRUE(WaitFor([&] { return StackedAbove(statistics, form); }));
@@ -214,9 +214,9 @@ TEST_F(OwnWindowsOnTopX11, StatisticsWindowComesUpAboveTheMainWindow) {
   EXPECT_TRUE(StackedAbove(statistics, form));
 }
 
-// "Save as.." under a name whose folder is missing: the save dialog, then the error box, each
-// above the main window with the focus, so that the user sees and answers them. (A folder of
-// /proc, as the fault was first seen, would have the dialog read its special files.)
+// "Save as.." under a name in /proc, where nothing can be created: the save dialog, then the
+// error box, each above the main window with the focus, so that the user sees and answers them.
+// On the way the dialog lists /proc for the typed name, without reading its special files.
 TEST_F(OwnWindowsOnTopX11, SaveDialogAndItsErrorBoxComeUpAboveTheMainWindowWithTheFocus) {
   TForm1& form = Open();
   ASSERT_TRUE(Activate(form));
@@ -226,8 +226,6 @@ TEST_F(OwnWindowsOnTopX11, SaveDialogAndItsErrorBoxComeUpAboveTheMainWindowWithT
   TFormCmd& cmd = *windows_.FormCmd;
   ASSERT_TRUE(WaitFor([&] { return Up(cmd); }));
 
-  testing_files::TempDir dir;
-  const std::string name = (dir / "missing" / "out.bmp").string();
   bool dialogSeen = false, dialogOnTop = false, dialogFocused = false;
   bool boxSeen = false, boxOnTop = false, boxFocused = false;
   QString boxText;
@@ -239,14 +237,13 @@ TEST_F(OwnWindowsOnTopX11, SaveDialogAndItsErrorBoxComeUpAboveTheMainWindowWithT
         !modal->windowHandle()->isExposed()) {
       return;
     }
-    if (auto* dialog = qobject_cast<QFileDialog*>(modal); dialog != nullptr && !dialogSeen) {
+    if (qobject_cast<QFileDialog*>(modal) != nullptr && !dialogSeen) {
       dialogSeen = true;
-      dialog->setDirectory(QString::fromStdString(dir.Path().string()));
       dialogOnTop =
           WaitFor([&] { return StackedAbove(*modal, form) && StackedAbove(*modal, cmd); });
       dialogFocused = WaitFor([&] { return HasFocus(*modal); });
       // Typed where the focus is, as the user types.
-      keyboard.start("sh", {"-c", "xdotool type --delay 20 missing/out.bmp && xdotool key Return"});
+      keyboard.start("sh", {"-c", "xdotool type --delay 20 /proc/out.bmp && xdotool key Return"});
     } else if (auto* box = qobject_cast<QMessageBox*>(modal); box != nullptr && !boxSeen) {
       boxSeen = true;
       boxText = box->text();
@@ -274,7 +271,7 @@ TEST_F(OwnWindowsOnTopX11, SaveDialogAndItsErrorBoxComeUpAboveTheMainWindowWithT
   EXPECT_TRUE(dialogOnTop) << "the save dialog is under the main window";
   EXPECT_TRUE(dialogFocused);
   ASSERT_TRUE(boxSeen);
-  EXPECT_TRUE(boxText.startsWith(QString::fromStdString("Impossible de créer le fichier " + name)))
+  EXPECT_TRUE(boxText.startsWith("Impossible de créer le fichier /proc/out.bmp"))
       << boxText.toStdString();
   EXPECT_TRUE(boxOnTop) << "the error box is under the main window";
   EXPECT_TRUE(boxFocused);

@@ -322,6 +322,34 @@ PrivateWindowManager::PrivateWindowManager(const std::string& displayName) {
         return reply && xcb_get_property_value_length(reply.get()) == 4;
       },
       std::chrono::seconds(20));
+  if (!running_) return;
+  // openbox names itself before it starts answering, and a request that comes meanwhile goes
+  // unanswered: ready once it has answered one, asked again until it does.
+  xcb_connection_t* c = client.Connection();
+  const xcb_atom_t extents = client.Atom("_NET_FRAME_EXTENTS");
+  const xcb_window_t probe = xcb_generate_id(c);
+  xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, client.Root(), 0, 0, 8, 8, 0,
+                    XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+  xcb_client_message_event_t request{};
+  request.response_type = XCB_CLIENT_MESSAGE;
+  request.format = 32;
+  request.window = probe;
+  request.type = client.Atom("_NET_REQUEST_FRAME_EXTENTS");
+  running_ = WaitUntil(
+      [&] {
+        xcb_send_event(c, 0, client.Root(),
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&request));
+        return WaitUntil(
+            [&] {
+              const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+                  c, xcb_get_property(c, 0, probe, extents, XCB_ATOM_CARDINAL, 0, 4), nullptr));
+              return reply && xcb_get_property_value_length(reply.get()) == 16;
+            },
+            std::chrono::milliseconds(100));
+      },
+      std::chrono::seconds(30));
+  xcb_destroy_window(c, probe);
 }
 
 PrivateWindowManager::~PrivateWindowManager() {
