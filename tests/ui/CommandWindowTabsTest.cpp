@@ -1,3 +1,5 @@
+// The command window's tabs and preview: the selected tab and the picture shown agree.
+
 #include "Ucmdprocess.h"
 
 #include <gtest/gtest.h>
