@@ -316,7 +316,7 @@ void PrepareRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
       lum[x] = static_cast<uint8_t>(l);
     }
     if (plan.Kind == rkMedian) continue;
-    const uint32_t rowPlace = static_cast<uint32_t>(plan.Height - 1 - m) << plan.WidthBits;
+    const uint32_t rowPlace = static_cast<uint32_t>(plan.PlaceTop - m) << plan.WidthBits;
     const auto row = [&](int plane) { return plan.Planes[plane] + at; };
     const bool degrain =
         plan.Kind == rkDegrainBright || plan.Kind == rkDegrainDark || plan.Kind == rkDegrain;
@@ -358,20 +358,20 @@ void ExtremeRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
   const ptrdiff_t n = plan.Width;
   const uint32_t widthBits = static_cast<uint32_t>(plan.WidthBits);
   const uint32_t columnMask = (1u << widthBits) - 1u;
-  const int32_t lastRow = plan.Height - 1;
+  const int32_t placeTop = plan.PlaceTop;
   const int32_t width = plan.Width;
   for (int32_t r = first; r < end; ++r) {
     const uint32_t* __restrict keys = column.Next(r);
     const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
     const uint32_t* __restrict src = plan.Source + at;
-    const uint32_t rowPlace = static_cast<uint32_t>(lastRow - r) << widthBits;
+    const uint32_t rowPlace = static_cast<uint32_t>(placeTop - r) << widthBits;
     for (int32_t x = 0; x < width; ++x) {
       const uint32_t key = keys[x];
       // The centre wins every tie, so only a strictly darker (brighter) extreme is taken.
       const uint32_t place = key >> 24 == src[x] >> 24 ? rowPlace | static_cast<uint32_t>(x)
                              : kMin                    ? PlaceOfMin(key)
                                                        : PlaceOfMax(key);
-      offsets[x] = (lastRow - static_cast<int32_t>(place >> widthBits)) * width +
+      offsets[x] = (placeTop - static_cast<int32_t>(place >> widthBits)) * width +
                    static_cast<int32_t>(place & columnMask);
     }
     CopyFromOffsets(plan, plan.Dest + at, offsets);
@@ -452,7 +452,7 @@ void BoundaryRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* s
   const auto hysteresis = static_cast<uint32_t>(plan.Hysteresis);
   const uint32_t widthBits = static_cast<uint32_t>(plan.WidthBits);
   const uint32_t columnMask = (1u << widthBits) - 1u;
-  const int32_t lastRow = plan.Height - 1;
+  const int32_t placeTop = plan.PlaceTop;
   const int32_t width = plan.Width;
   for (int32_t r = first; r < end; ++r) {
     const uint32_t* dark = darkest.Next(r);
@@ -461,7 +461,7 @@ void BoundaryRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* s
     const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
     const uint32_t* src = plan.Source + at;
     uint32_t* dst = plan.Dest + at;
-    const uint32_t rowPlace = static_cast<uint32_t>(plan.Height - 1 - r) << widthBits;
+    const uint32_t rowPlace = static_cast<uint32_t>(placeTop - r) << widthBits;
     const uint32_t* __restrict darkRow = dark;
     const uint32_t* __restrict brightRow = bright;
     int32_t* __restrict offsetRow = offsets;
@@ -476,7 +476,7 @@ void BoundaryRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* s
       const uint32_t darkPlace = ld == lc ? centre : PlaceOfMin(darkRow[x]);
       const uint32_t brightPlace = lb == lc ? centre : PlaceOfMax(brightRow[x]);
       const uint32_t place = takeDark ? darkPlace : brightPlace;
-      const int32_t offset = (lastRow - static_cast<int32_t>(place >> widthBits)) * width +
+      const int32_t offset = (placeTop - static_cast<int32_t>(place >> widthBits)) * width +
                              static_cast<int32_t>(place & columnMask);
       offsetRow[x] = lb - ld > hysteresis ? offset : -1;
       averages |= static_cast<uint32_t>(lb - ld <= hysteresis);
@@ -773,7 +773,7 @@ void DegrainRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
   const ptrdiff_t n = plan.Width;
   const uint32_t widthBits = static_cast<uint32_t>(plan.WidthBits);
   const uint32_t columnMask = (1u << widthBits) - 1u;
-  const int32_t lastRow = plan.Height - 1;
+  const int32_t placeTop = plan.PlaceTop;
   const int32_t width = plan.Width;
   for (int32_t r = first; r < end; ++r) {
     const uint32_t* __restrict upDark = upMin.Next(r);
@@ -790,7 +790,7 @@ void DegrainRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
       LineExtreme<false>(maxKeys + at, rightBright, width, 1, plan.Right, work);
     }
     const uint32_t* __restrict src = plan.Source + at;
-    const uint32_t rowPlace = static_cast<uint32_t>(lastRow - r) << widthBits;
+    const uint32_t rowPlace = static_cast<uint32_t>(placeTop - r) << widthBits;
     for (int32_t x = 0; x < width; ++x) {
       const uint32_t lc = src[x] >> 24;
       const uint32_t place = rowPlace | static_cast<uint32_t>(x);
@@ -828,7 +828,7 @@ void DegrainRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
         // Degrain takes the dark result when it is another pixel than the centre.
         chosen = darkKey != centreMax ? chosen : PlaceOfMin(result);
       }
-      offsets[x] = (lastRow - static_cast<int32_t>(chosen >> widthBits)) * width +
+      offsets[x] = (placeTop - static_cast<int32_t>(chosen >> widthBits)) * width +
                    static_cast<int32_t>(chosen & columnMask);
     }
     CopyFromOffsets(plan, plan.Dest + at, offsets);
