@@ -586,6 +586,7 @@ const uint32_t* LocateRank(const TRankPlan& plan, int32_t r, int32_t x, uint32_t
 // selection network below (19 exchanges) leaves in the middle, sixteen pixels at a time.
 typedef uint16_t TKeys16 __attribute__((vector_size(32)));
 typedef uint8_t TBytes16 __attribute__((vector_size(16)));
+typedef uint32_t TWide8 __attribute__((vector_size(32)));
 
 inline void Exchange(TKeys16& a, TKeys16& b) {
   const TKeys16 low = a < b ? a : b;
@@ -656,10 +657,23 @@ void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end) {
       Exchange(k[4], k[2]);
       Exchange(k[6], k[4]);
       Exchange(k[4], k[2]);
+      // The pixel at the median's window index, picked lane by lane from the nine
+      // neighbourhoods without leaving the registers.
+      const TKeys16 indices = k[4] & 15;
+      const TWide8 index[2] = {
+          __builtin_convertvector(__builtin_shufflevector(indices, indices, 0, 1, 2, 3, 4, 5, 6, 7),
+                                  TWide8),
+          __builtin_convertvector(
+              __builtin_shufflevector(indices, indices, 8, 9, 10, 11, 12, 13, 14, 15), TWide8)};
       const uint32_t* src = plan.Source + r * n + x0;
-      for (int lane = 0; lane < 16; ++lane) {
-        const int i = k[4][lane] & 15;
-        dst[x0 + lane] = src[(1 - i / 3) * n + lane - 1 + i % 3];
+      for (int half = 0; half < 2; ++half) {
+        TWide8 chosen = {};
+        for (int i = 0; i < 9; ++i) {
+          TWide8 pixels;
+          __builtin_memcpy(&pixels, src + (1 - i / 3) * n - 1 + i % 3 + 8 * half, sizeof pixels);
+          chosen = index[half] == static_cast<uint32_t>(i) ? pixels : chosen;
+        }
+        __builtin_memcpy(dst + x0 + 8 * half, &chosen, sizeof chosen);
       }
       if (x0 == plan.Width - 17) break;
     }
