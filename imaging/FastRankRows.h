@@ -95,6 +95,20 @@ void LineExtreme(const uint32_t* in, uint32_t* out, int32_t n, int32_t a, int32_
     for (int32_t i = 0; i < n; ++i) out[i] = padded[i];
     return;
   }
+  if (w <= kDirectWindow) {
+    // A short window in one pass over the padded line.
+    const uint32_t* __restrict p = padded;
+    if (w == 2) {
+      for (int32_t i = 0; i < n; ++i) out[i] = Ext<kMin>(p[i], p[i + 1]);
+    } else if (w == 3) {
+      for (int32_t i = 0; i < n; ++i) out[i] = Ext<kMin>(Ext<kMin>(p[i], p[i + 1]), p[i + 2]);
+    } else {
+      for (int32_t i = 0; i < n; ++i) {
+        out[i] = Ext<kMin>(Ext<kMin>(p[i], p[i + 1]), Ext<kMin>(p[i + 2], p[i + 3]));
+      }
+    }
+    return;
+  }
   int32_t span = 1;
   uint32_t* runs = padded;
   while (2 * span <= w) {
@@ -146,8 +160,27 @@ class ColumnExtreme {
     if (empty_) return out_;
     const ptrdiff_t n = width_;
     if (w_ <= kDirectWindow) {
-      FillWith(out_, out_ + n, kEmpty<kMin>);
-      for (int32_t p = r + a_; p <= r + b_; ++p) Into(out_, Row(p));
+      // The rows inside the picture, in one pass over the row.
+      const uint32_t* rows[kDirectWindow];
+      int count = 0;
+      for (int32_t p = r + a_; p <= r + b_; ++p) {
+        if (const uint32_t* row = Row(p)) rows[count++] = row;
+      }
+      if (count == 0) {
+        FillWith(out_, out_ + n, kEmpty<kMin>);
+        return out_;
+      }
+      const uint32_t* __restrict r0 = rows[0];
+      if (count == 1) return r0;
+      const uint32_t* __restrict r1 = rows[1];
+      uint32_t* __restrict out = out_;
+      if (count == 2) {
+        for (ptrdiff_t x = 0; x < n; ++x) out[x] = Ext<kMin>(r0[x], r1[x]);
+      } else {
+        const uint32_t* __restrict r2 = rows[2];
+        for (ptrdiff_t x = 0; x < n; ++x) out[x] = Ext<kMin>(Ext<kMin>(r0[x], r1[x]), r2[x]);
+        if (count == 4) Into(out_, rows[3]);
+      }
       return out_;
     }
     const int32_t i = (r - first_) % w_;
