@@ -588,8 +588,11 @@ inline uint32_t EqualMask32(const uint8_t* p, uint8_t v) {
 }
 
 // The pixel of rank `rank` (0 = first) among the window positions of luminance v in window
-// order, positions outside the picture standing for the centre.
-const uint32_t* LocateRank(const TRankPlan& plan, int32_t r, int32_t x, uint32_t v, int64_t rank) {
+// order, positions outside the picture standing for the centre. `total` is their number; a
+// rank in the later half is counted from the end of the window backwards, so at most half of
+// its rows are read.
+const uint32_t* LocateRank(const TRankPlan& plan, int32_t r, int32_t x, uint32_t v, int64_t rank,
+                           int64_t total) {
   const uint32_t* centre = plan.Source + static_cast<ptrdiff_t>(r) * plan.Width + x;
   const bool centreLevel = plan.Luminance[static_cast<ptrdiff_t>(r) * plan.Width + x] == v;
   const int64_t box = plan.Box;
@@ -599,12 +602,44 @@ const uint32_t* LocateRank(const TRankPlan& plan, int32_t r, int32_t x, uint32_t
   const int32_t x1 = Lesser(x + plan.Right, plan.Width - 1);
   const int64_t leftOut = x0 - (x - plan.Left);
   const int64_t rightOut = (x + plan.Right) - x1;
+  const int32_t count = x1 - x0 + 1;
+  if (2 * rank >= total) {
+    int64_t back = total - 1 - rank;
+    if (centreLevel) {
+      const int64_t below = int64_t{bottom - (r - plan.Below)} * box;
+      if (back < below) return centre;
+      back -= below;
+    }
+    for (int32_t row = bottom; row <= top; ++row) {
+      if (centreLevel) {
+        if (back < rightOut) return centre;
+        back -= rightOut;
+      }
+      const uint8_t* lum = plan.Luminance + static_cast<ptrdiff_t>(row) * plan.Width + x0;
+      for (int32_t c = (count - 1) / 32 * 32; c >= 0; c -= 32) {
+        uint32_t mask = EqualMask32(lum + c, static_cast<uint8_t>(v));
+        if (count - c < 32) mask &= (1u << (count - c)) - 1u;
+        const int here = __builtin_popcount(mask);
+        if (back < here) {
+          for (; back > 0; --back) mask &= ~(0x80000000u >> __builtin_clz(mask));
+          return plan.Source + static_cast<ptrdiff_t>(row) * plan.Width + x0 + c + 31 -
+                 __builtin_clz(mask);
+        }
+        back -= here;
+      }
+      if (centreLevel) {
+        if (back < leftOut) return centre;
+        back -= leftOut;
+      }
+    }
+    // What remains are the rows above the picture, all standing for the centre.
+    return centre;
+  }
   if (centreLevel) {
     const int64_t above = int64_t{r + plan.Above - top} * box;
     if (rank < above) return centre;
     rank -= above;
   }
-  const int32_t count = x1 - x0 + 1;
   for (int32_t row = top; row >= bottom; --row) {
     if (centreLevel) {
       if (rank < leftOut) return centre;
@@ -809,7 +844,8 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
         if (above + here > middle || v == static_cast<uint32_t>(coarse) * 16) break;
         above += here;
       }
-      dst[x] = *LocateRank(plan, r, x, v, middle - above);
+      const int64_t total = window[v] + (v == lc ? missing : 0);
+      dst[x] = *LocateRank(plan, r, x, v, middle - above, total);
     }
   }
 }
