@@ -205,7 +205,9 @@ TEST_P(LargeRankPass_, EqualsThePlainPassPastOneKeysPlaces) {
   const auto rows = [&](const TBlock& block, int32_t first, int32_t end) {
     return TBlock(block.begin() + first * rowBytes, block.begin() + end * rowBytes);
   };
-  for (const auto& [first, end] : {std::pair{0, 32}, std::pair{2016, 2049}}) {
+  for (const auto& band : {std::pair{0, 32}, std::pair{2016, 2049}}) {
+    const int32_t first = band.first;
+    const int32_t end = band.second;
     TBlock expectedSource = rows(source, first, end);
     TBlock expected(expectedSource.size(), 0x5A);
     filter->ApplyKernel(expected.data(), expectedSource.data(), picture.width, end - first);
