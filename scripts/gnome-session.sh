@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Runs a command inside a private, headless GNOME Wayland session, then stops the session:
-#   scripts/gnome-session.sh [--no-portal] [--monitor WxH]... -- COMMAND [ARG]...
+#   scripts/gnome-session.sh [--no-portal] [--fractional-scaling] [--monitor WxH]... -- COMMAND...
 # The session: a D-Bus session bus of its own, PipeWire and WirePlumber, mutter as a headless
 # Wayland compositor with Xwayland (one virtual monitor per --monitor, 1280x800 by default), and
 # the desktop portal with its GNOME backend (left out with --no-portal: the bus then cannot
-# start them either). The command gets WAYLAND_DISPLAY, DISPLAY, XAUTHORITY, XDG_RUNTIME_DIR,
+# start them either). --fractional-scaling lets monitors be scaled by fractions (mutter's
+# scale-monitor-framebuffer: logical layout, X11 clients in logical pixels). The command gets WAYLAND_DISPLAY, DISPLAY, XAUTHORITY, XDG_RUNTIME_DIR,
 # HOME and the bus address of that session; the exit status is the command's.
 #
 # Everything runs in namespaces of its own (mount, network, process ids): /tmp is a private
@@ -20,17 +21,19 @@ if [ "${OMBRIX_GNOME_INSIDE:-}" = "" ]; then
 fi
 
 portal=yes
+fractional=no
 monitors=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --no-portal) portal=no ;;
+    --fractional-scaling) fractional=yes ;;
     --monitor) monitors+=("$2"); shift ;;
     --) shift; break ;;
     *) break ;;
   esac
   shift
 done
-[ $# -gt 0 ] || { echo "usage: $0 [--no-portal] [--monitor WxH]... -- COMMAND [ARG]..." >&2; exit 2; }
+[ $# -gt 0 ] || { echo "usage: $0 [--no-portal] [--fractional-scaling] [--monitor WxH]... -- COMMAND..." >&2; exit 2; }
 [ ${#monitors[@]} -gt 0 ] || monitors=(1280x800)
 
 log() { echo "gnome-session: $*" >&2; }
@@ -80,7 +83,7 @@ if [ "$OMBRIX_GNOME_INSIDE" = namespace ]; then
   </policy>
 </busconfig>
 EOF
-  export OMBRIX_GNOME_INSIDE=bus OMBRIX_GNOME_PORTAL=$portal
+  export OMBRIX_GNOME_INSIDE=bus OMBRIX_GNOME_PORTAL=$portal OMBRIX_GNOME_FRACTIONAL=$fractional
   export OMBRIX_GNOME_MONITORS="${monitors[*]}"
   mkdir /tmp/logs
   # What the bus and the services it starts say goes to a log; the command gets our stderr
@@ -97,6 +100,9 @@ pipewire >"$logs/pipewire.log" 2>&1 &
 # WirePlumber ends at once when PipeWire's socket is not there yet.
 wait_for 20 "PipeWire's socket" test -S "$XDG_RUNTIME_DIR/pipewire-0"
 wireplumber >"$logs/wireplumber.log" 2>&1 &
+if [ "$OMBRIX_GNOME_FRACTIONAL" = yes ]; then
+  gsettings set org.gnome.mutter experimental-features "['scale-monitor-framebuffer']"
+fi
 monitor_args=()
 for m in $OMBRIX_GNOME_MONITORS; do monitor_args+=(--virtual-monitor "$m"); done
 export WAYLAND_DISPLAY=ombrix-wayland

@@ -73,7 +73,7 @@ struct MutterRemote::Impl {
 MutterRemote::MutterRemote(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 MutterRemote::~MutterRemote() = default;
 
-std::unique_ptr<MutterRemote> MutterRemote::Open(std::string& error) {
+std::unique_ptr<MutterRemote> MutterRemote::Open(std::string& error, const std::string& connector) {
   auto impl = std::make_unique<Impl>();
   if (sd_bus_open_user(&impl->bus) < 0) {
     error = "no session bus";
@@ -108,10 +108,10 @@ std::unique_ptr<MutterRemote> MutterRemote::Open(std::string& error) {
     return fail("ScreenCast.CreateSession");
   const std::string castSession = path;
   reply = sd_bus_message_unref(reply);
-  // The primary monitor, without the cursor in the picture.
+  // The monitor without the cursor in the picture.
   if (sd_bus_call_method(impl->bus, kMutterScreenCast, castSession.c_str(),
                          "org.gnome.Mutter.ScreenCast.Session", "RecordMonitor", &e, &reply,
-                         "sa{sv}", "", 1, "cursor-mode", "u", 0u) < 0 ||
+                         "sa{sv}", connector.c_str(), 1, "cursor-mode", "u", 0u) < 0 ||
       sd_bus_message_read_basic(reply, 'o', &path) < 0)
     return fail("ScreenCast.RecordMonitor");
   impl->stream = path;

@@ -14,14 +14,15 @@ namespace ombrix::test {
 
 class MutterRemote {
  public:
-  // Opens a remote-desktop session with a screen cast of the primary monitor on the session
-  // bus. Null, with the reason in `error`, when mutter does not answer.
-  static std::unique_ptr<MutterRemote> Open(std::string& error);
+  // Opens a remote-desktop session with a screen cast of the monitor `connector` (empty: the
+  // primary one) on the session bus. Null, with the reason in `error`, when mutter does not
+  // answer.
+  static std::unique_ptr<MutterRemote> Open(std::string& error, const std::string& connector = "");
   ~MutterRemote();
   MutterRemote(const MutterRemote&) = delete;
   MutterRemote& operator=(const MutterRemote&) = delete;
 
-  // Moves the pointer to (x, y) of the primary monitor, in logical pixels.
+  // Moves the pointer to (x, y) of the monitor, in the pixels of its stream.
   bool MovePointer(double x, double y);
   // Presses and releases the left button where the pointer is.
   bool Click();

@@ -60,30 +60,31 @@ class Child {
   pid_t pid_ = -1;
 };
 
-class WaylandSession : public testing::Test {
- protected:
-  void SetUp() override {
-    if (!std::getenv("OMBRIX_GNOME_LOGS")) GTEST_SKIP() << "not inside scripts/gnome-session.sh";
-    ASSERT_TRUE(client.Start({"/usr/bin/python3", OMBRIX_PATTERN_WINDOW, "1280", "800"},
-                             {"GSK_RENDERER=cairo"}));
-    std::string error;
-    remote = MutterRemote::Open(error);
-    ASSERT_TRUE(remote) << error;
-    // The picture is up when the reference shows it.
-    const auto deadline = std::chrono::steady_clock::now() + 30s;
-    CastFrame frame;
-    while (std::chrono::steady_clock::now() < deadline) {
-      if (remote->NewestFrame(frame, 1s) && frame.width == 1280 &&
-          FrameAt(frame, 700, 500) == PatternAt(700, 500))
-        break;
-      remote->NextFrame(frame, 200ms);
-    }
-    ASSERT_EQ(FrameAt(frame, 700, 500), PatternAt(700, 500)) << "the pattern window did not show";
-  }
+// Runs a program to its end; its exit status, or -1 when it could not run.
+int RunToEnd(std::vector<std::string> argv) {
+  std::vector<char*> args;
+  for (auto& a : argv) args.push_back(a.data());
+  args.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, args[0], nullptr, nullptr, args.data(), environ) != 0) return -1;
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
 
-  Child client;
-  std::unique_ptr<MutterRemote> remote;
-};
+// Waits until the monitor of `remote` shows `colour` at stream pixel `at`.
+bool WaitForPicture(MutterRemote& remote, TPoint at, uint32_t colour,
+                    std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  CastFrame frame;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (remote.NewestFrame(frame, 1s) && at.X < frame.width && at.Y < frame.height &&
+        FrameAt(frame, at.X, at.Y) == colour)
+      return true;
+    remote.NextFrame(frame, 200ms);
+  }
+  return false;
+}
 
 // Waits for `condition` up to `timeout`, looking again every few milliseconds.
 template <typename Condition>
@@ -97,8 +98,9 @@ bool WaitFor(std::chrono::milliseconds timeout, Condition condition) {
 }
 
 // Copies `zone` magnified `zoom` times (as the frame cycle's parallelogram does) and counts the
-// pixels that differ from the known picture.
-int CopyMismatches(Desktop& desktop, const TRect& zone, int zoom) {
+// pixels that differ from the picture `expected` (the known picture by default).
+int CopyMismatches(Desktop& desktop, const TRect& zone, int zoom,
+                   uint32_t (*expected)(int x, int y) = PatternAt) {
   TBitmap capture(zone.Width() * zoom, zone.Height() * zoom);
   const TPoint points[3] = {{0, 0}, {zone.Width() * zoom, 0}, {0, zone.Height() * zoom}};
   if (!desktop.CopyZone(zone, points, capture)) return -1;
@@ -108,7 +110,7 @@ int CopyMismatches(Desktop& desktop, const TRect& zone, int zoom) {
     for (int x = 0; x < capture.Width(); ++x) {
       const uint32_t seen =
           uint32_t{row[x * 4 + 2]} << 16 | uint32_t{row[x * 4 + 1]} << 8 | row[x * 4];
-      if (seen != PatternAt(zone.Left + x / zoom, zone.Top + y / zoom)) ++mismatches;
+      if (seen != expected(zone.Left + x / zoom, zone.Top + y / zoom)) ++mismatches;
     }
   }
   return mismatches;
@@ -118,11 +120,31 @@ int CopyMismatches(Desktop& desktop, const TRect& zone, int zoom) {
 // middle and its buttons in the title bar.
 constexpr TPoint kDialogBody{400, 500};
 constexpr TPoint kMonitorRow{640, 426};
+constexpr int kRowHeight = 55;
 constexpr TPoint kShareButton{852, 272};
 constexpr TPoint kCancelButton{430, 272};
 
-class WaylandScreen : public WaylandSession {
+// A test inside the private GNOME session, with mutter's own view of the primary monitor.
+class GnomeSession : public testing::Test {
  protected:
+  void SetUp() override {
+    if (!std::getenv("OMBRIX_GNOME_LOGS")) GTEST_SKIP() << "not inside scripts/gnome-session.sh";
+  }
+  // Shows the known picture on monitor `monitor`, fullscreen (blocks: the one of flat squares).
+  void ShowPicture(Child& client, int width, int height, int monitor, bool blocks) {
+    std::vector<std::string> argv = {"/usr/bin/python3", OMBRIX_TEST_DIR "/pattern_window.py",
+                                     std::to_string(width), std::to_string(height),
+                                     std::to_string(monitor)};
+    if (blocks) argv.emplace_back("blocks");
+    // Cairo draws the picture pixel for pixel.
+    ASSERT_TRUE(client.Start(argv, {"GSK_RENDERER=cairo"}));
+  }
+  void OpenRemote(std::unique_ptr<MutterRemote>& r, const std::string& connector) {
+    std::string error;
+    r = MutterRemote::Open(error, connector);
+    ASSERT_TRUE(r) << error;
+  }
+
   // Starts opening the screen; the portal may show its dialog meanwhile.
   std::future<std::unique_ptr<PortalDesktop>> OpenLater(TPortalFailure& failure) {
     return std::async(std::launch::async, [&failure] {
@@ -149,8 +171,8 @@ class WaylandScreen : public WaylandSession {
     if (remote->NewestFrame(frame, 1s)) test::SavePpm(frame, name);
   }
 
-  // Chooses the monitor in the dialog, then Share (enabled once a monitor is chosen).
-  void AcceptConsent() {
+  // Chooses every monitor in the dialog, then Share (enabled once a monitor is chosen).
+  void AcceptConsent(int monitors = 1) {
     if (!WaitFor(60s, [&] { return DialogShown(); })) {
       SaveReference("wayland-no-dialog.ppm");
       FAIL() << "the consent dialog did not show (see wayland-no-dialog.ppm)";
@@ -158,7 +180,7 @@ class WaylandScreen : public WaylandSession {
     // The first click into the dialog only gives it the focus.
     Press(kDialogBody);
     const uint32_t disabled = ReferenceAt(kShareButton);
-    Press(kMonitorRow);
+    for (int i = 0; i < monitors; ++i) Press({kMonitorRow.X, kMonitorRow.Y + i * kRowHeight});
     if (!WaitFor(30s, [&] { return ReferenceAt(kShareButton) != disabled; })) {
       SaveReference("wayland-dialog.ppm");
       FAIL() << "choosing the monitor did not enable Share (see wayland-dialog.ppm)";
@@ -176,6 +198,22 @@ class WaylandScreen : public WaylandSession {
     desktop.CursorPos(p);
     return p;
   }
+
+  std::unique_ptr<MutterRemote> remote;
+};
+
+// One 1280 x 800 monitor filled with the known picture.
+class WaylandScreen : public GnomeSession {
+ protected:
+  void SetUp() override {
+    GnomeSession::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_NO_FATAL_FAILURE(ShowPicture(client, 1280, 800, 0, false));
+    ASSERT_NO_FATAL_FAILURE(OpenRemote(remote, ""));
+    ASSERT_TRUE(WaitForPicture(*remote, {700, 500}, PatternAt(700, 500), 30s))
+        << "the known picture did not show";
+  }
+  Child client;
 };
 
 TEST_F(WaylandScreen, ConsentOnceThenTheZoneAndTheCursorFollowThePointer) {
@@ -231,12 +269,73 @@ TEST_F(WaylandScreen, RefusedConsentFailsAndSaysSo) {
 }
 
 // Run in a session without the portal (scripts/gnome-session.sh --no-portal).
-TEST(WaylandWithoutPortal, OpeningFailsAtOnceAndSaysWhatIsMissing) {
-  if (!std::getenv("OMBRIX_GNOME_LOGS")) GTEST_SKIP() << "not inside scripts/gnome-session.sh";
+TEST_F(GnomeSession, WithoutThePortalOpeningFailsAtOnceAndSaysWhatIsMissing) {
   TPortalFailure failure;
   EXPECT_FALSE(PortalDesktop::Open({}, failure));
   EXPECT_EQ(failure.problem, ppNoPortal) << PortalProblemLine(failure);
   EXPECT_NE(PortalProblemAdvice(failure).find("xdg-desktop-portal"), std::string::npos);
+}
+
+// The colour of square (i, j) of the picture of flat squares, as 0xRRGGBB.
+uint32_t BlockAt(int i, int j) {
+  return uint32_t(8 * i % 256) << 16 | uint32_t(8 * j % 256) << 8 | 0x80;
+}
+
+// The virtual desktop of TwoMonitors where a copy can be exact.
+uint32_t TwoMonitorsAt(int x, int y) {
+  return x < 1280 ? PatternAt(x, y) : BlockAt((x - 1280) / 32, y / 32);
+}
+
+// Two monitors side by side: the primary one unscaled with the known picture, right of it one
+// at 1.25 (1280 x 800 pixels, 1024 x 640 logical) with the flat squares, whose insides stay
+// exact where the compositor resamples the window. Needs a session started with
+// --fractional-scaling --monitor 1280x800 --monitor 1280x800.
+class TwoMonitors : public GnomeSession {
+ protected:
+  void SetUp() override {
+    GnomeSession::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_EQ(RunToEnd({"/usr/bin/python3", OMBRIX_TEST_DIR "/display_config.py", "1", "1.25"}), 0)
+        << "mutter did not take the layout";
+    ASSERT_NO_FATAL_FAILURE(ShowPicture(left, 1280, 800, 0, false));
+    ASSERT_NO_FATAL_FAILURE(ShowPicture(right, 1024, 640, 1, true));
+    ASSERT_NO_FATAL_FAILURE(OpenRemote(remote, "Meta-0"));
+    ASSERT_NO_FATAL_FAILURE(OpenRemote(remoteRight, "Meta-1"));
+    ASSERT_TRUE(WaitForPicture(*remote, {700, 500}, PatternAt(700, 500), 30s));
+    // The middle of square (5, 5) in the stream's pixels: logical 176, 176 times 1.25.
+    ASSERT_TRUE(WaitForPicture(*remoteRight, {220, 220}, BlockAt(5, 5), 30s));
+  }
+  Child left, right;
+  std::unique_ptr<MutterRemote> remoteRight;
+};
+
+TEST_F(TwoMonitors, TheZoneAndTheCursorMapToTheRightMonitorAndPixels) {
+  TPortalFailure failure;
+  auto opening = OpenLater(failure);
+  AcceptConsent(2);
+  ASSERT_EQ(opening.wait_for(60s), std::future_status::ready) << "the screen did not open";
+  std::unique_ptr<PortalDesktop> desktop = opening.get();
+  ASSERT_TRUE(desktop) << PortalProblemLine(failure);
+  EXPECT_EQ(desktop->VirtualScreen(), (TRect{0, 0, 2304, 800}));
+  EXPECT_EQ(desktop->MonitorCount(), 2);
+
+  // Stream pixel 660, 420 of the scaled monitor is logical 528, 336 on it.
+  ASSERT_TRUE(remoteRight->MovePointer(660, 420));
+  ASSERT_TRUE(WaitFor(20s,
+                      [&] {
+                        return CursorOf(*desktop) == TPoint{1808, 336};
+                      }))
+      << "the cursor is at " << CursorOf(*desktop).X << "," << CursorOf(*desktop).Y;
+  // Square (16, 10) covers logical 512 - 543, 320 - 351 of that monitor.
+  const TRect square{1800, 328, 1816, 344};
+  EXPECT_TRUE(WaitFor(10s, [&] { return CopyMismatches(*desktop, square, 1, TwoMonitorsAt) == 0; }))
+      << CopyMismatches(*desktop, square, 1, TwoMonitorsAt) << " pixels differ";
+  // Across the border: the known picture left, square (0, 3) right.
+  EXPECT_EQ(CopyMismatches(*desktop, {1270, 104, 1290, 116}, 1, TwoMonitorsAt), 0);
+
+  ASSERT_TRUE(remote->MovePointer(100, 700));
+  ASSERT_TRUE(WaitFor(20s, [&] { return CursorOf(*desktop) == TPoint{100, 700}; }));
+  EXPECT_EQ(CopyMismatches(*desktop, {90, 690, 110, 710}, 1), 0);
 }
 
 }  // namespace

@@ -2,7 +2,11 @@
 # A Wayland window that fills the monitor with a known picture, for the tests of the screen of
 # a Wayland session: pixel (x, y) has red x % 256, green y % 256 and blue
 # (x // 256) % 16 + 16 * ((y // 256) % 16), so that every pixel of a 4096 x 4096 screen differs.
-# Usage: pattern_window.py WIDTH HEIGHT. Prints "shown" once the window is mapped.
+# With "blocks", squares of 32 x 32 flat colours instead: square (i, j) has red 8 * i % 256,
+# green 8 * j % 256 and blue 0x80; their insides stay exact on a scaled monitor, where the
+# compositor resamples the window.
+# Usage: pattern_window.py WIDTH HEIGHT [MONITOR [blocks]], fullscreen on monitor MONITOR
+# (default 0). Prints "shown" once the window is mapped.
 import sys
 
 import gi
@@ -25,10 +29,22 @@ def picture_bytes(width, height):
     return bytes(data)
 
 
+def blocks_bytes(width, height):
+    data = bytearray(width * height * 3)
+    for y in range(height):
+        row = bytearray()
+        for x in range(0, width, 32):
+            row += bytes([(8 * (x // 32)) % 256, (8 * (y // 32)) % 256, 0x80]) * min(32, width - x)
+        data[y * width * 3:(y + 1) * width * 3] = row
+    return bytes(data)
+
+
 def main():
     width, height = int(sys.argv[1]), int(sys.argv[2])
+    monitor = int(sys.argv[3]) if len(sys.argv) > 3 else 0
+    make = blocks_bytes if len(sys.argv) > 4 and sys.argv[4] == "blocks" else picture_bytes
     texture = Gdk.MemoryTexture.new(width, height, Gdk.MemoryFormat.R8G8B8,
-                                    GLib.Bytes.new(picture_bytes(width, height)), width * 3)
+                                    GLib.Bytes.new(make(width, height)), width * 3)
     app = Gtk.Application(application_id=None)
 
     def activate(application):
@@ -37,7 +53,7 @@ def main():
         picture.set_can_shrink(True)
         window.set_child(picture)
         window.set_decorated(False)
-        window.fullscreen()
+        window.fullscreen_on_monitor(Gdk.Display.get_default().get_monitors().get_item(monitor))
         window.connect("map", lambda *_: print("shown", flush=True))
         window.present()
 
