@@ -179,9 +179,11 @@ class CoveredArea : public testing::Test {
     EXPECT_TRUE(c.ok);
     return c.At(x, y) >> 16;
   }
-  // A frame arrives and a copy takes it in.
-  void Frame(uint8_t tag) {
-    Put(screen, 0, Flat(64, 32, tag), 64, 32);
+  // A frame made at `made` (default: now) arrives and a copy takes it in.
+  void Frame(uint8_t tag, std::chrono::milliseconds made = std::chrono::milliseconds(-1)) {
+    const std::vector<uint8_t> pixels = Flat(64, 32, tag);
+    const auto at = made.count() < 0 ? clock.now : std::chrono::steady_clock::time_point{} + made;
+    screen.Frames().PutImage(0, pixels.data(), 64, 32, 64 * 4, false, at);
     EXPECT_TRUE(CopyOf(screen, {0, 0, 1, 1}).ok);
   }
 
@@ -201,24 +203,25 @@ TEST_F(CoveredArea, BelowOurWindowShowsWhatWasLastSeenThereUncovered) {
   EXPECT_EQ(TagAt(20, 15), 2u);
 }
 
-TEST_F(CoveredArea, APlaceOurWindowLeftStaysOutForTheTrailThenFollowsTheScreen) {
+TEST_F(CoveredArea, APlaceOurWindowLeftFollowsTheScreenInFramesMadeAfterTheTrail) {
+  using std::chrono::milliseconds;
   Frame(1);
   own = {{10, 5, 30, 15}};
   Frame(2);
   EXPECT_EQ(TagAt(20, 10), 1u);
-  // The window moves: frames made before the compositor saw it may still show it at the old
-  // place, and no frame shows it at the new place yet.
+  // The window moves at 10 ms: frames made before the compositor saw it may still show it at
+  // the old place, and no frame shows it at the new place yet.
   own = {{40, 5, 60, 15}};
-  clock.now += std::chrono::milliseconds(10);
+  clock.now += milliseconds(10);
   Frame(3);
   EXPECT_EQ(TagAt(20, 10), 1u);
   EXPECT_EQ(TagAt(50, 10), 2u);
   EXPECT_EQ(TagAt(35, 10), 3u);
-  clock.now += std::chrono::milliseconds(149);
-  Frame(4);
+  // What counts is when a frame was made, not when it arrived.
+  clock.now += milliseconds(490);
+  Frame(4, milliseconds(159));
   EXPECT_EQ(TagAt(20, 10), 1u);
-  clock.now += std::chrono::milliseconds(1);
-  Frame(5);
+  Frame(5, milliseconds(160));
   EXPECT_EQ(TagAt(20, 10), 5u);
   EXPECT_EQ(TagAt(50, 10), 2u);
 }

@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <xcb/xcb.h>
 
 #include <cstdlib>
 #include <future>
@@ -257,6 +258,70 @@ TEST_F(WaylandScreen, ConsentOnceThenTheZoneAndTheCursorFollowThePointer) {
   ASSERT_TRUE(desktop) << PortalProblemLine(again) << " (a dialog asked again?)";
   ASSERT_TRUE(remote->MovePointer(640, 400));
   EXPECT_TRUE(WaitFor(20s, [&] { return CursorOf(*desktop) == TPoint{640, 400}; }));
+}
+
+// An X11 window of ours in one flat colour that the known picture never has.
+class OwnX11Window {
+ public:
+  static constexpr uint32_t kColour = 0x123456;
+  OwnX11Window() : c_(xcb_connect(nullptr, nullptr)) {
+    if (xcb_connection_has_error(c_)) return;
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c_)).data;
+    id_ = xcb_generate_id(c_);
+    // Placed exactly where asked: no window manager's frame or placement.
+    const uint32_t values[] = {kColour, 1};
+    xcb_create_window(c_, XCB_COPY_FROM_PARENT, id_, screen->root, 400, 300, 200, 150, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+                      XCB_CW_BACK_PIXEL | XCB_CW_OVERRIDE_REDIRECT, values);
+    xcb_flush(c_);
+  }
+  ~OwnX11Window() { xcb_disconnect(c_); }
+  uint32_t Id() const { return id_; }
+  void Map() {
+    xcb_map_window(c_, id_);
+    xcb_flush(c_);
+  }
+  void MoveTo(int x, int y) {
+    const uint32_t values[] = {static_cast<uint32_t>(x), static_cast<uint32_t>(y)};
+    xcb_configure_window(c_, id_, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y, values);
+    // Through a round trip: the server has moved it when this returns.
+    free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));
+  }
+
+ private:
+  xcb_connection_t* c_;
+  uint32_t id_ = 0;
+};
+
+TEST_F(WaylandScreen, OurOwnX11WindowNeverShowsWhileItMoves) {
+  TPortalFailure failure;
+  auto opening = OpenLater(failure);
+  AcceptConsent();
+  ASSERT_EQ(opening.wait_for(60s), std::future_status::ready) << "the screen did not open";
+  std::unique_ptr<PortalDesktop> desktop = opening.get();
+  ASSERT_TRUE(desktop) << PortalProblemLine(failure);
+  const TRect around{300, 200, 800, 600};
+  ASSERT_TRUE(WaitFor(10s, [&] { return CopyMismatches(*desktop, around, 1) == 0; }))
+      << "the dialog did not go";
+
+  OwnX11Window window;
+  ASSERT_NE(window.Id(), 0u) << "no X server";
+  desktop->SetOwnWindowsProvider([&window] { return std::vector<uint32_t>{window.Id()}; });
+  window.Map();
+  ASSERT_TRUE(WaitForPicture(*remote, {500, 375}, OwnX11Window::kColour, 20s))
+      << "our window did not show in the screen cast";
+  // Moving it about: every copy shows what lies below it, never the window itself.
+  int worst = 0;
+  for (int step = 0; step <= 40; ++step) {
+    window.MoveTo(400 + 2 * step, 300 + step);
+    const auto until = std::chrono::steady_clock::now() + 30ms;
+    while (std::chrono::steady_clock::now() < until) {
+      worst = std::max(worst, CopyMismatches(*desktop, around, 1));
+      std::this_thread::sleep_for(5ms);
+    }
+  }
+  EXPECT_TRUE(WaitForPicture(*remote, {481, 341}, OwnX11Window::kColour, 20s));
+  EXPECT_EQ(worst, 0) << "a copy showed " << worst << " pixels of our own window";
 }
 
 TEST_F(WaylandScreen, RefusedConsentFailsAndSaysSo) {

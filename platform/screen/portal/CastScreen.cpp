@@ -7,6 +7,12 @@
 #include "PlgBlt.h"
 
 namespace ombrix {
+namespace {
+
+// How long a frame may take from being made to being taken in, at most.
+constexpr std::chrono::seconds kFrameAge{10};
+
+}  // namespace
 
 TPoint StreamToDesktop(const CastMonitor& monitor, int physicalWidth, int physicalHeight,
                        TPoint streamPoint) {
@@ -30,13 +36,15 @@ int DesktopToStream(int logical, int logicalSize, int physicalSize) {
 CastFrames::CastFrames(std::size_t streams) : slots_(streams) {}
 
 void CastFrames::PutImage(std::size_t stream, const uint8_t* rows, int width, int height,
-                          std::ptrdiff_t stride, bool redFirst) {
+                          std::ptrdiff_t stride, bool redFirst,
+                          std::chrono::steady_clock::time_point made) {
   const std::lock_guard lock(mutex_);
   Slot& slot = slots_.at(stream);
   CastFrame& frame = slot.newest;
   const std::size_t rowBytes = static_cast<std::size_t>(width) * 4;
   frame.width = width;
   frame.height = height;
+  frame.made = made;
   frame.pixels.resize(rowBytes * static_cast<std::size_t>(height));
   uint8_t* out = frame.pixels.data();
   for (int y = 0; y < height; ++y, rows += stride, out += rowBytes) {
@@ -146,17 +154,24 @@ TRect CastScreen::NearestMonitor(const TRect& window) {
   return NearestMonitorOf(monitorRects_, window, virtualScreen_);
 }
 
-std::vector<TRect> CastScreen::CoveredRects() {
+void CastScreen::FollowOwnWindows() {
   const auto now = options_.clock();
   std::vector<TRect> current = ownRects_ ? ownRects_() : std::vector<TRect>{};
   for (const TRect& r : lastRects_) {
-    if (std::find(current.begin(), current.end(), r) == current.end())
-      trails_.push_back({r, now + options_.windowTrail});
+    if (std::find(current.begin(), current.end(), r) == current.end()) trails_.push_back({r, now});
   }
-  lastRects_ = current;
-  std::erase_if(trails_, [now](const Trail& t) { return t.until <= now; });
-  for (const Trail& t : trails_) current.push_back(t.rect);
-  return current;
+  lastRects_ = std::move(current);
+  // A trail no frame can need any more: frames are made before they arrive.
+  std::erase_if(trails_,
+                [&](const Trail& t) { return t.left + options_.windowTrail < now - kFrameAge; });
+}
+
+std::vector<TRect> CastScreen::CoveredRects(std::chrono::steady_clock::time_point made) const {
+  std::vector<TRect> covered = lastRects_;
+  for (const Trail& t : trails_) {
+    if (made < t.left + options_.windowTrail) covered.push_back(t.rect);
+  }
+  return covered;
 }
 
 void CastScreen::TakeIn(std::size_t monitor, const CastFrame& frame,
@@ -217,10 +232,10 @@ void CastScreen::TakeInNewFrames() {
   for (std::size_t i = 0; i < monitors_.size() && !any; ++i) any = frames_->HasNewImage(i);
   // A still screen sends nothing: then our windows are not even asked about.
   if (!any) return;
-  const std::vector<TRect> covered = CoveredRects();
+  FollowOwnWindows();
   for (std::size_t i = 0; i < monitors_.size(); ++i) {
     if (!frames_->TakeImage(i, taken_)) continue;
-    TakeIn(i, taken_, covered);
+    TakeIn(i, taken_, CoveredRects(taken_.made));
     seen_[i] = true;
   }
 }

@@ -44,11 +44,12 @@ TPoint StreamToDesktop(const CastMonitor& monitor, int physicalWidth, int physic
 int DesktopToStream(int logical, int logicalSize, int physicalSize);
 
 // A frame of one stream: 32-bit pixels, bytes blue, green, red and one unused, rows top-down
-// without padding.
+// without padding, and when the compositor made it.
 struct CastFrame {
   int width = 0;
   int height = 0;
   std::vector<uint8_t> pixels;
+  std::chrono::steady_clock::time_point made{};
 };
 
 // Where the stream readers (on their own thread) leave the newest frame and cursor report of
@@ -62,10 +63,12 @@ class CastFrames {
 
   // Keeps a copy of a frame of stream `stream` as its newest, replacing one not yet taken.
   // `rows` points at the first byte of the top row, `stride` is the bytes between rows.
-  // `redFirst`: the bytes are red, green, blue (RGBx) rather than blue, green, red.
+  // `redFirst`: the bytes are red, green, blue (RGBx) rather than blue, green, red. `made`:
+  // when the compositor made the frame (its time stamp, else when it arrived).
   // Preconditions: width, height > 0; stride >= 4 * width.
   void PutImage(std::size_t stream, const uint8_t* rows, int width, int height,
-                std::ptrdiff_t stride, bool redFirst);
+                std::ptrdiff_t stride, bool redFirst,
+                std::chrono::steady_clock::time_point made = std::chrono::steady_clock::now());
   // Records the stream's cursor report: `onMonitor` false when the cursor is not on this
   // stream's monitor (the compositor sends an invalid cursor then), else its position in the
   // stream's pixels of a frame physicalWidth x physicalHeight.
@@ -121,12 +124,13 @@ class CastFrames {
 using OwnRectsProvider = std::function<std::vector<TRect>()>;
 
 struct CastScreenOptions {
-  // How long a place that one of our windows has left stays out of the picture: frames that
-  // the compositor made before it saw the move may still show the window there. A place left
-  // while the screen then stays still keeps what it showed before the window came, until the
-  // next frame.
+  // How long after one of our windows left a place frames may still show it there: the
+  // compositor may have begun them before it saw the move. Frames made within that time leave
+  // the place as it was; a place left while the screen then stays still keeps what it showed
+  // before the window came, until the next frame.
   std::chrono::milliseconds windowTrail{150};
-  // The clock that times the trail (tests pass their own).
+  // The clock that tells when our windows moved, on the frames' time line (tests pass their
+  // own).
   std::function<std::chrono::steady_clock::time_point()> clock = std::chrono::steady_clock::now;
 };
 
@@ -160,8 +164,11 @@ class CastScreen : public Desktop {
   // Takes every stream's newest frame into the picture, outside our windows.
   void TakeInNewFrames();
   void TakeIn(std::size_t monitor, const CastFrame& frame, const std::vector<TRect>& covered);
-  // Our windows' rectangles now and those of the places they left within the trail.
-  std::vector<TRect> CoveredRects();
+  // Asks where our windows are now; the places they left start a trail.
+  void FollowOwnWindows();
+  // What a frame made at `made` may show of our windows: where they are and the places they
+  // left too shortly before.
+  std::vector<TRect> CoveredRects(std::chrono::steady_clock::time_point made) const;
 
   std::vector<CastMonitor> monitors_;
   std::vector<TRect> monitorRects_;
@@ -175,7 +182,7 @@ class CastScreen : public Desktop {
   // Where our windows were, and until when that keeps the place out of the picture.
   struct Trail {
     TRect rect;
-    std::chrono::steady_clock::time_point until;
+    std::chrono::steady_clock::time_point left;  // when the window was no longer seen there
   };
   std::vector<TRect> lastRects_;
   std::vector<Trail> trails_;

@@ -25,6 +25,18 @@ constexpr uint32_t CursorMetaSize(uint32_t w, uint32_t h) {
   return static_cast<uint32_t>(sizeof(spa_meta_cursor) + sizeof(spa_meta_bitmap)) + w * h * 4;
 }
 
+// When the compositor made the frame in `buf`: its time stamp, which is on the monotonic clock
+// as our steady clock is; when it has none or it is not on that clock, now.
+std::chrono::steady_clock::time_point MadeAt(spa_buffer* buf) {
+  const auto now = std::chrono::steady_clock::now();
+  auto* header = static_cast<spa_meta_header*>(
+      spa_buffer_find_meta_data(buf, SPA_META_Header, sizeof(spa_meta_header)));
+  if (!header || header->pts <= 0) return now;
+  const std::chrono::steady_clock::time_point made{std::chrono::nanoseconds(header->pts)};
+  if (made > now || now - made > std::chrono::seconds(10)) return now;
+  return made;
+}
+
 void InitialisePipeWire() {
   static std::once_flag once;
   std::call_once(once, [] { pw_init(nullptr, nullptr); });
@@ -154,7 +166,7 @@ struct CastStreams::Impl {
     const uint64_t need = uint64_t{d.chunk->offset} + uint64_t(stride) * uint64_t(s->height);
     if (s->width > 0 && s->height > 0 && stride >= s->width * 4 && need <= d.maxsize) {
       s->owner->frames.PutImage(s->index, static_cast<const uint8_t*>(d.data) + d.chunk->offset,
-                                s->width, s->height, stride, s->redFirst);
+                                s->width, s->height, stride, s->redFirst, MadeAt(picture->buffer));
     }
     pw_stream_queue_buffer(s->stream, picture);
   }

@@ -16,6 +16,10 @@ struct FreeReply {
 template <typename T>
 using Reply = std::unique_ptr<T, FreeReply>;
 
+// The compositor draws a shadow around each window, outside the window's own rectangle (mutter:
+// a few pixels up and to the sides, about 15 below): it is ours too and stays out of the view.
+constexpr int kShadowMargin = 24;
+
 }  // namespace
 
 std::vector<TRect> TopLevelRectsOf(xcb_connection_t* connection, const std::vector<uint32_t>& ids) {
@@ -112,7 +116,12 @@ void PortalDesktop::SetOwnWindowsProvider(OwnWindowsProvider provider) {
     return;
   }
   SetOwnRectsProvider([connection = x11_, provider = std::move(provider)] {
-    return TopLevelRectsOf(connection, provider());
+    std::vector<TRect> rects = TopLevelRectsOf(connection, provider());
+    for (TRect& r : rects) {
+      r = {r.Left - kShadowMargin, r.Top - kShadowMargin, r.Right + kShadowMargin,
+           r.Bottom + kShadowMargin};
+    }
+    return rects;
   });
 }
 

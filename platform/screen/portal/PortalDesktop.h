@@ -39,9 +39,10 @@ class PortalDesktop : public CastScreen {
   // Why the cast ended (the stream or PipeWire was lost); empty while it goes on.
   std::string Failure() { return Frames().Failure(); }
 
-  // Our windows are X11 windows: their ids are turned into rectangles, frames included,
-  // through a connection of our own to $DISPLAY (the session's Xwayland). Without it nothing
-  // can be left out, and that is said once on stderr.
+  // Our windows are X11 windows: their ids are turned into rectangles, frames included and
+  // with room around for the shadow the compositor draws, through a connection of our own to
+  // $DISPLAY (the session's Xwayland). Without it nothing can be left out, and that is said
+  // once on stderr.
   void SetOwnWindowsProvider(OwnWindowsProvider provider) override;
 
  private:
