@@ -207,4 +207,58 @@ bool SavePpm(const CastFrame& frame, const std::string& path) {
   return std::fclose(f) == 0;
 }
 
+namespace {
+
+uint32_t ColourAt(MutterRemote& remote, TPoint p) {
+  CastFrame frame;
+  remote.NextFrame(frame, std::chrono::milliseconds(100));
+  if (!remote.NewestFrame(frame, std::chrono::seconds(1)) || p.X >= frame.width ||
+      p.Y >= frame.height)
+    return 0xFF000000u;
+  const uint8_t* q = &frame.pixels[static_cast<std::size_t>(p.Y * frame.width + p.X) * 4];
+  return uint32_t{q[2]} << 16 | uint32_t{q[1]} << 8 | q[0];
+}
+
+template <typename Condition>
+bool WaitUpTo(std::chrono::seconds timeout, Condition condition) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool AnswerConsentDialog(MutterRemote& remote, int monitors, uint32_t underneath,
+                         std::string& error, const std::string& shot) {
+  const auto press = [&remote](TPoint p) { return remote.MovePointer(p.X, p.Y) && remote.Click(); };
+  const auto fail = [&](const char* what) {
+    error = what;
+    CastFrame frame;
+    if (!shot.empty() && remote.NewestFrame(frame, std::chrono::seconds(1))) {
+      SavePpm(frame, shot);
+      error += " (see " + shot + ")";
+    }
+    return false;
+  };
+  if (!WaitUpTo(std::chrono::seconds(60),
+                [&] { return ColourAt(remote, ConsentDialog::kBody) != underneath; }))
+    return fail("the consent dialog did not show");
+  // The first click into the dialog only gives it the focus.
+  if (!press(ConsentDialog::kBody)) return fail("mutter took no click");
+  if (monitors == 0) return press(ConsentDialog::kCancel) || fail("mutter took no click");
+  const uint32_t disabled = ColourAt(remote, ConsentDialog::kShare);
+  for (int i = 0; i < monitors; ++i) {
+    if (!press({ConsentDialog::kFirstRow.X,
+                ConsentDialog::kFirstRow.Y + i * ConsentDialog::kRowHeight}))
+      return fail("mutter took no click");
+  }
+  if (!WaitUpTo(std::chrono::seconds(30),
+                [&] { return ColourAt(remote, ConsentDialog::kShare) != disabled; }))
+    return fail("choosing the monitors did not enable Share");
+  return press(ConsentDialog::kShare) || fail("mutter took no click");
+}
+
 }  // namespace ombrix::test

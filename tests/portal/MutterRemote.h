@@ -44,4 +44,22 @@ class MutterRemote {
 // Writes a frame as a binary PPM, for a look at what a failing test saw.
 bool SavePpm(const CastFrame& frame, const std::string& path);
 
+// The portal's consent dialog as xdg-desktop-portal-gnome 43 draws it, centred on a 1280 x 800
+// primary monitor: its monitor rows one below the other, its buttons in the title bar.
+struct ConsentDialog {
+  static constexpr TPoint kBody{400, 500};
+  static constexpr TPoint kFirstRow{640, 426};
+  static constexpr int kRowHeight = 55;
+  static constexpr TPoint kShare{852, 272};
+  static constexpr TPoint kCancel{430, 272};
+};
+
+// Waits for the consent dialog on the primary monitor of `remote` (it shows when the colour
+// at ConsentDialog::kBody is no longer `underneath`, the screen's colour there), then chooses
+// `monitors` rows and Share, or Cancel when `monitors` is 0. False, with what went wrong in
+// `error` (and the screen in `shot` when it is not empty), when the dialog did not show or did
+// not answer.
+bool AnswerConsentDialog(MutterRemote& remote, int monitors, uint32_t underneath,
+                         std::string& error, const std::string& shot = {});
+
 }  // namespace ombrix::test

@@ -117,14 +117,6 @@ int CopyMismatches(Desktop& desktop, const TRect& zone, int zoom,
   return mismatches;
 }
 
-// The portal's consent dialog: centred on the 1280 x 800 monitor, its only monitor row in the
-// middle and its buttons in the title bar.
-constexpr TPoint kDialogBody{400, 500};
-constexpr TPoint kMonitorRow{640, 426};
-constexpr int kRowHeight = 55;
-constexpr TPoint kShareButton{852, 272};
-constexpr TPoint kCancelButton{430, 272};
-
 // A test inside the private GNOME session, with mutter's own view of the primary monitor.
 class GnomeSession : public testing::Test {
  protected:
@@ -156,42 +148,20 @@ class GnomeSession : public testing::Test {
     });
   }
 
-  uint32_t ReferenceAt(TPoint p) {
-    CastFrame frame;
-    remote->NextFrame(frame, 100ms);
-    if (!remote->NewestFrame(frame, 1s)) return 0xFF000000u;
-    return FrameAt(frame, p.X, p.Y);
+  // The known picture where the dialog will show.
+  static uint32_t Underneath() {
+    return PatternAt(test::ConsentDialog::kBody.X, test::ConsentDialog::kBody.Y);
   }
-  bool DialogShown() { return ReferenceAt(kDialogBody) != PatternAt(kDialogBody.X, kDialogBody.Y); }
-  void Press(TPoint p) {
-    ASSERT_TRUE(remote->MovePointer(p.X, p.Y));
-    ASSERT_TRUE(remote->Click());
-  }
-  void SaveReference(const char* name) {
-    CastFrame frame;
-    if (remote->NewestFrame(frame, 1s)) test::SavePpm(frame, name);
-  }
-
-  // Chooses every monitor in the dialog, then Share (enabled once a monitor is chosen).
   void AcceptConsent(int monitors = 1) {
-    if (!WaitFor(60s, [&] { return DialogShown(); })) {
-      SaveReference("wayland-no-dialog.ppm");
-      FAIL() << "the consent dialog did not show (see wayland-no-dialog.ppm)";
-    }
-    // The first click into the dialog only gives it the focus.
-    Press(kDialogBody);
-    const uint32_t disabled = ReferenceAt(kShareButton);
-    for (int i = 0; i < monitors; ++i) Press({kMonitorRow.X, kMonitorRow.Y + i * kRowHeight});
-    if (!WaitFor(30s, [&] { return ReferenceAt(kShareButton) != disabled; })) {
-      SaveReference("wayland-dialog.ppm");
-      FAIL() << "choosing the monitor did not enable Share (see wayland-dialog.ppm)";
-    }
-    Press(kShareButton);
+    std::string error;
+    ASSERT_TRUE(
+        test::AnswerConsentDialog(*remote, monitors, Underneath(), error, "wayland-dialog.ppm"))
+        << error;
   }
   void RefuseConsent() {
-    ASSERT_TRUE(WaitFor(60s, [&] { return DialogShown(); })) << "no consent dialog";
-    Press(kDialogBody);
-    Press(kCancelButton);
+    std::string error;
+    ASSERT_TRUE(test::AnswerConsentDialog(*remote, 0, Underneath(), error, "wayland-dialog.ppm"))
+        << error;
   }
 
   static TPoint CursorOf(Desktop& desktop) {

@@ -61,6 +61,7 @@ void CastFrames::PutImage(std::size_t stream, const uint8_t* rows, int width, in
   }
   slot.fresh = true;
   slot.everDelivered = true;
+  ++images_;
   changed_.notify_all();
 }
 
@@ -106,6 +107,11 @@ CastFrames::CursorReport CastFrames::Cursor() const {
     report = {true, i, slot.cursor, slot.cursorPhysicalWidth, slot.cursorPhysicalHeight};
   }
   return report;
+}
+
+CastFrames::Counts CastFrames::Arrived() const {
+  const std::lock_guard lock(mutex_);
+  return {images_, serial_};
 }
 
 std::string CastFrames::Failure() const {

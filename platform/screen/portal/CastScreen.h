@@ -97,6 +97,13 @@ class CastFrames {
   // The reason given to PutFailure, empty while the cast goes on.
   std::string Failure() const;
 
+  // How many pictures and cursor reports have arrived, over all streams.
+  struct Counts {
+    uint64_t images = 0;
+    uint64_t cursorReports = 0;
+  };
+  Counts Arrived() const;
+
   // Waits until every stream has delivered at least one frame, a failure was reported, or
   // `timeout` has passed; true in the first case only.
   bool WaitForEveryStream(std::chrono::milliseconds timeout) const;
@@ -116,6 +123,7 @@ class CastFrames {
   mutable std::condition_variable changed_;
   std::vector<Slot> slots_;
   uint64_t serial_ = 0;
+  uint64_t images_ = 0;
   std::string failure_;
 };
 
