@@ -1,6 +1,7 @@
 #include "CastScreen.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <array>
 
@@ -284,16 +285,21 @@ TEST(CastFrames, ReadsRowsThroughTheStrideAndSwapsRedFirstPixels) {
             (std::vector<uint8_t>{3, 2, 1, 9, 6, 5, 4, 9, 10, 8, 7, 9, 13, 12, 11, 9}));
 }
 
-TEST(CastFrames, WaitingForEveryStreamEndsOnTheLastFirstFrameOrOnFailure) {
+TEST(CastFrames, WaitingForEveryStreamEndsOnTheLastFirstFrameOrOnFailureWhichIsSignalled) {
   CastFrames frames(2);
   const uint8_t pixel[4] = {};
   frames.PutImage(0, pixel, 1, 1, 4, false);
   EXPECT_FALSE(frames.WaitForEveryStream(std::chrono::milliseconds(0)));
   frames.PutImage(1, pixel, 1, 1, 4, false);
   EXPECT_TRUE(frames.WaitForEveryStream(std::chrono::milliseconds(0)));
+  pollfd watch{frames.FailureDescriptor(), POLLIN, 0};
+  ASSERT_GE(watch.fd, 0);
+  EXPECT_EQ(poll(&watch, 1, 0), 0);
   frames.PutFailure("");
+  frames.PutFailure("a later reason");
   EXPECT_FALSE(frames.WaitForEveryStream(std::chrono::hours(1)));
   EXPECT_EQ(frames.Failure(), "the screen cast ended");
+  EXPECT_EQ(poll(&watch, 1, 0), 1);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "CastScreen.h"
 
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -33,7 +36,12 @@ int DesktopToStream(int logical, int logicalSize, int physicalSize) {
   return static_cast<int>(std::clamp<int64_t>(p, 0, physicalSize - 1));
 }
 
-CastFrames::CastFrames(std::size_t streams) : slots_(streams) {}
+CastFrames::CastFrames(std::size_t streams)
+    : slots_(streams), failureEvent_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+CastFrames::~CastFrames() {
+  if (failureEvent_ >= 0) close(failureEvent_);
+}
 
 void CastFrames::PutImage(std::size_t stream, const uint8_t* rows, int width, int height,
                           std::ptrdiff_t stride, bool redFirst,
@@ -78,8 +86,14 @@ void CastFrames::PutCursor(std::size_t stream, bool onMonitor, TPoint position, 
 
 void CastFrames::PutFailure(const std::string& reason) {
   const std::lock_guard lock(mutex_);
-  if (failure_.empty()) failure_ = reason.empty() ? "the screen cast ended" : reason;
+  if (!failure_.empty()) return;
+  failure_ = reason.empty() ? "the screen cast ended" : reason;
   changed_.notify_all();
+  if (failureEvent_ >= 0) {
+    const uint64_t one = 1;
+    // Nothing to do when it fails: the failure can still be asked for.
+    [[maybe_unused]] const ssize_t written = write(failureEvent_, &one, sizeof(one));
+  }
 }
 
 bool CastFrames::HasNewImage(std::size_t stream) const {

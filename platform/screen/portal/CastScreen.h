@@ -58,6 +58,9 @@ struct CastFrame {
 class CastFrames {
  public:
   explicit CastFrames(std::size_t streams);
+  ~CastFrames();
+  CastFrames(const CastFrames&) = delete;
+  CastFrames& operator=(const CastFrames&) = delete;
 
   std::size_t Streams() const { return slots_.size(); }
 
@@ -96,6 +99,9 @@ class CastFrames {
 
   // The reason given to PutFailure, empty while the cast goes on.
   std::string Failure() const;
+  // A descriptor that becomes readable once a failure is put: the GUI thread can watch it
+  // instead of asking. -1 when the system gave none.
+  int FailureDescriptor() const { return failureEvent_; }
 
   // How many pictures and cursor reports have arrived, over all streams.
   struct Counts {
@@ -125,6 +131,7 @@ class CastFrames {
   uint64_t serial_ = 0;
   uint64_t images_ = 0;
   std::string failure_;
+  int failureEvent_ = -1;
 };
 
 // The rectangles of the program's own windows on the virtual desktop, frames included. Asked
