@@ -139,7 +139,7 @@ TEST(CastScreen, CopiesNothingUntilEveryMonitorHasAFrame) {
   EXPECT_TRUE(CopyOf(screen, {0, 0, 4, 4}).ok);
 }
 
-TEST(CastScreen, ZoneAcrossMonitorsTakesEachMonitorsPixels) {
+TEST(CastScreen, ZoneAcrossMonitorsTakesEachMonitorsPixelsAndBlackBelowTheShorterOne) {
   CastScreen screen(TwoMonitors());
   Put(screen, 0, Numbered(1280, 800, 1), 1280, 800);
   Put(screen, 1, Numbered(1280, 800, 2), 1280, 800);
@@ -151,16 +151,11 @@ TEST(CastScreen, ZoneAcrossMonitorsTakesEachMonitorsPixels) {
   // Scaled: logical (1280 + 0, 318) samples stream (0, 398); (1280 + 2, 320) is (3, 400).
   EXPECT_EQ(c.At(2, 0), 0x028E00u);
   EXPECT_EQ(c.At(4, 2), 0x029003u);
-}
-
-TEST(CastScreen, BelowMonitorsThatLeaveAGapIsBlack) {
-  CastScreen screen(TwoMonitors());
-  Put(screen, 0, Flat(1280, 800, 1), 1280, 800);
-  Put(screen, 1, Flat(1280, 800, 2), 1280, 800);
-  const Copy c = CopyOf(screen, {1280, 639, 1281, 641});
-  ASSERT_TRUE(c.ok);
-  EXPECT_EQ(c.At(0, 0), 0x020000u);
-  EXPECT_EQ(c.At(0, 1), 0x000000u);
+  // The scaled monitor's last row (stream row 799), then no monitor at all.
+  const Copy below = CopyOf(screen, {1280, 639, 1281, 641});
+  ASSERT_TRUE(below.ok);
+  EXPECT_EQ(below.At(0, 0), 0x021F00u);
+  EXPECT_EQ(below.At(0, 1), 0x000000u);
 }
 
 // A clock that a test moves by hand, for the trail of places our windows left.

@@ -158,6 +158,15 @@ class GnomeSession : public testing::Test {
         test::AnswerConsentDialog(*remote, monitors, Underneath(), error, "wayland-dialog.ppm"))
         << error;
   }
+  // Opens the screen, choosing `monitors` monitors in the consent dialog.
+  void OpenWithConsent(std::unique_ptr<PortalDesktop>& desktop, int monitors = 1) {
+    TPortalFailure failure;
+    auto opening = OpenLater(failure);
+    AcceptConsent(monitors);
+    ASSERT_EQ(opening.wait_for(60s), std::future_status::ready) << "the screen did not open";
+    desktop = opening.get();
+    ASSERT_TRUE(desktop) << PortalProblemLine(failure);
+  }
   void RefuseConsent() {
     std::string error;
     ASSERT_TRUE(test::AnswerConsentDialog(*remote, 0, Underneath(), error, "wayland-dialog.ppm"))
@@ -188,12 +197,8 @@ class WaylandScreen : public GnomeSession {
 };
 
 TEST_F(WaylandScreen, ConsentOnceThenTheZoneAndTheCursorFollowThePointer) {
-  TPortalFailure failure;
-  auto opening = OpenLater(failure);
-  AcceptConsent();
-  ASSERT_EQ(opening.wait_for(60s), std::future_status::ready) << "the screen did not open";
-  std::unique_ptr<PortalDesktop> desktop = opening.get();
-  ASSERT_TRUE(desktop) << PortalProblemLine(failure);
+  std::unique_ptr<PortalDesktop> desktop;
+  ASSERT_NO_FATAL_FAILURE(OpenWithConsent(desktop));
   EXPECT_EQ(desktop->VirtualScreen(), (TRect{0, 0, 1280, 800}));
   EXPECT_EQ(desktop->MonitorCount(), 1);
 
@@ -264,12 +269,8 @@ class OwnX11Window {
 };
 
 TEST_F(WaylandScreen, OurOwnX11WindowNeverShowsWhileItMoves) {
-  TPortalFailure failure;
-  auto opening = OpenLater(failure);
-  AcceptConsent();
-  ASSERT_EQ(opening.wait_for(60s), std::future_status::ready) << "the screen did not open";
-  std::unique_ptr<PortalDesktop> desktop = opening.get();
-  ASSERT_TRUE(desktop) << PortalProblemLine(failure);
+  std::unique_ptr<PortalDesktop> desktop;
+  ASSERT_NO_FATAL_FAILURE(OpenWithConsent(desktop));
   const TRect around{300, 200, 800, 600};
   ASSERT_TRUE(WaitFor(10s, [&] { return CopyMismatches(*desktop, around, 1) == 0; }))
       << "the dialog did not go";
@@ -345,12 +346,8 @@ class TwoMonitors : public GnomeSession {
 };
 
 TEST_F(TwoMonitors, TheZoneAndTheCursorMapToTheRightMonitorAndPixels) {
-  TPortalFailure failure;
-  auto opening = OpenLater(failure);
-  AcceptConsent(2);
-  ASSERT_EQ(opening.wait_for(60s), std::future_status::ready) << "the screen did not open";
-  std::unique_ptr<PortalDesktop> desktop = opening.get();
-  ASSERT_TRUE(desktop) << PortalProblemLine(failure);
+  std::unique_ptr<PortalDesktop> desktop;
+  ASSERT_NO_FATAL_FAILURE(OpenWithConsent(desktop, 2));
   EXPECT_EQ(desktop->VirtualScreen(), (TRect{0, 0, 2304, 800}));
   EXPECT_EQ(desktop->MonitorCount(), 2);
 
