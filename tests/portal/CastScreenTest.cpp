@@ -285,6 +285,8 @@ TEST(CastFrames, WaitingForEveryStreamEndsOnTheLastFirstFrameOrOnFailureWhichIsS
   const uint8_t pixel[4] = {};
   frames.PutImage(0, pixel, 1, 1, 4, false);
   EXPECT_FALSE(frames.WaitForEveryStream(std::chrono::milliseconds(0)));
+  EXPECT_TRUE(frames.Delivered(0));
+  EXPECT_FALSE(frames.Delivered(1));
   frames.PutImage(1, pixel, 1, 1, 4, false);
   EXPECT_TRUE(frames.WaitForEveryStream(std::chrono::milliseconds(0)));
   pollfd watch{frames.FailureDescriptor(), POLLIN, 0};

@@ -96,6 +96,11 @@ void CastFrames::PutFailure(const std::string& reason) {
   }
 }
 
+bool CastFrames::Delivered(std::size_t stream) const {
+  const std::lock_guard lock(mutex_);
+  return slots_.at(stream).everDelivered;
+}
+
 bool CastFrames::HasNewImage(std::size_t stream) const {
   const std::lock_guard lock(mutex_);
   return slots_.at(stream).fresh;

@@ -81,6 +81,8 @@ class CastFrames {
   // reason given is kept.
   void PutFailure(const std::string& reason);
 
+  // Whether stream `stream` has ever delivered a frame.
+  bool Delivered(std::size_t stream) const;
   // Whether stream `stream` has a frame that TakeImage has not taken yet.
   bool HasNewImage(std::size_t stream) const;
   // Moves the stream's newest frame into `frame` when there is one not yet taken; the frame's

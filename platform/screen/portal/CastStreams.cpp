@@ -187,6 +187,15 @@ CastStreams::CastStreams(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 
 CastStreams::~CastStreams() = default;
 
+void CastStreams::Restart(std::size_t stream) {
+  Impl& i = *impl_;
+  if (stream >= i.streams.size()) return;
+  pw_thread_loop_lock(i.loop);
+  pw_stream_set_active(i.streams[stream]->stream, false);
+  pw_stream_set_active(i.streams[stream]->stream, true);
+  pw_thread_loop_unlock(i.loop);
+}
+
 std::unique_ptr<CastStreams> CastStreams::Open(int fd, const std::vector<uint32_t>& nodes,
                                                CastFrames& frames, int maxFramesPerSecond,
                                                std::string& error) {

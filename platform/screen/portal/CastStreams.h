@@ -22,6 +22,11 @@ class CastStreams {
                                            CastFrames& frames, int maxFramesPerSecond,
                                            std::string& error);
   ~CastStreams();  // stops the thread and disconnects
+
+  // Pauses stream `stream` and starts it again: the compositor then sends a frame at once.
+  // A compositor may have made the stream's first frame before the stream could take it, and
+  // sends the next one only when the screen changes.
+  void Restart(std::size_t stream);
   CastStreams(const CastStreams&) = delete;
   CastStreams& operator=(const CastStreams&) = delete;
 

@@ -20,6 +20,9 @@ using Reply = std::unique_ptr<T, FreeReply>;
 // a few pixels up and to the sides, about 15 below): it is ours too and stays out of the view.
 constexpr int kShadowMargin = 24;
 
+// How long to wait for a stream's first frame before asking for it again.
+constexpr std::chrono::seconds kRestartSilentStreamsAfter{2};
+
 }  // namespace
 
 std::vector<TRect> TopLevelRectsOf(xcb_connection_t* connection, const std::vector<uint32_t>& ids) {
@@ -93,10 +96,17 @@ std::unique_ptr<PortalDesktop> PortalDesktop::Open(const PortalDesktopOptions& o
     failure = {ppFailed, error};
     return nullptr;
   }
-  if (!desktop->Frames().WaitForEveryStream(options.firstFrameTimeout)) {
+  // A stream whose first frame the compositor made too early gets another one on a restart.
+  const auto deadline = std::chrono::steady_clock::now() + options.firstFrameTimeout;
+  while (!desktop->Frames().WaitForEveryStream(kRestartSilentStreamsAfter)) {
     const std::string lost = desktop->Failure();
-    failure = {ppFailed, lost.empty() ? "no picture came from the screen cast" : lost};
-    return nullptr;
+    if (!lost.empty() || std::chrono::steady_clock::now() >= deadline) {
+      failure = {ppFailed, lost.empty() ? "no picture came from the screen cast" : lost};
+      return nullptr;
+    }
+    for (std::size_t i = 0; i < nodes.size(); ++i) {
+      if (!desktop->Frames().Delivered(i)) desktop->streams_->Restart(i);
+    }
   }
   return desktop;
 }
