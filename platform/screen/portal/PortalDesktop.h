@@ -20,8 +20,8 @@ class CastStreams;
 struct PortalDesktopOptions {
   TPortalOptions portal;
   // The most frames a second the compositor is asked for: no more than the frame cycle's timer
-  // can use.
-  int maxFramesPerSecond = 30;
+  // can use at its fastest (25 ms).
+  int maxFramesPerSecond = 40;
   // How long to wait for the first frame of every monitor.
   std::chrono::milliseconds firstFrameTimeout{std::chrono::seconds(10)};
   CastScreenOptions screen;
