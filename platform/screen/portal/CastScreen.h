@@ -159,6 +159,7 @@ class CastScreen : public Desktop {
 
   // Where the stream readers leave frames and cursor reports for this screen.
   CastFrames& Frames() { return *frames_; }
+  const CastFrames& Frames() const { return *frames_; }
 
   // Where our own windows are; without a provider nothing is left out.
   void SetOwnRectsProvider(OwnRectsProvider provider) { ownRects_ = std::move(provider); }
@@ -177,9 +178,11 @@ class CastScreen : public Desktop {
   // The picture (top-down, 32 bits per pixel, the virtual desktop's size) as of the last copy.
   const std::vector<uint8_t>& Picture() const { return picture_; }
 
- private:
-  // Takes every stream's newest frame into the picture, outside our windows.
+  // Takes every stream's newest frame into the picture, outside our windows. Every copy does;
+  // the start does once before our windows show, so that the picture below them is complete.
   void TakeInNewFrames();
+
+ private:
   void TakeIn(std::size_t monitor, const CastFrame& frame, const std::vector<TRect>& covered);
   // Asks where our windows are now; the places they left start a trail.
   void FollowOwnWindows();

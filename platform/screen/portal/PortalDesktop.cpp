@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "CastStreams.h"
 
@@ -22,6 +23,10 @@ constexpr int kShadowMargin = 24;
 
 // How long to wait for a stream's first frame before asking for it again.
 constexpr std::chrono::seconds kRestartSilentStreamsAfter{2};
+// The screen is still when no frame came for kStillFor; the start waits at most kSettleAtMost
+// for that.
+constexpr std::chrono::milliseconds kStillFor{300};
+constexpr std::chrono::seconds kSettleAtMost{3};
 
 }  // namespace
 
@@ -108,7 +113,23 @@ std::unique_ptr<PortalDesktop> PortalDesktop::Open(const PortalDesktopOptions& o
       if (!desktop->Frames().Delivered(i)) desktop->streams_->Restart(i);
     }
   }
+  // The consent dialog may still be closing: what it covers now would stay, as last seen,
+  // under our window that opens next. A still screen sends nothing, so the screen has
+  // settled once no frame comes for a moment.
+  const auto settleBy = std::chrono::steady_clock::now() + kSettleAtMost;
+  for (uint64_t seen = desktop->Frames().Arrived().images;
+       std::chrono::steady_clock::now() < settleBy;) {
+    std::this_thread::sleep_for(kStillFor);
+    const uint64_t now = desktop->Frames().Arrived().images;
+    if (now == seen) break;
+    seen = now;
+  }
+  desktop->TakeInNewFrames();
   return desktop;
+}
+
+int PortalDesktop::FileDescriptor() const {
+  return Frames().FailureDescriptor();
 }
 
 void PortalDesktop::SetOwnWindowsProvider(OwnWindowsProvider provider) {

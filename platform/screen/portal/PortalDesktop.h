@@ -29,15 +29,19 @@ struct PortalDesktopOptions {
 
 class PortalDesktop : public CastScreen {
  public:
-  // Starts the portal session (the desktop may ask the user first), connects the streams and
-  // waits for one frame of every monitor, so that the first copy is complete. Null with
-  // `failure` filled when any step fails. Blocks; call it before the windows show.
+  // Starts the portal session (the desktop may ask the user first), connects the streams,
+  // waits for one frame of every monitor, so that the first copy is complete, and for the
+  // screen to settle (the consent dialog closing). Null with `failure` filled when any step
+  // fails. Blocks; call it before the windows show.
   static std::unique_ptr<PortalDesktop> Open(const PortalDesktopOptions& options,
                                              TPortalFailure& failure);
   ~PortalDesktop() override;
 
   // Why the cast ended (the stream or PipeWire was lost); empty while it goes on.
   std::string Failure() { return Frames().Failure(); }
+  // Readable once the cast has ended; ConnectionLost then says so.
+  int FileDescriptor() const override;
+  bool ConnectionLost() override { return !Failure().empty(); }
 
   // Our windows are X11 windows: their ids are turned into rectangles, frames included and
   // with room around for the shadow the compositor draws, through a connection of our own to
