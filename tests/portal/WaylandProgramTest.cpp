@@ -50,17 +50,19 @@ bool Eventually(std::chrono::milliseconds timeout, Condition condition) {
 class Program {
  public:
   explicit Program(std::vector<std::string> args) {
-    char folder[] = "/tmp/ombrix-program-XXXXXX";
-    if (mkdtemp(folder)) errPath_ = std::string(folder) + "/stderr";
-    args.insert(args.begin(), OMBRIX_PROGRAM);
-    std::vector<char*> argv;
+    char path[] = "/tmp/ombrix-stderr-XXXXXX";
+    const int err = mkstemp(path);
+    errPath_.assign(path, sizeof(path) - 1);
+    static char program[] = OMBRIX_PROGRAM;
+    std::vector<char*> argv = {program};
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath_.c_str(), O_WRONLY | O_CREAT, 0600);
+    if (err >= 0) posix_spawn_file_actions_adddup2(&actions, err, 2);
     if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
     posix_spawn_file_actions_destroy(&actions);
+    if (err >= 0) close(err);
   }
   ~Program() {
     if (pid_ > 0) {
@@ -72,8 +74,7 @@ class Program {
   // The exit status once it ended by itself within `timeout`; -1 otherwise.
   int ExitStatus(std::chrono::milliseconds timeout) {
     int status = 0;
-    if (pid_ <= 0 ||
-        !Eventually(timeout, [&] { return waitpid(pid_, &status, WNOHANG) == pid_; }))
+    if (pid_ <= 0 || !Eventually(timeout, [&] { return waitpid(pid_, &status, WNOHANG) == pid_; }))
       return -1;
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -127,30 +128,18 @@ class X11Session {
     }
     return 0;
   }
-  // Asks the window manager to close `window`, as its close button does.
-  void Close(xcb_window_t window) {
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
-    auto* atom = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, 18, "_NET_CLOSE_WINDOW"),
-                                       nullptr);
-    if (!atom) return;
-    xcb_client_message_event_t event{};
-    event.response_type = XCB_CLIENT_MESSAGE;
-    event.format = 32;
-    event.window = window;
-    event.type = atom->atom;
-    event.data.data32[1] = 2;  // a pager's request: no time stamp needed
-    free(atom);
-    xcb_send_event(c_, 0, root,
-                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                   reinterpret_cast<const char*>(&event));
-    xcb_flush(c_);
+  // Answers the message box `window` with its default button, from the keyboard (XTEST).
+  static bool PressReturnIn(xcb_window_t window) {
+    const std::string command = "xdotool windowactivate " + std::to_string(window) +
+                                " >/dev/null 2>&1; xdotool key Return >/dev/null 2>&1";
+    return std::system(command.c_str()) == 0;
   }
 
  private:
   TRect RectOf(xcb_window_t w, xcb_window_t root) {
     auto* g = xcb_get_geometry_reply(c_, xcb_get_geometry(c_, w), nullptr);
-    auto* t = xcb_translate_coordinates_reply(c_, xcb_translate_coordinates(c_, w, root, 0, 0),
-                                              nullptr);
+    auto* t =
+        xcb_translate_coordinates_reply(c_, xcb_translate_coordinates(c_, w, root, 0, 0), nullptr);
     TRect r;
     if (g && t) r = {t->dst_x, t->dst_y, t->dst_x + g->width, t->dst_y + g->height};
     free(g);
@@ -177,8 +166,9 @@ class WaylandProgram : public testing::Test {
     std::string error;
     remote = MutterRemote::Open(error);
     ASSERT_TRUE(remote) << error;
-    ASSERT_TRUE(Eventually(30s, [&] { return ReferenceAt({700, 500}) == Known(700, 500); }))
-        << "the known picture did not show";
+    ASSERT_TRUE(Eventually(30s, [&] {
+      return ReferenceAt({700, 500}) == Known(700, 500);
+    })) << "the known picture did not show";
   }
   void TearDown() override {
     if (client_ > 0) {
@@ -207,7 +197,7 @@ TEST_F(WaylandProgram, WithoutThePortalSaysWhatIsMissingAndEndsWithStatusOne) {
   xcb_window_t box = 0;
   ASSERT_TRUE(Eventually(60s, [&] { return (box = x11.Find("Ombrix")) != 0; }))
       << "no message box; stderr: " << ombrix.Err();
-  x11.Close(box);
+  ASSERT_TRUE(X11Session::PressReturnIn(box));
   EXPECT_EQ(ombrix.ExitStatus(30s), 1);
   const std::string err = ombrix.Err();
   EXPECT_NE(err.find("xdg-desktop-portal"), std::string::npos) << err;
@@ -230,7 +220,7 @@ TEST_F(WaylandProgram, RefusedConsentSaysSoAndEndsWithStatusOne) {
   xcb_window_t box = 0;
   ASSERT_TRUE(Eventually(60s, [&] { return (box = x11.Find("Ombrix")) != 0; }))
       << "no message box; stderr: " << ombrix.Err();
-  x11.Close(box);
+  ASSERT_TRUE(X11Session::PressReturnIn(box));
   EXPECT_EQ(ombrix.ExitStatus(30s), 1);
   const std::string err = ombrix.Err();
   EXPECT_NE(err.find("not allowed"), std::string::npos) << err;
@@ -289,11 +279,18 @@ TEST_F(WaylandProgramView, AsksOnceThenTheViewFollowsTheCursorAndNeverShowsItsel
     const TPoint beside{window.Left > 640 ? window.Left - 5 : window.Right + 5,
                         (window.Top + window.Bottom) / 2};
     ASSERT_TRUE(remote->MovePointer(beside.X, beside.Y));
-    EXPECT_TRUE(Eventually(30s, [&] {
-      const ViewShift v = ShiftOf(window);
-      return v.pixels >= alone * 99 / 100 &&
-             std::abs((window.Left + window.Right) / 2 + v.shift.X - beside.X) < 30;
-    })) << "the view of a zone over Ombrix's own window is not the screen below it";
+    EXPECT_TRUE(Eventually(30s,
+                           [&] {
+                             const ViewShift v = ShiftOf(window);
+                             return v.pixels >= alone * 99 / 100 &&
+                                    std::abs((window.Left + window.Right) / 2 + v.shift.X -
+                                             beside.X) < 30;
+                           }))
+        << "the view of a zone over Ombrix's own window is not the screen below it: "
+        << ShiftOf(window).pixels << " pixels (" << alone << " before) at shift "
+        << ShiftOf(window).shift.X << "," << ShiftOf(window).shift.Y << ", window " << window.Left
+        << "," << window.Top << " - " << window.Right << "," << window.Bottom << ", cursor "
+        << beside.X << "," << beside.Y;
     EXPECT_TRUE(ombrix.Err().find("ombrix:") == std::string::npos) << ombrix.Err();
   }
   // The permission was kept: no dialog the second time.
