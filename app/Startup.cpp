@@ -11,6 +11,8 @@
 
 namespace ombrix {
 
+const char* const kScreenProblemTitle = "Ombrix: the screen cannot be read";
+
 const char* const kXwaylandLine =
     "ombrix: the X server is Xwayland: only the windows of X11 programs can be magnified; the "
     "windows of Wayland programs show black\n";
@@ -42,6 +44,8 @@ TCommandLine ParseCommandLine(int argc, const char* const* argv) {
       line.action = saHelp;
     } else if (argument == "--version" || argument == "-V") {
       if (line.action != saHelp) line.action = saVersion;
+    } else if (argument == "--screen=x11" || argument == "--screen=portal") {
+      line.screen = argument.substr(std::string_view("--screen=").size());
     } else {
       line.action = saBadOption;
       line.badOption = argument;
@@ -52,11 +56,15 @@ TCommandLine ParseCommandLine(int argc, const char* const* argv) {
 }
 
 std::string UsageText() {
-  return "Usage: ombrix [--help | --version]\n"
-         "A screen magnifier and live image filter for X11 desktops.\n"
-         "Runs on the X11 display named by DISPLAY; it takes no other arguments.\n"
-         "  -h, --help     show this help and exit\n"
-         "  -V, --version  show the version and exit\n";
+  return "Usage: ombrix [--help | --version | --screen=x11|portal]\n"
+         "A screen magnifier and live image filter for Linux desktops.\n"
+         "Runs on the X11 display named by DISPLAY; in a Wayland session it reads the screen\n"
+         "from the desktop's screen cast, asking once for permission.\n"
+         "  -h, --help        show this help and exit\n"
+         "  -V, --version     show the version and exit\n"
+         "  --screen=x11      read the screen from the X server (under Xwayland: X11 windows "
+         "only)\n"
+         "  --screen=portal   read the screen from the desktop's screen cast\n";
 }
 
 std::string VersionText() {

@@ -14,14 +14,20 @@ struct TCommandLine {
   TStartAction action = saRun;
   // The first argument that is no option of ours (saBadOption).
   std::string badOption;
+  // The screen asked for with --screen: "x11", "portal", or empty for the session's own.
+  std::string screen;
 };
 
-// The program knows --help (-h) and --version (-V); anything else is a bad option.
+// The program knows --help (-h), --version (-V) and --screen=x11|portal; anything else is a
+// bad option.
 TCommandLine ParseCommandLine(int argc, const char* const* argv);
 
 // The usage lines of --help, and the line of --version ("Ombrix 1.5.2.0"), newline-ended.
 std::string UsageText();
 std::string VersionText();
+
+// The title of the message box that says why the screen cannot be read.
+extern const char* const kScreenProblemTitle;
 
 // The line said once at start when the X server turns out to be Xwayland, and the title and
 // text of the message box that says the same.

@@ -1,4 +1,4 @@
-// Ombrix: a screen magnifier and live image filter for X11 desktops.
+// Ombrix: a screen magnifier and live image filter for X11 and Wayland desktops.
 
 #include <QApplication>
 #include <QMessageBox>
@@ -32,8 +32,11 @@ int main(int argc, char* argv[]) {
     case saRun:
       break;
   }
+  const ScreenChoice choice = line.screen == "x11"      ? ScreenChoice::X11
+                              : line.screen == "portal" ? ScreenChoice::Portal
+                                                        : ScreenChoice::Automatic;
   const ScreenPlan plan =
-      PlanScreen(ScreenChoice::Automatic, std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
+      PlanScreen(choice, std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
   if (!plan.problem.empty()) {
     std::fputs(plan.problem.c_str(), stderr);
     return 1;
@@ -44,14 +47,32 @@ int main(int argc, char* argv[]) {
   ExitCleanlyWhenTheDisplayIsLost();
 
   QApplication application(argc, argv);
-  const std::unique_ptr<Desktop> screen = OpenScreen(plan);
-  if (!screen) return 1;  // its reason is on stderr already
+  // One line on stderr, and what to do in a message box when there is something to do; never
+  // a magnifier that shows black.
+  const auto tell = [](const ScreenFailure& failure) {
+    std::fputs(failure.line.c_str(), stderr);
+    if (!failure.advice.empty())
+      QMessageBox::critical(nullptr, QString::fromUtf8(kScreenProblemTitle),
+                            QString::fromStdString(failure.advice));
+  };
+  // Before any window of ours shows: the screen cast takes its first picture without them.
+  ScreenFailure failure;
+  const std::unique_ptr<Desktop> screen = OpenScreen(plan, failure);
+  if (!screen) {
+    tell(failure);
+    return 1;
+  }
   // The screen's own connection hears the server go even while the toolkit's is quiet.
   std::unique_ptr<QSocketNotifier> watch;
   if (screen->FileDescriptor() >= 0) {
     watch = std::make_unique<QSocketNotifier>(screen->FileDescriptor(), QSocketNotifier::Read);
-    QObject::connect(watch.get(), &QSocketNotifier::activated, [&screen] {
-      if (screen->ConnectionLost()) LeaveForLostDisplay();
+    QObject::connect(watch.get(), &QSocketNotifier::activated, [&screen, &watch, &tell] {
+      if (!screen->ConnectionLost()) return;
+      const ScreenFailure loss = LossOf(*screen);
+      if (loss.line.empty()) LeaveForLostDisplay();
+      watch->setEnabled(false);
+      tell(loss);
+      QCoreApplication::exit(1);
     });
   }
 

@@ -5,10 +5,12 @@ OMBRIX_BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev l
   libbenchmark-dev libjpeg62-turbo-dev libpng-dev libxcb1-dev libxcb-shm0-dev
   libxcb-composite0-dev libxcb-render0-dev libxcb-render-util0-dev libxcb-xfixes0-dev
   libxcb-shape0-dev libxcb-randr0-dev libxcb-xinerama0-dev libxcb-damage0-dev
-  libcups2-dev"
+  libcups2-dev libpipewire-0.3-dev libsystemd-dev"
 OMBRIX_TEST_PACKAGES="xvfb xdotool imagemagick openbox x11-utils fonts-dejavu-core
   weston xwayland desktop-file-utils appstream man-db file dpkg-dev xclip
-  cups-daemon poppler-utils xdg-utils"
+  cups-daemon poppler-utils xdg-utils
+  mutter pipewire wireplumber dbus libgl1-mesa-dri xdg-desktop-portal xdg-desktop-portal-gnome
+  python3-gi gir1.2-gtk-4.0 python3-dbus"
 # scripts/fuzz.sh: clang and its libFuzzer runtime
 OMBRIX_FUZZ_PACKAGES="clang libclang-rt-14-dev imagemagick"
 

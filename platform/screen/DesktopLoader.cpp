@@ -2,21 +2,27 @@
 
 #include <xcb/xcb.h>
 
+#include "PortalDesktop.h"
 #include "X11Desktop.h"
 
 namespace ombrix {
 
 ScreenPlan PlanScreen(ScreenChoice choice, const char* display, const char* waylandDisplay) {
   ScreenPlan plan;
+  const bool wayland = waylandDisplay != nullptr && *waylandDisplay != '\0';
   switch (choice) {
     case ScreenChoice::Automatic:
+      // Under Xwayland the X server sees only X11 programs' windows: the screen cast sees all.
+      plan.backend = wayland ? ScreenChoice::Portal : ScreenChoice::X11;
+      break;
     case ScreenChoice::X11:
-      // X11 also serves a Wayland session that has Xwayland; without it there is no screen.
-      plan.backend = ScreenChoice::X11;
-      plan.problem = DisplayProblem(display, waylandDisplay);
-      plan.toolkitPlatform = "xcb";
+    case ScreenChoice::Portal:
+      plan.backend = choice;
       break;
   }
+  // Our windows are X11 windows with either backend: without an X server there is no start.
+  plan.problem = DisplayProblem(display, waylandDisplay);
+  plan.toolkitPlatform = "xcb";
   return plan;
 }
 
@@ -38,13 +44,29 @@ std::string DisplayProblem(const char* display, const char* waylandDisplay) {
          "\"; check that an X server runs there and that you may use it (DISPLAY, XAUTHORITY)\n";
 }
 
-std::unique_ptr<Desktop> OpenScreen(const ScreenPlan& plan) {
+std::unique_ptr<Desktop> OpenScreen(const ScreenPlan& plan, ScreenFailure& failure) {
+  failure = {};
   switch (plan.backend) {
     case ScreenChoice::Automatic:
     case ScreenChoice::X11:
+      // It says its reason on stderr itself.
       return X11Desktop::Open();
+    case ScreenChoice::Portal: {
+      TPortalFailure why;
+      std::unique_ptr<PortalDesktop> screen = PortalDesktop::Open({}, why);
+      if (!screen) failure = {PortalProblemLine(why), PortalProblemAdvice(why)};
+      return screen;
+    }
   }
   return nullptr;
+}
+
+ScreenFailure LossOf(Desktop& screen) {
+  if (auto* cast = dynamic_cast<PortalDesktop*>(&screen)) {
+    const TPortalFailure why{ppFailed, cast->Failure()};
+    return {PortalProblemLine(why), PortalProblemAdvice(why)};
+  }
+  return {};
 }
 
 }  // namespace ombrix

@@ -255,11 +255,15 @@ INSTANTIATE_TEST_SUITE_P(
                   {"--help"},
                   {{"DISPLAY", kUnset}},
                   0,
-                  "Usage: ombrix [--help | --version]\n"
-                  "A screen magnifier and live image filter for X11 desktops.\n"
-                  "Runs on the X11 display named by DISPLAY; it takes no other arguments.\n"
-                  "  -h, --help     show this help and exit\n"
-                  "  -V, --version  show the version and exit\n",
+                  "Usage: ombrix [--help | --version | --screen=x11|portal]\n"
+                  "A screen magnifier and live image filter for Linux desktops.\n"
+                  "Runs on the X11 display named by DISPLAY; in a Wayland session it reads the "
+                  "screen\nfrom the desktop's screen cast, asking once for permission.\n"
+                  "  -h, --help        show this help and exit\n"
+                  "  -V, --version     show the version and exit\n"
+                  "  --screen=x11      read the screen from the X server (under Xwayland: X11 "
+                  "windows only)\n"
+                  "  --screen=portal   read the screen from the desktop's screen cast\n",
                   nullptr},
         StartCase{"VersionWithoutDisplay",
                   {"--version"},
