@@ -33,4 +33,15 @@ bool BrightnessContrastIsIdentity(int brightness, int contrast) {
   return brightness == 0 && contrast == 0;
 }
 
+const std::array<uint8_t, 256>* TBrightnessContrast::Table(int brightness, int contrast) {
+  if (BrightnessContrastIsIdentity(brightness, contrast)) return nullptr;
+  if (!made_ || brightness != brightness_ || contrast != contrast_) {
+    table_ = BrightnessContrastTable(brightness, contrast);
+    brightness_ = brightness;
+    contrast_ = contrast;
+    made_ = true;
+  }
+  return &table_;
+}
+
 }  // namespace ombrix

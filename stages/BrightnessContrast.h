@@ -20,4 +20,18 @@ std::array<uint8_t, 256> BrightnessContrastTable(int brightness, int contrast);
 // True when the setting changes no byte, so that no table need be applied: only (0, 0).
 bool BrightnessContrastIsIdentity(int brightness, int contrast);
 
+// The table of the bars' current setting, made again only when the setting changes.
+class TBrightnessContrast {
+ public:
+  // The table for (brightness, contrast), or null at (0, 0), where nothing is to be applied.
+  // The table stays valid until the next call with another setting.
+  const std::array<uint8_t, 256>* Table(int brightness, int contrast);
+
+ private:
+  std::array<uint8_t, 256> table_{};
+  int brightness_ = 0;
+  int contrast_ = 0;
+  bool made_ = false;
+};
+
 }  // namespace ombrix

@@ -70,6 +70,17 @@ TEST(BrightnessContrast, ZeroIsTheIdentityAndTheOnlyOne) {
   EXPECT_FALSE(BrightnessContrastIsIdentity(0, -1));
 }
 
+TEST(BrightnessContrast, TableFollowsEveryChangeOfTheBars) {
+  TBrightnessContrast bars;
+  EXPECT_EQ(bars.Table(0, 0), nullptr);
+  const auto* table = bars.Table(10, 0);
+  ASSERT_NE(table, nullptr);
+  EXPECT_EQ((*table)[0], 26);
+  EXPECT_EQ(bars.Table(0, 0), nullptr);
+  EXPECT_EQ((*bars.Table(0, 100))[96], 2);
+  EXPECT_EQ((*bars.Table(10, 0))[0], 26);
+}
+
 // The zoom applies the table after its gamma, to blue, green and red, and leaves no fourth
 // byte of its own: at factor 1 the view is the table of the gamma of the capture.
 TEST(BrightnessContrast, ZoomAppliesTheTableAfterTheGamma) {
