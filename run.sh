@@ -19,10 +19,6 @@ build=build/release
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DOMBRIX_BUILD_TESTS=OFF -DOMBRIX_BUILD_BENCH=OFF >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
 
-if [ ! -x "$build/app/ombrix" ]; then
-  echo "Built the Ombrix libraries and tools in $build (the main window is not built yet)."
-  exit 0
-fi
 if [ $demo -eq 1 ]; then
   exec scripts/demo.sh "$build/app/ombrix"
 fi

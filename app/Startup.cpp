@@ -1,7 +1,5 @@
 #include "Startup.h"
 
-#include <xcb/xcb.h>
-
 #include <QString>
 #include <QtGlobal>
 #include <cstdio>
@@ -68,24 +66,6 @@ std::string VersionText() {
     text += std::to_string(kProgramVersion[i]);
   }
   return text + "\n";
-}
-
-std::string DisplayProblem(const char* display, const char* waylandDisplay) {
-  const bool wayland = waylandDisplay != nullptr && *waylandDisplay != '\0';
-  if (display == nullptr || *display == '\0') {
-    if (wayland)
-      return "ombrix: this is a Wayland session without X11 (WAYLAND_DISPLAY is set, DISPLAY is "
-             "not); log in to an X11 session, or start Ombrix under Xwayland (DISPLAY set), "
-             "knowing that the windows of Wayland programs cannot be magnified\n";
-    return "ombrix: no X11 display (DISPLAY is not set); start Ombrix inside an X11 session, or "
-           "set DISPLAY to a running X server, for example DISPLAY=:0\n";
-  }
-  xcb_connection_t* connection = xcb_connect(display, nullptr);
-  const int error = xcb_connection_has_error(connection);
-  xcb_disconnect(connection);
-  if (error == 0) return {};
-  return std::string("ombrix: cannot open the X11 display \"") + display +
-         "\"; check that an X server runs there and that you may use it (DISPLAY, XAUTHORITY)\n";
 }
 
 void ExitCleanlyWhenTheDisplayIsLost() {

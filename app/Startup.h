@@ -1,7 +1,8 @@
 #pragma once
-// What the program checks before the toolkit opens a display: the command line, and whether
-// there is an X11 display to work on. Also its one way out when that display goes away while
-// it runs. Everything here runs on the main thread, before or beside the message loop.
+// What the program checks before the toolkit opens a display: the command line (whether there
+// is a screen to work on is the screen loader's question). Also its one way out when that
+// display goes away while it runs. Everything here runs on the main thread, before or beside the
+// message loop.
 
 #include <string>
 
@@ -21,11 +22,6 @@ TCommandLine ParseCommandLine(int argc, const char* const* argv);
 // The usage lines of --help, and the line of --version ("Ombrix 1.5.2.0"), newline-ended.
 std::string UsageText();
 std::string VersionText();
-
-// Empty when `display` (the DISPLAY value, null when unset) names an X server that accepts us;
-// otherwise the one line, newline-ended, that says what is wrong and what to do.
-// `waylandDisplay` (WAYLAND_DISPLAY) only shapes the message. Opens and closes one connection.
-std::string DisplayProblem(const char* display, const char* waylandDisplay);
 
 // The line said once at start when the X server turns out to be Xwayland, and the title and
 // text of the message box that says the same.

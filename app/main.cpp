@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
+#include "DesktopLoader.h"
 #include "Ombrix.h"
 #include "Startup.h"
-#include "X11Desktop.h"
 
 int main(int argc, char* argv[]) {
   using namespace ombrix;
@@ -31,25 +31,28 @@ int main(int argc, char* argv[]) {
     case saRun:
       break;
   }
-  const std::string problem =
-      DisplayProblem(std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
-  if (!problem.empty()) {
-    std::fputs(problem.c_str(), stderr);
+  const ScreenPlan plan =
+      PlanScreen(ScreenChoice::Automatic, std::getenv("DISPLAY"), std::getenv("WAYLAND_DISPLAY"));
+  if (!plan.problem.empty()) {
+    std::fputs(plan.problem.c_str(), stderr);
     return 1;
   }
-  // The capture and our windows' ids are X11's: the toolkit must draw through X11 too, also
-  // in a Wayland session that has Xwayland.
-  setenv("QT_QPA_PLATFORM", "xcb", 1);
+  // The screen leaves out our windows by their native ids: the toolkit must draw through the
+  // screen's own platform, also in a Wayland session that has Xwayland.
+  setenv("QT_QPA_PLATFORM", plan.toolkitPlatform, 1);
   ExitCleanlyWhenTheDisplayIsLost();
 
   QApplication application(argc, argv);
-  const std::unique_ptr<X11Desktop> screen = X11Desktop::Open();
+  const std::unique_ptr<Desktop> screen = OpenScreen(plan);
   if (!screen) return 1;  // its reason is on stderr already
-  // Our own connection hears the server go even while the toolkit's is quiet.
-  QSocketNotifier watch(screen->FileDescriptor(), QSocketNotifier::Read);
-  QObject::connect(&watch, &QSocketNotifier::activated, [&screen] {
-    if (screen->ConnectionLost()) LeaveForLostDisplay();
-  });
+  // The screen's own connection hears the server go even while the toolkit's is quiet.
+  std::unique_ptr<QSocketNotifier> watch;
+  if (screen->FileDescriptor() >= 0) {
+    watch = std::make_unique<QSocketNotifier>(screen->FileDescriptor(), QSocketNotifier::Read);
+    QObject::connect(watch.get(), &QSocketNotifier::activated, [&screen] {
+      if (screen->ConnectionLost()) LeaveForLostDisplay();
+    });
+  }
 
   TApplicationWindows windows = CreateApplicationWindows(*screen);
   windows.Form1->show();

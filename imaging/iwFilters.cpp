@@ -345,26 +345,7 @@ TKernelPass TImageBaseFilter::KernelPass() const {
 }
 
 bool TImageBaseFilter::RunsEnginePasses() const {
-#if defined(__GNUC__) && !defined(__clang__)
-  // GCC resolves a pointer to a virtual member, bound to an object, to the function that
-  // object's class runs; comparing it with the engine's own tells whether a class replaced it.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpmf-conversions"
-#pragma GCC diagnostic ignored "-Wold-style-cast"
-  using TPassFn = void (*)(TImageBaseFilter*, uint8_t*, uint8_t*, int32_t, int32_t);
-  using TMergeFn = void (*)(const TImageBaseFilter*, std::span<const TKernelSums>, TKernelSums&);
-  static TImageBaseFilter engine(nullptr);
-  auto* self = const_cast<TImageBaseFilter*>(this);
-  return (TPassFn)(self->*(&TImageBaseFilter::ApplyKernel)) ==
-             (TPassFn)(engine.*(&TImageBaseFilter::ApplyKernel)) &&
-         (TPassFn)(self->*(&TImageBaseFilter::ApplyKernels)) ==
-             (TPassFn)(engine.*(&TImageBaseFilter::ApplyKernels)) &&
-         (TMergeFn)(self->*(&TImageBaseFilter::MergeKernels)) ==
-             (TMergeFn)(engine.*(&TImageBaseFilter::MergeKernels));
-#pragma GCC diagnostic pop
-#else
-  return false;
-#endif
+  return IsExactly<TImageBaseFilter>();
 }
 
 bool TImageBaseFilter::TakesFastPass() const {

@@ -10,6 +10,7 @@
 #include <optional>
 #include <ostream>
 #include <span>
+#include <typeinfo>
 #include <vector>
 
 #include "FastKernel.h"
@@ -129,8 +130,9 @@ class TImageBaseFilter : public TImageBaseProcess {
   // point into the kernel buffer and are valid until the kernel changes.
   TKernelPass KernelPass() const;
   // True when Apply computes this filter with the fast passes: its class runs the engine's
-  // own ApplyKernel, ApplyKernels and MergeKernels (a class that replaces or extends one keeps
-  // its own), and FastKernelEligible accepts the pass. The result is the same either way.
+  // own ApplyKernel, ApplyKernels and MergeKernels (RunsEnginePasses; a class that replaces or
+  // extends one keeps its own), and FastKernelEligible accepts the pass. The result is the
+  // same either way.
   bool TakesFastPass() const;
   // The kernel-less pass as the fast passes take it (kind, box, hysteresis); empty for a
   // filter that has none (every kernel filter). Apply runs it through FastRankPass, which
@@ -149,6 +151,17 @@ class TImageBaseFilter : public TImageBaseProcess {
   // False for filters whose pass needs no kernel values (the kernel-less ones), which then run
   // even with KernelCount 0.
   virtual bool UsesKernelValues() const { return true; }
+  // Whether this object's class runs the engine's own ApplyKernel, ApplyKernels and
+  // MergeKernels, so that the fast passes may stand in for them. A class that runs them
+  // answers for itself alone (IsExactly<itself>()): a class derived from it that does not
+  // answer again keeps its own virtual passes, whatever it replaced. The engine itself
+  // answers for TImageBaseFilter.
+  virtual bool RunsEnginePasses() const;
+  // Whether this object's dynamic class is T itself, not a class derived from it.
+  template <class T>
+  bool IsExactly() const {
+    return typeid(*this) == typeid(T);
+  }
   // Writes ScaleFactor without announcing it (passes that derive it from the window size).
   void StoreScaleFactor(int32_t value) { scaleFactor_ = value; }
   // The buffer in storage order, writable.
@@ -159,12 +172,10 @@ class TImageBaseFilter : public TImageBaseProcess {
                      std::vector<int32_t>&& values) noexcept;
 
  private:
-  // Step 3 of Apply: chooses and runs the pass. This is the single place where a faster
-  // convolution may take over from the virtual passes; it may do so only where those passes
+  // Chooses and runs the pass, once Apply has sized the target. This is the single place where a
+  // faster convolution may take over from the virtual passes; it may do so only where those passes
   // are the engine's own, since kernel-less filters replace ApplyKernel and others extend it.
   void RunPasses(uint8_t* dst, uint8_t* src, int32_t width, int32_t height);
-  // True when the dynamic class overrides none of ApplyKernel, ApplyKernels and MergeKernels.
-  bool RunsEnginePasses() const;
   std::size_t ValueIndex(uint16_t k, uint16_t row, uint16_t column) const;
   std::size_t ValueCount() const { return kernel_.size(); }
 
@@ -242,6 +253,9 @@ class TCustomFilter : public TImageBaseFilter {
   void WriteKernel(std::ostream& stream) const;
   // True when "Kernel" is written: the buffer exists and holds a non-zero value.
   bool KernelStored() const;
+
+ protected:
+  bool RunsEnginePasses() const override { return IsExactly<TCustomFilter>(); }
 };
 
 // The matrix of ComputeGaussian: 101 x 101 single-precision values for y and x from -50 to 50.
@@ -301,6 +315,7 @@ class TGaussianBlurFilter : public TGaussianBaseFilter {
   const char* ClassName() const override { return kClassName; }
 
  protected:
+  bool RunsEnginePasses() const override { return IsExactly<TGaussianBlurFilter>(); }
   void BuildKernel(const TGaussianMatrix& matrix, int32_t n, float scale) override;
 };
 
@@ -312,6 +327,7 @@ class TUnsharpMaskFilter : public TGaussianBaseFilter {
   const char* ClassName() const override { return kClassName; }
 
  protected:
+  bool RunsEnginePasses() const override { return IsExactly<TUnsharpMaskFilter>(); }
   void BuildKernel(const TGaussianMatrix& matrix, int32_t n, float scale) override;
 };
 

@@ -49,6 +49,9 @@ class TFixedKernelFilter : public TImageBaseFilter {
     LoadFixedKernel(*this, Definition);
   }
   const char* ClassName() const override { return kClassName; }
+
+ protected:
+  bool RunsEnginePasses() const override { return IsExactly<TFixedKernelFilter>(); }
 };
 
 namespace kernels {

@@ -123,7 +123,8 @@ bool TImageWork::ApplyFilter(TGraphic* graphic) {
 }
 
 std::string TImageWork::FilterName() const {
-  const int index = IndexOfType(filterNames_, typeid(*filter_));
+  const TImageBaseFilter& current = *filter_;
+  const int index = IndexOfType(filterNames_, typeid(current));
   if (index < 0) throw EListError(-1);
   return filterNames_[static_cast<std::size_t>(index)].Name;
 }
@@ -144,7 +145,8 @@ bool TImageWork::FilterNameStored() const {
 
 void TImageWork::SetFilterClass(const TFilterClass& filterClass) {
   if (filterClass.Create == nullptr) throw EConvertError("nil", filter_->ClassName());
-  if (filterClass.Is(typeid(*filter_))) return;
+  const TImageBaseFilter& current = *filter_;
+  if (filterClass.Is(typeid(current))) return;
   // The new filter is made before the old one goes, so that a failure leaves a filter in place.
   AdoptFilter(filterClass.Create(this), filterClass);
   DoFilterChange();
@@ -159,7 +161,8 @@ void TImageWork::AdoptFilter(std::unique_ptr<TImageBaseFilter> filter,
 }
 
 void TImageWork::SetFilter(const TImageBaseFilter* value) {
-  if (value == nullptr || typeid(*value) == typeid(*filter_)) {
+  const TImageBaseFilter& current = *filter_;
+  if (value == nullptr || typeid(*value) == typeid(current)) {
     filter_->Assign(value);
     return;
   }

@@ -16,9 +16,8 @@ ombrix_need_packages $OMBRIX_BUILD_PACKAGES $OMBRIX_TEST_PACKAGES
 
 build=${OMBRIX_SOAK_BUILD_DIR:-build/sanitize}
 if [ ! -x "$build/app/ombrix" ]; then
-  # shellcheck disable=SC2086
-  cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOMBRIX_SANITIZE=ON \
-    -DOMBRIX_BUILD_BENCH=OFF ${OMBRIX_CMAKE_ARGS:-} >/dev/null
+  . scripts/builds.sh
+  ombrix_configure_sanitized "$build" >/dev/null
   cmake --build "$build" --parallel "$(nproc)" --target ombrix
 fi
 ombrix=$(realpath "$build/app/ombrix")

@@ -84,7 +84,8 @@ TBlock Paint(const PictureRow& picture, uint32_t seed) {
                4);
   for (int32_t m = 0; m < picture.height; ++m) {
     for (int32_t x = 0; x < picture.width; ++x) {
-      const uint32_t word = (picture.paint(x, m, random) & 0xFFFFFFu) | (random() & 0xFFu) << 24;
+      const uint32_t word =
+          (picture.paint(x, m, random) & 0xFFFFFFu) | static_cast<uint32_t>(random() & 0xFFu) << 24;
       const auto at = static_cast<std::size_t>((m * picture.width + x) * 4);
       for (std::size_t b = 0; b < 4; ++b) block[at + b] = static_cast<uint8_t>(word >> (8 * b));
     }

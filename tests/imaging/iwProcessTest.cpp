@@ -59,7 +59,8 @@ TEST(Registry, EveryEntryIsCreatedWithItsOwnerAndRunsOnAnOddPicture) {
     work.SetFilterName(entry.Name);
     EXPECT_EQ(filterChanges, entry.Name == "Custom" ? 0 : 1);
     EXPECT_EQ(work.FilterName(), entry.Name);
-    EXPECT_TRUE(entry.Class.Is(typeid(*work.Filter())));
+    const TImageBaseFilter& filter = *work.Filter();
+    EXPECT_TRUE(entry.Class.Is(typeid(filter)));
     EXPECT_STREQ(work.Filter()->ClassName(), entry.Class.ClassName);
     EXPECT_EQ(work.Filter()->GetOwner(), &work);
     ASSERT_TRUE(work.ApplyFilter(&picture));

@@ -1,8 +1,9 @@
 #pragma once
 // The screen as the frame cycle sees it: the cursor, the virtual desktop and its monitors, and
-// the copy of a zone into the capture bitmap. Two implementations: the X11 screen
-// (X11Desktop) and a picture in memory for tests (MemoryDesktop). All calls come from the GUI
-// thread. Every coordinate is in device pixels of the virtual desktop.
+// the copy of a zone into the capture bitmap. Each backend lives in a folder of its own (x11/);
+// DesktopLoader picks one for the session, and the tests have a picture in memory
+// (MemoryDesktop). All calls come from the GUI thread. Every coordinate is in device pixels of
+// the virtual desktop.
 
 #include <cstdint>
 #include <functional>
@@ -53,6 +54,16 @@ class Desktop {
   // Tells the screen how to find the program's own windows, which CopyZone leaves out. The
   // default ignores it: a desktop without windows has nothing to leave out.
   virtual void SetOwnWindowsProvider(OwnWindowsProvider provider) { static_cast<void>(provider); }
+
+  // A descriptor that becomes readable when the screen's own connection has news, to watch for
+  // the screen going away: then ask ConnectionLost. -1 (the default) when there is none.
+  virtual int FileDescriptor() const { return -1; }
+  // Reads what has arrived on the screen's own connection and tells whether the screen has
+  // gone for good (its server ended). The default has no connection to lose.
+  virtual bool ConnectionLost() { return false; }
+  // Whether the X server is Xwayland, inside a Wayland session: only the windows of X11
+  // programs can be seen then. False for every screen that is not an X server.
+  virtual bool IsXwayland() const { return false; }
 };
 
 // The monitor in `monitors` nearest to `window`: the one it overlaps most, else the closest;

@@ -65,13 +65,13 @@ class X11Desktop : public Desktop {
   bool LeavesOutOwnWindows() const;
   // Whether the server is Xwayland, as the server itself tells: its XWAYLAND extension, or
   // RandR outputs named XWAYLAND0, XWAYLAND1, ...
-  bool IsXwayland() const;
+  bool IsXwayland() const override;
 
   // The socket of our own connection (-1 after Stop or on a borrowed connection), to watch for
   // the server going away: when it becomes readable, ask ConnectionLost.
-  int FileDescriptor() const;
+  int FileDescriptor() const override;
   // Reads what has arrived on our own connection and tells whether the server has gone.
-  bool ConnectionLost();
+  bool ConnectionLost() override;
 
   // `provider` returns the ids of our top-level X windows; it is called once per CopyZone.
   // The window manager's frame around each (the root's child that holds it) is left out too.
