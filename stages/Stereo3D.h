@@ -26,8 +26,7 @@ inline constexpr const char* k3DHints[] = {
     "0: no 3D operation, the picture as captured",
     "X: exchange the left and right halves (cross-eyed pairs to parallel and back)",
     "A: anaglyph for red-cyan glasses, red from the left half, green and blue from the right",
-    "I: interlaced for line-polarised 3D screens, even rows from the left half, odd from the "
-    "right",
+    "I: interlaced for line-polarised 3D screens, even rows left half, odd rows right",
     "Md: the right half mirrored left to right, for mirror stereoscopes",
     "Mg: the left half mirrored left to right, for mirror stereoscopes",
 };
