@@ -23,17 +23,13 @@
 #include <QToolButton>
 #include <QWindow>
 #include <algorithm>
-#include <utility>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
+#include <utility>
 
 #include "Controls.h"
-#include "CrossLine.h"
 #include "ErrorReport.h"
 #include "FormFonts.h"
-#include "HalfExchange.h"
-#include "PlgBlt.h"
 #include "Sharpen.h"
 #include "Ucmdprocess.h"
 #include "Zoom.h"
@@ -93,49 +89,6 @@ int ClampToInt16(int value) {
   return std::clamp(value, 0, static_cast<int>(INT16_MAX));
 }
 
-// The graphic operations of TrackBarOperation as the destination corners, in the capture
-// bitmap, of the zone's top-left, top-right and bottom-left corners.
-void OperationPoints(int operation, int w, int h, TPoint (&p)[3]) {
-  switch (operation) {
-    case 1:  // vertical mirror
-      p[0] = {0, h}, p[1] = {w, h}, p[2] = {0, 0};
-      break;
-    case 2:  // horizontal mirror
-      p[0] = {w, 0}, p[1] = {0, 0}, p[2] = {w, h};
-      break;
-    case 3:  // quarter turn clockwise
-      p[0] = {w, 0}, p[1] = {w, h}, p[2] = {0, 0};
-      break;
-    case 4:  // half turn
-      p[0] = {w, h}, p[1] = {0, h}, p[2] = {w, 0};
-      break;
-    case 5:  // quarter turn counter-clockwise
-      p[0] = {0, h}, p[1] = {0, 0}, p[2] = {w, h};
-      break;
-    default:  // copy
-      p[0] = {0, 0}, p[1] = {w, 0}, p[2] = {0, h};
-      break;
-  }
-}
-
-// Shifts `zone` onto `desktop` without changing its size: left, top, right, bottom in this
-// order, so that for a zone larger than the desktop the right and bottom edges win.
-TRect KeepOnDesktop(TRect zone, const TRect& desktop) {
-  auto shift = [&zone](int dx, int dy) {
-    zone.Left += dx, zone.Right += dx, zone.Top += dy, zone.Bottom += dy;
-  };
-  if (zone.Left < desktop.Left) shift(desktop.Left - zone.Left, 0);
-  if (zone.Top < desktop.Top) shift(0, desktop.Top - zone.Top);
-  if (zone.Right > desktop.Right) shift(desktop.Right - zone.Right, 0);
-  if (zone.Bottom > desktop.Bottom) shift(0, desktop.Bottom - zone.Bottom);
-  return zone;
-}
-
-bool Inside(const TRect& inner, const TRect& outer) {
-  return inner.Left >= outer.Left && inner.Top >= outer.Top && inner.Right <= outer.Right &&
-         inner.Bottom <= outer.Bottom;
-}
-
 // Counts the cycles that are running, the outermost included, for as long as one runs.
 class TCycleDepth {
  public:
@@ -178,17 +131,11 @@ void TForm1::CreateControls() {
   Panel1->setAutoFillBackground(true);
   Panel1->setToolTip(QStringLiteral("Ombrix Main Window"));
 
-  GroupBoxZoom = new QGroupBox(QStringLiteral(" Zoom factor "), Panel1);
-  GroupBoxZoom->setGeometry(8, 6, 137, 49);
-  GroupBoxZoom->setToolTip(QStringLiteral("Zoom from none (1x)"));
-  Slider = NewTrackBar(GroupBoxZoom, 9, 120, 4);
-  AddPositionLabels(Slider, {QStringLiteral("1x"), QStringLiteral("2 x"), QStringLiteral("4 x"),
-                             QStringLiteral("6 x"), QStringLiteral("8 x")});
-
-  GroupBoxSharpen = new QGroupBox(QStringLiteral("Sharpen"), Panel1);
-  GroupBoxSharpen->setGeometry(8, 60, 137, 33);
-  ScrollBarLevel = NewScrollBar(GroupBoxSharpen, QRect(16, 18, 113, 9), 0, 5);
-  ScrollBarLevel->setToolTip(QStringLiteral("Unsharp Mask Strength -  Accentuation"));
+  const TZoomSharpenBoxes boxes = NewZoomSharpenBoxes(Panel1, {8, 6}, {8, 60});
+  GroupBoxZoom = boxes.zoomBox;
+  Slider = boxes.zoom;
+  GroupBoxSharpen = boxes.sharpenBox;
+  ScrollBarLevel = boxes.level;
 
   GroupBoxOperation = new QGroupBox(QStringLiteral(" Graphic operations "), Panel1);
   GroupBoxOperation->setGeometry(4, 98, 146, 49);
@@ -229,9 +176,9 @@ void TForm1::CreateControls() {
   SpeedButton1->setIcon(CrossLineGlyph());
   SpeedButton1->setToolTip(QStringLiteral("Cross-line color - couleur du réticule"));
 
-  ScrollBar1 = NewScrollBar(Panel1, QRect(72, 291, 73, 7), 25, 500);
-  ScrollBar1->setSingleStep(25);
-  ScrollBar1->setPageStep(25);
+  ScrollBar1 = NewScrollBar(Panel1, QRect(72, 291, 73, 7), kStartTimerPeriod, 500);
+  ScrollBar1->setSingleStep(kStartTimerPeriod);
+  ScrollBar1->setPageStep(kStartTimerPeriod);
   ScrollBar1->setToolTip(QStringLiteral("Timer speed ... Please don't exagerate !"));
 
   BitBtn1 = new QPushButton(QStringLiteral("About"), Panel1);
@@ -268,39 +215,32 @@ void TForm1::ConnectHandlers() {
 }
 
 void TForm1::FormCreate() {
-  // 1. Border icons; a maximise button only where there is another monitor to grow onto.
+  // Border icons; a maximise button only where there is another monitor to grow onto.
   Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint;
   if (desktop_.MonitorCount() >= 2) flags |= Qt::WindowMaximizeButtonHint;
   setWindowFlags(flags);
-  // 2.
   NonClientActive_ = false;
   ForceCapture_ = false;
   ZoneFixed_ = false;
-  // 3.
   MaxTrackWidth_ = kCapWidth;
   MaxTrackHeight_ = kCapHeight;
-  // 4.
   UpdateFrameExtra();
-  // 5. Device pixels: on a scaled display the panel takes more of them.
+  // Device pixels: on a scaled display the panel takes more of them.
   MinTrackWidth_ = ToDevice(Panel1->width()) + 8;
   MinTrackHeight_ = ToDevice(Panel1->height()) + 30;
-  // 6.
-  CaptureBitmap_ = std::make_unique<TBitmap>();
-  // 7.
+  // The cycle's view is the picture that Image1 shows.
+  cycle_ = std::make_unique<FrameCycle>(desktop_);
+  cycle_->OnSharpenStage = [this](int level) { SharpenStage(level); };
+  Image1->ShowPicture(cycle_->View());
   CrossColor_ = clRed;
-  // 8. The background is painted by FormPaint; the colour key is the window's shape.
+  // The background is painted by FormPaint; the colour key is the window's shape.
   Color_ = clBlack;
   UpdateColourKey();
-  // 9.
-  ImageWork_ = std::make_unique<TImageWork>();
-  SetUpSharpen(*ImageWork_);
-  // 10.
-  TimerPeriod_ = 25;
-  ScrollBar1->setValue(25);
+  TimerPeriod_ = kStartTimerPeriod;
+  ScrollBar1->setValue(kStartTimerPeriod);
   Timer1->SetInterval(TimerPeriod_);
-  // 11.
   UpDown1->setMinimum(ClampToInt16(MinTrackWidth_));
   UpDown2->setMinimum(ClampToInt16(MinTrackHeight_));
   WMGetMinMaxInfo();
@@ -308,7 +248,6 @@ void TForm1::FormCreate() {
 
 void TForm1::FormDestroy() {
   if (Timer1) Timer1->SetInterval(0);
-  CaptureBitmap_.reset();
 }
 
 bool TForm1::Frozen() const {
@@ -325,8 +264,7 @@ void TForm1::FormResize() {
     Image1->Changed();
   }
   const QSize client = ClientDeviceSize();
-  setWindowTitle(
-      QString::asprintf("%s %d x %d", kApplicationTitle, client.width(), client.height()));
+  setWindowTitle(QString::fromStdString(SizeCaption(client.width(), client.height())));
   UpDown1->setValue(ClampToInt16(client.width()));
   UpDown2->setValue(ClampToInt16(client.height()));
   NonClientActive_ = false;
@@ -405,7 +343,7 @@ void TForm1::paintEvent(QPaintEvent*) {
   Guarded([this] {
     // FormPaint: the magenta middle inside a one-pixel outline of the background colour.
     QPainter painter(this);
-    painter.fillRect(rect(), QColor(qRed(Color_), qGreen(Color_), qBlue(Color_)));
+    painter.fillRect(rect(), ToQColor(Color_));
     painter.fillRect(QRect(1, 1, width() - 2, height() - 2), QColor(kColourKey));
   });
 }
@@ -466,157 +404,84 @@ void TForm1::TrackNonClientArea() {
 
 void TForm1::Timer1Timer() {
   const TCycleDepth depth(cycleDepth_);
-  const bool fromTimer = std::exchange(timerTick_, false);
-  if (!isMinimized()) {
-    TPoint cursor;
-    if (!ZoneFixed_ && desktop_.CursorPos(cursor)) ZonePoint_ = cursor;
-    // Still-cursor rule: only a zone point that stayed put since the last tick is drawn.
-    if (ZonePoint_ != PrevZonePoint_) {
-      PrevZonePoint_ = ZonePoint_;
-      return;
-    }
-    const TRect windowRect = WindowRect();
-    if (ForceCapture_ || (!NonClientActive_ && !windowRect.Contains(ZonePoint_))) {
-      if (!CaptureBranch(windowRect, fromTimer && !ForceCapture_)) return;
-    } else {
+  const FrameSettings settings = CycleSettings(std::exchange(timerTick_, false));
+  FrameResult result;
+  try {
+    runningStages_ = true;
+    result = cycle_->Run(settings);
+    runningStages_ = false;
+  } catch (...) {
+    // A stage failed: the view holds the zoom's picture; show that, and let the cycle end.
+    runningStages_ = false;
+    ShowCycleResult(FrameResult::Shows::View, true);
+    throw;
+  }
+  CrossTiltX_ = result.crossTiltX;
+  CrossTiltY_ = result.crossTiltY;
+  ShowCycleResult(result.shows, result.viewDrawn);
+  if (result.pumpEvents) PumpMessages();
+  if (result.writeCaption) WriteCycleCaption();
+}
+
+FrameSettings TForm1::CycleSettings(bool fromTimer) const {
+  FrameSettings settings;
+  FrameWindow& window = settings.window;
+  window.minimized = isMinimized();
+  window.rect = WindowRect();
+  window.clientOrigin = ToDevice(Image1->mapToGlobal(QPoint(0, 0)));
+  const QSize client = ClientDeviceSize();
+  window.clientWidth = client.width();
+  window.clientHeight = client.height();
+  window.nonClientActive = NonClientActive_;
+  FramePicture& picture = settings.picture;
+  picture.operation = TrackBarOperation->value();
+  picture.operation3D = TrackBar3D->value();
+  picture.halfWidth = CheckBoxW->isChecked();
+  picture.halfHeight = CheckBoxH->isChecked();
+  picture.zoom = Slider->value();
+  picture.gamma = LiveGamma();
+  picture.sharpenLevel = ScrollBarLevel->value();
+  picture.crossLine = cbSrediste->isChecked();
+  picture.crossColor = CrossColor_;
+  picture.crossTiltX = CrossTiltX_;
+  picture.crossTiltY = CrossTiltY_;
+  settings.zoneFixed = ZoneFixed_;
+  settings.forceCapture = ForceCapture_;
+  settings.fromTimer = fromTimer;
+  return settings;
+}
+
+void TForm1::ShowCycleResult(FrameResult::Shows shows, bool viewDrawn) {
+  switch (shows) {
+    case FrameResult::Shows::View:
+      if (!Panel1->isHidden()) Panel1->hide();
+      if (Image1->isHidden()) Image1->show();
+      UpdateColourKey();
+      if (viewDrawn) Image1->Changed();
+      break;
+    case FrameResult::Shows::Panel:
       if (Panel1->isHidden()) Panel1->show();
       if (!Image1->isHidden()) Image1->hide();
       UpdateColourKey();
-    }
-    PumpMessages();
+      break;
+    case FrameResult::Shows::Unchanged:
+      break;
   }
-  WriteCycleCaption();
-}
-
-bool TForm1::CaptureBranch(const TRect& windowRect, bool fromTimer) {
-  if (!Panel1->isHidden()) Panel1->hide();
-  if (Image1->isHidden()) Image1->show();
-  const QSize view = ClientDeviceSize();
-  const int w = view.width() & ~1;
-  const int h = view.height() & ~1;
-  TBitmap& picture = Image1->Picture();
-  picture.SetSize(w, h);
-  UpdateColourKey();
-
-  TPoint centre = ZonePoint_;
-  if (windowRect.Contains(ZonePoint_)) {
-    // Only with ForceCapture: the zone is the screen area under the view.
-    ZonePoint_ = ToDevice(Image1->mapToGlobal(QPoint(0, 0)));
-    centre = {ZonePoint_.X + w / 2, ZonePoint_.Y + h / 2};
-  }
-  const TRect zone =
-      KeepOnDesktop({centre.X - w / 2, centre.Y - h / 2, centre.X + w / 2, centre.Y + h / 2},
-                    desktop_.VirtualScreen());
-
-  // A still zone drawn with unchanged settings gives the view it already shows, byte for byte:
-  // keep it. Only the screen can tell that the zone's pixels are unchanged, and it is asked
-  // last, as it costs a round trip.
-  const TFrameInputs inputs = FrameInputs(zone, w, h);
-  if (fromTimer && lastDrawnInputs_ && *lastDrawnInputs_ == inputs &&
-      Inside(zone, desktop_.VirtualScreen()) && ViewIsLastDrawn() &&
-      CaptureBitmap_->PixelFormat() == pf32bit && CaptureBitmap_->Width() == w &&
-      CaptureBitmap_->Height() == h && !desktop_.ZoneMayHaveChanged(zone))
-    return true;
-  lastDrawnInputs_.reset();
-
-  CaptureBitmap_->SetPixelFormat(pf32bit);
-  CaptureBitmap_->SetSize(w, h);
-  if (w == 0 || h == 0) return true;  // nothing to capture in a view narrower than 2 pixels
-  TPoint points[3];
-  OperationPoints(TrackBarOperation->value(), w, h, points);
-  if (!CopyZone(zone, points, w, h)) return false;
-
-  if (TrackBar3D->value() == 1) Compose3DStage();
-  ZoomStage(*CaptureBitmap_, picture, w, h, Slider->value(), CheckBoxW->isChecked(),
-            CheckBoxH->isChecked(), LiveGamma());
-  // With the cross-line on, the view is shown once, lines included, instead of twice.
-  const bool crossLine = cbSrediste->isChecked();
-  {
-    struct TRestore {
-      bool& flag;
-      bool old;
-      ~TRestore() { flag = old; }
-    } const restore{repaintAfterSharpen_, std::exchange(repaintAfterSharpen_, !crossLine)};
-    SharpenStage(ScrollBarLevel->value());
-  }
-  if (crossLine) CrossLineStage(zone, w, h);
-  lastDrawnView_.Assign(&picture);
-  // As the stages left them: the sharpen stage sets the filter's radius from the strength.
-  lastDrawnInputs_ = std::make_unique<TFrameInputs>(FrameInputs(zone, w, h));
-  return true;
-}
-
-TForm1::TFrameInputs TForm1::FrameInputs(const TRect& zone, int w, int h) const {
-  TFrameInputs inputs;
-  inputs.zone = zone;
-  inputs.zonePoint = ZonePoint_;
-  inputs.w = w;
-  inputs.h = h;
-  inputs.operation = TrackBarOperation->value();
-  inputs.operation3D = TrackBar3D->value();
-  inputs.zoom = Slider->value();
-  inputs.level = ScrollBarLevel->value();
-  inputs.halfWidth = CheckBoxW->isChecked();
-  inputs.halfHeight = CheckBoxH->isChecked();
-  inputs.crossLine = cbSrediste->isChecked();
-  inputs.gamma = LiveGamma();
-  inputs.crossColor = CrossColor_;
-  inputs.crossTiltX = CrossTiltX_;
-  inputs.crossTiltY = CrossTiltY_;
-  inputs.filter = ImageWork_->Filter();
-  if (const auto* gaussian = ImageWork_->FilterAs<TGaussianBaseFilter>())
-    inputs.radius = gaussian->Radius();
-  return inputs;
-}
-
-bool TForm1::ViewIsLastDrawn() const {
-  const TBitmap& view = Image1->Picture();
-  if (view.Width() != lastDrawnView_.Width() || view.Height() != lastDrawnView_.Height() ||
-      view.PixelFormat() != lastDrawnView_.PixelFormat() ||
-      view.RowBytes() != lastDrawnView_.RowBytes())
-    return false;
-  for (int y = 0; y < view.Height(); ++y) {
-    if (std::memcmp(view.ScanLine(y), lastDrawnView_.ScanLine(y), view.RowBytes()) != 0)
-      return false;
-  }
-  return true;
-}
-
-bool TForm1::CopyZone(const TRect& zone, const TPoint (&points)[3], int w, int h) {
-  const TRect desktop = desktop_.VirtualScreen();
-  if (Inside(zone, desktop)) return desktop_.CopyZone(zone, points, *CaptureBitmap_);
-  // A view larger than the desktop: the screen gives what it has, the rest stays black, and
-  // the graphic operation is done by a second copy.
-  TBitmap whole(w, h, pf32bit);
-  const TRect part{std::max(zone.Left, desktop.Left), std::max(zone.Top, desktop.Top),
-                   std::min(zone.Right, desktop.Right), std::min(zone.Bottom, desktop.Bottom)};
-  if (part.Width() > 0 && part.Height() > 0) {
-    const TPoint at{part.Left - zone.Left, part.Top - zone.Top};
-    const TPoint identity[3] = {at, {at.X + part.Width(), at.Y}, {at.X, at.Y + part.Height()}};
-    if (!desktop_.CopyZone(part, identity, whole)) return false;
-  }
-  PlgBlt(*CaptureBitmap_, points, ViewOf(whole), 0, 0, w, h);
-  return true;
-}
-
-void TForm1::Compose3DStage() {
-  HalfExchange(*CaptureBitmap_);
 }
 
 void TForm1::SharpenStage(int level) {
+  if (runningStages_) {
+    // The window shows the view once the cycle's last stage has drawn on it.
+    cycle_->SharpenView(level);
+    return;
+  }
   try {
-    Sharpen(*ImageWork_, Image1->Picture(), level);
+    cycle_->SharpenView(level);
   } catch (...) {
-    // The view still holds the zoom's picture: show that, and let the cycle end.
+    // The view still holds the zoom's picture: show that.
     Image1->Changed();
     throw;
   }
-  if (repaintAfterSharpen_) Image1->Changed();
-}
-
-void TForm1::CrossLineStage(const TRect& zone, int w, int h) {
-  DrawCrossLine(Image1->Picture().Canvas(), ZonePoint_, zone.Left, zone.Top, w, h, CrossColor_,
-                CrossTiltX_, CrossTiltY_);
   Image1->Changed();
 }
 
@@ -644,7 +509,7 @@ void TForm1::SpeedButton1Click() {
 }
 
 void TForm1::ScrollBarLevelScroll(TScrollCode scrollCode, int position) {
-  if (scrollCode == scPosition) SetSharpenRadius(*ImageWork_, position);
+  if (scrollCode == scPosition) SetSharpenRadius(cycle_->ImageWork(), position);
 }
 
 void TForm1::PumpMessages() {
@@ -653,14 +518,18 @@ void TForm1::PumpMessages() {
 }
 
 float TForm1::LiveGamma() const {
-  if (formCmd_ == nullptr) return 0.0f;
-  return static_cast<float>(formCmd_->ScrollBarGamma->value()) / 100.0f;
+  return formCmd_ != nullptr ? formCmd_->Adjustments().gamma : 0.0f;
+}
+
+void TForm1::RedrawView(const TBitmap& picture, float gamma) {
+  const int w = picture.Width();
+  const int h = picture.Height();
+  RenderToView(picture, {0, 0, w, h}, 1, gamma, 0, w, h);
 }
 
 void TForm1::WriteCycleCaption() {
   const QSize client = ClientDeviceSize();
-  setWindowTitle(QString::asprintf("%s [%d x %d] - [X=%d Y=%d]", kApplicationTitle, client.width(),
-                                   client.height(), ZonePoint_.X, ZonePoint_.Y));
+  setWindowTitle(QString::fromStdString(cycle_->Caption(client.width(), client.height())));
 }
 
 void TForm1::RenderToView(const TBitmap& bitmap, const TRect& rectangle, int factor, float gamma,

@@ -2,7 +2,8 @@
 // The main window (unit uZoom): a small stay-on-top window whose client area shows either the
 // processed zone around the cursor (the view, Image1) or, while the cursor rests over the
 // window, a centred control panel (Panel1) floating in see-through window area. It owns the
-// capture bitmap and runs the frame cycle on every tick of Timer1.
+// frame cycle (FrameCycle.h): on every tick of Timer1 it gathers the cycle's settings from its
+// controls and the command window, runs the cycle and shows what the cycle returns.
 //
 // Every size and position the frame cycle works with is in device pixels of the virtual
 // desktop, as the Desktop reports them: on a scaled display the view still shows one screen
@@ -18,7 +19,9 @@
 
 #include "Controls.h"
 #include "Desktop.h"
+#include "FrameCycle.h"
 #include "Graphics.h"
+#include "Ucmdprocess.h"
 
 class QCheckBox;
 class QDialog;
@@ -37,12 +40,13 @@ class TForm2;
 class TFormCmd;
 class TImageWork;
 
-// The application's title, the first field of every caption.
-inline constexpr char kApplicationTitle[] = "Ombrix";
+// The frame timer's period at start, in milliseconds: also the speed bar's lowest position and
+// its step.
+inline constexpr int kStartTimerPeriod = 25;
 // The largest client area, in pixels, that the sizing rule lets a single-monitor window reach.
 inline constexpr int MaxClientArea = 786432;  // 1024 x 768
 
-class TForm1 : public QWidget {
+class TForm1 : public QWidget, public TCmdMainWindow {
  public:
   // `desktop` is the screen the frame cycle reads; it must outlive the window. The window is
   // created hidden, with the defaults of FormCreate and Timer1 running at TimerPeriod.
@@ -76,21 +80,21 @@ class TForm1 : public QWidget {
   // The cross-line colour dialog of SpeedButton1.
   std::unique_ptr<TColorDialog> ColorDialog1;
 
-  // The command window, whose gamma bar the zoom reads; null reads as gamma 0. Taking it
-  // attaches FormKeyDown as its key handler and gives it the view to redraw and save.
+  // The command window, whose gamma the zoom reads; null reads as gamma 0. Taking it makes
+  // this window the one it works with (TCmdMainWindow).
   void SetFormCmd(TFormCmd* formCmd);
   TFormCmd* FormCmd() const { return formCmd_; }
   // The statistics window that a left click on the view fills; null: no statistics.
   void SetForm2(TForm2* form2) { form2_ = form2; }
 
   // Main window state.
-  // The processing component that sharpens the view; the window owns it.
-  TImageWork* ImageWork() const { return ImageWork_.get(); }
-  TBitmap& CaptureBitmap() { return *CaptureBitmap_; }
+  // The processing component that sharpens the view, owned by the frame cycle.
+  TImageWork* ImageWork() const { return &cycle_->ImageWork(); }
+  TBitmap& CaptureBitmap() { return cycle_->Capture(); }
   bool ZoneFixed() const { return ZoneFixed_; }
   void SetZoneFixed(bool fixed) { ZoneFixed_ = fixed; }
-  TPoint ZonePoint() const { return ZonePoint_; }
-  TPoint PrevZonePoint() const { return PrevZonePoint_; }
+  TPoint ZonePoint() const { return cycle_->ZonePoint(); }
+  TPoint PrevZonePoint() const { return cycle_->PrevZonePoint(); }
   bool NonClientActive() const { return NonClientActive_; }
   void SetNonClientActive(bool active) { NonClientActive_ = active; }
   bool ForceCapture() const { return ForceCapture_; }
@@ -103,8 +107,14 @@ class TForm1 : public QWidget {
   void SetCrossTiltX(int tilt) { CrossTiltX_ = tilt; }
   int CrossTiltY() const { return CrossTiltY_; }
   void SetCrossTiltY(int tilt) { CrossTiltY_ = tilt; }
+  // The background colour, shown as the one-pixel outline around the see-through middle.
+  TColor Color() const { return Color_; }
+  void SetColor(TColor color) {
+    Color_ = color;
+    update();
+  }
   // True while Timer1 is stopped.
-  bool Frozen() const;
+  bool Frozen() const override;
 
   // The sizing values, outer sizes in device pixels.
   int MinTrackWidth() const { return MinTrackWidth_; }
@@ -143,19 +153,19 @@ class TForm1 : public QWidget {
   // "About" (BitBtn1) and "Help" (BitBtn2): the about box or the help window, created without
   // owner and shown modally while the window is out of the stay-on-top layer and the picture
   // pauses. Whatever happens, the timer then runs at TimerPeriod (also after a freeze), the
-  // window is released and this one is stay-on-top again. Defined in ui/uZoomModal.cpp.
+  // window is released and this one is stay-on-top again. Defined in uZoomModal.cpp.
   void BitBtn1Click();
   void BitBtn2Click();
   // Shows a modal window and returns when it has closed; empty (the default): its exec().
   // Tests put theirs here.
   std::function<void(QDialog&)> ModalRunner;
 
-  // Keys and mouse buttons (ui/Input.cpp), public so that the command window and tests run
+  // Keys and mouse buttons (Input.cpp), public so that the command window and tests run
   // them as the events do. Each raises for its caller's guard.
   // A key press with its Qt key code and modifiers: the cross-line tilts, F, Space, Ctrl+M,
   // Ctrl+C. The main window and the command window call it only while they themselves, not
   // one of their controls, have the keyboard focus.
-  void FormKeyDown(int key, Qt::KeyboardModifiers shift);
+  void FormKeyDown(int key, Qt::KeyboardModifiers shift) override;
   // A press on the client area or the panel with `buttons` held: the right one toggles the
   // frame.
   void FormMouseDown(Qt::MouseButtons buttons);
@@ -169,7 +179,12 @@ class TForm1 : public QWidget {
   // "<>": the client takes the size of the two up-downs, within the size limits.
   void Button1Click();
   // Activates the main window and gives it, not one of its controls, the keyboard focus.
-  void FocusMainWindow();
+  void FocusMainWindow() override;
+  // The command window's redraw: RenderToView of the whole `picture` at its own size, factor
+  // 1, level 0.
+  void RedrawView(const TBitmap& picture, float gamma) override;
+  // The view bitmap.
+  const TBitmap& CurrentView() override { return Image1->Picture(); }
 
   // The window's outer rectangle and its client area in device pixels of the virtual desktop.
   TRect WindowRect() const;
@@ -178,14 +193,11 @@ class TForm1 : public QWidget {
   QSize ClientDeviceSize() const;
 
  protected:
-  // Hooks of the later stages of the frame cycle, each a single call from the cycle.
-  // Step 18: the stereo half exchange on the capture bitmap (TrackBar3D at position 1).
-  virtual void Compose3DStage();
-  // Step 20 (and RenderToView's last step): sharpen the view with strength `level`; level 0
-  // only repaints it. Raises what the filter raises, with the zoom's picture shown.
+  // The sharpen stage of every drawn frame and of RenderToView: sharpens the view with
+  // strength `level` (level 0 leaves it). Outside a frame cycle it also shows the view. Raises
+  // what the filter raises, with the zoom's picture shown. A window that watches the frames
+  // drawn puts its own in front and calls this one.
   virtual void SharpenStage(int level);
-  // Step 21: the cross-line over the view (cbSrediste checked), for `zone` of w x h pixels.
-  virtual void CrossLineStage(const TRect& zone, int w, int h);
 
   void paintEvent(QPaintEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -204,7 +216,7 @@ class TForm1 : public QWidget {
   void FormDestroy();
   void FormResize();
   void WMGetMinMaxInfo();
-  // Input (ui/Input.cpp): focus rules and the connections of ScrollBar1, Button1 and the view.
+  // Input (Input.cpp): focus rules and the connections of ScrollBar1, Button1 and the view.
   void ConnectInput();
   void Freeze();
   void Unfreeze();
@@ -216,17 +228,15 @@ class TForm1 : public QWidget {
   // The timer's tick: follows the window frame's size and the user's work on it, then runs
   // one cycle.
   void Tick();
-  // Steps 9 to 21; false when the cycle ends silently (the screen could not be read). A timer
-  // tick (`fromTimer`) may keep the last drawn view when nothing that it was drawn from changed.
-  bool CaptureBranch(const TRect& windowRect, bool fromTimer);
-  // Copies `zone` into the capture bitmap through `points`; a zone reaching past the desktop
-  // (a view larger than the desktop) gets black where there is no screen.
-  bool CopyZone(const TRect& zone, const TPoint (&points)[3], int w, int h);
-  // Steps 8 and 22.
+  // What the frame cycle reads, from the controls, the command window and the window's state.
+  FrameSettings CycleSettings(bool fromTimer) const;
+  // Shows the view or the panel as the cycle asks.
+  void ShowCycleResult(FrameResult::Shows shows, bool viewDrawn);
+  // Lets the events that waited during the cycle run.
   void PumpMessages();
   // Fills the view black over the whole client area and shows it.
   void ClearView();
-  // The gamma the zoom uses: the command window's gamma bar position / 100.
+  // The gamma the zoom uses: the command window's.
   float LiveGamma() const;
   void WriteCycleCaption();
 
@@ -247,14 +257,11 @@ class TForm1 : public QWidget {
   TFormCmd* formCmd_ = nullptr;
   TForm2* form2_ = nullptr;
 
-  std::unique_ptr<TImageWork> ImageWork_;
-  std::unique_ptr<TBitmap> CaptureBitmap_;
+  std::unique_ptr<FrameCycle> cycle_;
   bool ZoneFixed_ = false;
-  TPoint ZonePoint_;
-  TPoint PrevZonePoint_;
   bool NonClientActive_ = false;
   bool ForceCapture_ = false;
-  int TimerPeriod_ = 25;
+  int TimerPeriod_ = kStartTimerPeriod;
   TColor CrossColor_ = clRed;
   int CrossTiltX_ = 0;
   int CrossTiltY_ = 0;
@@ -267,31 +274,11 @@ class TForm1 : public QWidget {
   int FrameExtraWidth_ = 0;
   int FrameExtraHeight_ = 0;
 
-  // Everything the drawing steps of the capture branch read, but the zone's pixels.
-  struct TFrameInputs {
-    TRect zone;
-    TPoint zonePoint;
-    int w = 0, h = 0;
-    int operation = 0, operation3D = 0, zoom = 0, level = 0;
-    bool halfWidth = false, halfHeight = false, crossLine = false;
-    float gamma = 0.0f;
-    TColor crossColor = 0;
-    int crossTiltX = 0, crossTiltY = 0;
-    const void* filter = nullptr;
-    float radius = 0.0f;
-    friend bool operator==(const TFrameInputs&, const TFrameInputs&) = default;
-  };
-  TFrameInputs FrameInputs(const TRect& zone, int w, int h) const;
-  // Whether the view still holds, byte for byte, the last frame this branch drew.
-  bool ViewIsLastDrawn() const;
-
   // Set by Tick for the one cycle it starts: direct cycles never keep an old view.
   bool timerTick_ = false;
-  std::unique_ptr<TFrameInputs> lastDrawnInputs_;
-  TBitmap lastDrawnView_;
   int cycleDepth_ = 0;
-  // False while the frame cycle sharpens a view that the cross-line stage shows right after.
-  bool repaintAfterSharpen_ = true;
+  // True while the frame cycle runs its stages: the window shows their view once they end.
+  bool runningStages_ = false;
   bool placed_ = false;
   QRect lastFrame_;
   QRegion shape_;

@@ -2,6 +2,7 @@
 
 #include <QColorDialog>
 #include <QFontMetrics>
+#include <QGroupBox>
 #include <QImage>
 #include <QLabel>
 #include <QPaintEvent>
@@ -12,6 +13,7 @@
 #include <QSlider>
 #include <QStringList>
 #include <QTimer>
+#include <QToolButton>
 #include <cmath>
 #include <cstring>
 
@@ -43,11 +45,9 @@ std::optional<TScrollCode> ScrollCodeOf(int action) {
 
 // The toolkit's modal colour dialog; an invalid colour is its answer to a cancel.
 std::optional<TColor> RunColorDialog(QWidget* parent, TColor initial) {
-  const QColor start(static_cast<int>(initial & 0xFF), static_cast<int>(initial >> 8 & 0xFF),
-                     static_cast<int>(initial >> 16 & 0xFF));
-  const QColor chosen = QColorDialog::getColor(start, parent);
+  const QColor chosen = QColorDialog::getColor(ToQColor(initial), parent);
   if (!chosen.isValid()) return std::nullopt;
-  return static_cast<TColor>(chosen.red() | chosen.green() << 8 | chosen.blue() << 16);
+  return FromQColor(chosen);
 }
 
 // Track bars with the designed thumb of 10 pixels along the groove.
@@ -171,18 +171,18 @@ void TImage::Changed() {
 }
 
 QRect TImage::PictureRect() const {
-  if (picture_.Empty()) return {};
+  if (picture_->Empty()) return {};
   if (stretch_) return rect();
   const qreal ratio = devicePixelRatioF();
-  const int w = static_cast<int>(std::ceil(picture_.Width() / ratio));
-  const int h = static_cast<int>(std::ceil(picture_.Height() / ratio));
+  const int w = static_cast<int>(std::ceil(picture_->Width() / ratio));
+  const int h = static_cast<int>(std::ceil(picture_->Height() / ratio));
   return QRect(0, 0, w, h).intersected(rect());
 }
 
 void TImage::paintEvent(QPaintEvent* event) {
   Guarded([&] {
-    if (picture_.Empty()) return;
-    QImage image = ToImage(picture_);
+    if (picture_->Empty()) return;
+    QImage image = ToImage(*picture_);
     if (image.isNull()) return;
     QPainter painter(this);
     painter.setClipRegion(event->region());
@@ -240,6 +240,46 @@ void SetBackgroundColor(QWidget& widget, const QColor& colour) {
   palette.setColor(QPalette::Window, colour);
   widget.setPalette(palette);
   widget.setAutoFillBackground(true);
+}
+
+QLabel* NewLabel(QWidget* parent, const QString& text, int x, int y) {
+  auto* label = new QLabel(text, parent);
+  label->move(x, y);
+  label->adjustSize();
+  return label;
+}
+
+QToolButton* NewSpeedButton(QWidget* parent, const QString& caption, const QRect& place,
+                            bool flat) {
+  auto* button = new QToolButton(parent);
+  button->setText(caption);
+  button->setAutoRaise(flat);
+  button->setGeometry(place);
+  return button;
+}
+
+TZoomSharpenBoxes NewZoomSharpenBoxes(QWidget* parent, QPoint zoomAt, QPoint sharpenAt) {
+  TZoomSharpenBoxes boxes{};
+  boxes.zoomBox = new QGroupBox(QStringLiteral(" Zoom factor "), parent);
+  boxes.zoomBox->setGeometry(zoomAt.x(), zoomAt.y(), 137, 49);
+  boxes.zoomBox->setToolTip(QStringLiteral("Zoom from none (1x)"));
+  boxes.zoom = NewTrackBar(boxes.zoomBox, 9, 120, 4);
+  AddPositionLabels(boxes.zoom, {QStringLiteral("1x"), QStringLiteral("2 x"), QStringLiteral("4 x"),
+                                 QStringLiteral("6 x"), QStringLiteral("8 x")});
+  boxes.sharpenBox = new QGroupBox(QStringLiteral("Sharpen"), parent);
+  boxes.sharpenBox->setGeometry(sharpenAt.x(), sharpenAt.y(), 137, 33);
+  boxes.level = NewScrollBar(boxes.sharpenBox, QRect(16, 18, 113, 9), 0, 5);
+  boxes.level->setToolTip(QStringLiteral("Unsharp Mask Strength -  Accentuation"));
+  return boxes;
+}
+
+QColor ToQColor(TColor colour) {
+  return QColor(static_cast<int>(colour & 0xFF), static_cast<int>(colour >> 8 & 0xFF),
+                static_cast<int>(colour >> 16 & 0xFF));
+}
+
+TColor FromQColor(const QColor& colour) {
+  return static_cast<TColor>(colour.red() | colour.green() << 8 | colour.blue() << 16);
 }
 
 }  // namespace ombrix

@@ -13,10 +13,13 @@
 #include "Graphics.h"
 
 class QColor;
+class QGroupBox;
 class QImage;
+class QLabel;
 class QScrollBar;
 class QSlider;
 class QTimer;
+class QToolButton;
 
 namespace ombrix {
 
@@ -28,8 +31,11 @@ class TImage : public QWidget {
   explicit TImage(QWidget* parent);
 
   // The picture's pixels. Whoever changes them calls Changed() so that they are shown.
-  TBitmap& Picture() { return picture_; }
-  const TBitmap& Picture() const { return picture_; }
+  TBitmap& Picture() { return *picture_; }
+  const TBitmap& Picture() const { return *picture_; }
+  // Shows `picture`, which its owner keeps for as long as the control, in place of the
+  // control's own picture.
+  void ShowPicture(TBitmap& picture) { picture_ = &picture; }
 
   bool Stretch() const { return stretch_; }
   void SetStretch(bool stretch);
@@ -47,7 +53,8 @@ class TImage : public QWidget {
   void paintEvent(QPaintEvent* event) override;
 
  private:
-  TBitmap picture_;
+  TBitmap own_;
+  TBitmap* picture_ = &own_;
   bool stretch_ = false;
 };
 
@@ -133,5 +140,27 @@ void SetBackgroundColor(QWidget& widget, const QColor& colour);
 // A horizontal scroll bar at `place` of `parent`, minimum..maximum starting at the minimum, one
 // position per arrow or track click.
 QScrollBar* NewScrollBar(QWidget* parent, const QRect& place, int minimum, int maximum);
+
+// A label of `text` at (x, y) of `parent`, sized to its text.
+QLabel* NewLabel(QWidget* parent, const QString& text, int x, int y);
+
+// A speed button: a tool button showing `caption` at `place` of `parent`, flat when asked.
+QToolButton* NewSpeedButton(QWidget* parent, const QString& caption, const QRect& place,
+                            bool flat = false);
+
+// The zoom factor and sharpen strength boxes that the main window's panel and the command
+// window both show: " Zoom factor " (137 x 49) with its track bar 0..4 labelled 1x to 8 x,
+// at `zoomAt` of `parent`, and "Sharpen" (137 x 33) with its strength bar 0..5, at `sharpenAt`.
+struct TZoomSharpenBoxes {
+  QGroupBox* zoomBox;
+  QSlider* zoom;
+  QGroupBox* sharpenBox;
+  QScrollBar* level;
+};
+TZoomSharpenBoxes NewZoomSharpenBoxes(QWidget* parent, QPoint zoomAt, QPoint sharpenAt);
+
+// A colour of the picture classes (0x00BBGGRR) as Qt's, and back.
+QColor ToQColor(TColor colour);
+TColor FromQColor(const QColor& colour);
 
 }  // namespace ombrix

@@ -73,13 +73,6 @@ constexpr int kMemoBottomGap = kClientHeight - (64 + 256);
 // The light grey-blue of an inactive title bar's gradient; the toolkit has no role for it.
 const QColor kInactiveCaptionGradient(215, 228, 242);
 
-QToolButton* NewSpeedButton(QWidget* parent, const QString& caption, int x, int y) {
-  auto* button = new QToolButton(parent);
-  button->setText(caption);
-  button->setGeometry(x, y, 65, 22);
-  return button;
-}
-
 }  // namespace
 
 TFormHelp::TFormHelp()
@@ -98,8 +91,8 @@ TFormHelp::TFormHelp()
   Label1->setFont(title);
   Label1->move(16, 8);
 
-  SpeedButton2 = NewSpeedButton(this, QStringLiteral("Print..."), 24, 88);
-  SpeedButton1 = NewSpeedButton(this, QStringLiteral("Close"), 24, 128);
+  SpeedButton2 = NewSpeedButton(this, QStringLiteral("Print..."), QRect(24, 88, 65, 22));
+  SpeedButton1 = NewSpeedButton(this, QStringLiteral("Close"), QRect(24, 128, 65, 22));
 
   Memo1 = new QPlainTextEdit(this);
   Memo1->setReadOnly(true);

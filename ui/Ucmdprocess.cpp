@@ -16,24 +16,7 @@
 #include "SavePicture.h"
 
 namespace ombrix {
-namespace {
-
-QLabel* NewLabel(const QString& text, QWidget* parent, int x, int y) {
-  auto* label = new QLabel(text, parent);
-  label->move(x, y);
-  label->adjustSize();
-  return label;
-}
-
-QToolButton* NewSpeedButton(const QString& caption, QWidget* parent, const QRect& place) {
-  auto* button = new QToolButton(parent);
-  button->setText(caption);
-  button->setAutoRaise(true);  // flat
-  button->setGeometry(place);
-  return button;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TFormCmd::TFormCmd()
     : QWidget(nullptr, Qt::Window | Qt::WindowStaysOnTopHint),
@@ -57,32 +40,28 @@ void TFormCmd::CreateControls() {
 
   Panel1 = new QFrame(this);
   Panel1->setGeometry(8, 48, 249, 273);
-  Label1 = NewLabel(QStringLiteral("Gamma :"), Panel1, 8, 8);
+  Label1 = NewLabel(Panel1, QStringLiteral("Gamma :"), 8, 8);
   ScrollBarGamma = NewScrollBar(Panel1, QRect(72, 10, 169, 9), 0, 500);
   ScrollBarGamma->setPageStep(10);
-  Label7 = NewLabel(QStringLiteral("Brightness :"), Panel1, 8, 40);
+  Label7 = NewLabel(Panel1, QStringLiteral("Brightness :"), 8, 40);
   ScrollBarBrightness = NewScrollBar(Panel1, QRect(72, 42, 169, 9), -100, 100);
   ScrollBarBrightness->setValue(0);
-  Label8 = NewLabel(QStringLiteral("Contrast :"), Panel1, 8, 72);
+  Label8 = NewLabel(Panel1, QStringLiteral("Contrast :"), 8, 72);
   ScrollBar2 = NewScrollBar(Panel1, QRect(72, 74, 169, 9), -100, 100);
   ScrollBar2->setValue(0);
 
-  GroupBoxZoom = new QGroupBox(QStringLiteral(" Zoom factor "), Panel1);
-  GroupBoxZoom->setGeometry(56, 168, 137, 49);
-  GroupBoxZoom->setToolTip(QStringLiteral("Zoom from none (1x)"));
-  Slider = NewTrackBar(GroupBoxZoom, 9, 120, 4);
-  AddPositionLabels(Slider, {QStringLiteral("1x"), QStringLiteral("2 x"), QStringLiteral("4 x"),
-                             QStringLiteral("6 x"), QStringLiteral("8 x")});
-  GroupBoxSharpen = new QGroupBox(QStringLiteral("Sharpen"), Panel1);
-  GroupBoxSharpen->setGeometry(56, 224, 137, 33);
-  ScrollBarLevel = NewScrollBar(GroupBoxSharpen, QRect(16, 18, 113, 9), 0, 5);
-  ScrollBarLevel->setToolTip(QStringLiteral("Unsharp Mask Strength -  Accentuation"));
+  const TZoomSharpenBoxes boxes = NewZoomSharpenBoxes(Panel1, {56, 168}, {56, 224});
+  GroupBoxZoom = boxes.zoomBox;
+  Slider = boxes.zoom;
+  GroupBoxSharpen = boxes.sharpenBox;
+  ScrollBarLevel = boxes.level;
 
   Image1 = new TImage(this);
   Image1->setGeometry(64, 336, 153, 145);
   Image1->SetStretch(true);
-  SpeedButtonMemo = NewSpeedButton(QStringLiteral("Memo..."), this, QRect(128, 496, 57, 22));
-  SpeedButtonSave = NewSpeedButton(QStringLiteral("Save as.."), this, QRect(200, 496, 57, 22));
+  SpeedButtonMemo = NewSpeedButton(this, QStringLiteral("Memo..."), QRect(128, 496, 57, 22), true);
+  SpeedButtonSave =
+      NewSpeedButton(this, QStringLiteral("Save as.."), QRect(200, 496, 57, 22), true);
   SaveDialog1 = std::make_unique<TSaveDialog>(this);
 
   // Keys reach the window itself, not a control that the window's activation would pick.
@@ -120,17 +99,23 @@ void TFormCmd::ShowPreview(const TBitmap& picture) {
 }
 
 void TFormCmd::FocusMainWindow() {
-  if (OnFocusMainWindow) OnFocusMainWindow();
+  if (mainWindow_ != nullptr) mainWindow_->FocusMainWindow();
+}
+
+TCmdAdjustments TFormCmd::Adjustments() const {
+  TCmdAdjustments adjustments;
+  adjustments.gamma = static_cast<float>(ScrollBarGamma->value()) / 100.0f;
+  adjustments.brightness = ScrollBarBrightness->value();
+  adjustments.contrast = ScrollBar2->value();
+  return adjustments;
 }
 
 void TFormCmd::ScrollBarGammaScroll(TScrollCode, int position) {
   // The live view's gamma for the same position: a whole-number gamma here would show another
   // picture than the running view at, say, 150.
   const TBitmap& snapshot = TabSnapshot(TabControl1->currentIndex());
-  const int w = snapshot.Width();
-  const int h = snapshot.Height();
-  if (OnRenderToView) {
-    OnRenderToView(snapshot, {0, 0, w, h}, 1, static_cast<float>(position) / 100.0f, 0, w, h);
+  if (mainWindow_ != nullptr) {
+    mainWindow_->RedrawView(snapshot, static_cast<float>(position) / 100.0f);
   }
   FocusMainWindow();
 }
@@ -152,7 +137,7 @@ void TFormCmd::TabControl1Change(int index) {
   if (index < 0) return;
   const TBitmap& snapshot = TabSnapshot(index);
   ShowPreview(snapshot);
-  if (OnFrozen && OnFrozen()) {
+  if (mainWindow_ != nullptr && mainWindow_->Frozen()) {
     ScrollBarGammaScroll(scPosition, ScrollBarGamma->value());
   }
 }
@@ -160,8 +145,7 @@ void TFormCmd::TabControl1Change(int index) {
 void TFormCmd::SpeedButtonSaveClick() {
   const std::optional<std::string> name = SaveDialog1->Execute();
   if (!name) return;
-  const TBitmap* view = OnViewBitmap ? OnViewBitmap() : nullptr;
-  if (view != nullptr) SavePictureToFile(*view, *name);
+  if (mainWindow_ != nullptr) SavePictureToFile(mainWindow_->CurrentView(), *name);
 }
 
 void TFormCmd::closeEvent(QCloseEvent* event) {
@@ -171,8 +155,8 @@ void TFormCmd::closeEvent(QCloseEvent* event) {
 }
 
 void TFormCmd::keyPressEvent(QKeyEvent* event) {
-  if (OnKeyDown && HasOwnFocus(*this)) {
-    Guarded([this, event] { OnKeyDown(event->key(), event->modifiers()); });
+  if (mainWindow_ != nullptr && HasOwnFocus(*this)) {
+    Guarded([this, event] { mainWindow_->FormKeyDown(event->key(), event->modifiers()); });
   }
   QWidget::keyPressEvent(event);
 }

@@ -6,7 +6,6 @@
 // GUI thread only; every handler that Qt calls enters through the error report guard.
 
 #include <QWidget>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -24,6 +23,32 @@ class QToolButton;
 namespace ombrix {
 
 class TSaveDialog;
+
+// What the command window asks of the main window, which implements this.
+class TCmdMainWindow {
+ public:
+  // A redraw request: `picture` drawn into the view at its own size, unzoomed, unsharpened,
+  // with `gamma` (0: no adjustment), and shown.
+  virtual void RedrawView(const TBitmap& picture, float gamma) = 0;
+  // The picture the main window shows now, which "Save as.." writes.
+  virtual const TBitmap& CurrentView() = 0;
+  virtual bool Frozen() const = 0;
+  // A key typed while the command window itself has the keyboard focus.
+  virtual void FormKeyDown(int key, Qt::KeyboardModifiers shift) = 0;
+  // Hands the keyboard focus back to the main window.
+  virtual void FocusMainWindow() = 0;
+
+  virtual ~TCmdMainWindow() = default;
+};
+
+// What the command window publishes for the live view, read on every frame.
+struct TCmdAdjustments {
+  // The gamma bar's position / 100 (0: no adjustment).
+  float gamma = 0.0f;
+  // The brightness and contrast bars' positions, -100..100.
+  int brightness = 0;
+  int contrast = 0;
+};
 
 class TFormCmd : public QWidget {
  public:
@@ -56,25 +81,17 @@ class TFormCmd : public QWidget {
   // Called by the freeze: `capture` becomes the snapshot and the preview.
   void TakeSnapshot(const TBitmap& capture);
 
-  // What the window asks of the main window, attached by it (TForm1::SetFormCmd). Unset ones
-  // do nothing.
-  // The main window's key handler, run for keys typed while this window itself has the focus.
-  std::function<void(int key, Qt::KeyboardModifiers shift)> OnKeyDown;
-  // Gives the main window the keyboard focus.
-  std::function<void()> OnFocusMainWindow;
-  // The main window's RenderToView.
-  std::function<void(const TBitmap& bitmap, const TRect& rectangle, int factor, float gamma,
-                     int level, int width, int height)>
-      OnRenderToView;
-  // The main window's view bitmap, which "Save as.." writes; and whether it is frozen.
-  std::function<const TBitmap*()> OnViewBitmap;
-  std::function<bool()> OnFrozen;
+  // The main window this one works with, attached by it (TForm1::SetFormCmd); it must outlive
+  // this window or detach itself. Null: no main window, keys and redraws go nowhere.
+  void SetMainWindow(TCmdMainWindow* mainWindow) { mainWindow_ = mainWindow; }
+  // The gamma, brightness and contrast that the bars stand at now.
+  TCmdAdjustments Adjustments() const;
 
   // Handlers, connected at creation; public so that tests and other windows run them as the
   // controls do. Each raises for its caller's guard.
-  // Every scroll event of the gamma bar: the selected tab's snapshot (the last freeze for tab
-  // "0") drawn into the main window's view at its own size, unzoomed, unsharpened, with gamma
-  // `position` / 100; then the focus goes to the main window.
+  // Every scroll event of the gamma bar: a redraw request of the selected tab's snapshot (the
+  // last freeze for tab "0") with gamma `position` / 100; then the focus goes to the main
+  // window.
   void ScrollBarGammaScroll(TScrollCode scrollCode, int position);
   // Adds the tab " n " (n: the number of tabs before), keeping the snapshot, and selects it.
   void SpeedButtonMemoClick();
@@ -97,6 +114,7 @@ class TFormCmd : public QWidget {
   void ShowPreview(const TBitmap& picture);
   void FocusMainWindow();
 
+  TCmdMainWindow* mainWindow_ = nullptr;
   std::unique_ptr<TBitmap> Snapshot_;
   // The snapshots of tabs 1, 2, ...; tab 0 is always Snapshot_.
   std::vector<std::unique_ptr<TBitmap>> memos_;

@@ -56,9 +56,7 @@ void TForm2::ShowPixelStatistics(const TBitmap& view, int x, int y, bool frozen,
     show();
   }
   const TPixelStatistics statistics = PixelStatistics(view, x, y);
-  SetBackgroundColor(*this, QColor(static_cast<int>(statistics.Color & 0xFF),
-                                   static_cast<int>(statistics.Color >> 8 & 0xFF),
-                                   static_cast<int>(statistics.Color >> 16 & 0xFF)));
+  SetBackgroundColor(*this, ToQColor(statistics.Color));
   Memo1->clear();
   for (const std::string& line : statistics.Lines) {
     Memo1->appendPlainText(QString::fromStdString(line));

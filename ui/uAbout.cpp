@@ -8,8 +8,8 @@
 #include <QUrl>
 #include <algorithm>
 
-#include "ErrorReport.h"
 #include "Controls.h"
+#include "ErrorReport.h"
 #include "FormFonts.h"
 #include "Uglobal.h"
 #include "WindowPlacement.h"
@@ -38,8 +38,8 @@ class TBevel : public QFrame {
 };
 
 template <class Label = QLabel>
-Label* NewLabel(QWidget* parent, const QString& text, int x, int y, const QColor& colour,
-                int pixels, bool bold) {
+Label* NewAboutLabel(QWidget* parent, const QString& text, int x, int y, const QColor& colour,
+                     int pixels, bool bold) {
   auto* label = new Label(parent);
   SetSansFont(*label, pixels, true);
   QFont font = label->font();
@@ -62,7 +62,7 @@ void CentreAbout(QLabel* label, int designedLeft) {
 }
 
 QLabel* NewCreditLine(QWidget* parent, const QString& text, int x, int y) {
-  QLabel* label = NewLabel(parent, text, x, y, Qt::black, 11, false);
+  QLabel* label = NewAboutLabel(parent, text, x, y, Qt::black, 11, false);
   SetBackgroundColor(*label, QColor(192, 192, 192));
   return label;
 }
@@ -85,7 +85,7 @@ TAboutBox::TAboutBox()
   SetBackgroundColor(*this, kBackground);
   setFixedSize(kClientWidth, kClientHeight);
 
-  Label1 = NewLabel(this, QStringLiteral("Ombrix"), 93, 8, Qt::red, 32, true);
+  Label1 = NewAboutLabel(this, QStringLiteral("Ombrix"), 93, 8, Qt::red, 32, true);
   QFont serif = Label1->font();
   serif.setStyleHint(QFont::Serif);
   serif.setFamilies({QStringLiteral("Times New Roman"), QStringLiteral("Liberation Serif"),
@@ -97,17 +97,18 @@ TAboutBox::TAboutBox()
   Bevel1 = new TBevel(this, 24, 44);
   Bevel2 = new TBevel(this, 24, 144);
 
-  Label5 = NewLabel(this, QStringLiteral("The Ombrix authors"), 70, 68, Qt::white, 12, true);
-  Label6 = NewLabel(this, QStringLiteral("Contributors"), 65, 88, Qt::white, 12, true);
-  Label3 = NewLabel<TClickLabel>(this, QString::fromLatin1(kAuthorsAddress), 232, 68, Qt::white, 12,
-                                 true);
+  Label5 = NewAboutLabel(this, QStringLiteral("The Ombrix authors"), 70, 68, Qt::white, 12, true);
+  Label6 = NewAboutLabel(this, QStringLiteral("Contributors"), 65, 88, Qt::white, 12, true);
+  Label3 = NewAboutLabel<TClickLabel>(this, QString::fromLatin1(kAuthorsAddress), 232, 68,
+                                      Qt::white, 12, true);
   Label3->setCursor(Qt::PointingHandCursor);
   Label3->OnClick = [this] { Guarded([this] { Label3Click(); }); };
-  Label10 = NewLabel(this, QString::fromLatin1(kContributorsAddress), 232, 88, Qt::white, 12, true);
-  Label7 = NewLabel(this, QString(), 142, 104, Qt::white, 12, true);
-  Label8 = NewLabel(this, QString(), 148, 120, Qt::white, 12, true);
-  Label4 =
-      NewLabel(this, QStringLiteral("Use at your own risks "), 134, 156, Qt::yellow, 12, false);
+  Label10 =
+      NewAboutLabel(this, QString::fromLatin1(kContributorsAddress), 232, 88, Qt::white, 12, true);
+  Label7 = NewAboutLabel(this, QString(), 142, 104, Qt::white, 12, true);
+  Label8 = NewAboutLabel(this, QString(), 148, 120, Qt::white, 12, true);
+  Label4 = NewAboutLabel(this, QStringLiteral("Use at your own risks "), 134, 156, Qt::yellow, 12,
+                         false);
   CentreAbout(Label4, 134);
   Label2 =
       NewCreditLine(this, QStringLiteral("Windows and printing by Qt, screen by XCB"), 32, 176);

@@ -8,7 +8,6 @@
 #include <QScrollBar>
 #include <QSlider>
 #include <QTest>
-#include <string>
 
 #include "Ucmdprocess.h"
 #include "WindowTestSupport.h"
@@ -52,42 +51,6 @@ TEST_F(FrameCycle, OddClientGivesEvenZoneViewAndCaptionWithTheClientSize) {
   }
 }
 
-TEST_F(FrameCycle, ZoneIsShiftedOntoTheDesktop) {
-  Open();
-  // 10 pixels from the left edge: the zone starts at the desktop's left edge.
-  RestCursor(desktop, *form, {10, 700});
-  EXPECT_EQ(DifferencesFromDesktop(form->CaptureBitmap(), desktop.Picture(), 0, 700 - 216), 0);
-  // Near the bottom right corner: shifted back up and left.
-  RestCursor(desktop, *form, {1590, 990});
-  EXPECT_EQ(
-      DifferencesFromDesktop(form->CaptureBitmap(), desktop.Picture(), 1600 - 360, 1000 - 432), 0);
-  EXPECT_EQ(form->ZonePoint(), (TPoint{1590, 990}));
-}
-
-TEST_F(FrameCycle, ZoneStaysOnADesktopWithAMonitorAtNegativeCoordinates) {
-  MemoryDesktop wide(2560, 1024, {-1280, 0});
-  Paint(wide.Picture(), Where);
-  form = OpenWindow(wide, 361, 432, QPoint(40, 40));
-  RestCursor(wide, *form, {1270, 600});
-  // The zone's right edge is shifted back to 1280: it spans 920..1279.
-  EXPECT_EQ(DifferencesFromDesktop(form->CaptureBitmap(), wide.Picture(), 920 + 1280, 600 - 216),
-            0);
-  EXPECT_EQ(form->windowTitle(), QString("Ombrix [361 x 432] - [X=1270 Y=600]"));
-}
-
-TEST_F(FrameCycle, ViewLargerThanTheDesktopIsBlackWhereThereIsNoScreen) {
-  MemoryDesktop small(300, 200);
-  Paint(small.Picture(), Where);
-  form = OpenWindow(small, 361, 432, QPoint(400, 300));
-  RestCursor(small, *form, {150, 100});
-  // Right and bottom shifts win: the zone is -60..299 x -232..199.
-  const TBitmap& capture = form->CaptureBitmap();
-  EXPECT_EQ(PixelOf(capture, 0, 0), clBlack);
-  EXPECT_EQ(PixelOf(capture, 59, 431), clBlack);
-  EXPECT_EQ(PixelOf(capture, 60, 232), Where(0, 0));
-  EXPECT_EQ(PixelOf(capture, 359, 431), Where(299, 199));
-}
-
 TEST_F(FrameCycle, MovingCursorNeverRefreshesTheView) {
   Open();
   for (int x = 600; x < 610; ++x) {
@@ -100,18 +63,6 @@ TEST_F(FrameCycle, MovingCursorNeverRefreshesTheView) {
   form->Timer1Timer();                                          // the first still tick draws
   EXPECT_EQ(desktop.CopyCount(), 1);
   EXPECT_EQ(form->windowTitle(), QString("Ombrix [361 x 432] - [X=609 Y=600]"));
-}
-
-TEST_F(FrameCycle, HeldZoneIgnoresTheCursor) {
-  Open();
-  RestCursor(desktop, *form, {1000, 600});
-  form->SetZoneFixed(true);
-  desktop.SetCursor({100, 100});  // over the window: would show the panel
-  form->Timer1Timer();
-  EXPECT_EQ(desktop.CopyCount(), 2);
-  EXPECT_TRUE(form->Panel1->isHidden());
-  EXPECT_EQ(form->windowTitle(), QString("Ombrix [361 x 432] - [X=1000 Y=600]"));
-  EXPECT_EQ(DifferencesFromDesktop(form->CaptureBitmap(), desktop.Picture(), 820, 384), 0);
 }
 
 TEST_F(FrameCycle, CursorOverTheWindowShowsThePanelAndForceCaptureTakesTheAreaUnderTheView) {
@@ -135,14 +86,6 @@ TEST_F(FrameCycle, CursorOverTheWindowShowsThePanelAndForceCaptureTakesTheAreaUn
             QString::asprintf("Ombrix [361 x 432] - [X=%d Y=%d]", view.x(), view.y()));
   EXPECT_EQ(DifferencesFromDesktop(form->CaptureBitmap(), desktop.Picture(), view.x(), view.y()),
             0);
-}
-
-TEST_F(FrameCycle, FrameWorkShowsThePanelWhereTheCursorWouldCapture) {
-  Open();
-  form->SetNonClientActive(true);
-  RestCursor(desktop, *form, {1000, 600});
-  EXPECT_EQ(desktop.CopyCount(), 0);
-  EXPECT_FALSE(form->Panel1->isHidden());
 }
 
 TEST_F(FrameCycle, ButtonHeldOnTheFrameShowsThePanelUntilReleased) {
@@ -228,59 +171,6 @@ TEST_F(FrameCycle, LiveGammaIsTheGammaBarPositionOverOneHundred) {
   ASSERT_EQ(form->Image1->Picture().Width(), 40);
   EXPECT_NEAR(static_cast<int>(PixelOf(form->Image1->Picture(), 20, 15) & 0xFF), 91, 1);
   form->SetFormCmd(nullptr);
-}
-
-// Graphic operations on a zone of four coloured quadrants.
-constexpr TColor kTopLeft = 0x0000FF;     // red
-constexpr TColor kTopRight = 0x00FF00;    // green
-constexpr TColor kBottomLeft = 0xFF0000;  // blue
-constexpr TColor kBottomRight = 0xFFFFFF;
-
-struct OperationCase {
-  const char* name;
-  int operation;
-  // What the view's quadrants show: top-left, top-right, bottom-left, bottom-right.
-  TColor shown[4];
-};
-
-class GraphicOperation : public FrameCycle, public ::testing::WithParamInterface<OperationCase> {};
-
-TEST_P(GraphicOperation, MovesTheZoneQuadrants) {
-  // A 200 x 400 view around a cursor at (1000, 500): the zone is 900..1099 x 300..699. The
-  // quarter turns spread the zone's 200-pixel width over the view's 400-pixel height.
-  Paint(desktop.Picture(), [](int x, int y) {
-    return x < 1000 ? (y < 500 ? kTopLeft : kBottomLeft) : (y < 500 ? kTopRight : kBottomRight);
-  });
-  form = OpenWindow(desktop, 200, 400, QPoint(40, 40));
-  form->TrackBarOperation->setValue(GetParam().operation);
-  RestCursor(desktop, *form, {1000, 500});
-  const TBitmap& capture = form->CaptureBitmap();
-  EXPECT_EQ(PixelOf(capture, 50, 100), GetParam().shown[0]);
-  EXPECT_EQ(PixelOf(capture, 150, 100), GetParam().shown[1]);
-  EXPECT_EQ(PixelOf(capture, 50, 300), GetParam().shown[2]);
-  EXPECT_EQ(PixelOf(capture, 150, 300), GetParam().shown[3]);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    AllSix, GraphicOperation,
-    ::testing::Values(
-        OperationCase{"Copy", 0, {kTopLeft, kTopRight, kBottomLeft, kBottomRight}},
-        OperationCase{"VerticalMirror", 1, {kBottomLeft, kBottomRight, kTopLeft, kTopRight}},
-        OperationCase{"HorizontalMirror", 2, {kTopRight, kTopLeft, kBottomRight, kBottomLeft}},
-        OperationCase{"Rotation90", 3, {kBottomLeft, kTopLeft, kBottomRight, kTopRight}},
-        OperationCase{"Rotation180", 4, {kBottomRight, kBottomLeft, kTopRight, kTopLeft}},
-        OperationCase{"Rotation270", 5, {kTopRight, kBottomRight, kTopLeft, kBottomLeft}}),
-    [](const auto& row) { return std::string(row.param.name); });
-
-TEST_F(FrameCycle, HorizontalMirrorPutsTheLeftColumnAtTheRightEdge) {
-  Paint(desktop.Picture(), [](int x, int) { return x == 820 ? clRed : clBlack; });
-  Open();
-  form->TrackBarOperation->setValue(2);
-  RestCursor(desktop, *form, {1000, 600});  // zone 820..1179
-  EXPECT_EQ(PixelOf(form->CaptureBitmap(), 359, 0), clRed);
-  EXPECT_EQ(PixelOf(form->CaptureBitmap(), 359, 431), clRed);
-  EXPECT_EQ(PixelOf(form->CaptureBitmap(), 358, 200), clBlack);
-  EXPECT_EQ(PixelOf(form->CaptureBitmap(), 0, 200), clBlack);
 }
 
 }  // namespace

@@ -108,6 +108,10 @@ TEST(MainWindow, MagentaMiddleIsLeftOutOfTheWindowShape) {
   const QImage painted = form->grab().toImage();
   EXPECT_EQ(painted.pixel(0, 0) & 0xFFFFFF, 0u);
   EXPECT_EQ(painted.pixel(middle) & 0xFFFFFF, 0xFF00FFu);
+  // The outline takes the window's colour, red kept red (0x00BBGGRR as Qt's 0xRRGGBB).
+  form->SetColor(0x204080);
+  EXPECT_EQ(form->grab().toImage().pixel(0, 0) & 0xFFFFFF, 0x804020u);
+  form->SetColor(clBlack);
 
   // The view's picture is part of the shape while it is shown.
   RestCursor(desktop, *form, {1000, 600});

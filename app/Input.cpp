@@ -76,23 +76,9 @@ void TForm1::ConnectInput() {
 }
 
 void TForm1::SetFormCmd(TFormCmd* formCmd) {
-  if (formCmd_ != nullptr) {
-    formCmd_->OnKeyDown = nullptr;
-    formCmd_->OnFocusMainWindow = nullptr;
-    formCmd_->OnRenderToView = nullptr;
-    formCmd_->OnViewBitmap = nullptr;
-    formCmd_->OnFrozen = nullptr;
-  }
+  if (formCmd_ != nullptr) formCmd_->SetMainWindow(nullptr);
   formCmd_ = formCmd;
-  if (formCmd == nullptr) return;
-  formCmd->OnKeyDown = [this](int key, Qt::KeyboardModifiers shift) { FormKeyDown(key, shift); };
-  formCmd->OnFocusMainWindow = [this] { FocusMainWindow(); };
-  formCmd->OnRenderToView = [this](const TBitmap& bitmap, const TRect& rectangle, int factor,
-                                   float gamma, int level, int width, int height) {
-    RenderToView(bitmap, rectangle, factor, gamma, level, width, height);
-  };
-  formCmd->OnViewBitmap = [this] { return &Image1->Picture(); };
-  formCmd->OnFrozen = [this] { return Frozen(); };
+  if (formCmd != nullptr) formCmd->SetMainWindow(this);
 }
 
 void TForm1::FocusMainWindow() {
@@ -156,7 +142,7 @@ void TForm1::Freeze() {
     Timer1->SetInterval(0);
     Timer1Timer();
   }
-  if (formCmd_ != nullptr) formCmd_->TakeSnapshot(*CaptureBitmap_);
+  if (formCmd_ != nullptr) formCmd_->TakeSnapshot(CaptureBitmap());
   FocusMainWindow();
 }
 
@@ -177,9 +163,9 @@ void TForm1::CopyToClipboard() {
   Timer1Timer();
   // The capture, not the zoomed view. Qt keeps serving it (PNG, BMP and its other image
   // formats) to other programs for as long as we own the clipboard.
-  if (CaptureBitmap_->Empty()) return;  // a view too small to capture anything
+  if (CaptureBitmap().Empty()) return;  // a view too small to capture anything
   QClipboard* clipboard = QGuiApplication::clipboard();
-  const QImage image = ToImage(*CaptureBitmap_);
+  const QImage image = ToImage(CaptureBitmap());
   clipboard->setImage(image);
   const QMimeData* held = clipboard->mimeData();
   if (image.isNull() || held == nullptr || !held->hasImage()) {
