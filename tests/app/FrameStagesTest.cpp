@@ -95,8 +95,7 @@ TEST_P(ZoomNearTheEdge, CrossMarksTheCursorsPixelAtEveryFactor) {
       s.picture.crossColor = kCross;
       Draw(cycle, desktop, c.cursor, s);
       const TPoint centre = CrossCentre(cycle.View());
-      EXPECT_EQ(PixelOf(cycle.View(), centre.X, centre.Y),
-                BlockColour(c.cursor.X, c.cursor.Y))
+      EXPECT_EQ(PixelOf(cycle.View(), centre.X, centre.Y), BlockColour(c.cursor.X, c.cursor.Y))
           << "operation " << operation << " factor " << ZoomFactor(zoom) << ": cross at "
           << centre.X << "," << centre.Y;
     }
@@ -117,8 +116,7 @@ TEST_P(ZoomNearTheEdge, CrossMarksTheCursorsPixelThroughQuarterTurns) {
       s.picture.crossColor = kCross;
       Draw(cycle, desktop, c.cursor, s);
       const TPoint centre = CrossCentre(cycle.View());
-      EXPECT_EQ(PixelOf(cycle.View(), centre.X, centre.Y),
-                BlockColour(c.cursor.X, c.cursor.Y))
+      EXPECT_EQ(PixelOf(cycle.View(), centre.X, centre.Y), BlockColour(c.cursor.X, c.cursor.Y))
           << "operation " << operation << " factor " << ZoomFactor(zoom);
     }
 }
@@ -190,6 +188,36 @@ TEST(FrameStages, StartValuesLeaveTheWholeFrameBitForBit) {
     EXPECT_TRUE(SamePixels(cycle.View(), before))
         << "cursor " << c.cursor.X << "," << c.cursor.Y << " zoom " << c.zoom;
   }
+}
+
+// The order of the later stages: brightness and contrast before the sharpening (a flat
+// picture stays flat through it), the grid after it, the inversion after all but the
+// cross-line, which keeps its own colour.
+TEST(FrameStages, InvertComesLastButForTheCrossLine) {
+  MemoryDesktop desktop(kDesktopWidth, kDesktopHeight);
+  Paint(desktop.Picture(), [](int, int) { return TColor{0x00646464}; });  // grey 100
+  FrameCycle cycle(desktop);
+  FrameSettings s = Settings();
+  s.picture.zoom = 2;        // 4 x
+  s.picture.contrast = 100;  // 100 -> 17.5 -> 18
+  s.picture.sharpenLevel = 2;
+  s.picture.grid = true;
+  s.picture.invert = true;
+  s.picture.crossLine = true;
+  s.picture.crossColor = kCross;
+  Draw(cycle, desktop, {510, 370}, s);
+  int grey = 0, grid = 0, cross = 0;
+  for (int y = 0; y < 400; ++y)
+    for (int x = 0; x < 300; ++x) {
+      const TColor c = PixelOf(cycle.View(), x, y);
+      grey += c == 0x00EDEDEDu;  // 255 - 18
+      grid += c == 0x007F7F7Fu;  // 255 - 128
+      cross += c == kCross;
+    }
+  // Lines every fourth column and row; the cross's two arms less their gaps.
+  EXPECT_EQ(grid + cross + grey, 300 * 400);
+  EXPECT_EQ(cross, 300 - 6 + 400 - 6);
+  EXPECT_GT(grid, 300 * 400 * 7 / 16 - 300 - 400);
 }
 
 }  // namespace
