@@ -7,22 +7,6 @@
 #include "Codecs.h"
 
 namespace ombrix {
-namespace {
-
-// The extension in upper case: from the last "." after the last "/", dot included; empty
-// when there is none.
-std::string UpperExtension(const std::string& fileName) {
-  const std::size_t dot = fileName.rfind('.');
-  const std::size_t slash = fileName.rfind('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string extension = fileName.substr(dot);
-  for (char& c : extension) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  }
-  return extension;
-}
-
-}  // namespace
 
 TSaveDialog::TSaveDialog(QWidget* parent) : parent_(parent) {}
 
@@ -38,7 +22,7 @@ std::optional<std::string> TSaveDialog::Execute() {
   dialog.setDefaultSuffix(QStringLiteral("BMP"));
   const QStringList filters{QStringLiteral("JPEG *.jpg (*.jpg)"),
                             QStringLiteral("Bitmap *.bmp (*.bmp)"),
-                            QStringLiteral("All Files (*)")};
+                            QStringLiteral("PNG *.png (*.png)"), QStringLiteral("All Files (*)")};
   dialog.setNameFilters(filters);
   dialog.selectNameFilter(filters.front());
   dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
@@ -51,11 +35,11 @@ std::optional<std::string> TSaveDialog::Execute() {
 }
 
 void SavePictureToFile(const TBitmap& picture, const std::string& fileName) {
-  const std::string extension = UpperExtension(fileName);
-  if (extension == ".JPG" || extension == ".JPEG") {
+  const TFileFormat format = FileFormatOfName(fileName, ffBmp);
+  if (format == ffJpeg) {
     SaveAsJpeg(picture, fileName);
   } else {
-    WritePictureFile(picture, fileName, extension == ".PNG" ? ffPng : ffBmp);
+    WritePictureFile(picture, fileName, format);
   }
 }
 
