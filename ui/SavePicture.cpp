@@ -2,19 +2,42 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QFileIconProvider>
+#include <QMimeDatabase>
 #include <QStringList>
 
 #include "Codecs.h"
+#include "WindowPlacement.h"
 
 namespace ombrix {
+namespace {
+
+// Icons and type names from what the file system says of an entry, never from its contents. The
+// dialog asks for both for every entry it lists, also while a typed name is completed, and the
+// default guesses the type by reading the file: a special file such as /proc/kmsg blocks that
+// read, and with it the program, until the kernel has something to say.
+class TNameOnlyIconProvider : public QFileIconProvider {
+ public:
+  QIcon icon(const QFileInfo& info) const override {
+    return QFileIconProvider::icon(info.isDir() ? Folder : File);
+  }
+  QString type(const QFileInfo& info) const override {
+    if (info.isDir()) return QStringLiteral("Folder");
+    return QMimeDatabase().mimeTypeForFile(info, QMimeDatabase::MatchExtension).comment();
+  }
+};
+
+}  // namespace
 
 TSaveDialog::TSaveDialog(QWidget* parent) : parent_(parent) {}
 
 std::optional<std::string> TSaveDialog::Execute() {
+  TNameOnlyIconProvider icons;
   // A new dialog each time: nothing of an earlier use (filter, typed name) carries over.
   QFileDialog dialog(parent_);
+  dialog.setIconProvider(&icons);
   // Above the stay-on-top windows it is opened from.
-  dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
+  KeepAboveOwnWindows(dialog);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setWindowTitle(QStringLiteral("Enregistrer "));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
