@@ -5,10 +5,13 @@
 #include <cstring>
 
 #include "CrossLine.h"
-#include "HalfExchange.h"
+#include "Invert.h"
+#include "PixelGrid.h"
 #include "PlgBlt.h"
 #include "Sharpen.h"
+#include "Stereo3D.h"
 #include "Zoom.h"
+#include "ZoomCentre.h"
 #include "iwProcess.h"
 
 namespace ombrix {
@@ -138,17 +141,34 @@ FrameCycle::TBranchEnd FrameCycle::CaptureBranch(const FrameSettings& settings,
   OperationPoints(picture.operation, w, h, points);
   if (!CopyZone(zone, points, w, h)) return TBranchEnd::Unreadable;
 
-  if (picture.operation3D == 1) HalfExchange(*capture_);
-  ZoomStage(*capture_, view_, w, h, picture.zoom, picture.halfWidth, picture.halfHeight,
-            picture.gamma);
+  Compose3D(*capture_, picture.operation3D);
+  // Near the desktop's edge the zone was shifted and the cursor is not in its middle: the zoom
+  // enlarges about the cursor's pixel, where the graphic operation put it, and the cross-line
+  // stands on that same pixel. Unshifted, this is the middle, as it always was.
+  const TPoint marked = ZoomCentre(points, w, h, {centre.X - zone.Left, centre.Y - zone.Top});
+  TZoomSettings zoom;
+  zoom.SliderPosition = picture.zoom;
+  zoom.HalveWidth = picture.halfWidth;
+  zoom.HalveHeight = picture.halfHeight;
+  zoom.Gamma = picture.gamma;
+  zoom.Centre = marked;
+  zoom.Nearest = picture.nearest;
+  zoom.Colours = brightnessContrast_.Table(picture.brightness, picture.contrast);
+  ZoomStage(*capture_, view_, w, h, zoom);
   if (OnSharpenStage) {
     OnSharpenStage(picture.sharpenLevel);
   } else {
     SharpenView(picture.sharpenLevel);
   }
+  if (picture.grid) {
+    TZoomAxis x, y;
+    ZoomAxes(w, h, zoom, x, y);
+    DrawPixelGrid(view_, w, h, x, y);
+  }
+  if (picture.invert) InvertColours(view_);
   if (picture.crossLine) {
-    DrawCrossLine(view_.Canvas(), zonePoint_, zone.Left, zone.Top, w, h, picture.crossColor,
-                  picture.crossTiltX, picture.crossTiltY);
+    DrawCrossLine(view_.Canvas(), marked, 0, 0, w, h, picture.crossColor, picture.crossTiltX,
+                  picture.crossTiltY);
     result.crossTiltX = picture.crossTiltX;
     result.crossTiltY = picture.crossTiltY;
   }

@@ -13,6 +13,7 @@
 #include <memory>
 #include <string>
 
+#include "BrightnessContrast.h"
 #include "Desktop.h"
 #include "Graphics.h"
 
@@ -44,7 +45,7 @@ struct FramePicture {
   // The graphic operation 0..5: copy, vertical mirror, horizontal mirror, quarter turn
   // clockwise, half turn, quarter turn counter-clockwise.
   int operation = 0;
-  // The 3D operation 0..5; position 1 exchanges the capture's halves.
+  // The 3D operation 0..5 ("0", "X", "A", "I", "Md", "Mg"; see Stereo3D.h).
   int operation3D = 0;
   // W/2 and H/2: the zoom halves the drawn width or height.
   bool halfWidth = false;
@@ -53,8 +54,17 @@ struct FramePicture {
   int zoom = 0;
   // 0: no adjustment.
   float gamma = 0.0f;
+  // The command window's brightness and contrast, -100..100 each; both 0: no change.
+  int brightness = 0;
+  int contrast = 0;
+  // The pixel inspector: nearest-neighbour zoom instead of bicubic, and the grey grid between
+  // the enlarged pixels from factor 4 on.
+  bool nearest = false;
+  bool grid = false;
   // The unsharp mask's strength 0..5.
   int sharpenLevel = 0;
+  // Inverted colours, after every stage but the cross-line.
+  bool invert = false;
   // The cross-line over the view, its colour and its arms' tilts.
   bool crossLine = false;
   TColor crossColor = clRed;
@@ -158,6 +168,7 @@ class FrameCycle {
   TBitmap view_;
   TPoint zonePoint_;
   TPoint prevZonePoint_;
+  TBrightnessContrast brightnessContrast_;
   std::unique_ptr<TDrawnFrom> lastDrawnFrom_;
   TBitmap lastDrawnView_;
 };

@@ -21,6 +21,7 @@
 #include "Controls.h"
 #include "ErrorReport.h"
 #include "Errors.h"
+#include "Invert.h"
 #include "Ucmdprocess.h"
 #include "Unit2.h"
 #include "uZoom.h"
@@ -129,6 +130,22 @@ void TForm1::FormKeyDown(int key, Qt::KeyboardModifiers shift) {
     case Qt::Key_C:
       if (ctrl) CopyToClipboard();
       break;
+    // The pixel inspector's keys; with Ctrl they are left free. Each changes the next frame;
+    // a frozen view is inverted at once, as inverting twice gives it back exactly.
+    case Qt::Key_N:
+      if (!ctrl) NearestZoom_ = !NearestZoom_;
+      break;
+    case Qt::Key_G:
+      if (!ctrl) PixelGrid_ = !PixelGrid_;
+      break;
+    case Qt::Key_I:
+      if (ctrl) break;
+      InvertedColours_ = !InvertedColours_;
+      if (Frozen()) {
+        InvertColours(Image1->Picture());
+        Image1->Changed();
+      }
+      break;
     default:
       break;
   }
@@ -211,7 +228,11 @@ void TForm1::FormMouseDown(Qt::MouseButtons buttons) {
 void TForm1::Image1MouseDown(Qt::MouseButtons buttons, int x, int y) {
   if (buttons.testFlag(Qt::RightButton)) ToggleBorderStyle();
   if (buttons.testFlag(Qt::LeftButton) && form2_ != nullptr) {
-    form2_->ShowPixelStatistics(Image1->Picture(), x, y, Frozen());
+    // The press point on the screen, in Qt's logical coordinates as the window's place is.
+    const qreal ratio = Image1->devicePixelRatioF();
+    const QPoint at = Image1->mapToGlobal(
+        QPoint(static_cast<int>(std::lround(x / ratio)), static_cast<int>(std::lround(y / ratio))));
+    form2_->ShowPixelStatistics(Image1->Picture(), x, y, Frozen(), at);
   }
 }
 

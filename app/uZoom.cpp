@@ -30,7 +30,9 @@
 #include "Controls.h"
 #include "ErrorReport.h"
 #include "FormFonts.h"
+#include "Invert.h"
 #include "Sharpen.h"
+#include "Stereo3D.h"
 #include "Ucmdprocess.h"
 #include "Zoom.h"
 #include "iwProcess.h"
@@ -151,8 +153,12 @@ void TForm1::CreateControls() {
   GroupBox3D = new QGroupBox(QStringLiteral(" 3D operations "), Panel1);
   GroupBox3D->setGeometry(8, 152, 137, 70);
   TrackBar3D = NewTrackBar(GroupBox3D, 9, 120, 5);
-  AddPositionLabels(TrackBar3D, {QStringLiteral("0"), QStringLiteral("X"), QStringLiteral("A"),
-                                 QStringLiteral("I"), QStringLiteral("Md"), QStringLiteral("Mg")});
+  QStringList hints3D;
+  for (const char* hint : k3DHints) hints3D << QString::fromUtf8(hint);
+  AddPositionLabels(TrackBar3D,
+                    {QStringLiteral("0"), QStringLiteral("X"), QStringLiteral("A"),
+                     QStringLiteral("I"), QStringLiteral("Md"), QStringLiteral("Mg")},
+                    hints3D);
   CheckBoxW = new QCheckBox(QStringLiteral("W/2"), GroupBox3D);
   CheckBoxW->move(24, 48);
   CheckBoxH = new QCheckBox(QStringLiteral("H/2"), GroupBox3D);
@@ -440,7 +446,15 @@ FrameSettings TForm1::CycleSettings(bool fromTimer) const {
   picture.halfHeight = CheckBoxH->isChecked();
   picture.zoom = Slider->value();
   picture.gamma = LiveGamma();
+  if (formCmd_ != nullptr) {
+    const TCmdAdjustments adjustments = formCmd_->Adjustments();
+    picture.brightness = adjustments.brightness;
+    picture.contrast = adjustments.contrast;
+  }
+  picture.nearest = NearestZoom_;
+  picture.grid = PixelGrid_;
   picture.sharpenLevel = ScrollBarLevel->value();
+  picture.invert = InvertedColours_;
   picture.crossLine = cbSrediste->isChecked();
   picture.crossColor = CrossColor_;
   picture.crossTiltX = CrossTiltX_;
@@ -521,10 +535,16 @@ float TForm1::LiveGamma() const {
   return formCmd_ != nullptr ? formCmd_->Adjustments().gamma : 0.0f;
 }
 
-void TForm1::RedrawView(const TBitmap& picture, float gamma) {
+void TForm1::RedrawView(const TBitmap& picture, const TCmdAdjustments& adjustments) {
   const int w = picture.Width();
   const int h = picture.Height();
-  RenderToView(picture, {0, 0, w, h}, 1, gamma, 0, w, h);
+  if (w <= 0 || h <= 0) return;
+  RenderToView(picture, {0, 0, w, h}, 1, adjustments.gamma, 0, w, h,
+               redrawColours_.Table(adjustments.brightness, adjustments.contrast));
+  if (InvertedColours_) {
+    InvertColours(Image1->Picture());
+    Image1->Changed();
+  }
 }
 
 void TForm1::WriteCycleCaption() {
@@ -533,10 +553,11 @@ void TForm1::WriteCycleCaption() {
 }
 
 void TForm1::RenderToView(const TBitmap& bitmap, const TRect& rectangle, int factor, float gamma,
-                          int level, int width, int height) {
+                          int level, int width, int height,
+                          const std::array<uint8_t, 256>* colours) {
   if (factor <= 0) factor = 1;
   if (width <= 0 || height <= 0) return;
-  RenderScaled(bitmap, Image1->Picture(), rectangle, factor, gamma, width, height);
+  RenderScaled(bitmap, Image1->Picture(), rectangle, factor, gamma, width, height, colours);
   SharpenStage(level);
 }
 

@@ -15,6 +15,8 @@
 
 #include <QRegion>
 #include <QWidget>
+#include <array>
+#include <cstdint>
 #include <memory>
 
 #include "Controls.h"
@@ -106,6 +108,11 @@ class TForm1 : public QWidget, public TCmdMainWindow {
   int CrossTiltX() const { return CrossTiltX_; }
   void SetCrossTiltX(int tilt) { CrossTiltX_ = tilt; }
   int CrossTiltY() const { return CrossTiltY_; }
+  // The pixel inspector's keys N, G and I: nearest-neighbour zoom, the grid between the
+  // enlarged pixels, inverted colours. All off at start.
+  bool NearestZoom() const { return NearestZoom_; }
+  bool PixelGrid() const { return PixelGrid_; }
+  bool InvertedColours() const { return InvertedColours_; }
   void SetCrossTiltY(int tilt) { CrossTiltY_ = tilt; }
   // The background colour, shown as the one-pixel outline around the see-through middle.
   TColor Color() const { return Color_; }
@@ -135,8 +142,11 @@ class TForm1 : public QWidget, public TCmdMainWindow {
   // `gamma` (0: no adjustment), then sharpened with `level` 0..5 and shown. Does nothing when
   // width or height is not positive; a bitmap that is not 32-bit or holds fewer pixels is not
   // drawn (the view is still sized and shown). Raises what the sharpen stage raises.
+  // `colours`, when given, is applied to every colour byte after the gamma (brightness and
+  // contrast).
   void RenderToView(const TBitmap& bitmap, const TRect& rectangle, int factor, float gamma,
-                    int level, int width, int height);
+                    int level, int width, int height,
+                    const std::array<uint8_t, 256>* colours = nullptr);
 
   // Handlers of the panel's controls, connected to them at creation; public so that other
   // windows may run them as the controls do.
@@ -163,8 +173,9 @@ class TForm1 : public QWidget, public TCmdMainWindow {
   // Keys and mouse buttons (Input.cpp), public so that the command window and tests run
   // them as the events do. Each raises for its caller's guard.
   // A key press with its Qt key code and modifiers: the cross-line tilts, F, Space, Ctrl+M,
-  // Ctrl+C. The main window and the command window call it only while they themselves, not
-  // one of their controls, have the keyboard focus.
+  // Ctrl+C, and without Ctrl N (nearest-neighbour zoom), G (pixel grid) and I (inverted
+  // colours; a frozen view is inverted at once). The main window and the command window call it
+  // only while they themselves, not one of their controls, have the keyboard focus.
   void FormKeyDown(int key, Qt::KeyboardModifiers shift) override;
   // A press on the client area or the panel with `buttons` held: the right one toggles the
   // frame.
@@ -181,8 +192,8 @@ class TForm1 : public QWidget, public TCmdMainWindow {
   // Activates the main window and gives it, not one of its controls, the keyboard focus.
   void FocusMainWindow() override;
   // The command window's redraw: RenderToView of the whole `picture` at its own size, factor
-  // 1, level 0.
-  void RedrawView(const TBitmap& picture, float gamma) override;
+  // 1, level 0, with the adjustments' gamma, brightness and contrast; inverted when I is on.
+  void RedrawView(const TBitmap& picture, const TCmdAdjustments& adjustments) override;
   // The view bitmap.
   const TBitmap& CurrentView() override { return Image1->Picture(); }
 
@@ -265,6 +276,11 @@ class TForm1 : public QWidget, public TCmdMainWindow {
   TColor CrossColor_ = clRed;
   int CrossTiltX_ = 0;
   int CrossTiltY_ = 0;
+  bool NearestZoom_ = false;
+  bool PixelGrid_ = false;
+  bool InvertedColours_ = false;
+  // The brightness and contrast table of the command window's redraws.
+  TBrightnessContrast redrawColours_;
   TColor Color_ = clBlack;
 
   int MinTrackWidth_ = 0;

@@ -1,5 +1,6 @@
 #include "PixelStatistics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -52,7 +53,41 @@ std::string RangeLine(const TBitmap& view) {
   return text;
 }
 
+double Linear(uint32_t channel) {
+  const double c = channel / 255.0;
+  return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+}
+
 }  // namespace
+
+std::string HexColour(TColor color) {
+  char text[16];
+  std::snprintf(text, sizeof text, "#%02X%02X%02X", color & 0xFFu, color >> 8 & 0xFFu,
+                color >> 16 & 0xFFu);
+  return text;
+}
+
+double RelativeLuminance(TColor color) {
+  return 0.2126 * Linear(color & 0xFFu) + 0.7152 * Linear(color >> 8 & 0xFFu) +
+         0.0722 * Linear(color >> 16 & 0xFFu);
+}
+
+int ContrastRatioHundredths(TColor a, TColor b) {
+  const double la = RelativeLuminance(a);
+  const double lb = RelativeLuminance(b);
+  const double ratio = (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+  // The small allowance keeps 21 from showing as 20.99 through the weights' binary rounding.
+  return static_cast<int>(std::floor(ratio * 100 + 1e-6));
+}
+
+std::string ContrastLine(TColor color, TColor previous) {
+  const int ratio = ContrastRatioHundredths(color, previous);
+  const char* level = ratio >= 700 ? " AAA" : ratio >= 450 ? " AA" : "";
+  char text[64];
+  std::snprintf(text, sizeof text, "%d.%02d:1%s against %s", ratio / 100, ratio % 100, level,
+                HexColour(previous).c_str());
+  return text;
+}
 
 int64_t Luminance(int64_t red, int64_t green, int64_t blue) {
   const long double l = 0.29L * static_cast<long double>(red) +

@@ -30,4 +30,23 @@ struct TPixelStatistics {
 // "Lmin--- LMax--- Lavr---". Never divides by zero; raises nothing.
 TPixelStatistics PixelStatistics(const TBitmap& view, int x, int y);
 
+// The colour `color` (0x00BBGGRR) as "#RRGGBB", upper-case hexadecimal digits.
+std::string HexColour(TColor color);
+
+// Relative luminance of an sRGB colour, 0 (black) to 1 (white): each of red, green and blue
+// c / 255 made linear (c / 12.92 up to 0.04045, else ((c + 0.055) / 1.055)^2.4), weighted
+// 0.2126, 0.7152 and 0.0722.
+double RelativeLuminance(TColor color);
+
+// The contrast ratio (L1 + 0.05) / (L2 + 0.05) of two colours, L1 the lighter one's relative
+// luminance, in hundredths, rounded down: the figure never claims more contrast than there is.
+// 100 (1.00:1) for equal colours, 2100 (21.00:1) for black and white.
+int ContrastRatioHundredths(TColor a, TColor b);
+
+// The statistics window's line for the contrast between the clicked colour and the one
+// clicked before: "%d.%02d:1" with ContrastRatioHundredths, then " AAA" at 7.00 and above or
+// " AA" at 4.50 and above (nothing below), then " against " and HexColour(previous).
+// Example: "4.54:1 AA against #767676" for white after #767676.
+std::string ContrastLine(TColor color, TColor previous);
+
 }  // namespace ombrix

@@ -74,6 +74,12 @@ void TFormCmd::ConnectHandlers() {
   ConnectScrollEvents(ScrollBarGamma, [this](TScrollCode scrollCode, int position) {
     ScrollBarGammaScroll(scrollCode, position);
   });
+  ConnectScrollEvents(ScrollBarBrightness, [this](TScrollCode scrollCode, int position) {
+    ScrollBarBrightnessScroll(scrollCode, position);
+  });
+  ConnectScrollEvents(ScrollBar2, [this](TScrollCode scrollCode, int position) {
+    ScrollBar2Scroll(scrollCode, position);
+  });
   connect(SpeedButtonMemo, &QToolButton::clicked, this,
           [this] { Guarded([this] { SpeedButtonMemoClick(); }); });
   connect(SpeedButtonSave, &QToolButton::clicked, this,
@@ -120,10 +126,28 @@ TCmdAdjustments TFormCmd::Adjustments() const {
 void TFormCmd::ScrollBarGammaScroll(TScrollCode, int position) {
   // The live view's gamma for the same position: a whole-number gamma here would show another
   // picture than the running view at, say, 150.
+  TCmdAdjustments adjustments = Adjustments();
+  adjustments.gamma = static_cast<float>(position) / 100.0f;
+  Redraw(adjustments);
+}
+
+// The scroll event comes with the thumb at its new place and the value not yet there: the
+// moved bar counts with the reported position.
+void TFormCmd::ScrollBarBrightnessScroll(TScrollCode, int position) {
+  TCmdAdjustments adjustments = Adjustments();
+  adjustments.brightness = position;
+  Redraw(adjustments);
+}
+
+void TFormCmd::ScrollBar2Scroll(TScrollCode, int position) {
+  TCmdAdjustments adjustments = Adjustments();
+  adjustments.contrast = position;
+  Redraw(adjustments);
+}
+
+void TFormCmd::Redraw(const TCmdAdjustments& adjustments) {
   const TBitmap& snapshot = TabSnapshot(TabControl1->currentIndex());
-  if (mainWindow_ != nullptr) {
-    mainWindow_->RedrawView(snapshot, static_cast<float>(position) / 100.0f);
-  }
+  if (mainWindow_ != nullptr) mainWindow_->RedrawView(snapshot, adjustments);
   FocusMainWindow();
 }
 

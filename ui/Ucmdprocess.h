@@ -25,12 +25,21 @@ namespace ombrix {
 
 class TSaveDialog;
 
+// What the command window publishes for the live view, read on every frame.
+struct TCmdAdjustments {
+  // The gamma bar's position / 100 (0: no adjustment).
+  float gamma = 0.0f;
+  // The brightness and contrast bars' positions, -100..100.
+  int brightness = 0;
+  int contrast = 0;
+};
+
 // What the command window asks of the main window, which implements this.
 class TCmdMainWindow {
  public:
   // A redraw request: `picture` drawn into the view at its own size, unzoomed, unsharpened,
-  // with `gamma` (0: no adjustment), and shown.
-  virtual void RedrawView(const TBitmap& picture, float gamma) = 0;
+  // with the gamma (0: no adjustment), brightness and contrast of `adjustments`, and shown.
+  virtual void RedrawView(const TBitmap& picture, const TCmdAdjustments& adjustments) = 0;
   // The picture the main window shows now, which "Save as.." writes.
   virtual const TBitmap& CurrentView() = 0;
   virtual bool Frozen() const = 0;
@@ -42,22 +51,13 @@ class TCmdMainWindow {
   virtual ~TCmdMainWindow() = default;
 };
 
-// What the command window publishes for the live view, read on every frame.
-struct TCmdAdjustments {
-  // The gamma bar's position / 100 (0: no adjustment).
-  float gamma = 0.0f;
-  // The brightness and contrast bars' positions, -100..100.
-  int brightness = 0;
-  int contrast = 0;
-};
-
 class TFormCmd : public QWidget {
  public:
   TFormCmd();
   ~TFormCmd() override;
 
-  // Controls, owned by the window. Only the gamma bar is read by the program; the brightness,
-  // contrast, zoom and sharpen controls can be moved and change nothing.
+  // Controls, owned by the window. The gamma, brightness and contrast bars act on the live view
+  // and redraw a frozen picture; the zoom and sharpen controls can be moved and change nothing.
   QTabBar* TabControl1;
   QFrame* Panel1;
   QLabel* Label1;
@@ -95,6 +95,10 @@ class TFormCmd : public QWidget {
   // last freeze for tab "0") with gamma `position` / 100; then the focus goes to the main
   // window.
   void ScrollBarGammaScroll(TScrollCode scrollCode, int position);
+  // Every scroll event of the brightness and of the contrast bar: the same redraw, with the
+  // bar at `position` and the other bars as they stand.
+  void ScrollBarBrightnessScroll(TScrollCode scrollCode, int position);
+  void ScrollBar2Scroll(TScrollCode scrollCode, int position);
   // Adds the tab " n " (n: the number of tabs before), keeping the snapshot, and selects it.
   void SpeedButtonMemoClick();
   // Asks for a file name and writes the main window's view bitmap under it.
@@ -116,6 +120,8 @@ class TFormCmd : public QWidget {
   const TBitmap& TabSnapshot(int index) const;
   void ShowPreview(const TBitmap& picture);
   void FocusMainWindow();
+  // Asks the main window to redraw the selected tab's snapshot with `adjustments`.
+  void Redraw(const TCmdAdjustments& adjustments);
 
   TCmdMainWindow* mainWindow_ = nullptr;
   std::unique_ptr<TBitmap> Snapshot_;

@@ -46,6 +46,27 @@ float TGPImageAttributes::PictureGamma() const {
                                            : gamma_[ColorAdjustTypeDefault];
 }
 
+GpStatus TGPImageAttributes::SetColorTable(const std::array<uint8_t, 256>& table,
+                                           ColorAdjustType type) {
+  if (type < ColorAdjustTypeDefault || type >= ColorAdjustTypeCount)
+    return SetStatus(InvalidParameter);
+  table_[type] = table;
+  return Ok;
+}
+
+GpStatus TGPImageAttributes::ClearColorTable(ColorAdjustType type) {
+  if (type < ColorAdjustTypeDefault || type >= ColorAdjustTypeCount)
+    return SetStatus(InvalidParameter);
+  table_[type].reset();
+  return Ok;
+}
+
+const std::array<uint8_t, 256>* TGPImageAttributes::PictureColorTable() const {
+  if (table_[ColorAdjustTypeBitmap]) return &*table_[ColorAdjustTypeBitmap];
+  if (table_[ColorAdjustTypeDefault]) return &*table_[ColorAdjustTypeDefault];
+  return nullptr;
+}
+
 GpStatus TGPGraphics::ResetTransform() {
   transform_ = TWorldTransform{};
   return Ok;
@@ -154,6 +175,12 @@ GpStatus TGPGraphics::DrawImage(const TGPImage* image, const TGPRect& dest, int3
   const float gamma = attributes ? attributes->PictureGamma() : 0.0f;
   if (gamma > 0 && gamma != 1.0f) {
     colors = GammaTable(gamma);
+    options.Colors = colors.data();
+  }
+  if (const auto* table = attributes ? attributes->PictureColorTable() : nullptr) {
+    // One table for both: the gamma's (or none) first, then this one.
+    for (std::size_t c = 0; c < colors.size(); ++c)
+      colors[c] = (*table)[options.Colors ? colors[c] : c];
     options.Colors = colors.data();
   }
   try {

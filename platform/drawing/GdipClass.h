@@ -5,7 +5,9 @@
 // failing call changes nothing else, so a sequence of calls simply goes on. Nothing is cached
 // between draws. No toolkit; any thread, one thread per object at a time.
 
+#include <array>
 #include <cstdint>
+#include <optional>
 
 #include "GdipApi.h"
 #include "Graphics.h"
@@ -67,8 +69,19 @@ class TGPImageAttributes : public TGdiplusBase {
   // The gamma drawn pictures get: the Bitmap one when set, else the Default one; 0 for none.
   float PictureGamma() const;
 
+  // Our own addition to the attributes: a table through which the blue, green and red bytes
+  // pass after the gamma (256 entries, indexed by the gamma-adjusted byte), for one kind of
+  // drawing. Brightness and contrast ride on the colour pass the gamma already makes. A type
+  // past ColorAdjustTypeText is refused with InvalidParameter.
+  GpStatus SetColorTable(const std::array<uint8_t, 256>& table,
+                         ColorAdjustType type = ColorAdjustTypeDefault);
+  GpStatus ClearColorTable(ColorAdjustType type = ColorAdjustTypeDefault);
+  // The table drawn pictures get: the Bitmap one when set, else the Default one; null for none.
+  const std::array<uint8_t, 256>* PictureColorTable() const;
+
  private:
   float gamma_[ColorAdjustTypeCount] = {};
+  std::optional<std::array<uint8_t, 256>> table_[ColorAdjustTypeCount];
 };
 
 // A world transform made only of translations and scalings: a world point (x, y) lands on the

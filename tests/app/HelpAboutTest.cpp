@@ -274,7 +274,7 @@ TEST(KeysAndMouse, HelpWindowAndReadmeNameEveryOne) {
   ASSERT_NE(section, std::string::npos);
   const std::string readmeKeys =
       readme.substr(section, readme.find("\n## ", section + 1) - section);
-  for (const char* action : {"Space", "F", "Arrows", "Ctrl+M", "Ctrl+C",
+  for (const char* action : {"Space", "F", "Arrows", "Ctrl+M", "Ctrl+C", "N", "G", "I",
                              "Left click on a frozen picture", "Right click on the window"}) {
     EXPECT_NE(help.find(std::string("\n- ") + action + ":", keys), std::string::npos) << action;
     EXPECT_NE(readmeKeys.find(std::string("\n| ") + action + " |"), std::string::npos) << action;

@@ -68,7 +68,8 @@ class ViewStages : public ::testing::Test {
   int filterRuns = 0;
 };
 
-// The half exchange, by where each view column comes from in the 360-pixel zone.
+// The half exchange and the mirrored halves, by where each view column comes from in the
+// 360-pixel zone.
 struct ExchangeCase {
   const char* name;
   int operation;
@@ -99,8 +100,9 @@ INSTANTIATE_TEST_SUITE_P(
         // After the horizontal mirror the halves are back in place, each mirrored.
         ExchangeCase{"XAfterHorizontalMirror", 2, 1,
                      [](int x) { return x < 180 ? 179 - x : 539 - x; }},
-        // The other positions have no operation.
-        ExchangeCase{"A", 0, 2, [](int x) { return x; }}),
+        // "Md" and "Mg" mirror one half in place.
+        ExchangeCase{"Md", 0, 4, [](int x) { return x < 180 ? x : 539 - x; }},
+        ExchangeCase{"Mg", 0, 5, [](int x) { return x < 180 ? 179 - x : x; }}),
     [](const auto& row) { return std::string(row.param.name); });
 
 TEST_F(ViewStages, HalvedWidthAtZoomOneShowsTheWholeZoneOnTheLeftAndBlackOnTheRight) {

@@ -140,5 +140,48 @@ TEST(PixelStatistics, HalfWayLuminanceOfWhiteSumsGoesToEven) {
   EXPECT_EQ(Luminance(6375, 6375, 6375), 6248);
 }
 
+// The lines below the three: the clicked colour, and its contrast against the one before.
+struct ContrastCase {
+  const char* name;
+  TColor colour, previous;
+  const char* hex;
+  const char* contrast;
+};
+
+class ContrastLines : public testing::TestWithParam<ContrastCase> {};
+
+TEST_P(ContrastLines, GiveTheColourAndTheWcagRatio) {
+  const ContrastCase& c = GetParam();
+  EXPECT_EQ(HexColour(c.colour), c.hex);
+  EXPECT_EQ(ContrastLine(c.colour, c.previous), c.contrast);
+  // The ratio does not depend on which of the two was clicked first.
+  EXPECT_EQ(ContrastRatioHundredths(c.colour, c.previous),
+            ContrastRatioHundredths(c.previous, c.colour));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PixelStatistics, ContrastLines,
+    testing::Values(ContrastCase{"BlackAgainstWhite", clBlack, clWhite, "#000000",
+                                 "21.00:1 AAA against #FFFFFF"},
+                    // 4.542...
+                    ContrastCase{"WhiteAgainst767676", clWhite, Rgb(0x76, 0x76, 0x76), "#FFFFFF",
+                                 "4.54:1 AA against #767676"},
+                    // 4.478...: below AA.
+                    ContrastCase{"777777AgainstWhite", Rgb(0x77, 0x77, 0x77), clWhite, "#777777",
+                                 "4.47:1 against #FFFFFF"},
+                    // 7.0047... and 6.8969...: the AAA threshold.
+                    ContrastCase{"595959AgainstWhite", Rgb(0x59, 0x59, 0x59), clWhite, "#595959",
+                                 "7.00:1 AAA against #FFFFFF"},
+                    ContrastCase{"5A5A5AAgainstWhite", Rgb(0x5A, 0x5A, 0x5A), clWhite, "#5A5A5A",
+                                 "6.89:1 AA against #FFFFFF"},
+                    // 3.9985: shown as 3.99, never rounded up to a figure it does not reach.
+                    ContrastCase{"RedAgainstWhite", clRed, clWhite, "#FF0000",
+                                 "3.99:1 against #FFFFFF"},
+                    ContrastCase{"BlueAgainstWhiteByteOrder", Rgb(0x12, 0x34, 0xFF), clWhite,
+                                 "#1234FF", "7.09:1 AAA against #FFFFFF"},
+                    ContrastCase{"SameColour", Rgb(0x80, 0x80, 0x80), Rgb(0x80, 0x80, 0x80),
+                                 "#808080", "1.00:1 against #808080"}),
+    [](const testing::TestParamInfo<ContrastCase>& p) { return std::string(p.param.name); });
+
 }  // namespace
 }  // namespace ombrix

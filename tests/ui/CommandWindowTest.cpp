@@ -16,6 +16,7 @@ class TRecordingMainWindow : public TCmdMainWindow {
   struct TRedraw {
     int width, height;
     float gamma;
+    int brightness, contrast;
   };
   std::vector<TRedraw> redraws;
   std::vector<int> keys;
@@ -23,8 +24,9 @@ class TRecordingMainWindow : public TCmdMainWindow {
   bool frozen = false;
   TBitmap view;
 
-  void RedrawView(const TBitmap& picture, float gamma) override {
-    redraws.push_back({picture.Width(), picture.Height(), gamma});
+  void RedrawView(const TBitmap& picture, const TCmdAdjustments& adjustments) override {
+    redraws.push_back({picture.Width(), picture.Height(), adjustments.gamma, adjustments.brightness,
+                       adjustments.contrast});
   }
   const TBitmap& CurrentView() override { return view; }
   bool Frozen() const override { return frozen; }
@@ -63,10 +65,22 @@ TEST(CommandWindow, PublishesItsBarsAndAsksForRedrawsOfTheSelectedSnapshot) {
   ASSERT_EQ(main.redraws.size(), 2u);
   EXPECT_EQ(main.redraws[1].gamma, 1.5f);
 
+  // The brightness and contrast bars ask for the same redraw, with the position their event
+  // reports for the bar moved and the others as they stand.
+  cmd.ScrollBarBrightnessScroll(scLineDown, -29);
+  cmd.ScrollBar2Scroll(scTrack, -100);
+  ASSERT_EQ(main.redraws.size(), 4u);
+  EXPECT_EQ(main.redraws[2].gamma, 1.5f);
+  EXPECT_EQ(main.redraws[2].brightness, -29);
+  EXPECT_EQ(main.redraws[2].contrast, 40);
+  EXPECT_EQ(main.redraws[3].brightness, -30);
+  EXPECT_EQ(main.redraws[3].contrast, -100);
+  EXPECT_EQ(main.focused, 4);
+
   // Detached, the window asks nothing.
   cmd.SetMainWindow(nullptr);
   cmd.ScrollBarGammaScroll(scPosition, 100);
-  EXPECT_EQ(main.redraws.size(), 2u);
+  EXPECT_EQ(main.redraws.size(), 4u);
 }
 
 }  // namespace
