@@ -130,9 +130,11 @@ void RunCycle(benchmark::State& state, Desktop& desktop, bool shown) {
 }
 
 void FrameCycleRun(benchmark::State& state) {
+  Frame().desktop.SetCursor(Frame().cursor);
   RunCycle(state, Frame().desktop, false);
 }
 void FrameCycleShown(benchmark::State& state) {
+  Frame().desktop.SetCursor(Frame().cursor);
   RunCycle(state, Frame().desktop, true);
 }
 
