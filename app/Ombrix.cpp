@@ -3,6 +3,8 @@
 #include <QGuiApplication>
 #include <QWindow>
 
+#include "WindowPlacement.h"
+
 namespace ombrix {
 
 TApplicationWindows CreateApplicationWindows(Desktop& desktop) {
@@ -15,6 +17,9 @@ TApplicationWindows CreateApplicationWindows(Desktop& desktop) {
   windows.Form2 = std::make_unique<TForm2>();
   windows.Form2->setAttribute(Qt::WA_QuitOnClose, false);
   windows.Form1->SetForm2(windows.Form2.get());
+  // Both come up, and stay, above the stay-on-top main window, also when it is activated.
+  SetOwner(*windows.FormCmd, *windows.Form1);
+  SetOwner(*windows.Form2, *windows.Form1);
   desktop.SetOwnWindowsProvider(OwnWindowIds);
   return windows;
 }

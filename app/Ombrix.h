@@ -20,10 +20,11 @@ struct TApplicationWindows {
 };
 
 // Sets the application's title, then creates the main window on `desktop` (its FormCreate
-// starts the frame timer), the command window and the statistics window, all hidden, and
-// tells `desktop` which windows are ours (OwnWindowIds), so that no capture shows them.
-// Closing the main window ends the message loop even while the others are shown. Needs a
-// QApplication; `desktop` must outlive the windows.
+// starts the frame timer), the command window and the statistics window, all hidden and
+// belonging to the main window (SetOwner), and tells `desktop` which windows are ours
+// (OwnWindowIds), so that no capture shows them. Closing the main window ends the message
+// loop even while the others are shown. Needs a QApplication; `desktop` must outlive the
+// windows.
 TApplicationWindows CreateApplicationWindows(Desktop& desktop);
 
 // The native ids of every top-level window of this program that has one now: the windows

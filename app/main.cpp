@@ -11,6 +11,7 @@
 #include "DesktopLoader.h"
 #include "Ombrix.h"
 #include "Startup.h"
+#include "WindowPlacement.h"
 
 int main(int argc, char* argv[]) {
   using namespace ombrix;
@@ -65,6 +66,7 @@ int main(int argc, char* argv[]) {
                                       QString::fromUtf8(kXwaylandNotice), QMessageBox::Ok);
     notice->setAttribute(Qt::WA_QuitOnClose, false);
     notice->setWindowModality(Qt::NonModal);
+    KeepAboveOwnWindows(*notice);
     notice->show();
   }
   return application.exec();

@@ -305,6 +305,19 @@ void StoreTarget(const TKernelPlan& plan, int32_t m, int32_t x, typename Isa::I 
   }
 }
 
+// Ends the compiler's freedom to reorder the additions into a sum before this point. Left to
+// itself, GCC regroups the long sums of the folded sweep into trees whose partial products
+// outnumber the sixteen AVX2 registers and go through the stack; kept in order, each sum stays
+// in one register. Integer additions are exact, so the order cannot change any result.
+template <class V>
+inline void KeepInRegister(V& v) {
+#if defined(__x86_64__) || defined(__i386__)
+  asm("" : "+v"(v));
+#else
+  (void)v;
+#endif
+}
+
 // Rows of a folded step that may be held in registers at once, beside the sums.
 constexpr int kHeldRows = 16;
 
@@ -457,6 +470,7 @@ void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, 
 #pragma GCC unroll 16
               for (int i = 0; i < M; ++i) {
                 acc[i] = Isa::MulAdd(acc[i], held[N + i - d] + held[N + i + d], wd);
+                KeepInRegister(acc[i]);
               }
             }
             const I w0 = Splat<Isa>(w[0]);
@@ -474,8 +488,11 @@ void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, 
             for (int d = N; d >= 1; --d) {
               const I wd = Splat<Isa>(w[d * pairs]);
 #pragma GCC unroll 16
-              for (int i = 0; i < M; ++i) acc[i] = Isa::MulAdd(acc[i], below[i] + above[i], wd);
-            // Slide: target i now needs rows N + i - (d - 1) and N + i + (d - 1).
+              for (int i = 0; i < M; ++i) {
+                acc[i] = Isa::MulAdd(acc[i], below[i] + above[i], wd);
+                KeepInRegister(acc[i]);
+              }
+          // Slide: target i now needs rows N + i - (d - 1) and N + i + (d - 1).
 #pragma GCC unroll 16
               for (int i = 0; i + 1 < M; ++i) below[i] = below[i + 1];
               below[M - 1] = LoadV<I>(rows[N + M - d] + off);

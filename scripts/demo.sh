@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The demo of run.sh: on a virtual display, shows a test picture, runs Ombrix with the cursor
 # resting on the picture, waits until Ombrix shows it, switches the cross-line on in its panel,
-# saves a screenshot and prints its path.
+# saves a screenshot and prints its path. The screenshot is the one file the demo leaves, in the
+# temporary folder ($TMPDIR, or /tmp) as ombrix-demo.XXXXXX.png.
 #   scripts/demo.sh path/to/ombrix
 set -euo pipefail
 ombrix=$(realpath "$1")
@@ -15,6 +16,7 @@ cleanup() {
   [ -n "$ombrix_pid" ] && kill "$ombrix_pid" 2>/dev/null
   [ -n "$picture_pid" ] && kill "$picture_pid" 2>/dev/null
   ombrix_stop_xsession
+  rm -rf "$work"
 }
 trap cleanup EXIT
 
@@ -63,6 +65,8 @@ if ! ombrix_wait_for 20 xdotool search --name '^Ombrix \[[0-9]+ x [0-9]+\] - \[X
   exit 1
 fi
 
-shot="$work/ombrix-demo.png"
-import -window root "$shot"
+# Taken inside the work folder, then moved out of it: a failed shot leaves nothing behind.
+import -window root "$work/ombrix-demo.png"
+shot=$(mktemp --tmpdir --suffix=.png ombrix-demo.XXXXXX)
+mv "$work/ombrix-demo.png" "$shot"
 echo "$shot"

@@ -8,13 +8,10 @@
 // writing), 2 the command line was wrong. Every failure is one line on stderr; OUTPUT is
 // replaced only by a complete file.
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <optional>
 #include <sstream>
@@ -41,20 +38,37 @@ constexpr const char* kHelp =
     "Usage: ombrix-filter NAME INPUT OUTPUT [options]\n"
     "       ombrix-filter --list | --help | --version\n"
     "\n"
-    "Runs the filter NAME over the picture INPUT (BMP of 24 or 32 bits, PNG or JPEG, told\n"
-    "apart by their content) and writes the result to OUTPUT as PNG, JPEG (quality 100) or\n"
-    "BMP, chosen by its extension: .png, .jpg or .jpeg, .bmp (any letter case). NAME is a\n"
-    "display name from --list, in any letter case.\n"
+    "Runs the filter NAME over the picture INPUT (BMP of 16, 24 or 32 bits, PNG or JPEG,\n"
+    "told apart by their content) and writes the result to OUTPUT as PNG, JPEG (quality\n"
+    "100) or BMP, chosen by its extension: .png, .jpg or .jpeg, .bmp (any letter case).\n"
+    "NAME is a display name from --list, in any letter case.\n"
     "\n"
     "Options, each for the filters that have the setting:\n"
     "  --radius R       Gaussian Blur, Unsharp Mask: the radius, at least 0.27 (default 1)\n"
     "  --box S          kernel-less filters (Mosaic to Degrain): the sampling box side,\n"
     "                   1 to 255 (default 3)\n"
     "  --hysteresis H   Max Min, Min Max: the luminance threshold, 0 to 255 (default 3)\n"
-    "  --kernel FILE    Custom: load the kernels from FILE, a custom filter's stream\n"
+    "  --kernel FILE    Custom (which needs it): load the kernels from FILE, see below\n"
     "  --list           print the filter names, one a line\n"
     "  --help           print this help\n"
     "  --version        print the version\n"
+    "\n"
+    "Kernel file: a custom filter's stream, little-endian, no padding:\n"
+    "  bytes 0-3    bias, signed: added to each channel after the division\n"
+    "  bytes 4-7    scale, signed: divides each channel's sum (0 fails)\n"
+    "  byte 8       how several kernels merge: 0 sum, 1 sum of absolute values,\n"
+    "               2 absolute difference in turn, 3 root of the sum of squares\n"
+    "  bytes 9-10   kernel count, unsigned\n"
+    "  bytes 11-12  kernel width, unsigned\n"
+    "  bytes 13-14  kernel height, unsigned\n"
+    "  then count x width x height values, 32-bit signed, cell by cell (rows from\n"
+    "  the top, each from the left), each cell holding one value per kernel in turn.\n"
+    "Each channel of a pixel becomes (sum of value x sample) / scale + bias, kept to\n"
+    "0..255; the file must be exactly as long as its header says.\n"
+    "Example, a 3 x 3 box blur (the same as the filter Average):\n"
+    "  printf '\\0\\0\\0\\0\\11\\0\\0\\0\\0\\1\\0\\3\\0\\3\\0' > box.kernel\n"
+    "  for i in 1 2 3 4 5 6 7 8 9; do printf '\\1\\0\\0\\0'; done >> box.kernel\n"
+    "  ombrix-filter Custom photo.png blurred.png --kernel box.kernel\n"
     "\n"
     "Exit status: 0 done, 1 the work failed, 2 the command line was wrong.\n"
     "OUTPUT is replaced only by a complete file; a failed run leaves it as it was.\n";
@@ -130,16 +144,12 @@ std::string Lower(std::string text) {
 }
 
 TFileFormat OutputFormat(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  const std::size_t dot = path.rfind('.');
-  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) {
-    const std::string extension = Lower(path.substr(dot));
-    if (extension == ".png") return ffPng;
-    if (extension == ".jpg" || extension == ".jpeg") return ffJpeg;
-    if (extension == ".bmp") return ffBmp;
+  const TFileFormat format = FileFormatOfName(path, ffUnknown);
+  if (format == ffUnknown) {
+    Fail(kUsage, "cannot tell the format of '" + path +
+                     "' from its extension (use .png, .jpg, .jpeg or .bmp)");
   }
-  Fail(kUsage, "cannot tell the format of '" + path +
-                   "' from its extension (use .png, .jpg, .jpeg or .bmp)");
+  return format;
 }
 
 // A whole decimal number in first .. last; anything else (fractions, trailing text, values
@@ -170,21 +180,19 @@ float ParseRadius(const std::string& text) {
 // Loads a custom filter's stream from path. The file must hold exactly one stream: the size
 // its header announces is checked before LoadFromStream sizes the kernel buffer for it.
 void LoadKernelFile(TCustomFilter& filter, const std::string& path) {
-  const std::string failure = "cannot read kernel file '" + path + "': ";
-  std::ifstream file(path, std::ios::binary);
-  if (!file) Fail(kFailed, failure + SystemReason(errno));
-  struct stat info {};
-  if (::stat(path.c_str(), &info) != 0) Fail(kFailed, failure + SystemReason(errno));
-  if (S_ISDIR(info.st_mode)) Fail(kFailed, failure + SystemReason(EISDIR));
-  if (!S_ISREG(info.st_mode)) Fail(kFailed, failure + "not a regular file");
-  std::ostringstream bytes;
-  bytes << file.rdbuf();
-  const std::string stream = bytes.str();
+  constexpr std::size_t kHeader = 15;
+  // The largest stream a header can announce: 65535^3 cells of 4 bytes.
+  constexpr uint64_t kLargest = kHeader + uint64_t{4} * 65535 * 65535 * 65535;
+  std::string stream;
+  try {
+    stream = ReadRegularFile(path, kLargest);
+  } catch (const EOmbrixError& e) {
+    Fail(kFailed, "cannot read kernel file '" + path + "': " + e.Reason());
+  }
   const auto u16 = [&](std::size_t at) {
     return static_cast<uint64_t>(static_cast<uint8_t>(stream[at]) |
                                  static_cast<uint8_t>(stream[at + 1]) << 8);
   };
-  constexpr std::size_t kHeader = 15;
   if (stream.size() < kHeader) {
     Fail(kFailed,
          "kernel file '" + path + "' is too short (" + std::to_string(stream.size()) + " bytes)");
@@ -198,7 +206,7 @@ void LoadKernelFile(TCustomFilter& filter, const std::string& path) {
   try {
     filter.LoadFromStream(in);
   } catch (const EOmbrixError& e) {
-    Fail(kFailed, failure + e.Reason());
+    Fail(kFailed, "cannot read kernel file '" + path + "': " + e.Reason());
   }
 }
 
@@ -225,10 +233,13 @@ void ApplyOptions(TImageBaseFilter& filter, const std::string& displayName,
     boundary->SetHysteresis(
         static_cast<uint8_t>(ParseWhole("--hysteresis", *options.hysteresis, 0, 255)));
   }
+  auto* custom = dynamic_cast<TCustomFilter*>(&filter);
   if (options.kernel) {
-    auto* custom = dynamic_cast<TCustomFilter*>(&filter);
     if (custom == nullptr) refuse("--kernel");
     LoadKernelFile(*custom, *options.kernel);
+  } else if (custom != nullptr) {
+    // Its own kernel is all zeros: every picture would come out black.
+    Fail(kUsage, "Custom needs --kernel FILE");
   }
 }
 

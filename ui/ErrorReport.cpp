@@ -5,6 +5,7 @@
 #include <QString>
 
 #include "Errors.h"
+#include "WindowPlacement.h"
 
 namespace ombrix {
 namespace {
@@ -18,8 +19,12 @@ void ShowMessageBox(const std::string& text) {
   // The box needs a widget application; a process without one (a tool, a unit test) has no
   // user to show it to.
   if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return;
-  QMessageBox::critical(QApplication::activeWindow(), QCoreApplication::applicationName(),
-                        QString::fromStdString(text));
+  // Over the window it came from, and never under a stay-on-top window of ours: a modal box
+  // that cannot be seen would block the program.
+  QMessageBox box(QMessageBox::Critical, QCoreApplication::applicationName(),
+                  QString::fromStdString(text), QMessageBox::Ok, DialogOwner());
+  KeepAboveOwnWindows(box);
+  box.exec();
 }
 
 }  // namespace

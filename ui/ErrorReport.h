@@ -8,6 +8,8 @@
 #include <new>
 #include <string>
 
+#include "Errors.h"
+
 namespace ombrix {
 
 // How an error text reaches the user; tests install one that records the texts.
@@ -26,14 +28,17 @@ void ShowErrorReport(const char* text) noexcept;
 // Shows EOutOfMemory's text.
 void ShowOutOfMemoryReport() noexcept;
 
-// Runs `handler`; an exception it raises is reported and swallowed. Memory exhaustion from the
-// standard library is reported with the same text as EOutOfMemory.
+// Runs `handler`; an exception it raises is reported and swallowed (our own errors with their
+// reason below their text, when they carry one). Memory exhaustion from the standard library
+// is reported with the same text as EOutOfMemory.
 template <class Handler>
 void Guarded(Handler&& handler) noexcept {
   try {
     handler();
   } catch (const std::bad_alloc&) {
     ShowOutOfMemoryReport();
+  } catch (const EOmbrixError& e) {
+    ShowErrorReport(e.ReportText());
   } catch (const std::exception& e) {
     ShowErrorReport(e.what());
   } catch (...) {

@@ -2,35 +2,42 @@
 
 #include <QFile>
 #include <QFileDialog>
+#include <QFileIconProvider>
+#include <QMimeDatabase>
 #include <QStringList>
 
 #include "Codecs.h"
+#include "WindowPlacement.h"
 
 namespace ombrix {
 namespace {
 
-// The extension in upper case: from the last "." after the last "/", dot included; empty
-// when there is none.
-std::string UpperExtension(const std::string& fileName) {
-  const std::size_t dot = fileName.rfind('.');
-  const std::size_t slash = fileName.rfind('/');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  std::string extension = fileName.substr(dot);
-  for (char& c : extension) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+// Icons and type names from what the file system says of an entry, never from its contents. The
+// dialog asks for both for every entry it lists, also while a typed name is completed, and the
+// default guesses the type by reading the file: a special file such as /proc/kmsg blocks that
+// read, and with it the program, until the kernel has something to say.
+class TNameOnlyIconProvider : public QFileIconProvider {
+ public:
+  QIcon icon(const QFileInfo& info) const override {
+    return QFileIconProvider::icon(info.isDir() ? Folder : File);
   }
-  return extension;
-}
+  QString type(const QFileInfo& info) const override {
+    if (info.isDir()) return QStringLiteral("Folder");
+    return QMimeDatabase().mimeTypeForFile(info, QMimeDatabase::MatchExtension).comment();
+  }
+};
 
 }  // namespace
 
 TSaveDialog::TSaveDialog(QWidget* parent) : parent_(parent) {}
 
 std::optional<std::string> TSaveDialog::Execute() {
+  TNameOnlyIconProvider icons;
   // A new dialog each time: nothing of an earlier use (filter, typed name) carries over.
   QFileDialog dialog(parent_);
+  dialog.setIconProvider(&icons);
   // Above the stay-on-top windows it is opened from.
-  dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
+  KeepAboveOwnWindows(dialog);
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setWindowTitle(QStringLiteral("Enregistrer "));
   dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -38,7 +45,7 @@ std::optional<std::string> TSaveDialog::Execute() {
   dialog.setDefaultSuffix(QStringLiteral("BMP"));
   const QStringList filters{QStringLiteral("JPEG *.jpg (*.jpg)"),
                             QStringLiteral("Bitmap *.bmp (*.bmp)"),
-                            QStringLiteral("All Files (*)")};
+                            QStringLiteral("PNG *.png (*.png)"), QStringLiteral("All Files (*)")};
   dialog.setNameFilters(filters);
   dialog.selectNameFilter(filters.front());
   dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
@@ -51,11 +58,11 @@ std::optional<std::string> TSaveDialog::Execute() {
 }
 
 void SavePictureToFile(const TBitmap& picture, const std::string& fileName) {
-  const std::string extension = UpperExtension(fileName);
-  if (extension == ".JPG" || extension == ".JPEG") {
+  const TFileFormat format = FileFormatOfName(fileName, ffBmp);
+  if (format == ffJpeg) {
     SaveAsJpeg(picture, fileName);
   } else {
-    WritePictureFile(picture, fileName, extension == ".PNG" ? ffPng : ffBmp);
+    WritePictureFile(picture, fileName, format);
   }
 }
 

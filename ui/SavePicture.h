@@ -12,8 +12,8 @@ class QWidget;
 namespace ombrix {
 
 // The command window's save dialog (SaveDialog1). Execute sets the dialog up afresh (title
-// "Enregistrer ", default extension "BMP" for a name typed without one, the JPEG, Bitmap and
-// All Files filters with JPEG selected, a question before replacing a file, resizable), shows
+// "Enregistrer ", default extension "BMP" for a name typed without one, the JPEG, Bitmap, PNG
+// and All Files filters with JPEG selected, a question before replacing a file, resizable), shows
 // it modally over `parent` and returns the chosen full file name, or nothing on a cancel.
 // The dialog is the toolkit's own widget dialog, the same on every desktop and fully usable
 // from the keyboard.
@@ -26,9 +26,9 @@ class TSaveDialog {
   QWidget* parent_;
 };
 
-// Writes `picture` under `fileName`, by the name's extension in any letter case: ".jpg" and
-// ".jpeg" as JPEG (SaveAsJpeg), ".png" as PNG (8-bit RGB), any other name as BMP at the
-// picture's own depth, always under the name as given. The file is written beside its place
+// Writes `picture` under `fileName`, in the format FileFormatOfName gives it, BMP otherwise:
+// ".jpg" and ".jpeg" as JPEG (SaveAsJpeg), ".png" as PNG (8-bit RGB), any other name as BMP at
+// the picture's own depth, always under the name as given. The file is written beside its place
 // and then renamed over it, so a failure leaves an existing file as it was and nothing else
 // behind. Raises EFCreateError ("Impossible de créer le fichier <name>") when the file cannot
 // be created or put in place, EWriteError when writing fails, EJPEG for an encoder failure;

@@ -14,6 +14,7 @@
 #include "ErrorReport.h"
 #include "FormFonts.h"
 #include "SavePicture.h"
+#include "WindowPlacement.h"
 
 namespace ombrix {
 namespace {}  // namespace
@@ -83,6 +84,12 @@ void TFormCmd::ConnectHandlers() {
 
 void TFormCmd::TakeSnapshot(const TBitmap& capture) {
   Snapshot_->Assign(&capture);
+  {
+    // Tab "0" stands for the latest freeze: the selection follows the picture shown. The view
+    // already holds the freeze's own picture, which a redraw from the snapshot would replace.
+    const QSignalBlocker quiet(TabControl1);
+    TabControl1->setCurrentIndex(0);
+  }
   ShowPreview(capture);
 }
 
@@ -159,6 +166,14 @@ void TFormCmd::keyPressEvent(QKeyEvent* event) {
     Guarded([this, event] { mainWindow_->FormKeyDown(event->key(), event->modifiers()); });
   }
   QWidget::keyPressEvent(event);
+}
+
+void TFormCmd::showEvent(QShowEvent*) {
+  // Placed once, clear of the main window where its design place would cover it; after that it
+  // comes back where the user left it.
+  if (placed_) return;
+  placed_ = true;
+  Guarded([this] { PlaceBesideOwner(*this); });
 }
 
 void TFormCmd::resizeEvent(QResizeEvent*) {

@@ -1,5 +1,6 @@
 #pragma once
-// The command window (unit Ucmdprocess): created hidden at start, beside the main window. It
+// The command window (unit Ucmdprocess): created hidden at start, it belongs to the main window
+// (SetOwner), comes up beside it rather than over it, and stays where the user moves it. It
 // keeps the snapshot of the last freeze with a stretched preview, redraws the frozen view from
 // it with its gamma bar (whose position the live view reads on every frame too), keeps memo
 // tabs that each hold the snapshot of their making, and saves the main window's picture.
@@ -78,7 +79,8 @@ class TFormCmd : public QWidget {
 
   // The last frozen zone (empty until the first freeze), owned by the window.
   TBitmap& Snapshot() { return *Snapshot_; }
-  // Called by the freeze: `capture` becomes the snapshot and the preview.
+  // Called by the freeze: `capture` becomes the snapshot and the preview, and tab "0", which
+  // stands for it, the selected tab.
   void TakeSnapshot(const TBitmap& capture);
 
   // The main window this one works with, attached by it (TForm1::SetFormCmd); it must outlive
@@ -105,6 +107,7 @@ class TFormCmd : public QWidget {
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
  private:
   void CreateControls();
@@ -118,6 +121,7 @@ class TFormCmd : public QWidget {
   std::unique_ptr<TBitmap> Snapshot_;
   // The snapshots of tabs 1, 2, ...; tab 0 is always Snapshot_.
   std::vector<std::unique_ptr<TBitmap>> memos_;
+  bool placed_ = false;
 };
 
 }  // namespace ombrix

@@ -1,12 +1,15 @@
 #include "uAbout.h"
 
-#include <QDesktopServices>
+#include <QCoreApplication>
 #include <QFont>
 #include <QFrame>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QUrl>
+#include <QPointer>
+#include <QProcess>
 #include <algorithm>
+#include <utility>
 
 #include "Controls.h"
 #include "ErrorReport.h"
@@ -67,6 +70,30 @@ QLabel* NewCreditLine(QWidget* parent, const QString& text, int x, int y) {
   return label;
 }
 
+// Starts the desktop's opener on `url` and calls onFailure when it cannot be started or ends
+// in failure: the opener's status is the one sign that no program took the address. The
+// process belongs to the application, so a mail program started through it outlives the box.
+void OpenWithDesktop(const QString& url, std::function<void()> onFailure) {
+  auto* opener = new QProcess(QCoreApplication::instance());
+  opener->setProgram(QStringLiteral("xdg-open"));
+  opener->setArguments({url});
+  // Its complaints reach our own stderr, where they always went.
+  opener->setProcessChannelMode(QProcess::ForwardedChannels);
+  opener->setInputChannelMode(QProcess::ForwardedInputChannel);
+  QObject::connect(opener, &QProcess::errorOccurred, opener,
+                   [opener, onFailure](QProcess::ProcessError error) {
+                     if (error != QProcess::FailedToStart) return;  // finished follows
+                     opener->deleteLater();
+                     Guarded(onFailure);
+                   });
+  QObject::connect(opener, &QProcess::finished, opener,
+                   [opener, onFailure = std::move(onFailure)](int code, QProcess::ExitStatus how) {
+                     opener->deleteLater();
+                     if (how != QProcess::NormalExit || code != 0) Guarded(onFailure);
+                   });
+  opener->start();
+}
+
 }  // namespace
 
 void TClickLabel::mouseReleaseEvent(QMouseEvent* event) {
@@ -124,7 +151,20 @@ void TAboutBox::FormCreate() {
 }
 
 void TAboutBox::Label3Click() {
-  QDesktopServices::openUrl(QUrl(QStringLiteral("mailto:") + Label3->text()));
+  const QString address = Label3->text();
+  // The box may be closed by the time the opener gives up.
+  const QPointer<TAboutBox> box(this);
+  OpenWithDesktop(QStringLiteral("mailto:") + address, [box, address] {
+    auto* message = new QMessageBox(
+        QMessageBox::Information, QStringLiteral("About"),
+        QStringLiteral("No mail program answered.\nPlease write to %1.").arg(address),
+        QMessageBox::Ok, box.data());
+    message->setAttribute(Qt::WA_DeleteOnClose);
+    // Above the stay-on-top windows, and the address can be copied from it.
+    message->setWindowFlag(Qt::WindowStaysOnTopHint);
+    message->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    message->open();
+  });
 }
 
 void TAboutBox::showEvent(QShowEvent* event) {

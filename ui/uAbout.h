@@ -39,7 +39,8 @@ class TAboutBox : public QDialog {
   QLabel* Label9;
 
   // Opens a new mail to Label3's address through the desktop's handler of "mailto:"
-  // addresses. What the desktop answers is not looked at.
+  // addresses (xdg-open). When the opener fails (no mail program answered), a message box
+  // says so and gives the address to write to. Returns at once: the opener runs on.
   void Label3Click();
 
  protected:

@@ -86,14 +86,15 @@ class TemporaryFile {
 };
 
 // Creates a new file beside target, exclusively so no other file is ever overwritten; its
-// permissions follow the umask as those of any new file. Returns the descriptor, or -1.
+// permissions follow the umask as those of any new file. Its name does not grow with
+// target's: a name of the longest length a folder allows must still leave room for it.
+// Returns the descriptor, or -1.
 int CreateBeside(const std::string& target, TemporaryFile& temporary) {
   static std::atomic<unsigned> counter{0};
   const std::size_t slash = target.rfind('/');
   const std::string dir = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-  const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
   for (int attempt = 0; attempt < 100; ++attempt) {
-    const std::string candidate = dir + "." + base + "." + std::to_string(::getpid()) + "." +
+    const std::string candidate = dir + ".ombrix-" + std::to_string(::getpid()) + "-" +
                                   std::to_string(counter.fetch_add(1)) + ".tmp";
     const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd >= 0) {
@@ -163,18 +164,20 @@ std::unique_ptr<TBitmap> DecodePicture(const uint8_t* data, std::size_t size) {
   throw EInvalidGraphic("Unknown picture format (not a BMP, PNG or JPEG file)");
 }
 
-std::unique_ptr<TBitmap> LoadPictureFromFile(const std::string& path) {
-  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+std::string ReadRegularFile(const std::string& path, uint64_t maxBytes) {
+  // Without O_NONBLOCK, opening a FIFO waits for a writer that may never come; for a regular
+  // file the flag changes nothing. What was opened is checked, not what the name named a
+  // moment before.
+  FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (file.Get() < 0) throw EFOpenError(path, SystemReason(errno));
   struct stat info {};
   if (::fstat(file.Get(), &info) != 0) throw EFOpenError(path, SystemReason(errno));
   if (S_ISDIR(info.st_mode)) throw EFOpenError(path, SystemReason(EISDIR));
   if (!S_ISREG(info.st_mode)) throw EFOpenError(path, "not a regular file");
-  // A file several times larger than the largest picture we accept is not one of ours.
-  if (info.st_size > kMaxPicturePixels * 4 + 65536) {
-    throw EInvalidGraphic("File too large for a picture: " + path);
+  if (static_cast<uint64_t>(info.st_size) > maxBytes) {
+    throw EInvalidGraphic("File too large: " + path);
   }
-  std::vector<uint8_t> bytes;
+  std::string bytes;
   try {
     bytes.resize(static_cast<std::size_t>(info.st_size));
   } catch (const std::bad_alloc&) {
@@ -185,11 +188,31 @@ std::unique_ptr<TBitmap> LoadPictureFromFile(const std::string& path) {
     const ssize_t got = ::read(file.Get(), bytes.data() + done, bytes.size() - done);
     if (got < 0 && errno == EINTR) continue;
     if (got < 0) throw EReadError(SystemReason(errno));
-    if (got == 0) break;  // the file shrank while we read it: decode what is there
+    if (got == 0) break;  // the file shrank while we read it: take what is there
     done += static_cast<std::size_t>(got);
   }
   bytes.resize(done);
-  return DecodePicture(bytes.data(), bytes.size());
+  return bytes;
+}
+
+std::unique_ptr<TBitmap> LoadPictureFromFile(const std::string& path) {
+  // A file several times larger than the largest picture we accept is not one of ours.
+  const std::string bytes = ReadRegularFile(path, kMaxPicturePixels * 4 + 65536);
+  return DecodePicture(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+TFileFormat FileFormatOfName(const std::string& fileName, TFileFormat otherwise) {
+  const std::size_t slash = fileName.rfind('/');
+  const std::size_t dot = fileName.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return otherwise;
+  std::string extension = fileName.substr(dot);
+  for (char& c : extension) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  if (extension == ".jpg" || extension == ".jpeg") return ffJpeg;
+  if (extension == ".png") return ffPng;
+  if (extension == ".bmp") return ffBmp;
+  return otherwise;
 }
 
 void WritePicture(const TBitmap& bitmap, std::ostream& out, TFileFormat format) {
@@ -224,7 +247,7 @@ void WritePictureFile(const TBitmap& bitmap, const std::string& path, TFileForma
     FileDescriptor file(::open(target.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY));
     if (file.Get() < 0) throw EFCreateError(path, SystemReason(errno));
     if (!WriteAll(file.Get(), bytes.data(), bytes.size()) || !file.Close()) {
-      throw EWriteError(SystemReason(errno));
+      throw EWriteError(SystemReason(errno), path);
     }
     return;
   }
@@ -242,9 +265,11 @@ void WritePictureFile(const TBitmap& bitmap, const std::string& path, TFileForma
       throw EFCreateError(path, SystemReason(errno));
     }
   }
-  if (!WriteAll(file.Get(), bytes.data(), bytes.size())) throw EWriteError(SystemReason(errno));
+  if (!WriteAll(file.Get(), bytes.data(), bytes.size())) {
+    throw EWriteError(SystemReason(errno), path);
+  }
   // The data must be on disk before the rename makes it the file at path.
-  if (::fsync(file.Get()) != 0 || !file.Close()) throw EWriteError(SystemReason(errno));
+  if (::fsync(file.Get()) != 0 || !file.Close()) throw EWriteError(SystemReason(errno), path);
   if (::rename(temporary.Path().c_str(), target.c_str()) != 0) {
     throw EFCreateError(path, SystemReason(errno));
   }

@@ -53,10 +53,21 @@ std::unique_ptr<TBitmap> DecodeJpeg(const uint8_t* data, std::size_t size);
 // Picks the decoder by the signature; EInvalidGraphic when there is none of the three.
 std::unique_ptr<TBitmap> DecodePicture(const uint8_t* data, std::size_t size);
 
-// Reads the regular file at path and decodes it by its content. Raises EFOpenError when it
-// cannot be opened or is not a regular file, EReadError when reading fails, and what
-// DecodePicture raises.
+// The whole content of the regular file at path, of at most maxBytes bytes. A FIFO, a device,
+// a socket or a folder is refused without waiting for anything to open or read. Raises
+// EFOpenError when the file cannot be opened or is not a regular file, EInvalidGraphic when
+// it is larger than maxBytes, EOutOfMemory, EReadError when reading fails.
+std::string ReadRegularFile(const std::string& path, uint64_t maxBytes);
+
+// Reads the regular file at path and decodes it by its content. Raises what ReadRegularFile
+// raises and what DecodePicture raises.
 std::unique_ptr<TBitmap> LoadPictureFromFile(const std::string& path);
+
+// The format a picture file's name asks for, by its extension in any letter case (from the
+// last "." after the last "/"): ".jpg" and ".jpeg" JPEG, ".png" PNG, ".bmp" BMP; `otherwise`
+// for any other name, with or without extension. The command window saves those as BMP, while
+// ombrix-filter refuses them.
+TFileFormat FileFormatOfName(const std::string& fileName, TFileFormat otherwise);
 
 // Encoders. Each writes one complete file to out (binary) and raises EWriteError when the
 // stream fails. The bitmap must not be empty (EInvalidGraphic otherwise).
@@ -75,13 +86,14 @@ void WriteJpeg(const TBitmap& bitmap, std::ostream& out);
 void WritePicture(const TBitmap& bitmap, std::ostream& out, TFileFormat format);
 
 // Writes bitmap as a file of the given format at path. The picture is encoded first, then
-// written to a new file beside path and renamed over it, so a failure at any step leaves no
+// written to a new file beside path (under a short name of its own, so that any legal name at
+// path can be written) and renamed over it, so a failure at any step leaves no
 // partial file and leaves a file already at path as it was. A file replaced keeps its
 // permissions (and its owner, where the writer may give it); a new one follows the umask. A
 // symbolic link at path stays: the file it leads to is the one written. A device or a FIFO
 // at path is written straight into. Raises EFCreateError(path) when the file cannot be
-// created or put in place (also for a folder), EWriteError when writing fails, and what the
-// encoder raises; each carries the system's reason.
+// created or put in place (also for a folder), EWriteError (with path) when writing fails, and
+// what the encoder raises; each carries the system's reason.
 void WritePictureFile(const TBitmap& bitmap, const std::string& path, TFileFormat format);
 
 }  // namespace ombrix

@@ -19,15 +19,16 @@ EReadError::EReadError(const std::string& reason)
 
 EFCreateError::EFCreateError(const std::string& fileName, const std::string& reason)
     : EOmbrixError("Impossible de créer le fichier " + fileName,
-                   reason.empty() ? "the file cannot be created" : reason) {}
+                   reason.empty() ? "the file cannot be created" : reason, reason) {}
 
 EFOpenError::EFOpenError(const std::string& fileName, const std::string& reason)
     : EOmbrixError("Impossible d'ouvrir le fichier " + fileName,
                    reason.empty() ? "the file cannot be opened" : reason) {}
 
-EWriteError::EWriteError(const std::string& reason)
-    : EOmbrixError("Erreur d'écriture du flux",
-                   reason.empty() ? "the data could not be written" : reason) {}
+EWriteError::EWriteError(const std::string& reason, const std::string& fileName)
+    : EOmbrixError(
+          "Erreur d'écriture du flux", reason.empty() ? "the data could not be written" : reason,
+          fileName.empty() || reason.empty() ? fileName + reason : fileName + ": " + reason) {}
 
 EListError::EListError(int64_t index)
     : EOmbrixError("Indice de liste hors limites (" + std::to_string(index) + ")") {}

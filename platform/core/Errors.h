@@ -12,15 +12,22 @@ namespace ombrix {
 
 class EOmbrixError : public std::runtime_error {
  public:
-  // what() is the text of the window's error report; reason, when given, says in English why
-  // the operation failed (the system's or a library's own words), for command-line tools.
-  explicit EOmbrixError(const std::string& text, std::string reason = {})
-      : std::runtime_error(text), reason_(std::move(reason)) {}
+  // what() is the error's own text; reason, when given, says in English why the operation
+  // failed (the system's or a library's own words), for command-line tools; detail, when
+  // given, is the second line of the window's report, below the text.
+  explicit EOmbrixError(const std::string& text, std::string reason = {},
+                        const std::string& detail = {})
+      : std::runtime_error(text),
+        reason_(std::move(reason)),
+        report_(detail.empty() ? text : text + "\n" + detail) {}
   // The English reason, or what() when none was given.
   const char* Reason() const noexcept { return reason_.empty() ? what() : reason_.c_str(); }
+  // What the window's error report shows: what(), then the detail on a line of its own.
+  const char* ReportText() const noexcept { return report_.c_str(); }
 
  private:
   std::string reason_;
+  std::string report_;
 };
 
 // The system's text for an errno value ("No such file or directory").
@@ -48,7 +55,8 @@ class EReadError : public EOmbrixError {
 // A file could not be created for writing.
 class EFCreateError : public EOmbrixError {
  public:
-  // reason: why, in English (SystemReason of the failing call's errno, usually).
+  // reason: why, in English (SystemReason of the failing call's errno, usually); when given,
+  // the window's report shows it on its second line.
   explicit EFCreateError(const std::string& fileName, const std::string& reason = {});
 };
 
@@ -80,7 +88,9 @@ class EFOpenError : public EOmbrixError {
 // Bytes could not be written to a stream or file (disk full, I/O error).
 class EWriteError : public EOmbrixError {
  public:
-  explicit EWriteError(const std::string& reason = {});
+  // reason: why, in English; fileName: the file being written, when there is one. The window's
+  // report shows "fileName: reason" on its second line (either alone when the other is empty).
+  explicit EWriteError(const std::string& reason = {}, const std::string& fileName = {});
 };
 
 // The JPEG library reported an error; code is its message number, message its own text.

@@ -6,15 +6,23 @@
 
 #include <QApplication>
 #include <QDateTime>
+#include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QtTest/QTest>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
 #include <ostream>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ErrorReport.h"
@@ -150,6 +158,130 @@ TEST(ModalWindowFailure, TimerRunsAndStayOnTopReturnsWhenShowingThrows) {
   EXPECT_EQ(form->Timer1->Interval(), form->TimerPeriod());
   EXPECT_TRUE(form->windowFlags().testFlag(Qt::WindowStaysOnTopHint));
   EXPECT_EQ(QApplication::topLevelWidgets().size(), 1) << "the help window was not released";
+}
+
+// Environment variables changed for one test and put back afterwards.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment() = default;
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+  ~ScopedEnvironment() {
+    for (auto it = saved_.rbegin(); it != saved_.rend(); ++it) {
+      if (it->second) {
+        ::setenv(it->first.c_str(), it->second->c_str(), 1);
+      } else {
+        ::unsetenv(it->first.c_str());
+      }
+    }
+  }
+  void Set(const char* name, const QString& value) {
+    Save(name);
+    ::setenv(name, value.toLocal8Bit().constData(), 1);
+  }
+  void Unset(const char* name) {
+    Save(name);
+    ::unsetenv(name);
+  }
+
+ private:
+  void Save(const char* name) {
+    const char* value = std::getenv(name);
+    saved_.emplace_back(name, value != nullptr ? std::optional<std::string>(value) : std::nullopt);
+  }
+  std::vector<std::pair<std::string, std::optional<std::string>>> saved_;
+};
+
+QMessageBox* ShownMessageBox() {
+  for (QWidget* window : QApplication::topLevelWidgets()) {
+    if (auto* box = qobject_cast<QMessageBox*>(window); box != nullptr && box->isVisible())
+      return box;
+  }
+  return nullptr;
+}
+
+struct MailCase {
+  const char* name;
+  int openerStatus;  // how the program that takes the address ends
+  bool told;         // whether the user is told that no mail program answered
+};
+
+class MailLink : public ::testing::TestWithParam<MailCase> {};
+
+// A desktop of the test's own with no display and no mail handler, where xdg-open's last
+// resort, the browser, is a script that records the address and ends with the row's status.
+TEST_P(MailLink, TellsWhomToWriteToWhenNoMailProgramAnswers) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString received = dir.filePath("received");
+  QFile script(dir.filePath("browser"));
+  ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+  script.write(QStringLiteral("#!/bin/sh\nprintf '%s' \"$1\" > '%1'\nexit %2\n")
+                   .arg(received)
+                   .arg(GetParam().openerStatus)
+                   .toUtf8());
+  script.close();
+  script.setPermissions(QFile::ReadOwner | QFile::ExeOwner);
+  ScopedEnvironment environment;
+  environment.Set("BROWSER", script.fileName());
+  for (const char* name : {"XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_DATA_DIRS", "XDG_CONFIG_DIRS"})
+    environment.Set(name, dir.path());
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "XDG_CURRENT_DESKTOP", "DESKTOP_SESSION",
+                           "KDE_FULL_SESSION", "GNOME_DESKTOP_SESSION_ID"})
+    environment.Unset(name);
+
+  TAboutBox about;
+  about.show();
+  QTest::mouseClick(about.Label3, Qt::LeftButton);
+  // The opener has ended once the process that ran it is gone.
+  const auto openers = [] {
+    return QCoreApplication::instance()->findChildren<QProcess*>(Qt::FindDirectChildrenOnly);
+  };
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return QFile::exists(received) && openers().isEmpty(); }, 20000));
+  QFile got(received);
+  ASSERT_TRUE(got.open(QIODevice::ReadOnly));
+  EXPECT_EQ(got.readAll().toStdString(), "mailto:ombrix@example.org");
+  QMessageBox* box = ShownMessageBox();
+  ASSERT_EQ(box != nullptr, GetParam().told);
+  if (box != nullptr) {
+    EXPECT_EQ(box->text().toStdString(),
+              "No mail program answered.\nPlease write to ombrix@example.org.");
+    box->close();
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(About, MailLink,
+                         ::testing::Values(MailCase{"NoMailProgramAnswers", 1, true},
+                                           MailCase{"MailProgramAnswers", 0, false}),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// The keys and mouse actions, in the help window's text after its general note and in the
+// README, each with the same names.
+TEST(KeysAndMouse, HelpWindowAndReadmeNameEveryOne) {
+  const std::string help = HelpText().toStdString();
+  const std::size_t note = help.find("General note :");
+  const std::size_t keys = help.find("Keys and mouse :");
+  const std::size_t history = help.find("HISTORY :");
+  ASSERT_NE(keys, std::string::npos);
+  EXPECT_LT(note, keys);
+  EXPECT_LT(keys, history);
+  std::ifstream file(OMBRIX_README);
+  std::stringstream text;
+  text << file.rdbuf();
+  const std::string readme = text.str();
+  const std::size_t section = readme.find("\n## Keys and mouse\n");
+  ASSERT_NE(section, std::string::npos);
+  const std::string readmeKeys =
+      readme.substr(section, readme.find("\n## ", section + 1) - section);
+  for (const char* action : {"Space", "F", "Arrows", "Ctrl+M", "Ctrl+C",
+                             "Left click on a frozen picture", "Right click on the window"}) {
+    EXPECT_NE(help.find(std::string("\n- ") + action + ":", keys), std::string::npos) << action;
+    EXPECT_NE(readmeKeys.find(std::string("\n| ") + action + " |"), std::string::npos) << action;
+  }
+  // The zoom's steps and the picture files the filters read, as the program has them.
+  EXPECT_NE(readme.find("zoomed 1, 2, 4, 6 or 8 times"), std::string::npos);
+  EXPECT_NE(readme.find("BMP of 16, 24 or 32 bits"), std::string::npos);
 }
 
 }  // namespace

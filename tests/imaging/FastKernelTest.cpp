@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Errors.h"
+#include "FastKernelPlan.h"
 #include "FastPassChecks.h"
 #include "iwFilters.h"
 
@@ -174,6 +175,29 @@ TEST(FastKernelPass, RandomKernelsOfEveryShapeAndSymmetryEqualTheReference) {
     }
   }
 }
+
+// Each height of a kernel mirrored both ways has its own compiled folded sweep, with its own
+// use of registers (rows held or sliding, sums kept in registers): every one of them, on a
+// picture larger and on one smaller than the kernel.
+class FoldedHeightFastPass : public ::testing::TestWithParam<int> {};
+
+TEST_P(FoldedHeightFastPass, EqualsTheReference) {
+  const int half = GetParam();
+  const int kh = 2 * half + 1;
+  std::mt19937 random(static_cast<uint32_t>(100 + half));
+  TCustomFilter filter(nullptr);
+  filter.DefineKernel(1, 9, static_cast<uint16_t>(kh),
+                      RandomKernels(random, 1, 9, kh, 300, syBoth));
+  filter.SetKernelValue(1, static_cast<uint16_t>(half + 1), 5, 40000);
+  filter.SetScaleFactor(19010);
+  ExpectSameAsReference(filter, 37, 29, static_cast<uint32_t>(random()), true);
+  ExpectSameAsReference(filter, 5, 7, static_cast<uint32_t>(random()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Heights, FoldedHeightFastPass, ::testing::Range(1, kMaxFoldedHalf + 1),
+                         [](const ::testing::TestParamInfo<int>& param) {
+                           return "Half" + std::to_string(param.param);
+                         });
 
 TEST(FastKernelPass, SeveralKernelsEqualTheReferenceUnderEveryMergeRule) {
   std::mt19937 random(77);

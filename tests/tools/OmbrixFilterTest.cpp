@@ -7,7 +7,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+
 #include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -15,6 +22,8 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "../TestFiles.h"
@@ -38,7 +47,8 @@ struct RunResult {
   std::string err;
 };
 
-// Runs the tool with args and waits for it to end.
+// Runs the tool with args and waits for it to end; a run that has not ended after a minute
+// (one that waits for input that never comes) is killed and fails the test.
 RunResult RunTool(const std::vector<std::string>& args) {
   TempDir capture;
   const std::string outPath = (capture / "stdout").string();
@@ -63,7 +73,17 @@ RunResult RunTool(const std::vector<std::string>& args) {
     return result;
   }
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  for (;;) {
+    const pid_t ended = waitpid(pid, &status, WNOHANG);
+    if (ended == pid || (ended < 0 && errno != EINTR)) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "ombrix-filter did not end within a minute";
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   result.out = ReadFile(outPath);
@@ -236,6 +256,77 @@ TEST(OmbrixFilter, OptionsReachTheFilter) {
   EXPECT_TRUE(SameColours(*result(), *picture));
 }
 
+// The longest name a folder holds (255 bytes) is written like any other, with nothing left
+// beside it.
+TEST(OmbrixFilter, WritesAnOutputNameOfTheLongestLegalLength) {
+  TempDir dir;
+  WritePictureFile(*Random(5, 4, pf24bit, 5), (dir / "in.png").string(), ffPng);
+  const std::string name = std::string(251, 'n') + ".png";
+  const RunResult run = RunTool({"Blur", (dir / "in.png").string(), (dir / name).string()});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(dir.Names(), (std::set<std::string>{"in.png", name}));
+  EXPECT_EQ(LoadPictureFromFile((dir / name).string())->Width(), 5);
+}
+
+// The kernel file example of --help: the lines indented under "Example", as a user copies them.
+std::vector<std::string> HelpKernelExample(const std::string& help) {
+  std::vector<std::string> example;
+  bool inside = false;
+  for (const std::string& line : Lines(help)) {
+    if (line.rfind("Example", 0) == 0) {
+      inside = true;
+    } else if (inside && line.rfind("  ", 0) == 0) {
+      example.push_back(line.substr(2));
+    } else if (inside) {
+      break;
+    }
+  }
+  return example;
+}
+
+// The same example in the manual page: the lines of its one no-fill block, roff escapes read.
+std::vector<std::string> ManualKernelExample(const std::string& page) {
+  std::vector<std::string> example;
+  bool inside = false;
+  for (std::string line : Lines(page)) {
+    if (line == ".nf") {
+      inside = true;
+    } else if (line == ".fi") {
+      break;
+    } else if (inside && line[0] != '.') {
+      for (const auto& [escape, plain] : {std::pair{"\\e", "\\"}, std::pair{"\\-", "-"}}) {
+        for (std::size_t at = line.find(escape); at != std::string::npos;
+             at = line.find(escape, at + 1)) {
+          line.replace(at, 2, plain);
+        }
+      }
+      example.push_back(line);
+    }
+  }
+  return example;
+}
+
+TEST(OmbrixFilter, KernelFileExampleOfHelpAndManualRunsAsABoxBlur) {
+  const RunResult help = RunTool({"--help"});
+  const std::vector<std::string> example = HelpKernelExample(help.out);
+  ASSERT_EQ(example.size(), 3u) << help.out;
+  EXPECT_EQ(ManualKernelExample(ReadFile(OMBRIX_FILTER_MANUAL)), example);
+
+  TempDir dir;
+  auto picture = Random(9, 7, pf24bit, 6);
+  WritePictureFile(*picture, (dir / "photo.png").string(), ffPng);
+  fs::create_directory(dir / "bin");
+  fs::create_symlink(OMBRIX_FILTER_TOOL, dir / "bin" / "ombrix-filter");
+  std::string script =
+      "cd '" + dir.Path().string() + "'\nPATH=\"" + (dir / "bin").string() + ":$PATH\"\n";
+  for (const std::string& line : example) script += line + "\n";
+  WriteFile(dir / "example.sh", script);
+  ASSERT_EQ(std::system(("sh -e '" + (dir / "example.sh").string() + "'").c_str()), 0) << script;
+  EXPECT_EQ(ReadFile(dir / "box.kernel").size(), 15u + 9 * 4);
+  EXPECT_TRUE(SameColours(*LoadPictureFromFile((dir / "blurred.png").string()),
+                          *Expected("Average", *picture)));
+}
+
 // Failures: each prints one line on stderr, exits non-zero and leaves OUTPUT as it was.
 struct FailingRun {
   const char* name;
@@ -266,6 +357,17 @@ TEST_P(OmbrixFilterFails, WithOneLineAndOutputUntouched) {
   WriteFile(dir / "half.jpg",
             ReadFile(dir / "in.jpg").substr(0, ReadFile(dir / "in.jpg").size() / 2));
   fs::create_symlink("/dev/full", dir / "full.png");
+  // Inputs that are no files: a FIFO nobody writes to, a device, a socket.
+  ASSERT_EQ(mkfifo((dir / "fifo.png").c_str(), 0600), 0);
+  ASSERT_EQ(mkfifo((dir / "fifo.kernel").c_str(), 0600), 0);
+  fs::create_symlink("/dev/zero", dir / "zero.png");
+  const int listening = socket(AF_UNIX, SOCK_STREAM, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string socketPath = (dir / "socket.png").string();
+  ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+  socketPath.copy(address.sun_path, socketPath.size());
+  ASSERT_EQ(bind(listening, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
   const std::set<std::string> before = dir.Names();
 
   std::vector<std::string> args;
@@ -288,6 +390,7 @@ TEST_P(OmbrixFilterFails, WithOneLineAndOutputUntouched) {
   EXPECT_EQ(ReadFile(dir / "out.gif"), sentinel);
   EXPECT_TRUE(fs::is_directory(dir / "folder.png"));
   EXPECT_EQ(dir.Names(), before);  // no temporary or partial file left
+  close(listening);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -307,6 +410,11 @@ INSTANTIATE_TEST_SUITE_P(
         FailingRun{
             "UnknownFilter", {"Blurry", "@in.png", "@out.png"}, 2, "unknown filter 'Blurry'"},
         FailingRun{"UnknownOutputExtension", {"Blur", "@in.png", "@out.gif"}, 2, "extension"},
+        FailingRun{"CustomWithoutKernel",
+                   {"custom", "@in.png", "@out.png"},
+                   2,
+                   "ombrix-filter: Custom needs --kernel FILE",
+                   "Custom needs --kernel FILE"},
         FailingRun{"RadiusOnAKernelFilter",
                    {"Average", "@in.png", "@out.png", "--radius", "2"},
                    2,
@@ -345,6 +453,22 @@ INSTANTIATE_TEST_SUITE_P(
                    1,
                    "cannot read '",
                    "folder.png': Is a directory"},
+        FailingRun{"InputIsAFifo",
+                   {"Median", "@fifo.png", "@out.png"},
+                   1,
+                   "cannot read '",
+                   "fifo.png': not a regular file"},
+        FailingRun{"InputIsADevice",
+                   {"Median", "@zero.png", "@out.png"},
+                   1,
+                   "cannot read '",
+                   "zero.png': not a regular file"},
+        FailingRun{"InputIsASocket", {"Median", "@socket.png", "@out.png"}, 1, "cannot read '"},
+        FailingRun{"KernelFileIsAFifo",
+                   {"Custom", "@in.png", "@out.png", "--kernel", "@fifo.kernel"},
+                   1,
+                   "cannot read kernel file '",
+                   "fifo.kernel': not a regular file"},
         FailingRun{
             "InputNotAPicture", {"Blur", "@text.png", "@out.png"}, 1, "Unknown picture format"},
         FailingRun{"TruncatedInput", {"Blur", "@half.png", "@out.png"}, 1, "Invalid PNG file"},

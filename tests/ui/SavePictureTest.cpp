@@ -69,6 +69,9 @@ struct ExtensionCase {
 
 class SaveByExtension : public testing::TestWithParam<ExtensionCase> {};
 
+// The longest name a folder holds: 255 bytes.
+const std::string kLongestName = std::string(251, 'n') + ".png";
+
 TEST_P(SaveByExtension, WritesTheFormatUnderTheNameAsChosen) {
   const ExtensionCase& c = GetParam();
   TempDir dir;
@@ -91,7 +94,8 @@ INSTANTIATE_TEST_SUITE_P(
         ExtensionCase{"OtherExtension", "a.xyz", ffBmp},
         ExtensionCase{"JpgSeveralDotsBack", "a.jpg.old", ffBmp},
         ExtensionCase{"NoExtension", "a", ffBmp},
-        ExtensionCase{"DotOnlyInTheFolderName", "shots.jpg/a", ffBmp}),
+        ExtensionCase{"DotOnlyInTheFolderName", "shots.jpg/a", ffBmp},
+        ExtensionCase{"LongestLegalName", kLongestName.c_str(), ffPng}),
     [](const testing::TestParamInfo<ExtensionCase>& p) { return std::string(p.param.name); });
 
 uint32_t U32(const std::string& s, std::size_t at) {
@@ -215,10 +219,12 @@ TEST(SavePicture, FailedSavesReportAndKeepTheOldFile) {
   const auto view = RandomView(64, 48);  // about 12 KB in either format
   RecordedReports reports;
 
+  // The text the user knows, and below it the system's reason (and the file's name).
   const std::string missing = (dir / "no such folder" / "view.bmp").string();
   Guarded([&] { SavePictureToFile(*view, missing); });
   ASSERT_EQ(reports.Texts().size(), 1u);
-  EXPECT_EQ(reports.Texts()[0], "Impossible de créer le fichier " + missing);
+  EXPECT_EQ(reports.Texts()[0],
+            "Impossible de créer le fichier " + missing + "\nNo such file or directory");
 
   for (const char* name : {"old.bmp", "old.jpg"}) {
     const std::string old = "the user's earlier picture, kept byte for byte";
@@ -227,7 +233,9 @@ TEST(SavePicture, FailedSavesReportAndKeepTheOldFile) {
       FileSizeLimit limit(4096);
       Guarded([&] { SavePictureToFile(*view, dir / name); });
     }
-    EXPECT_EQ(reports.Texts().back(), "Erreur d'écriture du flux") << name;
+    EXPECT_EQ(reports.Texts().back(),
+              "Erreur d'écriture du flux\n" + (dir / name).string() + ": File too large")
+        << name;
     EXPECT_EQ(ReadFile(dir / name), old) << name;
   }
   EXPECT_EQ(reports.Texts().size(), 3u);
@@ -254,7 +262,8 @@ std::optional<std::string> ExecuteWith(const std::function<void(QFileDialog&)>& 
 }
 
 TEST(SaveDialog, IsSetUpAfreshForEveryUse) {
-  const QStringList filters{"JPEG *.jpg (*.jpg)", "Bitmap *.bmp (*.bmp)", "All Files (*)"};
+  const QStringList filters{"JPEG *.jpg (*.jpg)", "Bitmap *.bmp (*.bmp)", "PNG *.png (*.png)",
+                            "All Files (*)"};
   const auto expectSetUp = [&](QFileDialog& dialog) {
     EXPECT_EQ(dialog.windowTitle(), "Enregistrer ");
     EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
@@ -269,7 +278,7 @@ TEST(SaveDialog, IsSetUpAfreshForEveryUse) {
   // A cancel after changing the filter and typing a name gives nothing...
   EXPECT_FALSE(ExecuteWith([&](QFileDialog& dialog) {
     expectSetUp(dialog);
-    dialog.selectNameFilter(filters[2]);
+    dialog.selectNameFilter(filters[3]);
     dialog.selectFile("typed.png");
     dialog.reject();
   }));

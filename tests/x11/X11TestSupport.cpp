@@ -290,4 +290,73 @@ PrivateXServer::~PrivateXServer() {
   waitpid(pid_, &status, 0);
 }
 
+PrivateWindowManager::PrivateWindowManager(const std::string& displayName) {
+  std::vector<std::string> variables;
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::strncmp(*e, "DISPLAY=", 8) != 0) variables.emplace_back(*e);
+  }
+  variables.push_back("DISPLAY=" + displayName);
+  std::vector<char*> envp;
+  for (std::string& v : variables) envp.push_back(v.data());
+  envp.push_back(nullptr);
+  char name[] = "openbox";
+  char* argv[] = {name, nullptr};
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  const int spawned = posix_spawnp(&pid_, "openbox", &actions, nullptr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) {
+    pid_ = -1;
+    return;
+  }
+  TestClient client(displayName.c_str());
+  if (!client.Ok()) return;
+  const xcb_atom_t check = client.Atom("_NET_SUPPORTING_WM_CHECK");
+  running_ = WaitUntil(
+      [&] {
+        xcb_connection_t* c = client.Connection();
+        const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+            c, xcb_get_property(c, 0, client.Root(), check, XCB_ATOM_WINDOW, 0, 1), nullptr));
+        return reply && xcb_get_property_value_length(reply.get()) == 4;
+      },
+      std::chrono::seconds(20));
+  if (!running_) return;
+  // openbox names itself before it starts answering, and a request that comes meanwhile goes
+  // unanswered: ready once it has answered one, asked again until it does.
+  xcb_connection_t* c = client.Connection();
+  const xcb_atom_t extents = client.Atom("_NET_FRAME_EXTENTS");
+  const xcb_window_t probe = xcb_generate_id(c);
+  xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, client.Root(), 0, 0, 8, 8, 0,
+                    XCB_WINDOW_CLASS_INPUT_OUTPUT, XCB_COPY_FROM_PARENT, 0, nullptr);
+  xcb_client_message_event_t request{};
+  request.response_type = XCB_CLIENT_MESSAGE;
+  request.format = 32;
+  request.window = probe;
+  request.type = client.Atom("_NET_REQUEST_FRAME_EXTENTS");
+  running_ = WaitUntil(
+      [&] {
+        xcb_send_event(c, 0, client.Root(),
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<const char*>(&request));
+        return WaitUntil(
+            [&] {
+              const Reply<xcb_get_property_reply_t> reply(xcb_get_property_reply(
+                  c, xcb_get_property(c, 0, probe, extents, XCB_ATOM_CARDINAL, 0, 4), nullptr));
+              return reply && xcb_get_property_value_length(reply.get()) == 16;
+            },
+            std::chrono::milliseconds(100));
+      },
+      std::chrono::seconds(30));
+  xcb_destroy_window(c, probe);
+}
+
+PrivateWindowManager::~PrivateWindowManager() {
+  if (pid_ <= 0) return;
+  kill(pid_, SIGTERM);
+  int status;
+  waitpid(pid_, &status, 0);
+}
+
 }  // namespace ombrix::test

@@ -113,4 +113,21 @@ class PrivateXServer {
   std::string name_;
 };
 
+// openbox on the display `displayName` (a private server's), started here and stopped when this
+// goes: stacking layers, focus and frames as users have them.
+class PrivateWindowManager {
+ public:
+  explicit PrivateWindowManager(const std::string& displayName);
+  ~PrivateWindowManager();
+  PrivateWindowManager(const PrivateWindowManager&) = delete;
+  PrivateWindowManager& operator=(const PrivateWindowManager&) = delete;
+
+  // True once the window manager has claimed the screen (_NET_SUPPORTING_WM_CHECK on the root).
+  bool Running() const { return running_; }
+
+ private:
+  pid_t pid_ = -1;
+  bool running_ = false;
+};
+
 }  // namespace ombrix::test
