@@ -12,6 +12,8 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QWindow>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -117,6 +119,10 @@ void RunCycle(benchmark::State& state, Desktop& desktop, bool shown) {
     control->ShowPicture(cycle.View());
     control->resize(kWidth, kHeight);
     control->show();
+    // Painting starts once the window system has shown the window.
+    const QDeadlineTimer deadline(5000);
+    while (!control->windowHandle()->isExposed() && !deadline.hasExpired())
+      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
   }
   const FrameSettings settings = CycleSettings();
   cycle.Run(settings);
