@@ -9,6 +9,8 @@
 
 #include "Codecs.h"
 #include "Errors.h"
+#include "FastKernel.h"
+#include "FastRank.h"
 #include "iwFilters.h"
 #include "iwFiltersCatalogue.h"
 #include "iwProcess.h"
@@ -22,6 +24,9 @@ namespace {
 constexpr int64_t kRoundTripPixels = 1 << 16;
 // ombrix-filter's path runs a whole filter; small pictures keep each run short.
 constexpr int64_t kFilterPixels = 64 * 64;
+// The kernel-less passes' pictures: up to this many pixels a side, so that the plain pass (up
+// to the fourth power of the box for the Median) stays quick.
+constexpr int32_t kRankSide = 12;
 
 void Require(bool holds, const char* contract) {
   if (holds) return;
@@ -208,12 +213,76 @@ void FuzzFilterTool(const uint8_t* data, std::size_t size) {
           "the result written and read again keeps its size");
 }
 
+void FuzzRankPasses(const uint8_t* data, std::size_t size) {
+  if (size < 6) return;
+  static constexpr TFilterFactory kMakers[] = {
+      MakeFilter<TMosaicFilter>,        MakeFilter<TMinimumFilter>,     MakeFilter<TMaximumFilter>,
+      MakeFilter<TMaxMinFilter>,        MakeFilter<TMinMaxFilter>,      MakeFilter<TMedianFilter>,
+      MakeFilter<TDegrainBrightFilter>, MakeFilter<TDegrainDarkFilter>, MakeFilter<TDegrainFilter>};
+  auto filter = kMakers[data[0] % std::size(kMakers)](nullptr);
+  // Mostly the boxes up to 9, now and then one up to 17: larger than the picture.
+  const int box = data[1] < 224 ? 1 + data[1] % 9 : 10 + (data[1] - 224) % 8;
+  const int32_t width = 1 + data[2] % kRankSide;
+  const int32_t height = 1 + data[3] % kRankSide;
+  dynamic_cast<TWithoutKernelBaseFilter&>(*filter).SetSamplingBox(static_cast<uint16_t>(box));
+  if (auto* boundary = dynamic_cast<TBoundaryBaseFilter*>(filter.get())) {
+    boundary->SetHysteresis(data[4]);
+  }
+  const uint8_t choices = data[5];
+  const uint8_t* bytes = data + 6;
+  const std::size_t count = size - 6;
+  // The colours: raw bytes, or (to make ties between different pixels everywhere) a few
+  // colours in pairs of equal luminance, one picked per byte.
+  static constexpr uint32_t kTied[] = {0x1E1E1E, 0x003300, 0x646464, 0xFF2800,
+                                       0xC8C8C8, 0x96FF2A, 0x000000, 0xFFFFFF};
+  const int levels = choices >> 6;  // 0: raw; 1, 2, 3: 2, 4 or 8 colours
+  const std::size_t pixels = static_cast<std::size_t>(width) * static_cast<std::size_t>(height);
+  std::vector<uint8_t> source(pixels * 4);
+  for (std::size_t i = 0; i < pixels; ++i) {
+    const auto byte = [&](std::size_t k) {
+      return count == 0 ? static_cast<uint8_t>(k * 37) : bytes[k % count];
+    };
+    uint32_t word = 0;
+    if (levels == 0) {
+      word = static_cast<uint32_t>(byte(3 * i)) | static_cast<uint32_t>(byte(3 * i + 1)) << 8 |
+             static_cast<uint32_t>(byte(3 * i + 2)) << 16;
+    } else {
+      word = kTied[byte(i) % (1u << levels)] | static_cast<uint32_t>(i * 53 % 256) << 24;
+    }
+    for (std::size_t b = 0; b < 4; ++b) source[4 * i + b] = static_cast<uint8_t>(word >> (8 * b));
+  }
+  std::vector<uint8_t> expectedSource = source;
+  std::vector<uint8_t> expected(source.size());
+  for (std::size_t i = 0; i < expected.size(); ++i) expected[i] = static_cast<uint8_t>(i * 91);
+  const std::vector<uint8_t> before = expected;
+  filter->ApplyKernel(expected.data(), expectedSource.data(), width, height);
+  const std::optional<TRankPass> pass = filter->RankPass();
+  Require(pass.has_value(), "a kernel-less filter has a fast pass");
+  for (const TKernelIsa isa : {kiPlain, kiAvx2, kiAvx512, kiAvx512Vnni}) {
+    if (!KernelIsaSupported(isa)) continue;
+    TFastRankOptions options;
+    options.Isa = isa;
+    // One thread: the rows are split into bands only from 64 rows on, and waking a pool
+    // thread would cost more than the pass.
+    options.Threads = 1;
+    options.StripRows = (choices >> 1) & 7;
+    std::vector<uint8_t> actualSource = source;
+    std::vector<uint8_t> actual = before;
+    Require(FastRankPass(*pass, actual.data(), actualSource.data(), width, height, options),
+            "a fast kernel-less pass takes a small picture");
+    Require(actual == expected, "a fast kernel-less pass writes what the plain pass writes");
+    Require(actualSource == expectedSource,
+            "a fast kernel-less pass leaves the source as the plain pass leaves it");
+  }
+}
+
 Target TargetNamed(std::string_view name) {
   if (name == "bmp") return FuzzBmp;
   if (name == "png") return FuzzPng;
   if (name == "jpeg") return FuzzJpeg;
   if (name == "kernel") return FuzzKernelStream;
   if (name == "filter") return FuzzFilterTool;
+  if (name == "rank") return FuzzRankPasses;
   return nullptr;
 }
 

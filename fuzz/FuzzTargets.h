@@ -26,7 +26,13 @@ void FuzzKernelStream(const uint8_t* data, std::size_t size);
 // picked by the first bytes, and must read back at the picture's size.
 void FuzzFilterTool(const uint8_t* data, std::size_t size);
 
-// The target of that name ("bmp", "png", "jpeg", "kernel", "filter"), or null.
+// The fast pass of a kernel-less filter against its plain pass: the first bytes pick the
+// filter, its box and Hysteresis, a small picture's size, the strips and colours, the
+// rest are its pixels. On every instruction-set path the processor runs, every byte of the
+// target and the source must come out as the plain pass leaves it.
+void FuzzRankPasses(const uint8_t* data, std::size_t size);
+
+// The target of that name ("bmp", "png", "jpeg", "kernel", "filter", "rank"), or null.
 using Target = void (*)(const uint8_t*, std::size_t);
 Target TargetNamed(std::string_view name);
 

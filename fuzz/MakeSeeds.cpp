@@ -85,6 +85,20 @@ int main(int argc, char** argv) {
   Save(root / "kernel", "zero-scale.kernel", KernelStream(1, 1, 1, opSUM, 0, 0));
   Save(root / "kernel", "empty.kernel", KernelStream(0, 3, 3, opSUM, 0, 1));
 
+  // The kernel-less passes: each filter at a few boxes and sizes, raw and tied colours.
+  for (int kind = 0; kind < 9; ++kind) {
+    for (int box = 2; box <= 9; box += 7 - kind % 3) {
+      const std::string choices{
+          static_cast<char>(kind),           static_cast<char>(box - 1),
+          static_cast<char>(3 + kind + box), static_cast<char>(11 - box),
+          static_cast<char>(box * 31),       static_cast<char>(box * 29 + kind * 64)};
+      std::string pixels;
+      for (int i = 0; i < 96; ++i) pixels += static_cast<char>((i * 73 + kind * 11) % 256);
+      Save(root / "rank", "rank-" + std::to_string(kind) + "-" + std::to_string(box),
+           choices + pixels);
+    }
+  }
+
   // ombrix-filter's path: filter number, setting and output format, then a small picture.
   TImageWork work;
   const auto count = static_cast<int>(work.FilterNames().size());

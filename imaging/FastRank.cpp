@@ -98,6 +98,9 @@ void Split(int threads, int32_t count, int parts, Job job) {
   });
 }
 
+// The widest picture whose Median (box above 3) runs here: its histograms take 570 MB a thread.
+constexpr int32_t kWidestMedian = 1 << 20;
+
 }  // namespace
 
 bool RankScalesByArea(TRankKind kind) {
@@ -126,10 +129,18 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
   plan.Width = width;
   plan.Height = height;
   plan.WidthBits = BitsFor(width - 1);
-  if (pass.Kind != rkMosaic &&
-      ((int64_t{height - 1} << plan.WidthBits) | (width - 1)) >= int64_t{kPlaceMask}) {
-    return false;
+  // Target rows per strip: the keys (of every kind but Median and Mosaic) hold placeRows rows,
+  // and a strip reads Box - 1 rows beside its own.
+  int64_t stripRows = height;
+  if (pass.Kind != rkMedian && pass.Kind != rkMosaic) {
+    if (width >= int64_t{kPlaceMask}) return false;
+    const int64_t placeRows = ((int64_t{kPlaceMask} - width) >> plan.WidthBits) + 1;
+    if (height > placeRows) stripRows = placeRows - (int64_t{pass.Box} - 1);
+    if (options.StripRows > 0) stripRows = std::min<int64_t>(stripRows, options.StripRows);
+    if (stripRows < 1) return false;
   }
+  // The Median's column histograms take 544 bytes a column on each thread.
+  if (pass.Kind == rkMedian && pass.Box != 3 && width > kWidestMedian) return false;
   plan.Box = pass.Box;
   plan.Left = pass.Box / 2;
   plan.Right = (pass.Box - 1) / 2;
@@ -182,18 +193,29 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
     plan.Planes[i] = planeBlock.get() + pixels * static_cast<std::size_t>(i);
 
   const int64_t prepareInts = 2 * (int64_t{width} + 16) + 3 * (3 * int64_t{width} + 64) + 16;
-  Split(threads, height, 4 * threads, [&](int32_t first, int32_t end) {
-    std::vector<uint32_t> large;
-    impl->PrepareRows(plan, first, end, Scratch(static_cast<std::size_t>(prepareInts), large));
-  });
   // Each band restarts the running extremes and histograms over a window's height of rows;
   // bands of at least a few windows keep that small.
   const int64_t bandRows = std::max<int64_t>(32, 4 * int64_t{pass.Box});
-  const int bands = static_cast<int>(std::clamp<int64_t>(height / bandRows, 1, threads));
-  Split(threads, height, bands, [&](int32_t first, int32_t end) {
-    std::vector<uint32_t> large;
-    impl->FinishRows(plan, first, end, Scratch(static_cast<std::size_t>(finishInts), large));
-  });
+  for (int32_t strip = 0; strip < height; strip += static_cast<int32_t>(stripRows)) {
+    const auto stripEnd = static_cast<int32_t>(std::min<int64_t>(height, strip + stripRows));
+    // The rows the strip reads; a row shared with the strip before is prepared again with the
+    // places of this one (its luminance comes out the same).
+    const int32_t low = std::max(strip - plan.Below, 0);
+    plan.PlaceTop =
+        static_cast<int32_t>(std::min<int64_t>(int64_t{stripEnd} - 1 + plan.Above, height - 1));
+    Split(threads, plan.PlaceTop - low + 1, 4 * threads, [&](int32_t first, int32_t end) {
+      std::vector<uint32_t> large;
+      impl->PrepareRows(plan, low + first, low + end,
+                        Scratch(static_cast<std::size_t>(prepareInts), large));
+    });
+    const int32_t rows = stripEnd - strip;
+    const int bands = static_cast<int>(std::clamp<int64_t>(rows / bandRows, 1, threads));
+    Split(threads, rows, bands, [&](int32_t first, int32_t end) {
+      std::vector<uint32_t> large;
+      impl->FinishRows(plan, strip + first, strip + end,
+                       Scratch(static_cast<std::size_t>(finishInts), large));
+    });
+  }
   return true;
 }
 

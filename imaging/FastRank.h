@@ -48,17 +48,25 @@ struct TFastRankOptions {
   int Threads = 0;
   // The path to use; empty: BestKernelIsa(). A path that is not supported is never run.
   std::optional<TKernelIsa> Isa;
+  // At most this many target rows per strip of restarting places (see FastRankPass); 0 or
+  // less: as many as the keys hold. Tests set a few to cross strip seams in small pictures.
+  int32_t StripRows = 0;
 };
 
 // Computes the pass from src into dst, both width x height working-image blocks (4 bytes a
 // pixel, rows bottom-up without padding), exactly as the plain pass of the filter does: every
 // pixel it writes gets the same four bytes, a byte it leaves alone stays, and, for every kind
 // but Mosaic, byte 3 of each source pixel becomes its luminance first.
-// Returns false, touching nothing, when the box is below 1, the blocks overlap, the picture is
-// too large for the packed keys (its last position, counted row by row from the top, must stay
-// below 2^24 with the row in the high bits and the column in as many low bits as the width
-// needs), or the chosen path is not supported. Nothing is computed when width or height is not
-// positive. Raises EOutOfMemory when its working memory cannot be had.
+// The keys of the extremes pack a position in 24 bits, the row in the high bits and the column
+// in as many low bits as the width needs; a taller picture runs in strips of target rows whose
+// positions restart, each with the window's rows above and below it, so the cost stays that
+// of its pixels. Returns false, touching nothing, when the box is below 1, the blocks overlap,
+// the chosen path is not supported, or (every kind but Median and Mosaic) the picture is
+// taller than one strip's keys hold and not even one target row with its window's Box - 1
+// other rows fits them (from a width of 2^23; at a width of 4096, from a box of 4096), or a
+// Median of a box above 3 is wider than 2^20 (its column histograms would take gigabytes).
+// Nothing is computed when width or height is not positive. Raises EOutOfMemory when its
+// working memory cannot be had.
 // True for the kinds whose pass sets ScaleFactor to the window's area (Mosaic, Max Min,
 // Min Max), which FastRankPass leaves to its caller.
 bool RankScalesByArea(TRankKind kind);

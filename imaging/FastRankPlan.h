@@ -3,12 +3,13 @@
 // instruction-set paths (FastRank<Isa>.cpp). Plain data only, for the reason FastKernelPlan.h
 // gives: the paths are compiled for different processors.
 //
-// Keys. A position at column x and stored row m has the place p = ((Height - 1 - m) << WidthBits)
+// Keys. A position at column x and stored row m has the place p = ((PlaceTop - m) << WidthBits)
 // | x, which grows in window order (rows from the top, each from the left). The key of a
 // minimum is L << 24 | p, that of a maximum L << 24 | (kPlaceMask - p), so that the least
-// (greatest) key is the darkest (brightest) position and, among equals, the earliest; the
-// dispatcher proved that every place stays below kPlaceMask, so no key equals the empty
-// minimum 0xFFFFFFFF or the empty maximum 0.
+// (greatest) key is the darkest (brightest) position and, among equals, the earliest. Places
+// are counted from PlaceTop, the top row of the strip of rows one run of PrepareRows and
+// FinishRows reads; the dispatcher cuts the picture into strips so that every place of a strip
+// stays below kPlaceMask, so no key equals the empty minimum 0xFFFFFFFF or the empty maximum 0.
 
 #include <cstdint>
 
@@ -25,6 +26,8 @@ struct TRankPlan {
   int32_t Width = 0;
   int32_t Height = 0;
   int32_t WidthBits = 0;
+  // The stored row whose places start at 0 (see Keys above); rows above it have no place.
+  int32_t PlaceTop = 0;
   // The window of a pixel: Left columns to its left, Right to its right, Above stored rows
   // above (higher stored rows), Below below; Box = Left + Right + 1 = Above + Below + 1.
   int32_t Box = 0;

@@ -95,6 +95,20 @@ void LineExtreme(const uint32_t* in, uint32_t* out, int32_t n, int32_t a, int32_
     for (int32_t i = 0; i < n; ++i) out[i] = padded[i];
     return;
   }
+  if (w <= kDirectWindow) {
+    // A short window in one pass over the padded line.
+    const uint32_t* __restrict p = padded;
+    if (w == 2) {
+      for (int32_t i = 0; i < n; ++i) out[i] = Ext<kMin>(p[i], p[i + 1]);
+    } else if (w == 3) {
+      for (int32_t i = 0; i < n; ++i) out[i] = Ext<kMin>(Ext<kMin>(p[i], p[i + 1]), p[i + 2]);
+    } else {
+      for (int32_t i = 0; i < n; ++i) {
+        out[i] = Ext<kMin>(Ext<kMin>(p[i], p[i + 1]), Ext<kMin>(p[i + 2], p[i + 3]));
+      }
+    }
+    return;
+  }
   int32_t span = 1;
   uint32_t* runs = padded;
   while (2 * span <= w) {
@@ -146,8 +160,27 @@ class ColumnExtreme {
     if (empty_) return out_;
     const ptrdiff_t n = width_;
     if (w_ <= kDirectWindow) {
-      FillWith(out_, out_ + n, kEmpty<kMin>);
-      for (int32_t p = r + a_; p <= r + b_; ++p) Into(out_, Row(p));
+      // The rows inside the picture, in one pass over the row.
+      const uint32_t* rows[kDirectWindow];
+      int count = 0;
+      for (int32_t p = r + a_; p <= r + b_; ++p) {
+        if (const uint32_t* row = Row(p)) rows[count++] = row;
+      }
+      if (count == 0) {
+        FillWith(out_, out_ + n, kEmpty<kMin>);
+        return out_;
+      }
+      const uint32_t* __restrict r0 = rows[0];
+      if (count == 1) return r0;
+      const uint32_t* __restrict r1 = rows[1];
+      uint32_t* __restrict out = out_;
+      if (count == 2) {
+        for (ptrdiff_t x = 0; x < n; ++x) out[x] = Ext<kMin>(r0[x], r1[x]);
+      } else {
+        const uint32_t* __restrict r2 = rows[2];
+        for (ptrdiff_t x = 0; x < n; ++x) out[x] = Ext<kMin>(Ext<kMin>(r0[x], r1[x]), r2[x]);
+        if (count == 4) Into(out_, rows[3]);
+      }
       return out_;
     }
     const int32_t i = (r - first_) % w_;
@@ -282,6 +315,15 @@ inline void CopyFromOffsets(const TRankPlan& plan, uint32_t* __restrict dst,
   }
 }
 
+// dst[x] := the source pixel at offsets[x], every offset of the row being valid. (AVX2's gather
+// measured slower than these loads on the processors at hand.)
+inline void GatherFromOffsets(const TRankPlan& plan, uint32_t* __restrict dst,
+                              const int32_t* __restrict offsets) {
+  const uint32_t* __restrict source = plan.Source;
+  const int32_t width = plan.Width;
+  for (int32_t x = 0; x < width; ++x) dst[x] = source[offsets[x]];
+}
+
 // The places in the keys of minima and of maxima.
 inline uint32_t PlaceOfMin(uint32_t key) {
   return key & kPlaceMask;
@@ -316,7 +358,7 @@ void PrepareRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
       lum[x] = static_cast<uint8_t>(l);
     }
     if (plan.Kind == rkMedian) continue;
-    const uint32_t rowPlace = static_cast<uint32_t>(plan.Height - 1 - m) << plan.WidthBits;
+    const uint32_t rowPlace = static_cast<uint32_t>(plan.PlaceTop - m) << plan.WidthBits;
     const auto row = [&](int plane) { return plan.Planes[plane] + at; };
     const bool degrain =
         plan.Kind == rkDegrainBright || plan.Kind == rkDegrainDark || plan.Kind == rkDegrain;
@@ -358,23 +400,23 @@ void ExtremeRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
   const ptrdiff_t n = plan.Width;
   const uint32_t widthBits = static_cast<uint32_t>(plan.WidthBits);
   const uint32_t columnMask = (1u << widthBits) - 1u;
-  const int32_t lastRow = plan.Height - 1;
+  const int32_t placeTop = plan.PlaceTop;
   const int32_t width = plan.Width;
   for (int32_t r = first; r < end; ++r) {
     const uint32_t* __restrict keys = column.Next(r);
     const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
     const uint32_t* __restrict src = plan.Source + at;
-    const uint32_t rowPlace = static_cast<uint32_t>(lastRow - r) << widthBits;
+    const uint32_t rowPlace = static_cast<uint32_t>(placeTop - r) << widthBits;
     for (int32_t x = 0; x < width; ++x) {
       const uint32_t key = keys[x];
       // The centre wins every tie, so only a strictly darker (brighter) extreme is taken.
       const uint32_t place = key >> 24 == src[x] >> 24 ? rowPlace | static_cast<uint32_t>(x)
                              : kMin                    ? PlaceOfMin(key)
                                                        : PlaceOfMax(key);
-      offsets[x] = (lastRow - static_cast<int32_t>(place >> widthBits)) * width +
+      offsets[x] = (placeTop - static_cast<int32_t>(place >> widthBits)) * width +
                    static_cast<int32_t>(place & columnMask);
     }
-    CopyFromOffsets(plan, plan.Dest + at, offsets);
+    GatherFromOffsets(plan, plan.Dest + at, offsets);
   }
 }
 
@@ -452,7 +494,7 @@ void BoundaryRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* s
   const auto hysteresis = static_cast<uint32_t>(plan.Hysteresis);
   const uint32_t widthBits = static_cast<uint32_t>(plan.WidthBits);
   const uint32_t columnMask = (1u << widthBits) - 1u;
-  const int32_t lastRow = plan.Height - 1;
+  const int32_t placeTop = plan.PlaceTop;
   const int32_t width = plan.Width;
   for (int32_t r = first; r < end; ++r) {
     const uint32_t* dark = darkest.Next(r);
@@ -461,7 +503,7 @@ void BoundaryRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* s
     const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
     const uint32_t* src = plan.Source + at;
     uint32_t* dst = plan.Dest + at;
-    const uint32_t rowPlace = static_cast<uint32_t>(plan.Height - 1 - r) << widthBits;
+    const uint32_t rowPlace = static_cast<uint32_t>(placeTop - r) << widthBits;
     const uint32_t* __restrict darkRow = dark;
     const uint32_t* __restrict brightRow = bright;
     int32_t* __restrict offsetRow = offsets;
@@ -476,7 +518,7 @@ void BoundaryRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* s
       const uint32_t darkPlace = ld == lc ? centre : PlaceOfMin(darkRow[x]);
       const uint32_t brightPlace = lb == lc ? centre : PlaceOfMax(brightRow[x]);
       const uint32_t place = takeDark ? darkPlace : brightPlace;
-      const int32_t offset = (lastRow - static_cast<int32_t>(place >> widthBits)) * width +
+      const int32_t offset = (placeTop - static_cast<int32_t>(place >> widthBits)) * width +
                              static_cast<int32_t>(place & columnMask);
       offsetRow[x] = lb - ld > hysteresis ? offset : -1;
       averages |= static_cast<uint32_t>(lb - ld <= hysteresis);
@@ -538,8 +580,11 @@ inline uint32_t EqualMask32(const uint8_t* p, uint8_t v) {
 }
 
 // The pixel of rank `rank` (0 = first) among the window positions of luminance v in window
-// order, positions outside the picture standing for the centre.
-const uint32_t* LocateRank(const TRankPlan& plan, int32_t r, int32_t x, uint32_t v, int64_t rank) {
+// order, positions outside the picture standing for the centre. `total` is their number; a
+// rank in the later half is counted from the end of the window backwards, so at most half of
+// its rows are read.
+const uint32_t* LocateRank(const TRankPlan& plan, int32_t r, int32_t x, uint32_t v, int64_t rank,
+                           int64_t total) {
   const uint32_t* centre = plan.Source + static_cast<ptrdiff_t>(r) * plan.Width + x;
   const bool centreLevel = plan.Luminance[static_cast<ptrdiff_t>(r) * plan.Width + x] == v;
   const int64_t box = plan.Box;
@@ -549,12 +594,44 @@ const uint32_t* LocateRank(const TRankPlan& plan, int32_t r, int32_t x, uint32_t
   const int32_t x1 = Lesser(x + plan.Right, plan.Width - 1);
   const int64_t leftOut = x0 - (x - plan.Left);
   const int64_t rightOut = (x + plan.Right) - x1;
+  const int32_t count = x1 - x0 + 1;
+  if (2 * rank >= total) {
+    int64_t back = total - 1 - rank;
+    if (centreLevel) {
+      const int64_t below = int64_t{bottom - (r - plan.Below)} * box;
+      if (back < below) return centre;
+      back -= below;
+    }
+    for (int32_t row = bottom; row <= top; ++row) {
+      if (centreLevel) {
+        if (back < rightOut) return centre;
+        back -= rightOut;
+      }
+      const uint8_t* lum = plan.Luminance + static_cast<ptrdiff_t>(row) * plan.Width + x0;
+      for (int32_t c = (count - 1) / 32 * 32; c >= 0; c -= 32) {
+        uint32_t mask = EqualMask32(lum + c, static_cast<uint8_t>(v));
+        if (count - c < 32) mask &= (1u << (count - c)) - 1u;
+        const int here = __builtin_popcount(mask);
+        if (back < here) {
+          for (; back > 0; --back) mask &= ~(0x80000000u >> __builtin_clz(mask));
+          return plan.Source + static_cast<ptrdiff_t>(row) * plan.Width + x0 + c + 31 -
+                 __builtin_clz(mask);
+        }
+        back -= here;
+      }
+      if (centreLevel) {
+        if (back < leftOut) return centre;
+        back -= leftOut;
+      }
+    }
+    // What remains are the rows above the picture, all standing for the centre.
+    return centre;
+  }
   if (centreLevel) {
     const int64_t above = int64_t{r + plan.Above - top} * box;
     if (rank < above) return centre;
     rank -= above;
   }
-  const int32_t count = x1 - x0 + 1;
   for (int32_t row = top; row >= bottom; --row) {
     if (centreLevel) {
       if (rank < leftOut) return centre;
@@ -586,6 +663,7 @@ const uint32_t* LocateRank(const TRankPlan& plan, int32_t r, int32_t x, uint32_t
 // selection network below (19 exchanges) leaves in the middle, sixteen pixels at a time.
 typedef uint16_t TKeys16 __attribute__((vector_size(32)));
 typedef uint8_t TBytes16 __attribute__((vector_size(16)));
+typedef uint32_t TWide8 __attribute__((vector_size(32)));
 
 inline void Exchange(TKeys16& a, TKeys16& b) {
   const TKeys16 low = a < b ? a : b;
@@ -656,10 +734,23 @@ void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end) {
       Exchange(k[4], k[2]);
       Exchange(k[6], k[4]);
       Exchange(k[4], k[2]);
+      // The pixel at the median's window index, picked lane by lane from the nine
+      // neighbourhoods without leaving the registers.
+      const TKeys16 indices = k[4] & 15;
+      const TWide8 index[2] = {
+          __builtin_convertvector(__builtin_shufflevector(indices, indices, 0, 1, 2, 3, 4, 5, 6, 7),
+                                  TWide8),
+          __builtin_convertvector(
+              __builtin_shufflevector(indices, indices, 8, 9, 10, 11, 12, 13, 14, 15), TWide8)};
       const uint32_t* src = plan.Source + r * n + x0;
-      for (int lane = 0; lane < 16; ++lane) {
-        const int i = k[4][lane] & 15;
-        dst[x0 + lane] = src[(1 - i / 3) * n + lane - 1 + i % 3];
+      for (int half = 0; half < 2; ++half) {
+        TWide8 chosen = {};
+        for (int i = 0; i < 9; ++i) {
+          TWide8 pixels;
+          __builtin_memcpy(&pixels, src + (1 - i / 3) * n - 1 + i % 3 + 8 * half, sizeof pixels);
+          chosen = index[half] == static_cast<uint32_t>(i) ? pixels : chosen;
+        }
+        __builtin_memcpy(dst + x0 + 8 * half, &chosen, sizeof chosen);
       }
       if (x0 == plan.Width - 17) break;
     }
@@ -745,7 +836,8 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
         if (above + here > middle || v == static_cast<uint32_t>(coarse) * 16) break;
         above += here;
       }
-      dst[x] = *LocateRank(plan, r, x, v, middle - above);
+      const int64_t total = window[v] + (v == lc ? missing : 0);
+      dst[x] = *LocateRank(plan, r, x, v, middle - above, total);
     }
   }
 }
@@ -773,7 +865,7 @@ void DegrainRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
   const ptrdiff_t n = plan.Width;
   const uint32_t widthBits = static_cast<uint32_t>(plan.WidthBits);
   const uint32_t columnMask = (1u << widthBits) - 1u;
-  const int32_t lastRow = plan.Height - 1;
+  const int32_t placeTop = plan.PlaceTop;
   const int32_t width = plan.Width;
   for (int32_t r = first; r < end; ++r) {
     const uint32_t* __restrict upDark = upMin.Next(r);
@@ -790,7 +882,7 @@ void DegrainRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
       LineExtreme<false>(maxKeys + at, rightBright, width, 1, plan.Right, work);
     }
     const uint32_t* __restrict src = plan.Source + at;
-    const uint32_t rowPlace = static_cast<uint32_t>(lastRow - r) << widthBits;
+    const uint32_t rowPlace = static_cast<uint32_t>(placeTop - r) << widthBits;
     for (int32_t x = 0; x < width; ++x) {
       const uint32_t lc = src[x] >> 24;
       const uint32_t place = rowPlace | static_cast<uint32_t>(x);
@@ -828,7 +920,7 @@ void DegrainRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
         // Degrain takes the dark result when it is another pixel than the centre.
         chosen = darkKey != centreMax ? chosen : PlaceOfMin(result);
       }
-      offsets[x] = (lastRow - static_cast<int32_t>(chosen >> widthBits)) * width +
+      offsets[x] = (placeTop - static_cast<int32_t>(chosen >> widthBits)) * width +
                    static_cast<int32_t>(chosen & columnMask);
     }
     CopyFromOffsets(plan, plan.Dest + at, offsets);

@@ -12,7 +12,7 @@ ombrix_configure_sanitized() {
 # The unit test programs, and what they run: built a second time with clang, so that a path
 # that only one compiler takes fails.
 OMBRIX_UNIT_TARGETS="platform_tests drawing_tests imaging_tests fast_kernel_tests fast_rank_tests
-  stages_tests tools_tests fuzz_regression_tests ombrix-filter sample_picture"
+  stages_tests frame_cycle_tests tools_tests fuzz_regression_tests ombrix-filter sample_picture"
 
 # ombrix_configure_clang DIR : a Release build with clang, without benchmarks.
 ombrix_configure_clang() {

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Coverage-guided fuzzing of the picture readers, the kernel stream and ombrix-filter's path.
+# Coverage-guided fuzzing of the picture readers, the kernel stream, ombrix-filter's path and
+# the fast kernel-less passes against their plain ones.
 # Builds the libFuzzer programs of fuzz/ with clang under ASan and UBSan (build/fuzz), writes
 # the seed inputs, then runs each target in turn over its corpus with its dictionary.
 #   scripts/fuzz.sh [SECONDS]    each target for SECONDS (default 60)
 #   scripts/fuzz.sh --runs N     each target for N executions (the smoke run of test.sh)
-# OMBRIX_FUZZ_TARGETS picks targets (default: bmp png jpeg kernel filter). An input that
+# OMBRIX_FUZZ_TARGETS picks targets (default: bmp png jpeg kernel filter rank). An input that
 # crashes or breaks a contract is written to build/fuzz/findings/TARGET/ and fails the run;
 # keep it in fuzz/regressions/TARGET/ once mended, where the unit tests replay it.
 set -euo pipefail
@@ -19,7 +20,7 @@ else
   limit=(-max_total_time="${1:-60}")
 fi
 build=${OMBRIX_FUZZ_BUILD_DIR:-build/fuzz}
-targets=${OMBRIX_FUZZ_TARGETS:-bmp png jpeg kernel filter}
+targets=${OMBRIX_FUZZ_TARGETS:-bmp png jpeg kernel filter rank}
 
 # shellcheck disable=SC2086
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

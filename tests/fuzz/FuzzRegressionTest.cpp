@@ -30,7 +30,7 @@ TEST_P(FuzzRegressions, KeepTheirContract) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Fuzz, FuzzRegressions,
-                         testing::Values("bmp", "png", "jpeg", "kernel", "filter"),
+                         testing::Values("bmp", "png", "jpeg", "kernel", "filter", "rank"),
                          [](const testing::TestParamInfo<const char*>& row) {
                            return std::string(row.param);
                          });
