@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 
 #include "CrossLine.h"
 #include "Invert.h"
@@ -85,7 +84,12 @@ FrameResult FrameCycle::Run(const FrameSettings& settings) {
     return result;
   }
   TPoint cursor;
-  if (!settings.zoneFixed && desktop_.CursorPos(cursor)) zonePoint_ = cursor;
+  if (settings.zoneFixed) {
+  } else if (settings.cursor) {
+    zonePoint_ = *settings.cursor;
+  } else if (desktop_.CursorPos(cursor)) {
+    zonePoint_ = cursor;
+  }
   // Still-cursor rule: only a zone point that stayed put since the last tick is drawn.
   if (zonePoint_ != prevZonePoint_) {
     prevZonePoint_ = zonePoint_;
@@ -119,16 +123,17 @@ FrameCycle::TBranchEnd FrameCycle::CaptureBranch(const FrameSettings& settings,
     zonePoint_ = window.clientOrigin;
     centre = {zonePoint_.X + w / 2, zonePoint_.Y + h / 2};
   }
-  const TRect zone =
-      KeepOnDesktop({centre.X - w / 2, centre.Y - h / 2, centre.X + w / 2, centre.Y + h / 2},
-                    desktop_.VirtualScreen());
+  // Asked once a run: on a real screen every answer is a round trip.
+  const TRect desktop = desktop_.VirtualScreen();
+  const TRect zone = KeepOnDesktop(
+      {centre.X - w / 2, centre.Y - h / 2, centre.X + w / 2, centre.Y + h / 2}, desktop);
 
   // A still zone drawn with unchanged settings gives the view it already shows, byte for byte:
   // keep it. Only the screen can tell that the zone's pixels are unchanged, and it is asked
   // last, as it costs a round trip.
   const bool mayKeep = settings.fromTimer && !settings.forceCapture;
   if (mayKeep && lastDrawnFrom_ && *lastDrawnFrom_ == DrawnFrom(zone, w, h, picture) &&
-      Inside(zone, desktop_.VirtualScreen()) && ViewIsLastDrawn() &&
+      Inside(zone, desktop) && view_.Stamp() == lastDrawnStamp_ &&
       capture_->PixelFormat() == pf32bit && capture_->Width() == w && capture_->Height() == h &&
       !desktop_.ZoneMayHaveChanged(zone))
     return TBranchEnd::Kept;
@@ -139,7 +144,7 @@ FrameCycle::TBranchEnd FrameCycle::CaptureBranch(const FrameSettings& settings,
   if (w == 0 || h == 0) return TBranchEnd::Kept;  // nothing to capture in a view that narrow
   TPoint points[3];
   OperationPoints(picture.operation, w, h, points);
-  if (!CopyZone(zone, points, w, h)) return TBranchEnd::Unreadable;
+  if (!CopyZone(zone, desktop, points, w, h)) return TBranchEnd::Unreadable;
 
   Compose3D(*capture_, picture.operation3D);
   // Near the desktop's edge the zone was shifted and the cursor is not in its middle: the zoom
@@ -172,9 +177,10 @@ FrameCycle::TBranchEnd FrameCycle::CaptureBranch(const FrameSettings& settings,
     result.crossTiltX = picture.crossTiltX;
     result.crossTiltY = picture.crossTiltY;
   }
-  lastDrawnView_.Assign(&view_);
+  // Not a copy of the view: its stamp tells whether anybody touched it since.
+  lastDrawnStamp_ = view_.Stamp();
   // As the stages left them: the sharpen stage sets the filter's radius from the strength.
-  lastDrawnFrom_ = std::make_unique<TDrawnFrom>(DrawnFrom(zone, w, h, picture));
+  lastDrawnFrom_ = DrawnFrom(zone, w, h, picture);
   return TBranchEnd::Drawn;
 }
 
@@ -196,20 +202,8 @@ FrameCycle::TDrawnFrom FrameCycle::DrawnFrom(const TRect& zone, int w, int h,
   return from;
 }
 
-bool FrameCycle::ViewIsLastDrawn() const {
-  if (view_.Width() != lastDrawnView_.Width() || view_.Height() != lastDrawnView_.Height() ||
-      view_.PixelFormat() != lastDrawnView_.PixelFormat() ||
-      view_.RowBytes() != lastDrawnView_.RowBytes())
-    return false;
-  for (int y = 0; y < view_.Height(); ++y) {
-    if (std::memcmp(view_.ScanLine(y), lastDrawnView_.ScanLine(y), view_.RowBytes()) != 0)
-      return false;
-  }
-  return true;
-}
-
-bool FrameCycle::CopyZone(const TRect& zone, const TPoint (&points)[3], int w, int h) {
-  const TRect desktop = desktop_.VirtualScreen();
+bool FrameCycle::CopyZone(const TRect& zone, const TRect& desktop, const TPoint (&points)[3], int w,
+                          int h) {
   if (Inside(zone, desktop)) return desktop_.CopyZone(zone, points, *capture_);
   // A view larger than the desktop: the screen gives what it has, the rest stays black, and
   // the graphic operation is done by a second copy.

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "BrightnessContrast.h"
@@ -85,6 +86,9 @@ struct FrameSettings {
   // A timer tick, which may keep the view it drew last when nothing it was drawn from changed;
   // a direct run (a freeze, a copy) always draws.
   bool fromTimer = false;
+  // Where the cursor is, when the window has just asked the screen for it this tick: the
+  // cycle then need not ask again. Empty: the cycle asks.
+  std::optional<TPoint> cursor;
 };
 
 // What the window shows after a run.
@@ -143,9 +147,9 @@ class FrameCycle {
   // the stages drew a new one.
   enum class TBranchEnd : uint8_t { Unreadable, Kept, Drawn };
   TBranchEnd CaptureBranch(const FrameSettings& settings, FrameResult& result);
-  // Copies `zone` into the capture bitmap through `points`; a zone reaching past the desktop
+  // Copies `zone` into the capture bitmap through `points`; a zone reaching past `desktop`
   // (a view larger than the desktop) gets black where there is no screen.
-  bool CopyZone(const TRect& zone, const TPoint (&points)[3], int w, int h);
+  bool CopyZone(const TRect& zone, const TRect& desktop, const TPoint (&points)[3], int w, int h);
 
   // Everything the drawing steps read, but the zone's pixels.
   struct TDrawnFrom {
@@ -159,8 +163,6 @@ class FrameCycle {
     friend bool operator==(const TDrawnFrom&, const TDrawnFrom&) = default;
   };
   TDrawnFrom DrawnFrom(const TRect& zone, int w, int h, const FramePicture& picture) const;
-  // Whether the view still holds, byte for byte, the last frame the cycle drew.
-  bool ViewIsLastDrawn() const;
 
   Desktop& desktop_;
   std::unique_ptr<TImageWork> imageWork_;
@@ -169,8 +171,9 @@ class FrameCycle {
   TPoint zonePoint_;
   TPoint prevZonePoint_;
   TBrightnessContrast brightnessContrast_;
-  std::unique_ptr<TDrawnFrom> lastDrawnFrom_;
-  TBitmap lastDrawnView_;
+  std::optional<TDrawnFrom> lastDrawnFrom_;
+  // The view's stamp when the cycle last drew it: while it holds, so does the view.
+  uint64_t lastDrawnStamp_ = 0;
 };
 
 // The caption the window shows after a resize, for a client area of that size.

@@ -398,6 +398,8 @@ void TForm1::Tick() {
 void TForm1::TrackNonClientArea() {
   TPoint cursor;
   if (!desktop_.CursorPos(cursor)) return;
+  // The cycle this tick starts reads the same position: one round trip a tick, not two.
+  tickCursor_ = cursor;
   const bool onFrame = WindowRect().Contains(cursor) && !ClientRect().Contains(cursor);
   // The window manager keeps the button press on its frame to itself; a frame that moves or
   // changes size under the pointer tells that the user is dragging it.
@@ -410,7 +412,8 @@ void TForm1::TrackNonClientArea() {
 
 void TForm1::Timer1Timer() {
   const TCycleDepth depth(cycleDepth_);
-  const FrameSettings settings = CycleSettings(std::exchange(timerTick_, false));
+  FrameSettings settings = CycleSettings(std::exchange(timerTick_, false));
+  settings.cursor = std::exchange(tickCursor_, std::nullopt);
   FrameResult result;
   try {
     runningStages_ = true;

@@ -292,6 +292,8 @@ class TForm1 : public QWidget, public TCmdMainWindow {
 
   // Set by Tick for the one cycle it starts: direct cycles never keep an old view.
   bool timerTick_ = false;
+  // The cursor as Tick read it for the one cycle it starts; a direct cycle asks the screen.
+  std::optional<TPoint> tickCursor_;
   int cycleDepth_ = 0;
   // True while the frame cycle runs its stages: the window shows their view once they end.
   bool runningStages_ = false;

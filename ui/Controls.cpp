@@ -85,17 +85,22 @@ QFont FittingLabelFont(QFont font, const QStringList& texts, int step) {
 
 // The picture as Qt draws it: rows top-down and the fourth byte set, since a zero there would
 // read as transparent wherever Qt keeps an alpha channel. One pass over the rows, no scaling.
-QImage ToImage(const TBitmap& bitmap) {
+void CopyToImage(const TBitmap& bitmap, QImage& image) {
   const int w = bitmap.Width();
   const int h = bitmap.Height();
-  QImage image(w, h, QImage::Format_RGB32);
-  if (image.isNull()) return image;
+  if (image.width() != w || image.height() != h || image.format() != QImage::Format_RGB32)
+    image = QImage(w, h, QImage::Format_RGB32);
+  if (image.isNull()) return;
   for (int y = 0; y < h; ++y) {
     const uint8_t* src = bitmap.ScanLine(y);
     auto* dst = reinterpret_cast<uint32_t*>(image.scanLine(y));
     if (bitmap.PixelFormat() == pf32bit) {
-      std::memcpy(dst, src, static_cast<std::size_t>(w) * 4);
-      for (int x = 0; x < w; ++x) dst[x] |= 0xFF000000u;
+      // One pass: the copy and the opaque fourth byte together.
+      for (int x = 0; x < w; ++x) {
+        uint32_t pixel;
+        std::memcpy(&pixel, src + 4 * x, 4);
+        dst[x] = pixel | 0xFF000000u;
+      }
     } else {
       for (int x = 0; x < w; ++x, src += 3) {
         dst[x] = 0xFF000000u | static_cast<uint32_t>(src[2]) << 16 |
@@ -103,6 +108,11 @@ QImage ToImage(const TBitmap& bitmap) {
       }
     }
   }
+}
+
+QImage ToImage(const TBitmap& bitmap) {
+  QImage image;
+  CopyToImage(bitmap, image);
   return image;
 }
 
@@ -167,7 +177,20 @@ void TImage::SetStretch(bool stretch) {
 
 void TImage::Changed() {
   if (OnChange) OnChange();
+  UpdateOpaque();
   repaint();
+}
+
+void TImage::UpdateOpaque() {
+  // A picture that covers the whole control paints every pixel of it: the parent need not
+  // paint its background beneath first.
+  const bool opaque = !picture_->Empty() && PictureRect() == rect();
+  if (testAttribute(Qt::WA_OpaquePaintEvent) != opaque)
+    setAttribute(Qt::WA_OpaquePaintEvent, opaque);
+}
+
+void TImage::resizeEvent(QResizeEvent*) {
+  UpdateOpaque();
 }
 
 QRect TImage::PictureRect() const {
@@ -182,8 +205,16 @@ QRect TImage::PictureRect() const {
 void TImage::paintEvent(QPaintEvent* event) {
   Guarded([&] {
     if (picture_->Empty()) return;
-    QImage image = ToImage(*picture_);
-    if (image.isNull()) return;
+    // Kept between paints: a frame is no allocation, and a repaint of an unchanged picture
+    // (an expose) no conversion either.
+    const uint64_t stamp = picture_->Stamp();
+    if (picture_ != shownFrom_ || stamp != shownStamp_ || shown_.isNull()) {
+      CopyToImage(*picture_, shown_);
+      shownFrom_ = picture_;
+      shownStamp_ = stamp;
+    }
+    if (shown_.isNull()) return;
+    QImage& image = shown_;
     QPainter painter(this);
     painter.setClipRegion(event->region());
     if (stretch_) {

@@ -3,6 +3,7 @@
 // shows a TBitmap, a timer whose interval 0 means stopped, scroll bar events with their scroll
 // codes, and a colour dialog that remembers its colour. All live on the GUI thread.
 
+#include <QImage>
 #include <QStringList>
 #include <QWidget>
 #include <cstdint>
@@ -35,7 +36,10 @@ class TImage : public QWidget {
   const TBitmap& Picture() const { return *picture_; }
   // Shows `picture`, which its owner keeps for as long as the control, in place of the
   // control's own picture.
-  void ShowPicture(TBitmap& picture) { picture_ = &picture; }
+  void ShowPicture(TBitmap& picture) {
+    picture_ = &picture;
+    shownFrom_ = nullptr;
+  }
 
   bool Stretch() const { return stretch_; }
   void SetStretch(bool stretch);
@@ -51,11 +55,19 @@ class TImage : public QWidget {
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // Opaque while the picture covers the whole control.
+  void UpdateOpaque();
+
   TBitmap own_;
   TBitmap* picture_ = &own_;
   bool stretch_ = false;
+  // The picture as last drawn, in Qt's form, and which picture at which stamp it shows.
+  QImage shown_;
+  const TBitmap* shownFrom_ = nullptr;
+  uint64_t shownStamp_ = 0;
 };
 
 // A timer that calls OnTimer every Interval milliseconds on the GUI thread. Interval 0, the
@@ -121,6 +133,8 @@ class TColorDialog {
 
 // The picture as Qt draws it: rows top-down, opaque; a null image when it cannot be made.
 QImage ToImage(const TBitmap& bitmap);
+// The same into `image`, which keeps its memory when it has the bitmap's size already.
+void CopyToImage(const TBitmap& bitmap, QImage& image);
 
 // True while `window` itself, and not one of its controls, has the keyboard focus: keys that a
 // control ignores travel up to its window, and these must not act as the window's own.

@@ -62,6 +62,7 @@ void TBitmap::Reallocate(int width, int height, TPixelFormat format) {
       std::memcpy(to, from, bytes);
     }
   }
+  Touch();
   pixels_.swap(pixels);
   width_ = width;
   height_ = height;
@@ -93,6 +94,7 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
       if (to == 4) d[3] = 0;
     }
   }
+  Touch();
   pixels_.swap(converted.pixels_);
   rowBytes_ = converted.rowBytes_;
   format_ = format;
@@ -100,12 +102,20 @@ void TBitmap::SetPixelFormat(TPixelFormat format) {
 
 uint8_t* TBitmap::ScanLine(int row) {
   if (row < 0 || row >= height_) throw EListError(row);
+  Touch();
   return pixels_.data() + static_cast<std::size_t>(height_ - 1 - row) * rowBytes_;
 }
 
 const uint8_t* TBitmap::ScanLine(int row) const {
   if (row < 0 || row >= height_) throw EListError(row);
   return pixels_.data() + static_cast<std::size_t>(height_ - 1 - row) * rowBytes_;
+}
+
+uint64_t TBitmap::Stamp() const {
+  // A mark set since the last call makes a new number.
+  if (touched_.exchange(false, std::memory_order_relaxed))
+    stamp_.fetch_add(1, std::memory_order_relaxed);
+  return stamp_.load(std::memory_order_relaxed);
 }
 
 void TBitmap::Assign(const TPersistent* source) {
@@ -121,6 +131,7 @@ void TBitmap::Assign(const TPersistent* source) {
     } catch (const std::bad_alloc&) {
       throw EOutOfMemory();
     }
+    Touch();
     pixels_.swap(pixels);
     width_ = other->width_;
     height_ = other->height_;

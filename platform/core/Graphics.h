@@ -3,6 +3,7 @@
 // TCanvas (drawing on a bitmap). Plain C++, no toolkit: every pixel the program shows, saves or
 // filters lives in a TBitmap. All of it is used from one thread at a time.
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -104,10 +105,22 @@ class TBitmap : public TGraphic {
   uint8_t* ScanLine(int row);
   const uint8_t* ScanLine(int row) const;
   // First byte of the block (the bottom row), or nullptr when empty.
-  uint8_t* Bits() { return pixels_.empty() ? nullptr : pixels_.data(); }
+  uint8_t* Bits() {
+    Touch();
+    return pixels_.empty() ? nullptr : pixels_.data();
+  }
   const uint8_t* Bits() const { return pixels_.empty() ? nullptr : pixels_.data(); }
 
-  TCanvas& Canvas() { return *canvas_; }
+  TCanvas& Canvas() {
+    Touch();
+    return *canvas_;
+  }
+
+  // A number that stays the same for as long as the picture certainly does: every writable
+  // access to the pixels (ScanLine, Bits, Canvas) and every change of size, format or content
+  // gives the next call another number. Whoever keeps a picture tells from it alone, without
+  // comparing pixels, that the picture is still the one it kept. Read it while nobody writes.
+  uint64_t Stamp() const;
 
   // From a TBitmap: an exact copy (size, format, pixels). Other sources are asked to copy
   // themselves (TPersistent::Assign); a null source empties the bitmap.
@@ -117,6 +130,12 @@ class TBitmap : public TGraphic {
 
  private:
   void Reallocate(int width, int height, TPixelFormat format);
+  // Marks the picture as possibly changed. Cheap enough for every row a pass takes, from any
+  // thread: the mark is written only while it is clear, so the rows of a pass share it without
+  // writing it again.
+  void Touch() {
+    if (!touched_.load(std::memory_order_relaxed)) touched_.store(true, std::memory_order_relaxed);
+  }
 
   int width_ = 0;
   int height_ = 0;
@@ -124,6 +143,8 @@ class TBitmap : public TGraphic {
   std::size_t rowBytes_ = 0;
   std::vector<uint8_t> pixels_;
   std::unique_ptr<TCanvas> canvas_;
+  mutable std::atomic<bool> touched_{false};
+  mutable std::atomic<uint64_t> stamp_{0};
 };
 
 // A picture that is not a bitmap: 32-bit pixels held top-down (blue, green, red, alpha), as a

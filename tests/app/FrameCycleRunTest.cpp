@@ -292,8 +292,26 @@ TEST_F(FrameCycleRun, TimerRunKeepsAStillViewUntilTheScreenOrASettingChanges) {
   EXPECT_TRUE(cycle.Run(direct).viewDrawn);
   cycle.View().SetSize(0, 0);  // a resize empties the view
   EXPECT_TRUE(cycle.Run(settings).viewDrawn);
-  EXPECT_EQ(desktop.CopyCount(), 5);
-  EXPECT_EQ(sharpened, (std::vector<int>{0, 0, 2, 2, 2}));
+  EXPECT_FALSE(cycle.Run(settings).viewDrawn);
+  cycle.View().Canvas().SetPixel(5, 5, clRed);  // the window drew on the view (a freeze)
+  EXPECT_TRUE(cycle.Run(settings).viewDrawn);
+  EXPECT_NE(PixelOf(cycle.View(), 5, 5), clRed);
+  EXPECT_EQ(desktop.CopyCount(), 6);
+  EXPECT_EQ(sharpened, (std::vector<int>{0, 0, 2, 2, 2, 2}));
+}
+
+// The window that has just read the cursor hands it over: the screen is asked once a tick.
+TEST_F(FrameCycleRun, CursorReadByTheWindowStandsForTheScreens) {
+  desktop.SetCursor({1000, 600});
+  FrameSettings settings = Settings();
+  settings.cursor = TPoint{900, 500};
+  cycle.Run(settings);
+  EXPECT_TRUE(cycle.Run(settings).viewDrawn);
+  EXPECT_EQ(cycle.ZonePoint(), (TPoint{900, 500}));
+  settings.zoneFixed = true;
+  settings.cursor = TPoint{950, 550};
+  cycle.Run(settings);
+  EXPECT_EQ(cycle.ZonePoint(), (TPoint{900, 500}));
 }
 
 TEST_F(FrameCycleRun, CrossLineTiltsPastTheLargestComeBackAsZero) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
 
 #include "Errors.h"
 
@@ -62,6 +63,54 @@ TEST(Bitmap, AssignCopiesAndRejectsUnknownClasses) {
     EXPECT_STREQ(e.what(), "Impossible d'affecter TPersistent à TBitmap");
   }
 }
+
+// The stamp moves with every writable access and every change of size, format or content, and
+// stays put through reads and through changes that change nothing.
+struct StampCase {
+  const char* name;
+  void (*act)(TBitmap&);
+  bool changes;
+};
+
+class BitmapStamp : public testing::TestWithParam<StampCase> {};
+
+TEST_P(BitmapStamp, MovesExactlyWithPossibleChanges) {
+  TBitmap bitmap(4, 3, pf32bit);
+  const uint64_t before = bitmap.Stamp();
+  EXPECT_EQ(bitmap.Stamp(), before);
+  GetParam().act(bitmap);
+  const uint64_t after = bitmap.Stamp();
+  EXPECT_EQ(after != before, GetParam().changes);
+  EXPECT_EQ(bitmap.Stamp(), after);  // asking again is not a change
+}
+
+const TBitmap& AsConst(TBitmap& bitmap) {
+  return bitmap;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Accesses, BitmapStamp,
+    testing::Values(StampCase{"ConstScanLine", [](TBitmap& b) { (void)AsConst(b).ScanLine(1); },
+                              false},
+                    StampCase{"ConstBits", [](TBitmap& b) { (void)AsConst(b).Bits(); }, false},
+                    StampCase{"SameSize", [](TBitmap& b) { b.SetSize(4, 3); }, false},
+                    StampCase{"SameFormat", [](TBitmap& b) { b.SetPixelFormat(pf32bit); }, false},
+                    StampCase{"ScanLine", [](TBitmap& b) { b.ScanLine(2)[0] = 1; }, true},
+                    StampCase{"Bits",
+                              [](TBitmap& b) {
+                                if (uint8_t* bits = b.Bits()) bits[0] = 1;
+                              },
+                              true},
+                    StampCase{"Canvas", [](TBitmap& b) { b.Canvas().SetPixel(0, 0, clRed); }, true},
+                    StampCase{"Resize", [](TBitmap& b) { b.SetSize(0, 0); }, true},
+                    StampCase{"Format", [](TBitmap& b) { b.SetPixelFormat(pf24bit); }, true},
+                    StampCase{"Assign",
+                              [](TBitmap& b) {
+                                const TBitmap other(4, 3, pf32bit);
+                                b.Assign(&other);
+                              },
+                              true}),
+    [](const testing::TestParamInfo<StampCase>& row) { return std::string(row.param.name); });
 
 TEST(Pixmap, AssignsToABitmapTopDownAndDraws) {
   TPixmap p(2, 2);

@@ -42,6 +42,9 @@ void X11Desktop::Impl::StartTracking() {
   const Reply<xcb_xfixes_query_version_reply_t> xfixes(
       xcb_xfixes_query_version_reply(c, xcb_xfixes_query_version(c, 5, 0), nullptr));
   if (!damage || !xfixes || xfixes->major_version < 2) return;
+  damageNotifyEvent = static_cast<uint8_t>(xcb_get_extension_data(c, &xcb_damage_id)->first_event +
+                                           XCB_DAMAGE_NOTIFY);
+  damageNoticed = true;
   rootDamage = xcb_generate_id(c);
   xcb_damage_create(c, rootDamage, screen->root, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
   damageRegion = xcb_generate_id(c);
@@ -68,6 +71,10 @@ bool X11Desktop::Impl::ChangedSinceLastCopy(const TRect& zone) {
   if (!tracksChanges || !lastCopyValid || !(zone == lastZone)) return true;
   DrainEvents();
   if (sceneChanged || xcb_connection_has_error(c)) return true;
+  // Every damage object reports when it stops being empty; the notice arrives before the reply
+  // of any later request, so a missing notice is as good as an empty region a round trip away.
+  if (!damageNoticed) return false;
+  damageNoticed = false;
   // Take each damage in turn through the one region; the server answers in order.
   std::vector<std::pair<xcb_xfixes_fetch_region_cookie_t, TPoint>> cookies;
   const auto take = [&](xcb_damage_damage_t damage, TPoint origin) {
@@ -122,6 +129,7 @@ void X11Desktop::Impl::DrainEvents() {
         break;
       }
       default:
+        if ((event->response_type & 0x7F) == damageNotifyEvent) damageNoticed = true;
         break;
     }
   }

@@ -101,6 +101,10 @@ struct X11Desktop::Impl {
   std::unordered_map<xcb_window_t, WatchedWindow> watched;
   // Our own windows' rectangles in the last copy, whose changes on screen do not count.
   std::vector<TRect> ownRects;
+  // The server's damage notice, and whether one came since the damage was last taken: without
+  // one nothing was drawn, and a still zone is told from a changed one without a round trip.
+  uint8_t damageNotifyEvent = 0;
+  bool damageNoticed = true;
   // A window was mapped, moved, restacked, ... or the wallpaper changed since the last copy.
   bool sceneChanged = true;
   bool lastCopyValid = false;

@@ -53,6 +53,9 @@ bool X11Desktop::CopyZone(const TRect& zone, const TPoint (&points)[3], TBitmap&
     // Whatever changes from here on counts against this copy.
     d.DrainEvents();
     d.sceneChanged = false;
+    // Notices drained after these subtractions may be older than them: they only cost a
+    // round trip that finds nothing.
+    d.damageNoticed = false;
     xcb_damage_subtract(d.c, d.rootDamage, XCB_NONE, XCB_NONE);
     for (const auto& [window, w] : d.watched)
       xcb_damage_subtract(d.c, w.damage, XCB_NONE, XCB_NONE);
