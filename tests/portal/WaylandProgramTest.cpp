@@ -153,6 +153,12 @@ class WaylandProgram : public testing::Test {
  protected:
   void SetUp() override {
     if (!std::getenv("OMBRIX_GNOME_LOGS")) GTEST_SKIP() << "not inside scripts/gnome-session.sh";
+    // In this session Qt's accessibility bridge talks to the session bus's AT-SPI registry and
+    // keeps the pointer devices that the remote pointer adds, never freeing them: in a
+    // sanitized build the program would end on that report instead of its own exit status.
+    // Our own leaks are looked for by every other program test and by the soak.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":detect_leaks=0").c_str(), 1);
   }
   // The known picture fullscreen, and mutter's own view of the monitor.
   void ShowKnownPicture() {
