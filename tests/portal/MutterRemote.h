@@ -5,6 +5,7 @@
 // Ombrix's screen with and to find the portal's consent dialog.
 
 #include <chrono>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -61,5 +62,12 @@ struct ConsentDialog {
 // not answer.
 bool AnswerConsentDialog(MutterRemote& remote, int monitors, uint32_t underneath,
                          std::string& error, const std::string& shot = {});
+
+// The known picture that pattern_window.py shows, at (x, y), as 0xRRGGBB: every place of a
+// 4096 x 4096 screen has a colour of its own.
+inline uint32_t PatternAt(int x, int y) {
+  return uint32_t(x % 256) << 16 | uint32_t(y % 256) << 8 |
+         uint32_t((x / 256) % 16 + 16 * ((y / 256) % 16));
+}
 
 }  // namespace ombrix::test

@@ -25,12 +25,9 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::MutterRemote;
+using test::PatternAt;
 
 // The known picture of pattern_window.py: colour (x, y) and back.
-uint32_t Known(int x, int y) {
-  return uint32_t(x % 256) << 16 | uint32_t(y % 256) << 8 |
-         uint32_t((x / 256) % 16 + 16 * ((y / 256) % 16));
-}
 TPoint PlaceOf(uint32_t colour) {
   const int r = colour >> 16 & 0xFF, g = colour >> 8 & 0xFF, b = colour & 0xFF;
   return {r + 256 * (b % 16), g + 256 * (b / 16)};
@@ -173,7 +170,7 @@ class WaylandProgram : public testing::Test {
     remote = MutterRemote::Open(error);
     ASSERT_TRUE(remote) << error;
     ASSERT_TRUE(Eventually(30s, [&] {
-      return ReferenceAt({700, 500}) == Known(700, 500);
+      return ReferenceAt({700, 500}) == PatternAt(700, 500);
     })) << "the known picture did not show";
   }
   void TearDown() override {
@@ -190,6 +187,19 @@ class WaylandProgram : public testing::Test {
     return uint32_t{q[2]} << 16 | uint32_t{q[1]} << 8 | q[0];
   }
 
+  // The program refuses to start: a message box, which Return closes, then exit status 1 with
+  // one line on stderr that holds `words`.
+  void ExpectMessageBoxLineAndStatusOne(Program& ombrix, const std::string& words) {
+    xcb_window_t box = 0;
+    ASSERT_TRUE(Eventually(60s, [&] { return (box = x11.Find("Ombrix")) != 0; }))
+        << "no message box; stderr: " << ombrix.Err();
+    ASSERT_TRUE(X11Session::PressReturnIn(box));
+    EXPECT_EQ(ombrix.ExitStatus(30s), 1);
+    const std::string err = ombrix.Err();
+    EXPECT_NE(err.find(words), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  }
+
   std::unique_ptr<MutterRemote> remote;
   X11Session x11;
 
@@ -200,14 +210,7 @@ class WaylandProgram : public testing::Test {
 TEST_F(WaylandProgram, WithoutThePortalSaysWhatIsMissingAndEndsWithStatusOne) {
   Program ombrix({});
   ASSERT_TRUE(ombrix.Running());
-  xcb_window_t box = 0;
-  ASSERT_TRUE(Eventually(60s, [&] { return (box = x11.Find("Ombrix")) != 0; }))
-      << "no message box; stderr: " << ombrix.Err();
-  ASSERT_TRUE(X11Session::PressReturnIn(box));
-  EXPECT_EQ(ombrix.ExitStatus(30s), 1);
-  const std::string err = ombrix.Err();
-  EXPECT_NE(err.find("xdg-desktop-portal"), std::string::npos) << err;
-  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  ExpectMessageBoxLineAndStatusOne(ombrix, "xdg-desktop-portal");
 }
 
 // How the view of Ombrix's window `window` maps the screen: the shift d for which the most
@@ -222,15 +225,8 @@ TEST_F(WaylandProgram, RefusedConsentSaysSoAndEndsWithStatusOne) {
   ASSERT_NO_FATAL_FAILURE(ShowKnownPicture());
   Program ombrix({});
   std::string error;
-  ASSERT_TRUE(test::AnswerConsentDialog(*remote, 0, Known(400, 500), error)) << error;
-  xcb_window_t box = 0;
-  ASSERT_TRUE(Eventually(60s, [&] { return (box = x11.Find("Ombrix")) != 0; }))
-      << "no message box; stderr: " << ombrix.Err();
-  ASSERT_TRUE(X11Session::PressReturnIn(box));
-  EXPECT_EQ(ombrix.ExitStatus(30s), 1);
-  const std::string err = ombrix.Err();
-  EXPECT_NE(err.find("not allowed"), std::string::npos) << err;
-  EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+  ASSERT_TRUE(test::AnswerConsentDialog(*remote, 0, PatternAt(400, 500), error)) << error;
+  ExpectMessageBoxLineAndStatusOne(ombrix, "not allowed");
 }
 
 class WaylandProgramView : public WaylandProgram {
@@ -268,7 +264,7 @@ TEST_F(WaylandProgramView, AsksOnceThenTheViewFollowsTheCursorAndNeverShowsItsel
   {
     Program ombrix({});
     std::string error;
-    ASSERT_TRUE(test::AnswerConsentDialog(*remote, 1, Known(400, 500), error)) << error;
+    ASSERT_TRUE(test::AnswerConsentDialog(*remote, 1, PatternAt(400, 500), error)) << error;
     ASSERT_TRUE(Eventually(60s, [&] { return x11.Find("Ombrix [", &window) != 0; }))
         << "no main window; stderr: " << ombrix.Err();
     // The cursor rests over the Wayland window, away from Ombrix's.
@@ -303,7 +299,7 @@ TEST_F(WaylandProgramView, AsksOnceThenTheViewFollowsTheCursorAndNeverShowsItsel
   Program again({});
   EXPECT_TRUE(Eventually(60s, [&] { return x11.Find("Ombrix [", &window) != 0; }))
       << "the second start did not show its window; stderr: " << again.Err();
-  EXPECT_EQ(ReferenceAt(test::ConsentDialog::kBody), Known(400, 500));
+  EXPECT_EQ(ReferenceAt(test::ConsentDialog::kBody), PatternAt(400, 500));
 }
 
 }  // namespace

@@ -23,12 +23,8 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::MutterRemote;
+using test::PatternAt;
 
-// The known picture of pattern_window.py at (x, y), as 0xRRGGBB.
-uint32_t PatternAt(int x, int y) {
-  return uint32_t(x % 256) << 16 | uint32_t(y % 256) << 8 |
-         uint32_t((x / 256) % 16 + 16 * ((y / 256) % 16));
-}
 
 uint32_t FrameAt(const CastFrame& f, int x, int y) {
   const uint8_t* p = &f.pixels[static_cast<std::size_t>(y * f.width + x) * 4];
