@@ -25,7 +25,6 @@ using namespace std::chrono_literals;
 using test::MutterRemote;
 using test::PatternAt;
 
-
 uint32_t FrameAt(const CastFrame& f, int x, int y) {
   const uint8_t* p = &f.pixels[static_cast<std::size_t>(y * f.width + x) * 4];
   return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
