@@ -52,7 +52,21 @@ wait_for() {
 
 if [ "$OMBRIX_GNOME_INSIDE" = namespace ]; then
   # Stage 2: a private /tmp and runtime folder, then a bus of our own.
+  # A checkout, or the folder we run in, may itself live under /tmp: keep both reachable
+  # through the new /tmp by binding them back from the old one.
+  keep=()
+  for path in "$(cd "$(dirname "$0")/.." && pwd)" "$PWD"; do
+    case $path in /tmp/*) keep+=("$path") ;; esac
+  done
+  if [ ${#keep[@]} -gt 0 ]; then
+    old_tmp=$(mktemp -d /run/ombrix-old-tmp.XXXXXX 2>/dev/null || mktemp -d /var/tmp/ombrix-old-tmp.XXXXXX)
+    mount --bind /tmp "$old_tmp"
+  fi
   mount -t tmpfs -o mode=1777 ombrix-tmp /tmp
+  for path in "${keep[@]}"; do
+    mkdir -p "$path"
+    mount --bind "$old_tmp${path#/tmp}" "$path"
+  done
   # Xwayland refuses a socket folder that is not world-writable and sticky.
   mkdir -m 1777 /tmp/.X11-unix /tmp/.ICE-unix
   export XDG_RUNTIME_DIR=/tmp/runtime HOME=/tmp/home
