@@ -293,7 +293,16 @@ std::unique_ptr<PortalSession> PortalSession::Start(const TPortalOptions& option
     return nullptr;
   }
   if ((cursorModes & kCursorMetadata) == 0) {
-    failure = {ppNoCursorMetadata, "the desktop gives no cursor position with its screen cast"};
+    // The modes it does offer tell a user which kind of desktop this is (wlroots: hidden and
+    // embedded, the cursor drawn into the picture, where nothing says where it is).
+    std::string offered;
+    static constexpr std::pair<uint32_t, const char*> kModes[] = {
+        {1, "hidden"}, {2, "embedded"}, {kCursorMetadata, "metadata"}};
+    for (const auto& [bit, name] : kModes) {
+      if ((cursorModes & bit) != 0) offered += (offered.empty() ? "" : ", ") + std::string(name);
+    }
+    failure = {ppNoCursorMetadata,
+               "its cursor modes: " + (offered.empty() ? std::string("none") : offered)};
     return nullptr;
   }
 
