@@ -65,6 +65,25 @@ TEST_F(FrameCycle, MovingCursorNeverRefreshesTheView) {
   EXPECT_EQ(form->windowTitle(), QString("Ombrix [361 x 432] - [X=609 Y=600]"));
 }
 
+// The cycle's caption is not formatted again while its inputs stay, but a caption written in
+// between (a resize's) is still replaced, even when the size came back to the same.
+TEST_F(FrameCycle, ResizeCaptionIsReplacedByTheNextCycleEvenAtTheSameSizeAndPoint) {
+  Open();
+  RestCursor(desktop, *form, {1000, 600});
+  const QString cycleCaption("Ombrix [361 x 432] - [X=1000 Y=600]");
+  EXPECT_EQ(form->windowTitle(), cycleCaption);
+  form->resize(400, 500);
+  form->resize(361, 432);
+  EXPECT_EQ(form->windowTitle(), QString("Ombrix 361 x 432"));
+  form->Timer1Timer();
+  EXPECT_EQ(form->windowTitle(), cycleCaption);
+  desktop.SetCursor({1001, 600});
+  form->Timer1Timer();  // a moved cursor: no caption step
+  EXPECT_EQ(form->windowTitle(), cycleCaption);
+  form->Timer1Timer();
+  EXPECT_EQ(form->windowTitle(), QString("Ombrix [361 x 432] - [X=1001 Y=600]"));
+}
+
 TEST_F(FrameCycle, CursorOverTheWindowShowsThePanelAndForceCaptureTakesTheAreaUnderTheView) {
   Open();
   RestCursor(desktop, *form, {100, 100});
