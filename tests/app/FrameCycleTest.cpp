@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QBackingStore>
 #include <QCheckBox>
 #include <QFrame>
 #include <QImage>
@@ -49,6 +50,17 @@ TEST_F(FrameCycle, OddClientGivesEvenZoneViewAndCaptionWithTheClientSize) {
     const TColor c = PixelOf(view, p.x(), p.y());
     EXPECT_EQ(shown.pixel(p) & 0xFFFFFF, ToRgb(c)) << p.x() << ", " << p.y();
   }
+  // The window's backing store, which the control writes the view into: every pixel, opaque.
+  QPaintDevice* store = form->backingStore()->paintDevice();
+  ASSERT_EQ(store->devType(), QInternal::Image);
+  const QImage& stored = *static_cast<QImage*>(store);
+  const QPoint at = form->Image1->mapTo(form.get(), QPoint(0, 0));
+  int differences = 0;
+  for (int y = 0; y < view.Height(); ++y)
+    for (int x = 0; x < view.Width(); ++x)
+      differences +=
+          stored.pixel(at.x() + x, at.y() + y) != (0xFF000000u | ToRgb(PixelOf(view, x, y)));
+  EXPECT_EQ(differences, 0);
 }
 
 TEST_F(FrameCycle, MovingCursorNeverRefreshesTheView) {
