@@ -101,10 +101,13 @@ FrameResult FrameCycle::Run(const FrameSettings& settings) {
     const TBranchEnd end = CaptureBranch(settings, result);
     if (end == TBranchEnd::Unreadable) return result;  // silently: the next tick tries again
     result.viewDrawn = end == TBranchEnd::Drawn;
+    // A tick that kept its still view took no time for events to wait on: the main loop runs
+    // whatever comes right after the tick, and an idle window spends nothing on a pump.
+    result.pumpEvents = end != TBranchEnd::Still;
   } else {
     result.shows = FrameResult::Shows::Panel;
+    result.pumpEvents = true;
   }
-  result.pumpEvents = true;
   result.writeCaption = true;
   return result;
 }
@@ -136,7 +139,7 @@ FrameCycle::TBranchEnd FrameCycle::CaptureBranch(const FrameSettings& settings,
       Inside(zone, desktop) && view_.Stamp() == lastDrawnStamp_ &&
       capture_->PixelFormat() == pf32bit && capture_->Width() == w && capture_->Height() == h &&
       !desktop_.ZoneMayHaveChanged(zone))
-    return TBranchEnd::Kept;
+    return TBranchEnd::Still;
   lastDrawnFrom_.reset();
 
   capture_->SetPixelFormat(pf32bit);

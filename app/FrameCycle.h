@@ -101,7 +101,8 @@ struct FrameResult {
   Shows shows = Shows::Unchanged;
   // The stages drew a new view: repaint it.
   bool viewDrawn = false;
-  // The run went to its end: the window lets waiting events run, then writes Caption().
+  // The run went to its end: the window lets waiting events run (not after a timer tick that
+  // kept its still view, which gave them no time to wait), then writes Caption().
   bool pumpEvents = false;
   bool writeCaption = false;
   // The cross-line's tilts as the window keeps them from now on: the stage sets a tilt past
@@ -143,9 +144,9 @@ class FrameCycle {
   std::function<void(int level)> OnSharpenStage;
 
  private:
-  // How the capture branch ended: the screen could not be read, the view stayed as it was, or
-  // the stages drew a new one.
-  enum class TBranchEnd : uint8_t { Unreadable, Kept, Drawn };
+  // How the capture branch ended: the screen could not be read, the view stayed as it was (a
+  // view too narrow to draw, or a timer tick's still view), or the stages drew a new one.
+  enum class TBranchEnd : uint8_t { Unreadable, Kept, Still, Drawn };
   TBranchEnd CaptureBranch(const FrameSettings& settings, FrameResult& result);
   // Copies `zone` into the capture bitmap through `points`; a zone reaching past `desktop`
   // (a view larger than the desktop) gets black where there is no screen.

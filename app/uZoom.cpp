@@ -323,7 +323,10 @@ void TForm1::ApplyTrackSize(int minWidth, int minHeight, int maxWidth, int maxHe
 }
 
 bool TForm1::UpdateFrameExtra() {
-  const QRect frame = LiveFrameGeometry(*this);
+  return UpdateFrameExtra(LiveFrameGeometry(*this));
+}
+
+bool TForm1::UpdateFrameExtra(const QRect& frame) {
   // While the window manager changes the frame (a border toggled), Qt may report a frame
   // smaller than the client for a moment; a negative frame would raise the minimum size.
   const int extraWidth = ToDevice(std::max(0, frame.width() - width()));
@@ -335,11 +338,17 @@ bool TForm1::UpdateFrameExtra() {
 }
 
 void TForm1::UpdateColourKey() {
+  // Every tick asks: the region is built only when what it is made of changed.
+  const TShapeInputs inputs{
+      size(), Panel1->isHidden() ? QRect() : Panel1->geometry(),
+      Image1->isHidden() ? QRect() : Image1->PictureRect().translated(Image1->pos())};
+  if (inputs == shapeInputs_) return;
+  shapeInputs_ = inputs;
   // The one-pixel outline stays, the middle that FormPaint fills with the key goes.
   QRegion shape(rect());
   if (width() > 2 && height() > 2) shape -= QRegion(1, 1, width() - 2, height() - 2);
-  if (!Panel1->isHidden()) shape += Panel1->geometry();
-  if (!Image1->isHidden()) shape += Image1->PictureRect().translated(Image1->pos());
+  shape += inputs.panel;
+  shape += inputs.picture;
   if (shape == shape_) return;
   shape_ = shape;
   setMask(shape);
@@ -387,23 +396,24 @@ void TForm1::leaveEvent(QEvent*) {
 }
 
 void TForm1::Tick() {
+  // Read once a tick: the frame, the size limits and the frame tracking all follow it.
+  const QRect frame = LiveFrameGeometry(*this);
   // The window manager sets its frame's size after the window is mapped, with no event that
   // reaches us for certain: the size limits follow it here.
-  if (UpdateFrameExtra()) WMGetMinMaxInfo();
-  TrackNonClientArea();
+  if (UpdateFrameExtra(frame)) WMGetMinMaxInfo();
+  TrackNonClientArea(frame);
   timerTick_ = true;
   Timer1Timer();
 }
 
-void TForm1::TrackNonClientArea() {
+void TForm1::TrackNonClientArea(const QRect& frame) {
   TPoint cursor;
   if (!desktop_.CursorPos(cursor)) return;
   // The cycle this tick starts reads the same position: one round trip a tick, not two.
   tickCursor_ = cursor;
-  const bool onFrame = WindowRect().Contains(cursor) && !ClientRect().Contains(cursor);
+  const bool onFrame = WindowRect(frame).Contains(cursor) && !ClientRect().Contains(cursor);
   // The window manager keeps the button press on its frame to itself; a frame that moves or
   // changes size under the pointer tells that the user is dragging it.
-  const QRect frame = LiveFrameGeometry(*this);
   const bool frameChanging = frame != lastFrame_;
   lastFrame_ = frame;
   const bool buttonHeld = QGuiApplication::mouseButtons() != Qt::NoButton;
@@ -551,8 +561,13 @@ void TForm1::RedrawView(const TBitmap& picture, const TCmdAdjustments& adjustmen
 }
 
 void TForm1::WriteCycleCaption() {
+  // The same caption as the last one written, still shown: nothing to format.
   const QSize client = ClientDeviceSize();
-  setWindowTitle(QString::fromStdString(cycle_->Caption(client.width(), client.height())));
+  const TCaptionInputs inputs{client, cycle_->ZonePoint()};
+  if (inputs == captionInputs_ && windowTitle() == caption_) return;
+  captionInputs_ = inputs;
+  caption_ = QString::fromStdString(cycle_->Caption(client.width(), client.height()));
+  setWindowTitle(caption_);
 }
 
 void TForm1::RenderToView(const TBitmap& bitmap, const TRect& rectangle, int factor, float gamma,
@@ -565,7 +580,10 @@ void TForm1::RenderToView(const TBitmap& bitmap, const TRect& rectangle, int fac
 }
 
 TRect TForm1::WindowRect() const {
-  const QRect frame = LiveFrameGeometry(*this);
+  return WindowRect(LiveFrameGeometry(*this));
+}
+
+TRect TForm1::WindowRect(const QRect& frame) const {
   const TPoint topLeft = ToDevice(frame.topLeft());
   return {topLeft.X, topLeft.Y, topLeft.X + ToDevice(frame.width()),
           topLeft.Y + ToDevice(frame.height())};

@@ -200,6 +200,8 @@ class TForm1 : public QWidget, public TCmdMainWindow {
   // The window's outer rectangle and its client area in device pixels of the virtual desktop.
   TRect WindowRect() const;
   TRect ClientRect() const;
+  // The rectangle of `frame`, the window system's frame in logical pixels.
+  TRect WindowRect(const QRect& frame) const;
   // The client size in device pixels: the view's size.
   QSize ClientDeviceSize() const;
 
@@ -253,9 +255,11 @@ class TForm1 : public QWidget, public TCmdMainWindow {
 
   // Sets NonClientActive from where the pointer is while the user works on the window's frame,
   // which on X11 belongs to the window manager and sends us nothing.
-  void TrackNonClientArea();
-  // FrameExtraWidth, FrameExtraHeight from the current frame; true when they changed.
+  void TrackNonClientArea(const QRect& frame);
+  // FrameExtraWidth, FrameExtraHeight from the current frame (or `frame`, the window
+  // system's frame as just read); true when they changed.
   bool UpdateFrameExtra();
+  bool UpdateFrameExtra(const QRect& frame);
   // The window's shape: everything but the see-through magenta middle of FormPaint, with the
   // panel and the view's picture where they are shown.
   void UpdateColourKey();
@@ -300,6 +304,23 @@ class TForm1 : public QWidget, public TCmdMainWindow {
   bool placed_ = false;
   QRect lastFrame_;
   QRegion shape_;
+  // What the shape was last built from: the client size, the panel's and the picture's
+  // rectangles (empty when hidden).
+  struct TShapeInputs {
+    QSize client;
+    QRect panel;
+    QRect picture;
+    bool operator==(const TShapeInputs&) const = default;
+  };
+  TShapeInputs shapeInputs_;
+  // The cycle's caption as last written, and what it was made of.
+  struct TCaptionInputs {
+    QSize client;
+    TPoint zonePoint;
+    bool operator==(const TCaptionInputs&) const = default;
+  };
+  TCaptionInputs captionInputs_;
+  QString caption_;
 };
 
 }  // namespace ombrix

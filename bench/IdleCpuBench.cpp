@@ -1,9 +1,11 @@
 // CPU time of the running magnifier over a stretch of wall time: the largest window, zoom 8,
 // sharpen 5, the cursor resting beside the window, the frame timer at its 25 ms. Run once with
 // change tracking (a still zone keeps its view) and once without (every tick draws), over a
-// still screen and under a window that repaints every 16 ms, like a video.
+// still screen and under a window that repaints every 16 ms, like a video; and idle in the
+// window of the program's start (its size, zoom 1, no sharpening).
 //
-//   bench_idle_cpu [SECONDS]   on OMBRIX_X11_DISPLAY, else DISPLAY; a window manager helps
+//   bench_idle_cpu [SECONDS [idle]]   on OMBRIX_X11_DISPLAY, else DISPLAY; a window manager
+// helps. "idle" runs only the still-screen cases with change tracking (for a profiler).
 // Prints one line per case: CPU seconds, ticks and drawn frames. bench/idle_cpu.sh starts a
 // private display and runs it.
 
@@ -85,7 +87,19 @@ class TRepaintingWindow {
   QTimer timer_;
 };
 
-void RunCase(const char* display, bool track, bool repainting, int seconds) {
+// The window as it starts: its client size, zoom 1, no sharpening.
+struct TWindowCase {
+  const char* name;
+  int width;
+  int height;
+  int zoom;
+  int sharpen;
+};
+constexpr TWindowCase kLargest{"1024x768 zoom 8 sharpen 5", 1024, 768, 4, 5};
+constexpr TWindowCase kDefault{"default window", 361, 432, 0, 0};
+
+void RunCase(const char* display, bool track, bool repainting, int seconds,
+             const TWindowCase& window) {
   X11Options options;
   options.trackChanges = track;
   const std::unique_ptr<X11Desktop> desktop = X11Desktop::Open(display, options);
@@ -102,25 +116,25 @@ void RunCase(const char* display, bool track, bool repainting, int seconds) {
   };
   form.show();
   form.move(0, 0);
-  form.resize(1024, 768);
-  form.Slider->setValue(4);
-  form.ScrollBarLevel->setValue(5);
+  form.resize(window.width, window.height);
+  form.Slider->setValue(window.zoom);
+  form.ScrollBarLevel->setValue(window.sharpen);
   // The cursor rests beside the window; the zone still meets it.
   QCursor::setPos(1300, 900);
   // Let the window manager frame the window and settle its size, then measure.
   RunEventsFor(500);
-  form.resize(1024, 768);
+  form.resize(window.width, window.height);
   RunEventsFor(500);
   ticks = 0;
   form.draws = 0;
   const double cpuBefore = ProcessCpuSeconds();
   RunEventsFor(seconds * 1000);
   const double cpu = ProcessCpuSeconds() - cpuBefore;
-  std::printf("%-28s %-20s cpu %6.2f s over %d s (%5.1f %%)  ticks %4d  drawn %4d  view %dx%d\n",
-              track ? "tracking changes (after)" : "every tick draws (before)",
-              repainting ? "window repainting" : "still screen", cpu, seconds,
-              100.0 * cpu / seconds, ticks, form.draws, form.Image1->Picture().Width(),
-              form.Image1->Picture().Height());
+  std::printf(
+      "%-26s %-26s %-18s cpu %6.3f s over %d s (%5.2f %%)  ticks %4d  drawn %4d  view %dx%d\n",
+      window.name, track ? "tracking changes (after)" : "every tick draws (before)",
+      repainting ? "window repainting" : "still screen", cpu, seconds, 100.0 * cpu / seconds, ticks,
+      form.draws, form.Image1->Picture().Width(), form.Image1->Picture().Height());
   std::fflush(stdout);
 }
 
@@ -135,10 +149,18 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   const int seconds = argc > 1 ? std::atoi(argv[1]) : 10;
+  const bool idleOnly = argc > 2 && std::string(argv[2]) == "idle";
   qputenv("DISPLAY", display);
   qputenv("QT_QPA_PLATFORM", "xcb");
   QApplication application(argc, argv);
-  for (const bool repainting : {false, true})
-    for (const bool track : {false, true}) ombrix::RunCase(display, track, repainting, seconds);
+  using ombrix::RunCase;
+  if (!idleOnly) {
+    for (const bool repainting : {false, true})
+      for (const bool track : {false, true})
+        RunCase(display, track, repainting, seconds, ombrix::kLargest);
+  } else {
+    RunCase(display, true, false, seconds, ombrix::kLargest);
+  }
+  RunCase(display, true, false, seconds, ombrix::kDefault);
   return 0;
 }

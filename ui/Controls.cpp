@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "ErrorReport.h"
 
@@ -202,9 +203,46 @@ QRect TImage::PictureRect() const {
   return QRect(0, 0, w, h).intersected(rect());
 }
 
+bool TImage::PaintIntoBackingStore(const QRegion& region) {
+  // The window's raster backing store is an image that the paint is redirected into: the
+  // picture's rows go straight there, in the one pass that also makes them opaque, with no
+  // image of our own in between and no painter. Anything else (a grab into a pixmap, a scaled
+  // display, a stretched or 24-bit picture) takes the painter's way.
+  if (stretch_ || picture_->PixelFormat() != pf32bit) return false;
+  QPoint offset;
+  QPaintDevice* device = redirected(&offset);
+  if (device == nullptr || device->devType() != QInternal::Image) return false;
+  auto* image = static_cast<QImage*>(device);
+  const QImage::Format format = image->format();
+  if (format != QImage::Format_RGB32 && format != QImage::Format_ARGB32 &&
+      format != QImage::Format_ARGB32_Premultiplied)
+    return false;
+  if (image->devicePixelRatio() != 1.0 || devicePixelRatioF() != 1.0) return false;
+  // The device point of a point p of the control is p - offset.
+  const QRect picture = QRect(0, 0, picture_->Width(), picture_->Height()).intersected(rect());
+  if (!image->rect().contains(picture.translated(-offset))) return false;
+  for (const QRect& r : region) {
+    const QRect part = r.intersected(picture);
+    for (int y = part.top(); y <= part.bottom(); ++y) {
+      const uint8_t* src = std::as_const(*picture_).ScanLine(y) + 4 * part.left();
+      auto* dst =
+          reinterpret_cast<uint32_t*>(image->scanLine(y - offset.y())) + (part.left() - offset.x());
+      for (int x = 0; x < part.width(); ++x) {
+        uint32_t pixel;
+        std::memcpy(&pixel, src + 4 * x, 4);
+        dst[x] = pixel | 0xFF000000u;
+      }
+    }
+  }
+  // The image of our own no longer shows the picture.
+  shownFrom_ = nullptr;
+  return true;
+}
+
 void TImage::paintEvent(QPaintEvent* event) {
   Guarded([&] {
     if (picture_->Empty()) return;
+    if (PaintIntoBackingStore(event->region())) return;
     // Kept between paints: a frame is no allocation, and a repaint of an unchanged picture
     // (an expose) no conversion either.
     const uint64_t stamp = picture_->Stamp();

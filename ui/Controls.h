@@ -60,6 +60,9 @@ class TImage : public QWidget {
  private:
   // Opaque while the picture covers the whole control.
   void UpdateOpaque();
+  // Writes the picture's part of `region` straight into the window's backing store when the
+  // paint goes there unscaled; false (nothing written) when the painter must do it.
+  bool PaintIntoBackingStore(const QRegion& region);
 
   TBitmap own_;
   TBitmap* picture_ = &own_;

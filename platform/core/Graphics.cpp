@@ -125,14 +125,17 @@ void TBitmap::Assign(const TPersistent* source) {
   }
   if (const auto* other = dynamic_cast<const TBitmap*>(source)) {
     if (other == this) return;
-    std::vector<uint8_t> pixels;
+    // Into the block it already has when that is large enough (a frame copied over the last
+    // one of its size): no allocation, and no fresh pages to fault in. A larger copy is
+    // allocated before the old block goes, so a failure leaves the bitmap as it was.
     try {
-      pixels = other->pixels_;
+      pixels_.assign(other->pixels_.begin(), other->pixels_.end());
     } catch (const std::bad_alloc&) {
+      throw EOutOfMemory();
+    } catch (const std::length_error&) {
       throw EOutOfMemory();
     }
     Touch();
-    pixels_.swap(pixels);
     width_ = other->width_;
     height_ = other->height_;
     format_ = other->format_;

@@ -278,11 +278,14 @@ TEST_F(FrameCycleRun, TimerRunKeepsAStillViewUntilTheScreenOrASettingChanges) {
   const FrameResult kept = cycle.Run(settings);
   EXPECT_EQ(kept.shows, FrameResult::Shows::View);
   EXPECT_FALSE(kept.viewDrawn);
+  EXPECT_FALSE(kept.pumpEvents);  // the tick took no time for events to wait on
   EXPECT_TRUE(kept.writeCaption);
   EXPECT_EQ(desktop.CopyCount(), 1);
 
   desktop.changed = true;
-  EXPECT_TRUE(cycle.Run(settings).viewDrawn);
+  const FrameResult redrawn = cycle.Run(settings);
+  EXPECT_TRUE(redrawn.viewDrawn);
+  EXPECT_TRUE(redrawn.pumpEvents);
   desktop.changed = false;
   settings.picture.sharpenLevel = 2;
   EXPECT_TRUE(cycle.Run(settings).viewDrawn);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QBackingStore>
 #include <QCheckBox>
 #include <QFrame>
 #include <QImage>
@@ -49,6 +50,17 @@ TEST_F(FrameCycle, OddClientGivesEvenZoneViewAndCaptionWithTheClientSize) {
     const TColor c = PixelOf(view, p.x(), p.y());
     EXPECT_EQ(shown.pixel(p) & 0xFFFFFF, ToRgb(c)) << p.x() << ", " << p.y();
   }
+  // The window's backing store, which the control writes the view into: every pixel, opaque.
+  QPaintDevice* store = form->backingStore()->paintDevice();
+  ASSERT_EQ(store->devType(), QInternal::Image);
+  const QImage& stored = *static_cast<QImage*>(store);
+  const QPoint at = form->Image1->mapTo(form.get(), QPoint(0, 0));
+  int differences = 0;
+  for (int y = 0; y < view.Height(); ++y)
+    for (int x = 0; x < view.Width(); ++x)
+      differences +=
+          stored.pixel(at.x() + x, at.y() + y) != (0xFF000000u | ToRgb(PixelOf(view, x, y)));
+  EXPECT_EQ(differences, 0);
 }
 
 TEST_F(FrameCycle, MovingCursorNeverRefreshesTheView) {
@@ -63,6 +75,25 @@ TEST_F(FrameCycle, MovingCursorNeverRefreshesTheView) {
   form->Timer1Timer();                                          // the first still tick draws
   EXPECT_EQ(desktop.CopyCount(), 1);
   EXPECT_EQ(form->windowTitle(), QString("Ombrix [361 x 432] - [X=609 Y=600]"));
+}
+
+// The cycle's caption is not formatted again while its inputs stay, but a caption written in
+// between (a resize's) is still replaced, even when the size came back to the same.
+TEST_F(FrameCycle, ResizeCaptionIsReplacedByTheNextCycleEvenAtTheSameSizeAndPoint) {
+  Open();
+  RestCursor(desktop, *form, {1000, 600});
+  const QString cycleCaption("Ombrix [361 x 432] - [X=1000 Y=600]");
+  EXPECT_EQ(form->windowTitle(), cycleCaption);
+  form->resize(400, 500);
+  form->resize(361, 432);
+  EXPECT_EQ(form->windowTitle(), QString("Ombrix 361 x 432"));
+  form->Timer1Timer();
+  EXPECT_EQ(form->windowTitle(), cycleCaption);
+  desktop.SetCursor({1001, 600});
+  form->Timer1Timer();  // a moved cursor: no caption step
+  EXPECT_EQ(form->windowTitle(), cycleCaption);
+  form->Timer1Timer();
+  EXPECT_EQ(form->windowTitle(), QString("Ombrix [361 x 432] - [X=1001 Y=600]"));
 }
 
 TEST_F(FrameCycle, CursorOverTheWindowShowsThePanelAndForceCaptureTakesTheAreaUnderTheView) {

@@ -55,6 +55,21 @@ TEST(Bitmap, AssignCopiesAndRejectsUnknownClasses) {
   EXPECT_EQ(b.Width(), 4);
   EXPECT_EQ(b.PixelFormat(), pf24bit);
   EXPECT_EQ(b.Canvas().Pixel(3, 0), 0x010203u);
+  // Onto a larger bitmap of another format, whose block is reused, and back: each time exactly
+  // the source, nothing of what the target held before.
+  TBitmap large(9, 7, pf32bit);
+  large.Canvas().SetPixel(0, 6, 0x0A0B0C);
+  for (const TBitmap* source : {&a, &large, &a}) {
+    b.Assign(source);
+    ASSERT_EQ(b.Width(), source->Width());
+    ASSERT_EQ(b.Height(), source->Height());
+    EXPECT_EQ(b.PixelFormat(), source->PixelFormat());
+    for (int y = 0; y < source->Height(); ++y)
+      EXPECT_EQ(std::memcmp(b.ScanLine(y), source->ScanLine(y),
+                            static_cast<std::size_t>(b.Width() * BytesPerPixel(b.PixelFormat()))),
+                0)
+          << "row " << y;
+  }
   TPersistent other;
   try {
     b.Assign(&other);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "FrameCycle.h"
 #include "X11Desktop.h"
 #include "X11TestSupport.h"
 
@@ -69,6 +70,57 @@ TEST_F(X11Screen, RandrMonitorsAreTheMonitors) {
   const TPoint copy[3] = {{0, 0}, {200, 0}, {0, 100}};
   EXPECT_TRUE(desktop->CopyZone({700, 500, 900, 600}, copy, capture));
   EXPECT_TRUE(desktop->LeavesOutOwnWindows());
+}
+
+// The root's size is asked once and then followed through the server's notices: a resolution
+// changed by the user reaches the frame cycle, whose zone keeps to the new edges.
+TEST_F(X11Screen, ARootResizeIsFollowedAndTheZoneKeepsToTheNewEdges) {
+  test::PrivateXServer server({"-screen", "0", "1600x1000x24"});
+  if (server.Name().empty()) GTEST_SKIP() << "no Xvfb to start";
+  TestClient client(server.Name().c_str());
+  ASSERT_TRUE(client.Ok());
+  const TRect whole{0, 0, 1600, 1000};
+  const xcb_window_t pattern = client.CreateWindow(whole, 0, false);
+  client.SetPatternBackground(pattern, {0, 0}, whole.Width(), whole.Height());
+  client.Map(pattern);
+  client.Sync();
+  auto desktop = X11Desktop::Open(server.Name().c_str());
+  ASSERT_TRUE(desktop);
+  ASSERT_EQ(desktop->VirtualScreen(), whole);
+
+  FrameCycle cycle(*desktop);
+  FrameSettings settings;
+  settings.window.rect = {0, 0, 100, 100};
+  settings.window.clientWidth = 360;
+  settings.window.clientHeight = 432;
+  settings.fromTimer = true;
+  settings.cursor = TPoint{1200, 700};
+  // The zone's top-left corner that the capture must show, for each size of the screen.
+  struct Step {
+    TRect root;
+    TPoint zone;
+  };
+  const Step steps[] = {{whole, {1020, 484}},
+                        // Shifted left and up onto the smaller screen.
+                        {{0, 0, 1280, 800}, {920, 368}},
+                        {whole, {1020, 484}}};
+  cycle.Run(settings);  // the first position only starts the still-cursor rule
+  for (const Step& step : steps) {
+    if (!(step.root == desktop->VirtualScreen())) {
+      ASSERT_TRUE(client.ResizeRoot(step.root.Width(), step.root.Height()));
+      EXPECT_TRUE(WaitUntil([&] { return desktop->VirtualScreen() == step.root; }))
+          << "the screen's new size " << step.root.Width() << "x" << step.root.Height()
+          << " was not noticed";
+    }
+    const FrameResult result = cycle.Run(settings);
+    EXPECT_EQ(result.shows, FrameResult::Shows::View);
+    EXPECT_EQ(test::Differences(
+                  cycle.Capture(),
+                  [&](int x, int y) { return test::Pattern(step.zone.X + x, step.zone.Y + y); }),
+              0)
+        << "zone from " << step.zone.X << "," << step.zone.Y << " on a screen of "
+        << step.root.Width() << "x" << step.root.Height();
+  }
 }
 
 }  // namespace

@@ -201,6 +201,30 @@ bool TestClient::SetMonitor(const char* name, const TRect& area, bool withOutput
   return Reply<xcb_generic_error_t>(xcb_request_check(c_, cookie)) == nullptr;
 }
 
+bool TestClient::ResizeRoot(int width, int height) {
+  const Reply<xcb_randr_query_version_reply_t> version(
+      xcb_randr_query_version_reply(c_, xcb_randr_query_version(c_, 1, 5), nullptr));
+  const Reply<xcb_randr_get_screen_resources_reply_t> resources(
+      xcb_randr_get_screen_resources_reply(c_, xcb_randr_get_screen_resources(c_, screen_->root),
+                                           nullptr));
+  if (!version || !resources) return false;
+  const xcb_randr_crtc_t* crtcs = xcb_randr_get_screen_resources_crtcs(resources.get());
+  for (int i = 0; i < resources->num_crtcs; ++i) {
+    const Reply<xcb_randr_set_crtc_config_reply_t> off(xcb_randr_set_crtc_config_reply(
+        c_,
+        xcb_randr_set_crtc_config(c_, crtcs[i], XCB_CURRENT_TIME, resources->config_timestamp, 0, 0,
+                                  XCB_NONE, XCB_RANDR_ROTATION_ROTATE_0, 0, nullptr),
+        nullptr));
+    if (!off || off->status != XCB_RANDR_SET_CONFIG_SUCCESS) return false;
+  }
+  // Millimetres at 96 dots per inch.
+  const auto mm = [](int pixels) { return static_cast<uint32_t>(pixels * 254 / 960); };
+  const xcb_void_cookie_t cookie =
+      xcb_randr_set_screen_size_checked(c_, screen_->root, static_cast<uint16_t>(width),
+                                        static_cast<uint16_t>(height), mm(width), mm(height));
+  return Reply<xcb_generic_error_t>(xcb_request_check(c_, cookie)) == nullptr;
+}
+
 void TestClient::Sync() {
   Reply<xcb_get_input_focus_reply_t>(
       xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr));

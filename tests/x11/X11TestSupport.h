@@ -78,6 +78,9 @@ class TestClient {
   xcb_atom_t Atom(const char* name);
   // Defines a RandR monitor covering `area`; `withOutput` gives it the screen's first output.
   bool SetMonitor(const char* name, const TRect& area, bool withOutput);
+  // Resizes the screen through RandR, as a user changing the resolution does; every CRTC is
+  // switched off first, as none may reach past a smaller screen. True when the server agreed.
+  bool ResizeRoot(int width, int height);
   // Waits until the server has handled every request sent so far.
   void Sync();
   // Waits until the window manager has handled every event that reached it before: it answers

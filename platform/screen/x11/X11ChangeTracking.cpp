@@ -1,5 +1,6 @@
 // Change tracking with Damage: what changed on the screen and in the windows the last
-// composed copy took, so that a still zone can be told from a changed one.
+// composed copy took, so that a still zone can be told from a changed one; and the notices of
+// the root's own size.
 
 #include <iterator>
 #include <utility>
@@ -49,10 +50,16 @@ void X11Desktop::Impl::StartTracking() {
   xcb_damage_create(c, rootDamage, screen->root, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
   damageRegion = xcb_generate_id(c);
   xcb_xfixes_create_region(c, damageRegion, 0, nullptr);
-  // Only notifications: other clients' selections on the root are untouched.
-  const uint32_t mask = XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
-  xcb_change_window_attributes(c, screen->root, XCB_CW_EVENT_MASK, &mask);
   tracksChanges = true;
+}
+
+void X11Desktop::Impl::SelectRootEvents() {
+  if (!ownConnection) return;
+  // Only notifications: other clients' selections on the root are untouched.
+  uint32_t mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY;
+  if (tracksChanges) mask |= XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+  xcb_change_window_attributes(c, screen->root, XCB_CW_EVENT_MASK, &mask);
+  followsRoot = true;
 }
 
 void X11Desktop::Impl::ForgetWatched(bool all, const std::unordered_set<xcb_window_t>& keep) {
@@ -115,6 +122,12 @@ void X11Desktop::Impl::DrainEvents() {
   while (const Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
     switch (event->response_type & 0x7F) {
       case XCB_CONFIGURE_NOTIFY:
+        // The root's own configure: RandR resized the screen.
+        if (reinterpret_cast<const xcb_configure_notify_event_t*>(event.get())->window ==
+            screen->root)
+          rootKnown = false;
+        sceneChanged = true;
+        break;
       case XCB_MAP_NOTIFY:
       case XCB_UNMAP_NOTIFY:
       case XCB_DESTROY_NOTIFY:
@@ -130,6 +143,10 @@ void X11Desktop::Impl::DrainEvents() {
       }
       default:
         if ((event->response_type & 0x7F) == damageNotifyEvent) damageNoticed = true;
+        if (screenChangeEvent != 0 && (event->response_type & 0x7F) == screenChangeEvent) {
+          rootKnown = false;
+          sceneChanged = true;
+        }
         break;
     }
   }

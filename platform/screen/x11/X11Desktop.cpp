@@ -115,6 +115,12 @@ bool X11Desktop::Impl::Start(const X11Options& options) {
     const Reply<xcb_randr_query_version_reply_t> r(
         xcb_randr_query_version_reply(c, randrCookie, nullptr));
     hasRandrMonitors = r && (r->major_version > 1 || r->minor_version >= 5);
+    // The root's size is followed from notices, on our own connection.
+    if (r && ownConnection) {
+      screenChangeEvent = static_cast<uint8_t>(
+          xcb_get_extension_data(c, &xcb_randr_id)->first_event + XCB_RANDR_SCREEN_CHANGE_NOTIFY);
+      xcb_randr_select_input(c, screen->root, XCB_RANDR_NOTIFY_MASK_SCREEN_CHANGE);
+    }
   }
   if (const Reply<xcb_intern_atom_reply_t> r{xcb_intern_atom_reply(c, wallpaperCookie, nullptr)})
     wallpaperAtom = r->atom;
@@ -169,6 +175,7 @@ void X11Desktop::Impl::Stop() {
     tracksChanges = false;
   }
   lastCopyValid = false;
+  followsRoot = rootKnown = false;
   image.reset();
   zonePicture.Reset();
   zonePixmap.Reset();
@@ -229,6 +236,7 @@ std::unique_ptr<X11Desktop> X11Desktop::Open(const char* displayName, X11Options
   impl->c = impl->ownConnection.get();
   if (!impl->Start(options)) return nullptr;
   if (options.trackChanges) impl->StartTracking();
+  impl->SelectRootEvents();
   return std::unique_ptr<X11Desktop>(new X11Desktop(std::move(impl)));
 }
 

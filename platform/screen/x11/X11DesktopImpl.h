@@ -110,12 +110,25 @@ struct X11Desktop::Impl {
   bool lastCopyValid = false;
   TRect lastZone;
 
+  // The root's size as last asked, kept while no notice of a change arrived (our own
+  // connection only: a borrowed one's events are not ours to read, so its size is asked each
+  // time). A size that changed meanwhile costs no wrong picture: every copy checks the zone
+  // against the root as the server has it.
+  bool followsRoot = false;
+  bool rootKnown = false;
+  TRect knownRoot;
+  // RandR's screen-change notice; 0 without RandR.
+  uint8_t screenChangeEvent = 0;
+
   ~Impl() { Stop(); }
 
   bool Start(const X11Options& options);
   void Stop();
   void Quietly(xcb_void_cookie_t cookie) { xcb_discard_reply(c, cookie.sequence); }
   void DrainEvents();
+  // Selects the root's own changes, and with change tracking also its children's and its
+  // properties, on our own connection.
+  void SelectRootEvents();
   bool DetectXwayland(bool randr);
   void StartTracking();
   void ForgetWatched(bool all, const std::unordered_set<xcb_window_t>& keep = {});

@@ -11,11 +11,20 @@ namespace ombrix {
 using namespace x11;
 
 TRect X11Desktop::Impl::RootRect() {
-  // The root grows and shrinks with RandR: ask each time rather than trust the setup.
+  // The root grows and shrinks with RandR: the setup's size may be stale. Asked once, then
+  // again only after a notice of a change, as the frame cycle asks on every tick.
+  if (followsRoot) {
+    DrainEvents();
+    if (rootKnown) return knownRoot;
+  }
   const Reply<xcb_get_geometry_reply_t> g(
       xcb_get_geometry_reply(c, xcb_get_geometry(c, screen->root), nullptr));
-  if (g) return {0, 0, g->width, g->height};
-  return {0, 0, screen->width_in_pixels, screen->height_in_pixels};
+  if (!g) return {0, 0, screen->width_in_pixels, screen->height_in_pixels};
+  knownRoot = {0, 0, g->width, g->height};
+  // A notice that came with the reply is older than it.
+  DrainEvents();
+  rootKnown = followsRoot;
+  return knownRoot;
 }
 
 std::vector<TRect> X11Desktop::Impl::Monitors() {
