@@ -70,4 +70,10 @@ inline uint32_t PatternAt(int x, int y) {
          uint32_t((x / 256) % 16 + 16 * ((y / 256) % 16));
 }
 
+// The colour of square (i, j) of pattern_window.py's picture of flat 32 x 32 squares, as
+// 0xRRGGBB.
+inline uint32_t BlockAt(int i, int j) {
+  return uint32_t(8 * i % 256) << 16 | uint32_t(8 * j % 256) << 8 | 0x80;
+}
+
 }  // namespace ombrix::test
