@@ -279,18 +279,17 @@ class WaylandProgramView : public WaylandProgram {
   // The colour that view pixel (x, y) must have, or nothing where any colour will do.
   using ViewExpectation = std::function<std::optional<uint32_t>(int x, int y)>;
   // How many pixels of the view of Ombrix's window `window` (its even-sized top-left part)
-  // differ in the newest frame of `reference`, a view of the monitor at `monitorLeft`; the first
-  // of them is described in `first`.
+  // differ in the newest frame of `reference`, a view of the primary monitor; the first of them
+  // is described in `first`.
   static int ViewMismatches(MutterRemote& reference, const TRect& window,
-                            const ViewExpectation& expected, std::string& first,
-                            int monitorLeft = 0) {
+                            const ViewExpectation& expected, std::string& first) {
     CastFrame f;
     reference.NextFrame(f, 100ms);
     if (!reference.NewestFrame(f, 1s)) return -1;
     int mismatches = 0;
     for (int y = 0; y < (window.Height() & ~1); ++y)
       for (int x = 0; x < (window.Width() & ~1); ++x) {
-        const TPoint at{window.Left - monitorLeft + x, window.Top + y};
+        const TPoint at{window.Left + x, window.Top + y};
         const std::optional<uint32_t> want = expected(x, y);
         if (!want || (at.X >= 0 && at.Y >= 0 && at.X < f.width && at.Y < f.height &&
                       FrameAt(f, at) == *want))
@@ -331,7 +330,7 @@ class WaylandProgramView : public WaylandProgram {
   }
   // Waits until the view of `window` is `expected` and its caption names `cursor`.
   void ExpectView(const TRect& window, TPoint cursor, const ViewExpectation& expected,
-                  const std::string& what, MutterRemote* reference = nullptr) {
+                  const std::string& what) {
     std::string first, caption;
     int mismatches = -1;
     const std::string place =
@@ -339,8 +338,7 @@ class WaylandProgramView : public WaylandProgram {
     EXPECT_TRUE(Eventually(30s,
                            [&] {
                              x11.Find("Ombrix [", nullptr, &caption);
-                             mismatches = ViewMismatches(reference ? *reference : *remote, window,
-                                                         expected, first);
+                             mismatches = ViewMismatches(*remote, window, expected, first);
                              return mismatches == 0 && caption.find(place) != std::string::npos;
                            }))
         << what << ": " << mismatches << " pixels differ (" << first << "), caption \"" << caption
@@ -422,6 +420,66 @@ TEST_F(WaylandProgramView, AsksOnceThenTheViewFollowsTheCursorAndNeverShowsItsel
   EXPECT_TRUE(Eventually(60s, [&] { return x11.Find("Ombrix [", &window) != 0; }))
       << "the second start did not show its window; stderr: " << again.Err();
   EXPECT_EQ(ReferenceAt(test::ConsentDialog::kBody), PatternAt(400, 500));
+}
+
+// Two monitors side by side, laid out as in the screen's own two-monitor test: the primary
+// one unscaled with the known picture, right of it one at 1.25 (1280 x 800 pixels, 1024 x 640
+// logical) with the flat squares. Needs a session started with --fractional-scaling
+// --monitor 1280x800 --monitor 1280x800.
+class WaylandProgramTwoMonitors : public WaylandProgramView {
+ protected:
+  void SetUp() override {
+    WaylandProgramView::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_EQ(
+        std::system("/usr/bin/python3 " OMBRIX_TEST_DIR "/display_config.py 1 1.25 >/dev/null"), 0)
+        << "mutter did not take the layout";
+    ASSERT_NO_FATAL_FAILURE(ShowPicture(1024, 640, 1, true));
+    ASSERT_NO_FATAL_FAILURE(ShowKnownPicture());
+    std::string error;
+    remoteRight = MutterRemote::Open(error, "Meta-1");
+    ASSERT_TRUE(remoteRight) << error;
+    // The middle of square (5, 5) in the stream's pixels: logical 176, 176 times 1.25.
+    ASSERT_TRUE(Eventually(30s, [&] {
+      CastFrame f;
+      remoteRight->NextFrame(f, 50ms);
+      return remoteRight->NewestFrame(f, 1s) && f.width > 220 && f.height > 220 &&
+             FrameAt(f, {220, 220}) == BlockAt(5, 5);
+    })) << "the squares did not show";
+  }
+  std::unique_ptr<MutterRemote> remoteRight;
+};
+
+TEST_F(WaylandProgramTwoMonitors, TheViewAndTheCursorMapToTheRightMonitorAndPixels) {
+  Program ombrix({});
+  std::string error;
+  ASSERT_TRUE(test::AnswerConsentDialog(*remote, 2, PatternAt(400, 500), error)) << error;
+  TRect window;
+  ASSERT_TRUE(Eventually(60s, [&] { return x11.Find("Ombrix [", &window) != 0; }))
+      << "no main window; stderr: " << ombrix.Err();
+  // The view is read from the primary monitor, where the consent dialog left the pointer.
+  ASSERT_LE(window.Right, 1280) << "the window opened on the scaled monitor";
+  const int w = window.Width() & ~1, h = window.Height() & ~1;
+
+  // Stream pixel 660, 420 of the scaled monitor is logical 528, 336 on it: inside square
+  // (16, 10), whose insides stay exact where the compositor resampled the window.
+  ASSERT_TRUE(remoteRight->MovePointer(660, 420));
+  const TPoint onScaled{1808, 336};
+  ExpectView(
+      window, onScaled,
+      [&](int x, int y) -> std::optional<uint32_t> {
+        const int mx = onScaled.X - w / 2 + x - 1280, my = onScaled.Y - h / 2 + y;
+        if (mx < 0 || my < 0 || mx % 32 < 4 || mx % 32 >= 28 || my % 32 < 4 || my % 32 >= 28)
+          return std::nullopt;
+        return BlockAt(mx / 32, my / 32);
+      },
+      "on the scaled monitor");
+
+  // Back on the primary monitor, away from the window: the known picture, exact.
+  const TPoint onPrimary{window.Left > 640 ? 263 : 1011, 389};
+  ASSERT_TRUE(remote->MovePointer(onPrimary.X, onPrimary.Y));
+  ExpectView(window, onPrimary, ZoomedKnownPicture(window, onPrimary, 0), "on the primary monitor");
+  EXPECT_TRUE(ombrix.Err().find("ombrix:") == std::string::npos) << ombrix.Err();
 }
 
 }  // namespace
