@@ -35,6 +35,8 @@ class MutterRemote {
   bool NextFrame(CastFrame& frame, std::chrono::milliseconds timeout);
   // The newest frame seen so far (waiting up to `timeout` for a first one).
   bool NewestFrame(CastFrame& frame, std::chrono::milliseconds timeout);
+  // How many pictures of the monitor arrived so far: one for each change of the screen.
+  uint64_t ImagesArrived() const;
 
  private:
   struct Impl;
