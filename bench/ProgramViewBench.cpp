@@ -87,13 +87,15 @@ class Desk {
   virtual bool ShowKnownPicture() = 0;
   // What the session asks of the user once the program has started (the consent dialog).
   virtual bool AnswerStart() { return true; }
+  // From now on counts the changes of the view, the program's window `window` at `rect`.
+  virtual void WatchView(xcb_window_t window, const TRect& rect) = 0;
   virtual bool MovePointer(TPoint p) = 0;
   // The colour at `p` of the screen as it is now, when it may have changed since the last call;
   // false when it certainly did not.
   virtual bool FreshColourAt(TPoint p, uint32_t& colour) = 0;
-  // How many times the screen changed so far (counted while FreshColourAt or Pump is called).
-  virtual uint64_t ScreenUpdates() = 0;
-  virtual void Pump() {}
+  // How many times the view changed so far (counted while FreshColourAt or Pump is called).
+  virtual uint64_t ViewUpdates() const = 0;
+  virtual void Pump() = 0;
   // The display server's processes, with their names.
   virtual std::vector<std::pair<std::string, pid_t>> Servers() const = 0;
 };
@@ -126,19 +128,21 @@ class GnomeDesk : public Desk {
     std::fprintf(stderr, "bench_program_view: %s\n", error.c_str());
     return false;
   }
+  void WatchView(xcb_window_t, const TRect& rect) override {
+    view_ = rect;
+    viewPixels_.clear();
+  }
   bool MovePointer(TPoint p) override { return remote_->MovePointer(p.X, p.Y); }
   bool FreshColourAt(TPoint p, uint32_t& colour) override {
-    // Copying a whole frame costs: only when another one came.
-    const uint64_t arrived = remote_->ImagesArrived();
-    if (arrived == seen_ && seen_ != 0) return false;
-    seen_ = arrived;
-    if (!remote_->NewestFrame(frame_, 1s) || p.X >= frame_.width || p.Y >= frame_.height)
-      return false;
+    if (!Take() || p.X >= frame_.width || p.Y >= frame_.height) return false;
     const uint8_t* q = &frame_.pixels[static_cast<std::size_t>(p.Y * frame_.width + p.X) * 4];
     colour = uint32_t{q[2]} << 16 | uint32_t{q[1]} << 8 | q[0];
     return true;
   }
-  uint64_t ScreenUpdates() override { return remote_->ImagesArrived(); }
+  // A frame comes for any change of the screen, the window's title among them: the view
+  // changed when its pixels did.
+  void Pump() override { Take(); }
+  uint64_t ViewUpdates() const override { return viewUpdates_; }
   std::vector<std::pair<std::string, pid_t>> Servers() const override {
     return {{"mutter", static_cast<pid_t>(std::atoi(std::getenv("OMBRIX_GNOME_MUTTER_PID")))},
             {"Xwayland", ProcessNamed("Xwayland")}};
@@ -146,9 +150,29 @@ class GnomeDesk : public Desk {
 
  private:
   pid_t client_ = -1;
+  // Takes the newest frame when another one came (copying a whole frame costs).
+  bool Take() {
+    const uint64_t arrived = remote_->ImagesArrived();
+    if (arrived == seen_ && seen_ != 0) return false;
+    seen_ = arrived;
+    if (!remote_->NewestFrame(frame_, 1s)) return false;
+    std::vector<uint8_t> view;
+    for (int y = std::max(view_.Top, 0); y < std::min(view_.Bottom, frame_.height); ++y) {
+      const auto* row = &frame_.pixels[static_cast<std::size_t>(y * frame_.width) * 4];
+      view.insert(view.end(), row + std::max(view_.Left, 0) * 4,
+                  row + std::min(view_.Right, frame_.width) * 4);
+    }
+    if (!view.empty() && view != viewPixels_) ++viewUpdates_;
+    viewPixels_ = std::move(view);
+    return true;
+  }
+
   std::unique_ptr<test::MutterRemote> remote_;
   CastFrame frame_;
   uint64_t seen_ = 0;
+  TRect view_{0, 0, 0, 0};
+  std::vector<uint8_t> viewPixels_;
+  uint64_t viewUpdates_ = 0;
 };
 
 class X11Desk : public Desk {
@@ -183,22 +207,22 @@ class X11Desk : public Desk {
     // Below every other window, as the desktop's wallpaper.
     const uint32_t below[] = {XCB_STACK_MODE_BELOW};
     xcb_configure_window(c_, window, XCB_CONFIG_WINDOW_STACK_MODE, below);
-    // The screen's changes, counted from here on.
-    free(xcb_damage_query_version_reply(c_, xcb_damage_query_version(c_, 1, 1), nullptr));
-    damage_ = xcb_generate_id(c_);
-    xcb_damage_create(c_, damage_, screen->root, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
-    damageEvent_ = xcb_get_extension_data(c_, &xcb_damage_id)->first_event + XCB_DAMAGE_NOTIFY;
     xcb_flush(c_);
     const auto until = Clock::now() + 10s;
     uint32_t colour = 0;
     while (Clock::now() < until) {
-      if (FreshColourAt({700, 500}, colour) && colour == PatternAt(700, 500)) {
-        updates_ = 0;
-        return true;
-      }
+      if (FreshColourAt({700, 500}, colour) && colour == PatternAt(700, 500)) return true;
       std::this_thread::sleep_for(20ms);
     }
     return false;
+  }
+  // Without a compositor, what the program draws into its window is what the screen shows.
+  void WatchView(xcb_window_t window, const TRect&) override {
+    free(xcb_damage_query_version_reply(c_, xcb_damage_query_version(c_, 1, 1), nullptr));
+    damage_ = xcb_generate_id(c_);
+    xcb_damage_create(c_, damage_, window, XCB_DAMAGE_REPORT_LEVEL_NON_EMPTY);
+    damageEvent_ = xcb_get_extension_data(c_, &xcb_damage_id)->first_event + XCB_DAMAGE_NOTIFY;
+    xcb_flush(c_);
   }
   bool MovePointer(TPoint p) override {
     xcb_warp_pointer(c_, XCB_NONE, x11_.Root(), 0, 0, 0, 0, static_cast<int16_t>(p.X),
@@ -233,7 +257,7 @@ class X11Desk : public Desk {
       xcb_flush(c_);
     }
   }
-  uint64_t ScreenUpdates() override { return updates_; }
+  uint64_t ViewUpdates() const override { return updates_; }
   std::vector<std::pair<std::string, pid_t>> Servers() const override {
     const char* server = std::getenv("OMBRIX_X11_SERVER_PID");
     return {{"Xvfb", server ? static_cast<pid_t>(std::atoi(server)) : 0}};
@@ -313,7 +337,7 @@ Result Run(Desk& desk, pid_t ombrix, const Places& places, TPoint middle, int se
   std::vector<double> serverBefore;
   for (const auto& s : servers) serverBefore.push_back(CpuSeconds(s.second));
   desk.Pump();
-  const uint64_t updatesBefore = desk.ScreenUpdates();
+  const uint64_t updatesBefore = desk.ViewUpdates();
   const auto start = Clock::now(), end = start + std::chrono::seconds(seconds);
   int step = 1;
   while (Clock::now() < end) {
@@ -348,7 +372,7 @@ Result Run(Desk& desk, pid_t ombrix, const Places& places, TPoint middle, int se
   }
   desk.Pump();
   r.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  r.updates = desk.ScreenUpdates() - updatesBefore;
+  r.updates = desk.ViewUpdates() - updatesBefore;
   r.ombrixCpu = CpuSeconds(ombrix) - ombrixBefore;
   for (std::size_t i = 0; i < servers.size(); ++i)
     r.serverCpu.push_back(CpuSeconds(servers[i].second) - serverBefore[i]);
@@ -368,8 +392,9 @@ int RunAll(Desk& desk, int seconds) {
   if (ombrix <= 0 || !desk.AnswerStart()) return 1;
   test::X11Session x11;
   TRect window;
+  xcb_window_t id = 0;
   const auto until = Clock::now() + 60s;
-  while (x11.Find("Ombrix [", &window) == 0) {
+  while ((id = x11.Find("Ombrix [", &window)) == 0) {
     if (Clock::now() > until) {
       std::fputs("bench_program_view: no main window\n", stderr);
       return 1;
@@ -383,6 +408,7 @@ int RunAll(Desk& desk, int seconds) {
     return 1;
   }
   const TPoint middle{window.Left + w / 2, window.Top + h / 2};
+  desk.WatchView(id, {window.Left, window.Top, window.Left + w, window.Top + h});
   // The first pointer moves of a session may stall a software-rendering compositor: not
   // measured.
   Run(desk, ombrix, places, middle, 3, Pointer::FollowedToTheView);
