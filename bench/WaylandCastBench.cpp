@@ -27,6 +27,7 @@
 
 #include "MutterRemote.h"
 #include "PortalDesktop.h"
+#include "ProcessCpu.h"
 
 extern char** environ;
 
@@ -35,21 +36,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
-
-// CPU seconds of process `pid` so far (user and system).
-double CpuSeconds(pid_t pid) {
-  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
-  std::string text;
-  std::getline(in, text);
-  // The fields after the command name, which is in parentheses and may hold spaces.
-  std::istringstream fields(text.substr(text.rfind(')') + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; i <= 15 && fields >> field; ++i) {
-    if (i == 14 || i == 15) ticks += std::stod(field);
-  }
-  return ticks / static_cast<double>(sysconf(_SC_CLK_TCK));
-}
+using bench::CpuSeconds;
 
 // An X11 window over part of the screen that changes colour every 16 ms, like a video.
 class RepaintingWindow {

@@ -264,6 +264,34 @@ TEST_F(CoveredArea, AStillScreenNeitherChangesTheZoneNorAsksForOurWindows) {
   EXPECT_EQ(screen.Frames().Failure(), "gone");
 }
 
+// Every repaint of our own view sends a frame: unless frames that leave the zone as it was
+// count as no change, the view would be drawn again for ever on a still screen.
+TEST_F(CoveredArea, AFrameThatLeavesTheZoneAsItWasIsNoChange) {
+  const TRect zone{0, 0, 16, 16};
+  Frame(1);
+  own = {{8, 8, 30, 20}};
+  EXPECT_TRUE(CopyOf(screen, zone).ok);
+  std::vector<uint8_t> pixels = Flat(64, 32, 1);
+  const auto paint = [&pixels](int x, int y) {
+    pixels[static_cast<std::size_t>(y * 64 + x) * 4 + 2] = 9;
+  };
+  // Outside the zone, and inside it below our window.
+  paint(40, 20);
+  paint(10, 10);
+  Put(screen, 0, pixels, 64, 32);
+  EXPECT_FALSE(screen.ZoneMayHaveChanged(zone));
+  EXPECT_FALSE(screen.ZoneMayHaveChanged(zone));
+  EXPECT_TRUE(screen.ZoneMayHaveChanged({1, 0, 17, 16}));
+  // One pixel of the zone that our window leaves free; the copy shows it.
+  paint(15, 7);
+  Put(screen, 0, pixels, 64, 32);
+  EXPECT_TRUE(screen.ZoneMayHaveChanged(zone));
+  const Copy c = CopyOf(screen, zone);
+  EXPECT_EQ(c.At(15, 7) >> 16, 9u);
+  EXPECT_EQ(c.At(10, 10) >> 16, 1u);
+  EXPECT_FALSE(screen.ZoneMayHaveChanged(zone));
+}
+
 TEST(CastFrames, ReadsRowsThroughTheStrideAndSwapsRedFirstPixels) {
   CastFrames frames(1);
   // Two rows of two pixels, each row padded to 12 bytes; red first.

@@ -145,6 +145,10 @@ std::unique_ptr<MutterRemote> MutterRemote::Open(std::string& error, const std::
   return std::unique_ptr<MutterRemote>(new MutterRemote(std::move(impl)));
 }
 
+uint64_t MutterRemote::ImagesArrived() const {
+  return impl_->frames.Arrived().images;
+}
+
 bool MutterRemote::MovePointer(double x, double y) {
   return impl_->Call("NotifyPointerMotionAbsolute", "sdd", x, y);
 }

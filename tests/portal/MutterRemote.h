@@ -35,6 +35,8 @@ class MutterRemote {
   bool NextFrame(CastFrame& frame, std::chrono::milliseconds timeout);
   // The newest frame seen so far (waiting up to `timeout` for a first one).
   bool NewestFrame(CastFrame& frame, std::chrono::milliseconds timeout);
+  // How many pictures of the monitor arrived so far: one for each change of the screen.
+  uint64_t ImagesArrived() const;
 
  private:
   struct Impl;
@@ -68,6 +70,12 @@ bool AnswerConsentDialog(MutterRemote& remote, int monitors, uint32_t underneath
 inline uint32_t PatternAt(int x, int y) {
   return uint32_t(x % 256) << 16 | uint32_t(y % 256) << 8 |
          uint32_t((x / 256) % 16 + 16 * ((y / 256) % 16));
+}
+
+// The colour of square (i, j) of pattern_window.py's picture of flat 32 x 32 squares, as
+// 0xRRGGBB.
+inline uint32_t BlockAt(int i, int j) {
+  return uint32_t(8 * i % 256) << 16 | uint32_t(8 * j % 256) << 8 | 0x80;
 }
 
 }  // namespace ombrix::test

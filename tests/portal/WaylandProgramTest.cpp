@@ -11,12 +11,17 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <map>
+#include <memory>
+#include <optional>
 #include <sstream>
 #include <thread>
 
 #include "MutterRemote.h"
 #include "PortalDesktop.h"
+#include "X11Windows.h"
+#include "Zoom.h"
 
 extern char** environ;
 
@@ -24,8 +29,10 @@ namespace ombrix {
 namespace {
 
 using namespace std::chrono_literals;
+using test::BlockAt;
 using test::MutterRemote;
 using test::PatternAt;
+using test::X11Session;
 
 // The known picture of pattern_window.py: colour (x, y) and back.
 TPoint PlaceOf(uint32_t colour) {
@@ -88,64 +95,6 @@ class Program {
   std::string errPath_;
 };
 
-// The X11 side of the session, to find Ombrix's windows and close them as a user would.
-class X11Session {
- public:
-  X11Session() : c_(xcb_connect(nullptr, nullptr)) {}
-  ~X11Session() { xcb_disconnect(c_); }
-  // A mapped top-level window whose WM_NAME starts with `prefix`, with its rectangle; 0 when
-  // there is none.
-  xcb_window_t Find(const std::string& prefix, TRect* rect = nullptr) {
-    const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
-    std::vector<xcb_window_t> pending = {root};
-    while (!pending.empty()) {
-      const xcb_window_t w = pending.back();
-      pending.pop_back();
-      auto* name = xcb_get_property_reply(
-          c_, xcb_get_property(c_, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 0, 256), nullptr);
-      std::string text;
-      if (name) {
-        text.assign(static_cast<const char*>(xcb_get_property_value(name)),
-                    static_cast<std::size_t>(xcb_get_property_value_length(name)));
-        free(name);
-      }
-      auto* attributes =
-          xcb_get_window_attributes_reply(c_, xcb_get_window_attributes(c_, w), nullptr);
-      const bool viewable = attributes && attributes->map_state == XCB_MAP_STATE_VIEWABLE;
-      free(attributes);
-      if (viewable && !text.empty() && text.rfind(prefix, 0) == 0) {
-        if (rect) *rect = RectOf(w, root);
-        return w;
-      }
-      auto* tree = xcb_query_tree_reply(c_, xcb_query_tree(c_, w), nullptr);
-      if (!tree) continue;
-      const xcb_window_t* children = xcb_query_tree_children(tree);
-      pending.insert(pending.end(), children, children + xcb_query_tree_children_length(tree));
-      free(tree);
-    }
-    return 0;
-  }
-  // Answers the message box `window` with its default button, from the keyboard (XTEST).
-  static bool PressReturnIn(xcb_window_t window) {
-    const std::string command = "xdotool windowactivate " + std::to_string(window) +
-                                " >/dev/null 2>&1; xdotool key Return >/dev/null 2>&1";
-    return std::system(command.c_str()) == 0;
-  }
-
- private:
-  TRect RectOf(xcb_window_t w, xcb_window_t root) {
-    auto* g = xcb_get_geometry_reply(c_, xcb_get_geometry(c_, w), nullptr);
-    auto* t =
-        xcb_translate_coordinates_reply(c_, xcb_translate_coordinates(c_, w, root, 0, 0), nullptr);
-    TRect r;
-    if (g && t) r = {t->dst_x, t->dst_y, t->dst_x + g->width, t->dst_y + g->height};
-    free(g);
-    free(t);
-    return r;
-  }
-  xcb_connection_t* c_;
-};
-
 class WaylandProgram : public testing::Test {
  protected:
   void SetUp() override {
@@ -157,15 +106,25 @@ class WaylandProgram : public testing::Test {
     const char* asan = std::getenv("ASAN_OPTIONS");
     setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":detect_leaks=0").c_str(), 1);
   }
-  // The known picture fullscreen, and mutter's own view of the monitor.
-  void ShowKnownPicture() {
+  // Shows pattern_window.py's picture (blocks: the flat squares) fullscreen on monitor
+  // `monitor`, `width` x `height` logical pixels.
+  void ShowPicture(int width, int height, int monitor, bool blocks) {
     std::vector<std::string> args = {"/usr/bin/python3", OMBRIX_TEST_DIR "/pattern_window.py",
-                                     "1280", "800"};
+                                     std::to_string(width), std::to_string(height),
+                                     std::to_string(monitor)};
+    if (blocks) args.emplace_back("blocks");
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    // Cairo draws the picture pixel for pixel.
     setenv("GSK_RENDERER", "cairo", 1);
-    ASSERT_EQ(posix_spawn(&client_, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+    pid_t client = -1;
+    ASSERT_EQ(posix_spawn(&client, argv[0], nullptr, nullptr, argv.data(), environ), 0);
+    clients_.push_back(client);
+  }
+  // The known picture fullscreen, and mutter's own view of the monitor.
+  void ShowKnownPicture() {
+    ASSERT_NO_FATAL_FAILURE(ShowPicture(1280, 800, 0, false));
     std::string error;
     remote = MutterRemote::Open(error);
     ASSERT_TRUE(remote) << error;
@@ -174,15 +133,18 @@ class WaylandProgram : public testing::Test {
     })) << "the known picture did not show";
   }
   void TearDown() override {
-    if (client_ > 0) {
-      kill(client_, SIGTERM);
-      waitpid(client_, nullptr, 0);
+    for (const pid_t client : clients_) {
+      kill(client, SIGTERM);
+      waitpid(client, nullptr, 0);
     }
   }
   uint32_t ReferenceAt(TPoint p) {
     CastFrame f;
     remote->NextFrame(f, 50ms);
     if (!remote->NewestFrame(f, 1s) || p.X >= f.width || p.Y >= f.height) return 0xFF000000u;
+    return FrameAt(f, p);
+  }
+  static uint32_t FrameAt(const CastFrame& f, TPoint p) {
     const uint8_t* q = &f.pixels[static_cast<std::size_t>(p.Y * f.width + p.X) * 4];
     return uint32_t{q[2]} << 16 | uint32_t{q[1]} << 8 | q[0];
   }
@@ -204,7 +166,7 @@ class WaylandProgram : public testing::Test {
   X11Session x11;
 
  private:
-  pid_t client_ = -1;
+  std::vector<pid_t> clients_;
 };
 
 TEST_F(WaylandProgram, WithoutThePortalSaysWhatIsMissingAndEndsWithStatusOne) {
@@ -238,8 +200,7 @@ class WaylandProgramView : public WaylandProgram {
     std::map<std::pair<int, int>, int> votes;
     for (int y = std::max(window.Top, 0); y < std::min(window.Bottom, f.height); ++y)
       for (int x = std::max(window.Left, 0); x < std::min(window.Right, f.width); ++x) {
-        const uint8_t* q = &f.pixels[static_cast<std::size_t>(y * f.width + x) * 4];
-        const TPoint at = PlaceOf(uint32_t{q[2]} << 16 | uint32_t{q[1]} << 8 | q[0]);
+        const TPoint at = PlaceOf(FrameAt(f, {x, y}));
         if (!(at == TPoint{x, y})) ++votes[{at.X - x, at.Y - y}];
       }
     ViewShift best;
@@ -255,6 +216,100 @@ class WaylandProgramView : public WaylandProgram {
                         (window.Top + window.Bottom) / 2 + v.shift.Y};
     return v.pixels >= 100 * 100 && std::abs(middle.X - cursor.X) < window.Width() / 2 &&
            std::abs(middle.Y - cursor.Y) < window.Height() / 2;
+  }
+
+  // The colour that view pixel (x, y) must have, or nothing where any colour will do.
+  using ViewExpectation = std::function<std::optional<uint32_t>(int x, int y)>;
+  // How many pixels of the view of Ombrix's window `window` (its even-sized top-left part)
+  // differ in the newest frame of `reference`, a view of the primary monitor; the first of them
+  // is described in `first`.
+  static int ViewMismatches(MutterRemote& reference, const TRect& window,
+                            const ViewExpectation& expected, std::string& first) {
+    CastFrame f;
+    reference.NextFrame(f, 100ms);
+    if (!reference.NewestFrame(f, 1s)) return -1;
+    int mismatches = 0;
+    for (int y = 0; y < (window.Height() & ~1); ++y)
+      for (int x = 0; x < (window.Width() & ~1); ++x) {
+        const TPoint at{window.Left + x, window.Top + y};
+        const std::optional<uint32_t> want = expected(x, y);
+        if (!want || (at.X >= 0 && at.Y >= 0 && at.X < f.width && at.Y < f.height &&
+                      FrameAt(f, at) == *want))
+          continue;
+        if (mismatches++ == 0) {
+          std::ostringstream text;
+          text << "view pixel " << x << "," << y << " is " << std::hex
+               << (at.X < f.width && at.Y < f.height ? FrameAt(f, at) : 0) << " instead of "
+               << *want;
+          first = text.str();
+        }
+      }
+    if (mismatches > 0) test::SavePpm(f, "wayland-program-view.ppm");
+    return mismatches;
+  }
+  // The view of the known picture around `cursor` at slider position `position`, as the
+  // frame cycle draws it: the window's even-sized zone centred on the cursor, zoomed about the
+  // cursor's pixel.
+  static ViewExpectation ZoomedKnownPicture(const TRect& window, TPoint cursor, int position) {
+    const int w = window.Width() & ~1, h = window.Height() & ~1;
+    TBitmap capture(w, h);
+    for (int y = 0; y < h; ++y) {
+      uint8_t* row = capture.ScanLine(y);
+      for (int x = 0; x < w; ++x) {
+        const uint32_t c = PatternAt(cursor.X - w / 2 + x, cursor.Y - h / 2 + y);
+        row[4 * x] = c & 0xFF, row[4 * x + 1] = c >> 8 & 0xFF, row[4 * x + 2] = c >> 16 & 0xFF;
+      }
+    }
+    auto view = std::make_shared<TBitmap>(w, h);
+    TZoomSettings zoom;
+    zoom.SliderPosition = position;
+    zoom.Centre = TPoint{w / 2, h / 2};
+    ZoomStage(capture, *view, w, h, zoom);
+    return [view](int x, int y) -> std::optional<uint32_t> {
+      const uint8_t* p = view->ScanLine(y) + 4 * x;
+      return uint32_t{p[2]} << 16 | uint32_t{p[1]} << 8 | p[0];
+    };
+  }
+  // Waits until the view of `window` is `expected` and its caption names `cursor`.
+  void ExpectView(const TRect& window, TPoint cursor, const ViewExpectation& expected,
+                  const std::string& what) {
+    std::string first, caption;
+    int mismatches = -1;
+    const std::string place =
+        "[X=" + std::to_string(cursor.X) + " Y=" + std::to_string(cursor.Y) + "]";
+    EXPECT_TRUE(Eventually(30s,
+                           [&] {
+                             x11.Find("Ombrix [", nullptr, &caption);
+                             mismatches = ViewMismatches(*remote, window, expected, first);
+                             return mismatches == 0 && caption.find(place) != std::string::npos;
+                           }))
+        << what << ": " << mismatches << " pixels differ (" << first << "), caption \"" << caption
+        << "\", cursor " << cursor.X << "," << cursor.Y;
+  }
+
+  // Sets the zoom slider to `position` as a user does: the pointer rests over the window until
+  // the panel shows, then clicks the slider's groove where that position lies, once for each
+  // step from the start position 0 (a click moves the slider one step towards it).
+  void ChooseZoomOnPanel(const TRect& window, int position) {
+    // The panel, 154 x 369, is centred in the window; the slider, 120 x 17, lies at 17, 22 in
+    // it, its thumb 10 wide, its groove along its top half.
+    const TPoint panel{window.Left + window.Width() / 2 - 154 / 2,
+                       window.Top + window.Height() / 2 - 369 / 2};
+    ASSERT_TRUE(remote->MovePointer((window.Left + window.Right) / 2, window.Bottom - 10));
+    // The panel's left margin is flat, which no part of the known picture is.
+    ASSERT_TRUE(Eventually(30s, [&] {
+      CastFrame f;
+      remote->NextFrame(f, 50ms);
+      if (!remote->NewestFrame(f, 1s)) return false;
+      const uint32_t margin = FrameAt(f, {panel.X + 3, panel.Y + 10});
+      for (int y = 10; y < 50; ++y)
+        for (int x = 3; x < 7; ++x)
+          if (FrameAt(f, {panel.X + x, panel.Y + y}) != margin) return false;
+      return true;
+    })) << "the panel did not show";
+    const TPoint groove{panel.X + 17 + 5 + position * 110 / 4, panel.Y + 22 + 4};
+    ASSERT_TRUE(remote->MovePointer(groove.X, groove.Y));
+    for (int step = 0; step < position; ++step) ASSERT_TRUE(remote->Click());
   }
 };
 
@@ -293,6 +348,13 @@ TEST_F(WaylandProgramView, AsksOnceThenTheViewFollowsTheCursorAndNeverShowsItsel
         << ShiftOf(window).shift.X << "," << ShiftOf(window).shift.Y << ", window " << window.Left
         << "," << window.Top << " - " << window.Right << "," << window.Bottom << ", cursor "
         << beside.X << "," << beside.Y;
+
+    // Zoom 4 chosen on the panel, the cursor resting over the Wayland window away from ours:
+    // the view is the known picture around the cursor's pixel enlarged four times about it.
+    ASSERT_NO_FATAL_FAILURE(ChooseZoomOnPanel(window, 2));
+    const TPoint resting{window.Left > 640 ? 263 : 1011, 389};
+    ASSERT_TRUE(remote->MovePointer(resting.X, resting.Y));
+    ExpectView(window, resting, ZoomedKnownPicture(window, resting, 2), "zoom 4");
     EXPECT_TRUE(ombrix.Err().find("ombrix:") == std::string::npos) << ombrix.Err();
   }
   // The permission was kept: no dialog the second time.
@@ -300,6 +362,66 @@ TEST_F(WaylandProgramView, AsksOnceThenTheViewFollowsTheCursorAndNeverShowsItsel
   EXPECT_TRUE(Eventually(60s, [&] { return x11.Find("Ombrix [", &window) != 0; }))
       << "the second start did not show its window; stderr: " << again.Err();
   EXPECT_EQ(ReferenceAt(test::ConsentDialog::kBody), PatternAt(400, 500));
+}
+
+// Two monitors side by side, laid out as in the screen's own two-monitor test: the primary
+// one unscaled with the known picture, right of it one at 1.25 (1280 x 800 pixels, 1024 x 640
+// logical) with the flat squares. Needs a session started with --fractional-scaling
+// --monitor 1280x800 --monitor 1280x800.
+class WaylandProgramTwoMonitors : public WaylandProgramView {
+ protected:
+  void SetUp() override {
+    WaylandProgramView::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_EQ(
+        std::system("/usr/bin/python3 " OMBRIX_TEST_DIR "/display_config.py 1 1.25 >/dev/null"), 0)
+        << "mutter did not take the layout";
+    ASSERT_NO_FATAL_FAILURE(ShowPicture(1024, 640, 1, true));
+    ASSERT_NO_FATAL_FAILURE(ShowKnownPicture());
+    std::string error;
+    remoteRight = MutterRemote::Open(error, "Meta-1");
+    ASSERT_TRUE(remoteRight) << error;
+    // The middle of square (5, 5) in the stream's pixels: logical 176, 176 times 1.25.
+    ASSERT_TRUE(Eventually(30s, [&] {
+      CastFrame f;
+      remoteRight->NextFrame(f, 50ms);
+      return remoteRight->NewestFrame(f, 1s) && f.width > 220 && f.height > 220 &&
+             FrameAt(f, {220, 220}) == BlockAt(5, 5);
+    })) << "the squares did not show";
+  }
+  std::unique_ptr<MutterRemote> remoteRight;
+};
+
+TEST_F(WaylandProgramTwoMonitors, TheViewAndTheCursorMapToTheRightMonitorAndPixels) {
+  Program ombrix({});
+  std::string error;
+  ASSERT_TRUE(test::AnswerConsentDialog(*remote, 2, PatternAt(400, 500), error)) << error;
+  TRect window;
+  ASSERT_TRUE(Eventually(60s, [&] { return x11.Find("Ombrix [", &window) != 0; }))
+      << "no main window; stderr: " << ombrix.Err();
+  // The view is read from the primary monitor, where the consent dialog left the pointer.
+  ASSERT_LE(window.Right, 1280) << "the window opened on the scaled monitor";
+  const int w = window.Width() & ~1, h = window.Height() & ~1;
+
+  // Stream pixel 660, 420 of the scaled monitor is logical 528, 336 on it: inside square
+  // (16, 10), whose insides stay exact where the compositor resampled the window.
+  ASSERT_TRUE(remoteRight->MovePointer(660, 420));
+  const TPoint onScaled{1808, 336};
+  ExpectView(
+      window, onScaled,
+      [&](int x, int y) -> std::optional<uint32_t> {
+        const int mx = onScaled.X - w / 2 + x - 1280, my = onScaled.Y - h / 2 + y;
+        if (mx < 0 || my < 0 || mx % 32 < 4 || mx % 32 >= 28 || my % 32 < 4 || my % 32 >= 28)
+          return std::nullopt;
+        return BlockAt(mx / 32, my / 32);
+      },
+      "on the scaled monitor");
+
+  // Back on the primary monitor, away from the window: the known picture, exact.
+  const TPoint onPrimary{window.Left > 640 ? 263 : 1011, 389};
+  ASSERT_TRUE(remote->MovePointer(onPrimary.X, onPrimary.Y));
+  ExpectView(window, onPrimary, ZoomedKnownPicture(window, onPrimary, 0), "on the primary monitor");
+  EXPECT_TRUE(ombrix.Err().find("ombrix:") == std::string::npos) << ombrix.Err();
 }
 
 }  // namespace

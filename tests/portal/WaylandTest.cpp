@@ -22,6 +22,7 @@ namespace ombrix {
 namespace {
 
 using namespace std::chrono_literals;
+using test::BlockAt;
 using test::MutterRemote;
 using test::PatternAt;
 
@@ -305,11 +306,6 @@ TEST_F(GnomeSession, WithoutThePortalOpeningFailsAtOnceAndSaysWhatIsMissing) {
   EXPECT_FALSE(PortalDesktop::Open({}, failure));
   EXPECT_EQ(failure.problem, ppNoPortal) << PortalProblemLine(failure);
   EXPECT_NE(PortalProblemAdvice(failure).find("xdg-desktop-portal"), std::string::npos);
-}
-
-// The colour of square (i, j) of the picture of flat squares, as 0xRRGGBB.
-uint32_t BlockAt(int i, int j) {
-  return uint32_t(8 * i % 256) << 16 | uint32_t(8 * j % 256) << 8 | 0x80;
 }
 
 // The virtual desktop of TwoMonitors where a copy can be exact.

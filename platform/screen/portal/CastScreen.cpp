@@ -252,17 +252,18 @@ void CastScreen::TakeIn(std::size_t monitor, const CastFrame& frame,
   }
 }
 
-void CastScreen::TakeInNewFrames() {
+bool CastScreen::TakeInNewFrames() {
   bool any = false;
   for (std::size_t i = 0; i < monitors_.size() && !any; ++i) any = frames_->HasNewImage(i);
   // A still screen sends nothing: then our windows are not even asked about.
-  if (!any) return;
+  if (!any) return false;
   FollowOwnWindows();
   for (std::size_t i = 0; i < monitors_.size(); ++i) {
     if (!frames_->TakeImage(i, taken_)) continue;
     TakeIn(i, taken_, CoveredRects(taken_.made));
     seen_[i] = true;
   }
+  return true;
 }
 
 bool CastScreen::CopyZone(const TRect& zone, const TPoint (&points)[3], TBitmap& capture) {
@@ -275,15 +276,46 @@ bool CastScreen::CopyZone(const TRect& zone, const TPoint (&points)[3], TBitmap&
   PlgBlt(capture, points, view, zone.Left - virtualScreen_.Left, zone.Top - virtualScreen_.Top,
          zone.Width(), zone.Height());
   lastZone_ = zone;
+  const TRect part = OnPicture(zone);
+  lastZonePixels_.resize(static_cast<std::size_t>(std::max(part.Width(), 0)) *
+                         static_cast<std::size_t>(std::max(part.Height(), 0)) * 4);
+  for (int y = part.Top; y < part.Bottom; ++y) {
+    std::memcpy(&lastZonePixels_[static_cast<std::size_t>((y - part.Top) * part.Width()) * 4],
+                &picture_[(static_cast<std::size_t>(y) * static_cast<std::size_t>(width) +
+                           static_cast<std::size_t>(part.Left)) *
+                          4],
+                static_cast<std::size_t>(part.Width()) * 4);
+  }
+  return true;
+}
+
+TRect CastScreen::OnPicture(const TRect& zone) const {
+  const TRect part{std::max(zone.Left, virtualScreen_.Left), std::max(zone.Top, virtualScreen_.Top),
+                   std::min(zone.Right, virtualScreen_.Right),
+                   std::min(zone.Bottom, virtualScreen_.Bottom)};
+  if (part.Left >= part.Right || part.Top >= part.Bottom) return {0, 0, 0, 0};
+  return {part.Left - virtualScreen_.Left, part.Top - virtualScreen_.Top,
+          part.Right - virtualScreen_.Left, part.Bottom - virtualScreen_.Top};
+}
+
+bool CastScreen::SameAsLastCopy() const {
+  const TRect part = OnPicture(lastZone_);
+  const auto width = static_cast<std::size_t>(virtualScreen_.Width());
+  for (int y = part.Top; y < part.Bottom; ++y) {
+    if (std::memcmp(
+            &lastZonePixels_[static_cast<std::size_t>((y - part.Top) * part.Width()) * 4],
+            &picture_[(static_cast<std::size_t>(y) * width + static_cast<std::size_t>(part.Left)) *
+                      4],
+            static_cast<std::size_t>(part.Width()) * 4) != 0)
+      return false;
+  }
   return true;
 }
 
 bool CastScreen::ZoneMayHaveChanged(const TRect& zone) {
   if (!(zone == lastZone_) || !frames_->Failure().empty()) return true;
-  for (std::size_t i = 0; i < monitors_.size(); ++i) {
-    if (frames_->HasNewImage(i)) return true;
-  }
-  return false;
+  // Taken in now, the frames are not taken in again by the copy that may follow.
+  return TakeInNewFrames() && !SameAsLastCopy();
 }
 
 }  // namespace ombrix

@@ -171,8 +171,10 @@ class CastScreen : public Desktop {
   // Takes in the newest frames, then copies the zone from the picture of what lies below our
   // windows. Fails until every monitor has delivered a frame, and once the cast has failed.
   bool CopyZone(const TRect& zone, const TPoint (&points)[3], TBitmap& capture) override;
-  // False only when the zone is the one copied last and no frame has arrived since: a still
-  // screen sends no frames, so it costs nothing.
+  // False when the zone is the one copied last and no frame has arrived since (a still screen
+  // sends no frames, so it costs nothing), or when the frames that arrived leave its pixels as
+  // they were: a frame comes for any change of the screen, our own view's repaint among them,
+  // which would otherwise draw the view again, and so on, for ever.
   bool ZoneMayHaveChanged(const TRect& zone) override;
 
   // The picture (top-down, 32 bits per pixel, the virtual desktop's size) as of the last copy.
@@ -180,7 +182,8 @@ class CastScreen : public Desktop {
 
   // Takes every stream's newest frame into the picture, outside our windows. Every copy does;
   // the start does once before our windows show, so that the picture below them is complete.
-  void TakeInNewFrames();
+  // False when no frame had arrived.
+  bool TakeInNewFrames();
 
  private:
   void TakeIn(std::size_t monitor, const CastFrame& frame, const std::vector<TRect>& covered);
@@ -207,6 +210,12 @@ class CastScreen : public Desktop {
   std::vector<TRect> lastRects_;
   std::vector<Trail> trails_;
   TRect lastZone_{0, 0, -1, -1};
+  // The pixels of the picture that the last copy read: lastZone_ on the virtual desktop.
+  std::vector<uint8_t> lastZonePixels_;
+  // The part of `zone` on the virtual desktop, relative to the picture's top-left corner.
+  TRect OnPicture(const TRect& zone) const;
+  // Whether the picture holds lastZonePixels_ at lastZone_.
+  bool SameAsLastCopy() const;
 };
 
 }  // namespace ombrix
