@@ -19,8 +19,10 @@ namespace {
 constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
 // The float reciprocal is exact when three times the sum plus the divisor stays below this.
 constexpr int64_t kFloatExact = int64_t{1} << 24;
-// A strip's ring of prepared rows is sized to stay near the first-level cache.
-constexpr int64_t kRingBudgetInts = 12 * 1024;
+// A strip's ring of prepared rows is sized to stay in the second-level cache; a chunk holds
+// about this many target rows.
+constexpr int64_t kRingBudgetInts = 48 * 1024;
+constexpr int32_t kChunkRows = 32;
 // The narrowest mirror-symmetric kernel whose rows are folded left to right.
 constexpr int32_t kMinFoldedWidth = 7;
 // Bands: at least this many rows, and this many per kernel row beyond the first (each band
@@ -324,7 +326,8 @@ void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl
 
   // Strips: wide enough to keep the vector loops long, narrow enough for the ring of prepared
   // rows to stay close to the core.
-  p.RingRows = a.kh + impl.Rows - 1;
+  p.ChunkSteps = std::max(1, std::min(kChunkRows, kMaxChunkRows) / impl.Rows);
+  p.RingRows = a.kh + p.ChunkSteps * impl.Rows - 1;
   p.LinePad = RoundUp(half + 1, lanes);
   if (stripWidth <= 0) {
     const int64_t perRow = kRingBudgetInts / p.RingRows / 3;

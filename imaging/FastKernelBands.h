@@ -361,13 +361,14 @@ typename Isa::I MergeSum(const TKernelPlan& plan, typename Isa::I merged, typena
   }
 }
 
-// kRows target rows m .. m + kRows - 1, of which the first `count` are stored: rows[j] is the
-// record of stored row m + TMin + j. accumulate(acc, ch, lane, kernel) fills acc[i] with the
-// sum of a kernel for target row m + i, channel ch, lanes from `lane` on, without C. kSeveral
-// merges plan.Kernels kernels; otherwise there is one, and nothing is held beside its sums.
+// kRows target rows m .. m + kRows - 1, of which the first `count` are stored, for the lanes
+// from `lane` on: rows[j] is the record of stored row m + TMin + j. accumulate(acc, ch, lane,
+// kernel) fills acc[i] with the sum of a kernel for target row m + i, channel ch, lanes from `lane`
+// on, without C. kSeveral merges plan.Kernels kernels; otherwise there is one, and nothing is held
+// beside its sums.
 template <class Isa, bool kSeveral, class Accumulate>
 void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, int32_t count,
-              int32_t x0, int32_t* scratch, Accumulate accumulate) {
+              int32_t x0, int32_t lane, int32_t* scratch, Accumulate accumulate) {
   using I = typename Isa::I;
   constexpr int L = Isa::kLanes;
   constexpr int M = Isa::kRows;
@@ -376,58 +377,55 @@ void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, in
   int32_t* values = scratch + plan.OutOffset;
   bool edgeRows = false;
   for (int i = 0; i < M; ++i) edgeRows = edgeRows || EdgeRow(plan, m + i);
-  for (int32_t lane = 0; lane < plan.StripWidth && x0 + lane < plan.Width; lane += L) {
-    const int32_t x = x0 + lane;
-    const bool correct = !plan.CentreInSums || edgeRows || EdgeColumns<Isa>(plan, x);
-    // C of a kernel, added to its sums near the edges.
-    const auto addC = [&](I* sums, int ch, int32_t kernel) {
-      if (!correct) return;
-      for (int i = 0; i < M; ++i) {
-        // Rows beyond the picture are computed but never stored; any C row serves them.
-        const int32_t row = m + i < plan.Height ? m + i : plan.Height - 1;
-        const int32_t* c = plan.CentreRows[kernel * plan.Height + row];
-        sums[i] += LoadV<I>(c + x) * CentreSample<Isa>(plan, rows[i - plan.TMin], ch, lane);
-      }
-    };
-    for (int ch = 0; ch < 3; ++ch) {
-      I merged[kArray];
-      if constexpr (kSeveral) {
-        for (int i = 0; i < M; ++i) merged[i] = I{};
-        for (int32_t kernel = 0; kernel < plan.Kernels; ++kernel) {
-          I acc[kArray];
-          accumulate(acc, ch, lane, kernel);
-          addC(acc, ch, kernel);
-          for (int i = 0; i < M; ++i)
-            merged[i] = MergeSum<Isa>(plan, merged[i], acc[i], kernel == 0);
-        }
-        if (plan.MergeOp == 3) {
-          for (int i = 0; i < M; ++i) merged[i] = FloorSqrt<Isa>(merged[i]);
-        }
-      } else {
-        accumulate(merged, ch, lane, 0);
-        addC(merged, ch, 0);
-      }
-      for (int i = 0; i < M; ++i)
-        StoreV(values + (3 * i + ch) * L, ChannelValue<Isa>(plan, merged[i]));
+  const int32_t x = x0 + lane;
+  const bool correct = !plan.CentreInSums || edgeRows || EdgeColumns<Isa>(plan, x);
+  // C of a kernel, added to its sums near the edges.
+  const auto addC = [&](I* sums, int ch, int32_t kernel) {
+    if (!correct) return;
+    for (int i = 0; i < M; ++i) {
+      // Rows beyond the picture are computed but never stored; any C row serves them.
+      const int32_t row = m + i < plan.Height ? m + i : plan.Height - 1;
+      const int32_t* c = plan.CentreRows[kernel * plan.Height + row];
+      sums[i] += LoadV<I>(c + x) * CentreSample<Isa>(plan, rows[i - plan.TMin], ch, lane);
     }
-    for (int i = 0; i < count; ++i) {
-      const int32_t* v = values + 3 * i * L;
-      StoreTarget<Isa>(plan, m + i, x,
-                       Isa::Compose(LoadV<I>(v), LoadV<I>(v + L), LoadV<I>(v + 2 * L)));
+  };
+  for (int ch = 0; ch < 3; ++ch) {
+    I merged[kArray];
+    if constexpr (kSeveral) {
+      for (int i = 0; i < M; ++i) merged[i] = I{};
+      for (int32_t kernel = 0; kernel < plan.Kernels; ++kernel) {
+        I acc[kArray];
+        accumulate(acc, ch, lane, kernel);
+        addC(acc, ch, kernel);
+        for (int i = 0; i < M; ++i) merged[i] = MergeSum<Isa>(plan, merged[i], acc[i], kernel == 0);
+      }
+      if (plan.MergeOp == 3) {
+        for (int i = 0; i < M; ++i) merged[i] = FloorSqrt<Isa>(merged[i]);
+      }
+    } else {
+      accumulate(merged, ch, lane, 0);
+      addC(merged, ch, 0);
     }
+    for (int i = 0; i < M; ++i)
+      StoreV(values + (3 * i + ch) * L, ChannelValue<Isa>(plan, merged[i]));
+  }
+  for (int i = 0; i < count; ++i) {
+    const int32_t* v = values + 3 * i * L;
+    StoreTarget<Isa>(plan, m + i, x,
+                     Isa::Compose(LoadV<I>(v), LoadV<I>(v + L), LoadV<I>(v + 2 * L)));
   }
 }
 
 // A step without vertical folding: each weight pair serves all kRows targets.
 template <class Isa, bool kSeveral>
 void DirectRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, int32_t count,
-                int32_t x0, int32_t* scratch) {
+                int32_t x0, int32_t lane, int32_t* scratch) {
   using I = typename Isa::I;
   constexpr int M = Isa::kRows;
   const int32_t pairs = plan.Pairs;
   const int32_t kh = plan.TMax - plan.TMin + 1;
   RowsStep<Isa, kSeveral>(
-      plan, rows, m, count, x0, scratch, [&](I* acc, int ch, int32_t lane, int32_t kernel) {
+      plan, rows, m, count, x0, lane, scratch, [&](I* acc, int ch, int32_t, int32_t kernel) {
         const int32_t* weights = plan.Weights + static_cast<std::ptrdiff_t>(kernel) * kh * pairs;
         for (int i = 0; i < M; ++i) acc[i] = I{};
         for (int32_t k = 0; k < pairs; ++k) {
@@ -448,13 +446,13 @@ void DirectRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, 
 // are held in registers or slide through them, so that a row is loaded about once a step.
 template <class Isa, int N>
 void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, int32_t count,
-                int32_t x0, int32_t* scratch) {
+                int32_t x0, int32_t lane, int32_t* scratch) {
   using I = typename Isa::I;
   constexpr int M = Isa::kRows;
   constexpr std::size_t kArray = Isa::kRows;
   const int32_t pairs = plan.Pairs;
   RowsStep<Isa, false>(
-      plan, rows, m, count, x0, scratch, [&](I* acc, int ch, int32_t lane, int32_t) {
+      plan, rows, m, count, x0, lane, scratch, [&](I* acc, int ch, int32_t, int32_t) {
         for (int i = 0; i < M; ++i) acc[i] = I{};
         for (int32_t k = 0; k < pairs; ++k) {
           const std::ptrdiff_t off =
@@ -509,60 +507,74 @@ void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, 
 }
 
 template <class Isa>
-using FoldedRowsFn = void (*)(const TKernelPlan&, const int32_t* const*, int32_t, int32_t, int32_t,
-                              int32_t*);
+using StepFn = void (*)(const TKernelPlan&, const int32_t* const*, int32_t, int32_t, int32_t,
+                        int32_t, int32_t*);
 
 // FoldedRows<Isa, n> for n = 1 .. kMaxFoldedHalf, else null.
 template <class Isa, int... Ns>
-FoldedRowsFn<Isa> FoldedRowsFor(int n, std::integer_sequence<int, Ns...>) {
-  static constexpr FoldedRowsFn<Isa> kTable[] = {&FoldedRows<Isa, Ns + 1>...};
+StepFn<Isa> FoldedRowsFor(int n, std::integer_sequence<int, Ns...>) {
+  static constexpr StepFn<Isa> kTable[] = {&FoldedRows<Isa, Ns + 1>...};
   return n >= 1 && n <= static_cast<int>(sizeof...(Ns)) ? kTable[n - 1] : nullptr;
 }
 
-// The rows firstRow .. endRow - 1 of the picture, strip by strip.
+// The rows firstRow .. endRow - 1 of the picture, strip by strip, and within a strip in chunks
+// of ChunkSteps steps: the chunk's rows are prepared first, then the steps are computed lane
+// vector by lane vector, so that the few kilobytes of prepared rows one lane vector reads stay
+// in the first-level cache from one step to the next while the chunk waits in the second.
 template <class Isa>
 void RunBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, int32_t* scratch) {
+  constexpr int L = Isa::kLanes;
   const int32_t step = Isa::kRows;
-  const int32_t kh = plan.TMax - plan.TMin + 1;
-  const int32_t window = kh + step - 1;
+  const int32_t chunkRows = plan.ChunkSteps * step;
   int32_t* ring = scratch + plan.RingOffset;
   int32_t* zero = scratch + plan.ZeroOffset;
   std::memset(zero, 0, sizeof(int32_t) * static_cast<std::size_t>(plan.RecordInts));
-  const FoldedRowsFn<Isa> folded =
+  const StepFn<Isa> folded =
       plan.VFolded
           ? FoldedRowsFor<Isa>(plan.TMax, std::make_integer_sequence<int, kMaxFoldedHalf>{})
           : nullptr;
-  const int32_t* rows[kMaxFastKernelSide + kMaxFoldedRows];
+  const StepFn<Isa> compute = folded != nullptr   ? folded
+                              : plan.Kernels == 1 ? &DirectRows<Isa, false>
+                                                  : &DirectRows<Isa, true>;
+  const int32_t* rows[kMaxFastKernelSide + kMaxChunkRows];
 
   for (int32_t x0 = 0; x0 < plan.Width; x0 += plan.StripWidth) {
     // Stored row s lives in ring slot (s - base) mod RingRows while it is needed.
     const int32_t base = firstRow + plan.TMin;
     int32_t next = base;
-    for (int32_t m = firstRow; m < endRow; m += step) {
-      const int32_t last = m + step - 1 + plan.TMax;
+    for (int32_t m0 = firstRow; m0 < endRow; m0 += chunkRows) {
+      const int32_t mEnd = endRow - m0 < chunkRows ? endRow : m0 + chunkRows;
+      // Whole steps: the last one may reach beyond endRow.
+      const int32_t stepsHere = (mEnd - m0 + step - 1) / step;
+      const int32_t last = m0 + stepsHere * step - 1 + plan.TMax;
       for (; next <= last; ++next) {
         if (next < 0 || next >= plan.Height) continue;
         int32_t* record =
             ring + static_cast<std::ptrdiff_t>((next - base) % plan.RingRows) * plan.RecordInts;
         PrepareRow<Isa>(plan, next, x0, record, scratch);
       }
+      const int32_t window = stepsHere * step + plan.TMax - plan.TMin;
       for (int32_t j = 0; j < window; ++j) {
-        const int32_t s = m + plan.TMin + j;
+        const int32_t s = m0 + plan.TMin + j;
         rows[j] =
             s < 0 || s >= plan.Height
                 ? zero
                 : ring + static_cast<std::ptrdiff_t>((s - base) % plan.RingRows) * plan.RecordInts;
       }
-      for (int32_t i = 0; i < step; ++i) {
-        PrefetchRow<1>(plan.Dest, plan, m + step + i, x0, plan.StripWidth);
-      }
-      const int32_t count = endRow - m < step ? endRow - m : step;
-      if (folded != nullptr) {
-        folded(plan, rows, m, count, x0, scratch);
-      } else if (plan.Kernels == 1) {
-        DirectRows<Isa, false>(plan, rows, m, count, x0, scratch);
-      } else {
-        DirectRows<Isa, true>(plan, rows, m, count, x0, scratch);
+      // While the chunk is computed, the target rows it writes and the source rows the next
+      // chunk prepares come from the outer caches, asked for a few rows per lane vector so
+      // that the requests do not queue up behind each other.
+      const int32_t vectors = plan.StripWidth / L;
+      for (int32_t lane = 0, v = 0; lane < plan.StripWidth && x0 + lane < plan.Width;
+           lane += L, ++v) {
+        for (int32_t i = v * chunkRows / vectors; i < (v + 1) * chunkRows / vectors; ++i) {
+          PrefetchRow<1>(plan.Dest, plan, m0 + i, x0, plan.StripWidth);
+          PrefetchRow<0>(plan.Source, plan, last + 1 + i, x0 - plan.LinePad - 1, plan.LineInts + 2);
+        }
+        for (int32_t m = m0; m < mEnd; m += step) {
+          const int32_t count = endRow - m < step ? endRow - m : step;
+          compute(plan, rows + (m - m0), m, count, x0, lane, scratch);
+        }
       }
     }
   }

@@ -38,8 +38,8 @@ constexpr int32_t kMaxFastKernelSide = 127;
 // The largest half-height of the unrolled folded sweep: the live view's strongest sharpening
 // (23 x 23 cells) has 11.
 constexpr int32_t kMaxFoldedHalf = 12;
-// The most target rows a path computes in one step.
-constexpr int32_t kMaxFoldedRows = 16;
+// The most target rows of a chunk (steps computed lane vector by lane vector).
+constexpr int32_t kMaxChunkRows = 64;
 // The most kernels merged by magnitudes, differences or squares (a sum of kernels is one).
 constexpr int32_t kMaxMergedKernels = 16;
 
@@ -108,7 +108,8 @@ struct TKernelPlan {
   int32_t StripWidth = 0;
   int32_t LinePad = 0;     // pixels left and right of a strip's line, a multiple of lanes
   int32_t LineInts = 0;    // StripWidth + 2 x LinePad
-  int32_t RingRows = 0;    // prepared rows kept: kernel height + Rows - 1
+  int32_t ChunkSteps = 1;  // steps of a chunk, at most kMaxChunkRows target rows
+  int32_t RingRows = 0;    // prepared rows kept: kernel height + ChunkSteps x Rows - 1
   int64_t RecordInts = 0;  // one prepared row of a strip
   int64_t RingOffset = 0;
   int64_t ZeroOffset = 0;   // a record of zeros for rows outside the picture
