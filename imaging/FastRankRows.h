@@ -686,6 +686,19 @@ inline void StoreVector(void* to, const V& v) {
   __builtin_memcpy(to, &v, sizeof v);
 }
 
+// The sixteen bytes at `from`, widened.
+inline void LoadWidened(TKeys16& keys, const uint8_t* from) {
+#if defined(__AVX2__)
+  // (GCC widens a vector of 16 bytes in halves.)
+  keys = reinterpret_cast<TKeys16>(
+      _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from))));
+#else
+  TBytes16 bytes;
+  LoadVector(bytes, from);
+  keys = __builtin_convertvector(bytes, TKeys16);
+#endif
+}
+
 // a := the lesser (greater) of a and b, for keys and vectors of keys.
 template <class T>
 inline void KeepLesser(T& a, const T& b) {
@@ -712,31 +725,52 @@ inline uint32_t Pick3At(const TRankPlan& plan, int32_t r, int32_t x, int i) {
 // column.
 inline void Pick3(const uint32_t* centre, ptrdiff_t n, const TKeys16& index, uint32_t* dst) {
   for (int half = 0; half < 2; ++half) {
+    const uint32_t* at = centre + 8 * half - 1;
+#if defined(__AVX2__)
+    // Each shift moves one bit of the index into the sign, which is all a blend reads.
+    const __m256i keys = reinterpret_cast<__m256i>(index);
+    const __m256i bits = _mm256_cvtepu16_epi32(half == 0 ? _mm256_castsi256_si128(keys)
+                                                         : _mm256_extracti128_si256(keys, 1));
+    const __m256 below = _mm256_castsi256_ps(_mm256_slli_epi32(bits, 28));
+    const __m256 own = _mm256_castsi256_ps(_mm256_slli_epi32(bits, 29));
+    const __m256 right = _mm256_castsi256_ps(_mm256_slli_epi32(bits, 30));
+    const __m256 middle = _mm256_castsi256_ps(_mm256_slli_epi32(bits, 31));
+    const auto load = [](const uint32_t* from) {
+      return _mm256_loadu_ps(reinterpret_cast<const float*>(from));
+    };
+    __m256 columns[3];
+    for (int c = 0; c < 3; ++c) {
+      const __m256 upper = _mm256_blendv_ps(load(at + c + n), load(at + c), own);
+      columns[c] = _mm256_blendv_ps(upper, load(at + c - n), below);
+    }
+    const __m256 left = _mm256_blendv_ps(columns[0], columns[1], middle);
+    _mm256_storeu_ps(reinterpret_cast<float*>(dst + 8 * half),
+                     _mm256_blendv_ps(left, columns[2], right));
+#else
     const TWide8 bits =
         half == 0
             ? __builtin_convertvector(__builtin_shufflevector(index, index, 0, 1, 2, 3, 4, 5, 6, 7),
                                       TWide8)
             : __builtin_convertvector(
                   __builtin_shufflevector(index, index, 8, 9, 10, 11, 12, 13, 14, 15), TWide8);
-    // Each test moves one bit of the index into the sign.
     const TMask8 below = reinterpret_cast<TMask8>(bits << 28) < 0;
     const TMask8 own = reinterpret_cast<TMask8>(bits << 29) < 0;
     const TMask8 right = reinterpret_cast<TMask8>(bits << 30) < 0;
     const TMask8 middle = reinterpret_cast<TMask8>(bits << 31) < 0;
     TWide8 columns[3];
     for (int c = 0; c < 3; ++c) {
-      const uint32_t* at = centre + 8 * half + c - 1;
       TWide8 upper;
       TWide8 middleRow;
       TWide8 lower;
-      LoadVector(upper, at + n);
-      LoadVector(middleRow, at);
-      LoadVector(lower, at - n);
+      LoadVector(upper, at + c + n);
+      LoadVector(middleRow, at + c);
+      LoadVector(lower, at + c - n);
       upper = own ? middleRow : upper;
       columns[c] = below ? lower : upper;
     }
     const TWide8 left = middle ? columns[1] : columns[0];
     StoreVector(dst + 8 * half, right ? columns[2] : left);
+#endif
   }
 }
 
@@ -772,22 +806,28 @@ inline void Middle3(T& a, const T& b, const T& c) {
 inline uint32_t Median3At(const TRankPlan& plan, int32_t r, int32_t x) {
   const ptrdiff_t n = plan.Width;
   const uint32_t lc = plan.Luminance[r * n + x];
-  uint16_t keys[9];
-  int count = 0;
+  int16_t keys[3][3];
   for (int row = 0; row < 3; ++row) {
     for (int column = 0; column < 3; ++column) {
       const int32_t m = r + 1 - row;
       const int32_t c = x - 1 + column;
       const bool inside = m >= 0 && m < plan.Height && c >= 0 && c < plan.Width;
       const uint32_t l = inside ? plan.Luminance[m * n + c] : lc;
-      const auto key =
-          static_cast<uint16_t>(l << 4 | static_cast<uint32_t>(15 - (row << 2 | column)));
-      int j = count++;
-      for (; j > 0 && keys[j - 1] > key; --j) keys[j] = keys[j - 1];
-      keys[j] = key;
+      keys[row][column] =
+          static_cast<int16_t>(l << 4 | static_cast<uint32_t>(15 - (row << 2 | column)));
     }
   }
-  return Pick3At(plan, r, x, 15 - (keys[4] & 15));
+  // As Median3Rows does, without branches.
+  for (int column = 0; column < 3; ++column)
+    Sort3(keys[0][column], keys[1][column], keys[2][column]);
+  int16_t median = keys[0][0];
+  KeepGreater(median, keys[0][1]);
+  KeepGreater(median, keys[0][2]);
+  KeepLesser(keys[2][0], keys[2][1]);
+  KeepLesser(keys[2][0], keys[2][2]);
+  Middle3(keys[1][0], keys[1][1], keys[1][2]);
+  Middle3(median, keys[1][0], keys[2][0]);
+  return Pick3At(plan, r, x, 15 - (median & 15));
 }
 
 // Each column's three keys are sorted once for the three targets that read it: the order
@@ -813,10 +853,8 @@ void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
       x0 = Lesser(x0, n - 16);
       TKeys16 k[3];
       for (int row = 0; row < 3; ++row) {
-        TBytes16 bytes;
-        LoadVector(bytes, rows[row] + x0);
-        k[row] =
-            __builtin_convertvector(bytes, TKeys16) << 4 | static_cast<int16_t>(15 - (row << 2));
+        LoadWidened(k[row], rows[row] + x0);
+        k[row] = k[row] << 4 | static_cast<int16_t>(15 - (row << 2));
       }
       Sort3(k[0], k[1], k[2]);
       StoreVector(sorted[0] + x0, k[0]);
