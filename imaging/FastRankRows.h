@@ -41,6 +41,39 @@ inline uint32_t Luma(uint32_t pixel) {
   return (30 * red + 59 * green + 11 * blue) / 100;
 }
 
+// The luminance of each of the n pixels into their byte 3 and into lum.
+inline void StoreLuminance(uint32_t* __restrict src, uint8_t* __restrict lum, ptrdiff_t n) {
+  ptrdiff_t x = 0;
+#if defined(__AVX2__)
+  // 32 pixels at a time: the weighted sum of each pixel's bytes by two multiply-adds, then
+  // s div 100 = s x 5243 >> 19, exact for every s up to 255 x 100.
+  const __m256i weights = _mm256_set1_epi32(30 << 16 | 59 << 8 | 11);
+  const __m256i ones = _mm256_set1_epi16(1);
+  const __m256i colours = _mm256_set1_epi32(0xFFFFFF);
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  for (; x + 32 <= n; x += 32) {
+    __m256i levels[4];
+    for (int k = 0; k < 4; ++k) {
+      auto* at = reinterpret_cast<__m256i*>(src + x + 8 * k);
+      const __m256i pixels = _mm256_loadu_si256(at);
+      const __m256i sum = _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, weights), ones);
+      levels[k] = _mm256_srli_epi32(_mm256_mullo_epi32(sum, _mm256_set1_epi32(5243)), 19);
+      _mm256_storeu_si256(
+          at, _mm256_or_si256(_mm256_and_si256(pixels, colours), _mm256_slli_epi32(levels[k], 24)));
+    }
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packus_epi32(levels[0], levels[1]),
+                                              _mm256_packus_epi32(levels[2], levels[3]));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lum + x),
+                        _mm256_permutevar8x32_epi32(bytes, order));
+  }
+#endif
+  for (; x < n; ++x) {
+    const uint32_t l = Luma(src[x]);
+    src[x] = (src[x] & 0xFFFFFFu) | l << 24;
+    lum[x] = static_cast<uint8_t>(l);
+  }
+}
+
 template <bool kMin>
 constexpr uint32_t kEmpty = kMin ? 0xFFFFFFFFu : 0u;
 
@@ -352,11 +385,7 @@ void PrepareRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
     const ptrdiff_t at = static_cast<ptrdiff_t>(m) * n;
     uint32_t* src = plan.Source + at;
     uint8_t* lum = plan.Luminance + at;
-    for (ptrdiff_t x = 0; x < n; ++x) {
-      const uint32_t l = Luma(src[x]);
-      src[x] = (src[x] & 0xFFFFFFu) | l << 24;
-      lum[x] = static_cast<uint8_t>(l);
-    }
+    StoreLuminance(src, lum, n);
     // The Median and the 3 x 3 extremes read the luminance alone.
     if (plan.Planes[0] == nullptr) continue;
     const uint32_t rowPlace = static_cast<uint32_t>(plan.PlaceTop - m) << plan.WidthBits;
