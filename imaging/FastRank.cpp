@@ -47,6 +47,10 @@ int64_t Rounded(int64_t ints) {
 // Scratch elements one band of FinishRows needs (the sizes of FastRankRows.h, rounded up).
 int64_t FinishInts(const TRankPlan& p) {
   const int64_t width = p.Width;
+  // The 3 x 3 Median, Minimum and Maximum: a few rows of 16-bit keys.
+  if (p.Box == 3 && (p.Kind == rkMedian || p.Kind == rkMinimum || p.Kind == rkMaximum)) {
+    return 5 * Rounded(width / 2 + 16);
+  }
   const int64_t window = std::min<int64_t>(p.Box, 2 * int64_t{p.Height});
   const int64_t column = Rounded((window + 2) * width + 48) + 3 * 16;
   const int64_t offsets = Rounded(width);
@@ -170,7 +174,8 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
   switch (pass.Kind) {
     case rkMinimum:
     case rkMaximum:
-      planes = 1;
+      // The 3 x 3 extremes work from the luminance alone.
+      planes = pass.Box == 3 ? 0 : 1;
       break;
     case rkMedian:
       planes = 0;

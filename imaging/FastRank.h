@@ -11,8 +11,11 @@
 // - the Median keeps a sliding luminance histogram (column histograms added and removed as the
 //   window moves) that gives the median luminance and its rank among equals, then finds the
 //   position of that rank in window order, counting the positions outside the picture as the
-//   centre; a 3 x 3 window instead runs a selection network over keys that pack the inverted
-//   luminance above the window index, sixteen pixels at a time;
+//   centre; a 3 x 3 window instead sorts each column of 16-bit keys that pack the luminance
+//   above the window index once for the three targets that read it, and takes the median of the
+//   nine from the three sorted columns, sixteen pixels at a time;
+// - the 3 x 3 Minimum and Maximum take the least of such keys along each row, then over three
+//   rows, without the places of the larger boxes;
 // - the Degrain arms are one-dimensional running extremes of the same keys.
 // Called from one thread at a time; the work runs on the shared pool and has finished when the
 // call returns.

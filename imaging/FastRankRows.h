@@ -41,6 +41,39 @@ inline uint32_t Luma(uint32_t pixel) {
   return (30 * red + 59 * green + 11 * blue) / 100;
 }
 
+// The luminance of each of the n pixels into their byte 3 and into lum.
+inline void StoreLuminance(uint32_t* __restrict src, uint8_t* __restrict lum, ptrdiff_t n) {
+  ptrdiff_t x = 0;
+#if defined(__AVX2__)
+  // 32 pixels at a time: the weighted sum of each pixel's bytes by two multiply-adds, then
+  // s div 100 = s x 5243 >> 19, exact for every s up to 255 x 100.
+  const __m256i weights = _mm256_set1_epi32(30 << 16 | 59 << 8 | 11);
+  const __m256i ones = _mm256_set1_epi16(1);
+  const __m256i colours = _mm256_set1_epi32(0xFFFFFF);
+  const __m256i order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  for (; x + 32 <= n; x += 32) {
+    __m256i levels[4];
+    for (int k = 0; k < 4; ++k) {
+      auto* at = reinterpret_cast<__m256i*>(src + x + 8 * k);
+      const __m256i pixels = _mm256_loadu_si256(at);
+      const __m256i sum = _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, weights), ones);
+      levels[k] = _mm256_srli_epi32(_mm256_mullo_epi32(sum, _mm256_set1_epi32(5243)), 19);
+      _mm256_storeu_si256(
+          at, _mm256_or_si256(_mm256_and_si256(pixels, colours), _mm256_slli_epi32(levels[k], 24)));
+    }
+    const __m256i bytes = _mm256_packus_epi16(_mm256_packus_epi32(levels[0], levels[1]),
+                                              _mm256_packus_epi32(levels[2], levels[3]));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(lum + x),
+                        _mm256_permutevar8x32_epi32(bytes, order));
+  }
+#endif
+  for (; x < n; ++x) {
+    const uint32_t l = Luma(src[x]);
+    src[x] = (src[x] & 0xFFFFFFu) | l << 24;
+    lum[x] = static_cast<uint8_t>(l);
+  }
+}
+
 template <bool kMin>
 constexpr uint32_t kEmpty = kMin ? 0xFFFFFFFFu : 0u;
 
@@ -352,12 +385,9 @@ void PrepareRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
     const ptrdiff_t at = static_cast<ptrdiff_t>(m) * n;
     uint32_t* src = plan.Source + at;
     uint8_t* lum = plan.Luminance + at;
-    for (ptrdiff_t x = 0; x < n; ++x) {
-      const uint32_t l = Luma(src[x]);
-      src[x] = (src[x] & 0xFFFFFFu) | l << 24;
-      lum[x] = static_cast<uint8_t>(l);
-    }
-    if (plan.Kind == rkMedian) continue;
+    StoreLuminance(src, lum, n);
+    // The Median and the 3 x 3 extremes read the luminance alone.
+    if (plan.Planes[0] == nullptr) continue;
     const uint32_t rowPlace = static_cast<uint32_t>(plan.PlaceTop - m) << plan.WidthBits;
     const auto row = [&](int plane) { return plan.Planes[plane] + at; };
     const bool degrain =
@@ -658,43 +688,185 @@ const uint32_t* LocateRank(const TRankPlan& plan, int32_t r, int32_t x, uint32_t
   return centre;
 }
 
-// The Median of a 3 x 3 window. Its list is ordered by the keys (255 - L) << 4 | window
-// index, which are all different, so the list's entry 4 is the fifth smallest key: what the
-// selection network below (19 exchanges) leaves in the middle, sixteen pixels at a time.
-typedef uint16_t TKeys16 __attribute__((vector_size(32)));
+// ---------------------------------------------------------------------------------------------
+// 3 x 3 windows: Median, Minimum and Maximum
+//
+// A window index packs the window row (0: the stored row above the target, 1: its own, 2: the
+// one below) over the window column (0: the one to the left, 1: its own, 2: the one to the
+// right) as row << 2 | column, so that it grows in window order; the centre is 5. The keys of
+// these windows are 16 bits wide, a luminance (or its inverse) above such an index, and run
+// sixteen at a time.
+
+constexpr int kCentre3 = 1 << 2 | 1;
+
+typedef int16_t TKeys16 __attribute__((vector_size(32)));
 typedef uint8_t TBytes16 __attribute__((vector_size(16)));
 typedef uint32_t TWide8 __attribute__((vector_size(32)));
+typedef int32_t TMask8 __attribute__((vector_size(32)));
 
-inline void Exchange(TKeys16& a, TKeys16& b) {
-  const TKeys16 low = a < b ? a : b;
-  b = a < b ? b : a;
-  a = low;
+// Vectors go by reference: wider ones than the instruction set's registers would change the
+// calling convention (harmless here, as everything is inlined, but warned about).
+template <class V>
+inline void LoadVector(V& v, const void* from) {
+  __builtin_memcpy(&v, from, sizeof v);
+}
+template <class V>
+inline void StoreVector(void* to, const V& v) {
+  __builtin_memcpy(to, &v, sizeof v);
 }
 
-// One pixel anywhere, positions outside standing for the centre.
-inline uint32_t Median3At(const TRankPlan& plan, int32_t r, int32_t x) {
+// The sixteen bytes at `from`, widened.
+inline void LoadWidened(TKeys16& keys, const uint8_t* from) {
+#if defined(__AVX2__)
+  // (GCC widens a vector of 16 bytes in halves.)
+  keys = reinterpret_cast<TKeys16>(
+      _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from))));
+#else
+  TBytes16 bytes;
+  LoadVector(bytes, from);
+  keys = __builtin_convertvector(bytes, TKeys16);
+#endif
+}
+
+// a := the lesser (greater) of a and b, for keys and vectors of keys.
+template <class T>
+inline void KeepLesser(T& a, const T& b) {
+  a = b < a ? b : a;
+}
+template <class T>
+inline void KeepGreater(T& a, const T& b) {
+  a = b > a ? b : a;
+}
+
+// The pixel at window index i of target (x, r), positions outside the picture standing for the
+// centre.
+inline uint32_t Pick3At(const TRankPlan& plan, int32_t r, int32_t x, int i) {
   const ptrdiff_t n = plan.Width;
-  const uint32_t lc = plan.Luminance[r * n + x];
-  uint16_t keys[9];
-  for (int i = 0; i < 9; ++i) {
-    const int32_t row = r + 1 - i / 3;
-    const int32_t column = x - 1 + i % 3;
-    const bool inside = row >= 0 && row < plan.Height && column >= 0 && column < plan.Width;
-    const uint32_t l = inside ? plan.Luminance[row * n + column] : lc;
-    uint16_t key = static_cast<uint16_t>((255 - l) << 4 | static_cast<uint32_t>(i));
-    int j = i;
-    for (; j > 0 && keys[j - 1] > key; --j) keys[j] = keys[j - 1];
-    keys[j] = key;
-  }
-  const int i = keys[4] & 15;
-  const int32_t row = r + 1 - i / 3;
-  const int32_t column = x - 1 + i % 3;
+  const int32_t row = r + 1 - (i >> 2);
+  const int32_t column = x - 1 + (i & 3);
   const bool inside = row >= 0 && row < plan.Height && column >= 0 && column < plan.Width;
   return plan.Source[inside ? row * n + column : r * n + x];
 }
 
-void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end) {
+// dst[k] := the pixel at window index index[k] of the target at centre + k, for k in 0 .. 15,
+// all of whose windows lie inside the picture (n: the row length). Each bit of the index
+// chooses between two candidates in turn: the row among the three of each column, then the
+// column.
+inline void Pick3(const uint32_t* centre, ptrdiff_t n, const TKeys16& index, uint32_t* dst) {
+  for (int half = 0; half < 2; ++half) {
+    const uint32_t* at = centre + 8 * half - 1;
+#if defined(__AVX2__)
+    // Each shift moves one bit of the index into the sign, which is all a blend reads.
+    const __m256i keys = reinterpret_cast<__m256i>(index);
+    const __m256i bits = _mm256_cvtepu16_epi32(half == 0 ? _mm256_castsi256_si128(keys)
+                                                         : _mm256_extracti128_si256(keys, 1));
+    const __m256 below = _mm256_castsi256_ps(_mm256_slli_epi32(bits, 28));
+    const __m256 own = _mm256_castsi256_ps(_mm256_slli_epi32(bits, 29));
+    const __m256 right = _mm256_castsi256_ps(_mm256_slli_epi32(bits, 30));
+    const __m256 middle = _mm256_castsi256_ps(_mm256_slli_epi32(bits, 31));
+    const auto load = [](const uint32_t* from) {
+      return _mm256_loadu_ps(reinterpret_cast<const float*>(from));
+    };
+    __m256 columns[3];
+    for (int c = 0; c < 3; ++c) {
+      const __m256 upper = _mm256_blendv_ps(load(at + c + n), load(at + c), own);
+      columns[c] = _mm256_blendv_ps(upper, load(at + c - n), below);
+    }
+    const __m256 left = _mm256_blendv_ps(columns[0], columns[1], middle);
+    _mm256_storeu_ps(reinterpret_cast<float*>(dst + 8 * half),
+                     _mm256_blendv_ps(left, columns[2], right));
+#else
+    const TWide8 bits =
+        half == 0
+            ? __builtin_convertvector(__builtin_shufflevector(index, index, 0, 1, 2, 3, 4, 5, 6, 7),
+                                      TWide8)
+            : __builtin_convertvector(
+                  __builtin_shufflevector(index, index, 8, 9, 10, 11, 12, 13, 14, 15), TWide8);
+    const TMask8 below = reinterpret_cast<TMask8>(bits << 28) < 0;
+    const TMask8 own = reinterpret_cast<TMask8>(bits << 29) < 0;
+    const TMask8 right = reinterpret_cast<TMask8>(bits << 30) < 0;
+    const TMask8 middle = reinterpret_cast<TMask8>(bits << 31) < 0;
+    TWide8 columns[3];
+    for (int c = 0; c < 3; ++c) {
+      TWide8 upper;
+      TWide8 middleRow;
+      TWide8 lower;
+      LoadVector(upper, at + c + n);
+      LoadVector(middleRow, at + c);
+      LoadVector(lower, at + c - n);
+      upper = own ? middleRow : upper;
+      columns[c] = below ? lower : upper;
+    }
+    const TWide8 left = middle ? columns[1] : columns[0];
+    StoreVector(dst + 8 * half, right ? columns[2] : left);
+#endif
+  }
+}
+
+// Sorts three keys: a <= b <= c afterwards.
+template <class T>
+inline void Sort3(T& a, T& b, T& c) {
+  T low = a;
+  KeepLesser(low, b);
+  T high = a;
+  KeepGreater(high, b);
+  T lowOfRest = high;
+  KeepLesser(lowOfRest, c);
+  KeepGreater(c, high);
+  a = low;
+  KeepLesser(a, lowOfRest);
+  b = low;
+  KeepGreater(b, lowOfRest);
+}
+
+// a := the median of a, b and c.
+template <class T>
+inline void Middle3(T& a, const T& b, const T& c) {
+  T high = a;
+  KeepGreater(high, b);
+  KeepLesser(high, c);
+  KeepLesser(a, b);
+  KeepGreater(a, high);
+}
+
+// The Median of a 3 x 3 window. Its list is ordered by decreasing luminance, then by window
+// index, so its entry 4 is the median of the nine keys L << 4 | (15 - index), which are all
+// different.
+inline uint32_t Median3At(const TRankPlan& plan, int32_t r, int32_t x) {
   const ptrdiff_t n = plan.Width;
+  const uint32_t lc = plan.Luminance[r * n + x];
+  int16_t keys[3][3];
+  for (int row = 0; row < 3; ++row) {
+    for (int column = 0; column < 3; ++column) {
+      const int32_t m = r + 1 - row;
+      const int32_t c = x - 1 + column;
+      const bool inside = m >= 0 && m < plan.Height && c >= 0 && c < plan.Width;
+      const uint32_t l = inside ? plan.Luminance[m * n + c] : lc;
+      keys[row][column] =
+          static_cast<int16_t>(l << 4 | static_cast<uint32_t>(15 - (row << 2 | column)));
+    }
+  }
+  // As Median3Rows does, without branches.
+  for (int column = 0; column < 3; ++column)
+    Sort3(keys[0][column], keys[1][column], keys[2][column]);
+  int16_t median = keys[0][0];
+  KeepGreater(median, keys[0][1]);
+  KeepGreater(median, keys[0][2]);
+  KeepLesser(keys[2][0], keys[2][1]);
+  KeepLesser(keys[2][0], keys[2][2]);
+  Middle3(keys[1][0], keys[1][1], keys[1][2]);
+  Middle3(median, keys[1][0], keys[2][0]);
+  return Pick3At(plan, r, x, 15 - (median & 15));
+}
+
+// Each column's three keys are sorted once for the three targets that read it: the order
+// within a column depends on the luminance and the row alone, so the column's part of the index
+// is subtracted afterwards. The median of nine distinct keys in three sorted columns is the
+// median of the columns' greatest low, their middle middle and their least high.
+void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
+  const ptrdiff_t n = plan.Width;
+  int16_t* sorted[3];
+  for (int16_t*& row : sorted) row = reinterpret_cast<int16_t*>(Take(scratch, n / 2 + 16));
   for (int32_t r = first; r < end; ++r) {
     uint32_t* dst = plan.Dest + r * n;
     if (r == 0 || r == plan.Height - 1 || plan.Width < 18) {
@@ -705,54 +877,131 @@ void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end) {
     dst[n - 1] = Median3At(plan, r, plan.Width - 1);
     const uint8_t* rows[3] = {plan.Luminance + (r + 1) * n, plan.Luminance + r * n,
                               plan.Luminance + (r - 1) * n};
-    // Sixteen targets x0 .. x0 + 15 inside the columns 1 .. Width - 2; the last group may
-    // overlap the one before it.
-    for (int32_t x0 = 1;; x0 += 16) {
-      x0 = Lesser(x0, plan.Width - 17);
-      TKeys16 k[9];
-      for (int i = 0; i < 9; ++i) {
-        TBytes16 bytes;
-        __builtin_memcpy(&bytes, rows[i / 3] + x0 - 1 + i % 3, sizeof bytes);
-        k[i] = (255 - __builtin_convertvector(bytes, TKeys16)) << 4 | static_cast<uint16_t>(i);
+    // Sixteen columns at a time; the last group may overlap the one before it.
+    for (ptrdiff_t x0 = 0;; x0 += 16) {
+      x0 = Lesser(x0, n - 16);
+      TKeys16 k[3];
+      for (int row = 0; row < 3; ++row) {
+        LoadWidened(k[row], rows[row] + x0);
+        k[row] = k[row] << 4 | static_cast<int16_t>(15 - (row << 2));
       }
-      Exchange(k[1], k[2]);
-      Exchange(k[4], k[5]);
-      Exchange(k[7], k[8]);
-      Exchange(k[0], k[1]);
-      Exchange(k[3], k[4]);
-      Exchange(k[6], k[7]);
-      Exchange(k[1], k[2]);
-      Exchange(k[4], k[5]);
-      Exchange(k[7], k[8]);
-      Exchange(k[0], k[3]);
-      Exchange(k[5], k[8]);
-      Exchange(k[4], k[7]);
-      Exchange(k[3], k[6]);
-      Exchange(k[1], k[4]);
-      Exchange(k[2], k[5]);
-      Exchange(k[4], k[7]);
-      Exchange(k[4], k[2]);
-      Exchange(k[6], k[4]);
-      Exchange(k[4], k[2]);
-      // The pixel at the median's window index, picked lane by lane from the nine
-      // neighbourhoods without leaving the registers.
-      const TKeys16 indices = k[4] & 15;
-      const TWide8 index[2] = {
-          __builtin_convertvector(__builtin_shufflevector(indices, indices, 0, 1, 2, 3, 4, 5, 6, 7),
-                                  TWide8),
-          __builtin_convertvector(
-              __builtin_shufflevector(indices, indices, 8, 9, 10, 11, 12, 13, 14, 15), TWide8)};
-      const uint32_t* src = plan.Source + r * n + x0;
-      for (int half = 0; half < 2; ++half) {
-        TWide8 chosen = {};
-        for (int i = 0; i < 9; ++i) {
-          TWide8 pixels;
-          __builtin_memcpy(&pixels, src + (1 - i / 3) * n - 1 + i % 3 + 8 * half, sizeof pixels);
-          chosen = index[half] == static_cast<uint32_t>(i) ? pixels : chosen;
-        }
-        __builtin_memcpy(dst + x0 + 8 * half, &chosen, sizeof chosen);
-      }
-      if (x0 == plan.Width - 17) break;
+      Sort3(k[0], k[1], k[2]);
+      StoreVector(sorted[0] + x0, k[0]);
+      StoreVector(sorted[1] + x0, k[1]);
+      StoreVector(sorted[2] + x0, k[2]);
+      if (x0 == n - 16) break;
+    }
+    // Sixteen targets x0 .. x0 + 15 inside the columns 1 .. Width - 2.
+    const uint32_t* src = plan.Source + r * n;
+    for (ptrdiff_t x0 = 1;; x0 += 16) {
+      x0 = Lesser(x0, n - 17);
+      // The three columns' lows, middles and highs, each less its column's index.
+      TKeys16 left;
+      TKeys16 own;
+      TKeys16 right;
+      const auto load = [&](const int16_t* keys) {
+        LoadVector(left, keys + x0 - 1);
+        LoadVector(own, keys + x0);
+        LoadVector(right, keys + x0 + 1);
+        own -= 1;
+        right -= 2;
+      };
+      load(sorted[0]);
+      TKeys16 median = left;
+      KeepGreater(median, own);
+      KeepGreater(median, right);
+      load(sorted[2]);
+      TKeys16 highs = left;
+      KeepLesser(highs, own);
+      KeepLesser(highs, right);
+      load(sorted[1]);
+      Middle3(left, own, right);
+      Middle3(median, left, highs);
+      const TKeys16 index = 15 - (median & 15);
+      Pick3(src + x0, n, index, dst + x0);
+      if (x0 == n - 17) break;
+    }
+  }
+}
+
+// Minimum (kMin) and Maximum of a 3 x 3 window, by the keys L << 4 | index (Maximum: the
+// inverse luminance), whose least is the darkest (brightest) position, the earliest among
+// equals: the least of each row's three, then of the three rows' least. The centre wins every
+// tie, so only a strictly darker (brighter) extreme is taken.
+template <bool kMin>
+inline int16_t Level3(uint32_t l) {
+  return static_cast<int16_t>((kMin ? l : 255 - l) << 4);
+}
+
+// out[x] := the least key of row lum at the columns x - 1 .. x + 1 inside it, with the window
+// columns 0 .. 2 as index.
+template <bool kMin>
+void RowLeast3(const uint8_t* __restrict lum, int32_t width, int16_t* __restrict out) {
+  if (width == 1) {
+    out[0] = static_cast<int16_t>(Level3<kMin>(lum[0]) | 1);
+    return;
+  }
+  out[0] = Lesser<int16_t>(Level3<kMin>(lum[0]) | 1, Level3<kMin>(lum[1]) | 2);
+  for (int32_t x = 1; x < width - 1; ++x) {
+    const int16_t left = Level3<kMin>(lum[x - 1]);
+    const auto own = static_cast<int16_t>(Level3<kMin>(lum[x]) | 1);
+    const auto right = static_cast<int16_t>(Level3<kMin>(lum[x + 1]) | 2);
+    out[x] = Lesser(Lesser(left, own), right);
+  }
+  out[width - 1] = Lesser<int16_t>(Level3<kMin>(lum[width - 2]), Level3<kMin>(lum[width - 1]) | 1);
+}
+
+template <bool kMin>
+void Extreme3Rows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
+  const ptrdiff_t n = plan.Width;
+  const int32_t width = plan.Width;
+  const auto row = [&] { return reinterpret_cast<int16_t*>(Take(scratch, n / 2 + 16)); };
+  // The least keys of the rows above, at and below the target row; `none` for a row outside.
+  int16_t* none = row();
+  FillWith(none, none + n, int16_t{0x7FFF});
+  int16_t* aboveRow = row();
+  int16_t* ownRow = row();
+  int16_t* belowRow = row();
+  int16_t* index = row();
+  const auto least = [&](int32_t m, int16_t* into) -> const int16_t* {
+    if (m < 0 || m >= plan.Height) return none;
+    RowLeast3<kMin>(plan.Luminance + m * n, width, into);
+    return into;
+  };
+  const int16_t* above = least(first + 1, aboveRow);
+  const int16_t* own = least(first, ownRow);
+  const int16_t* below = least(first - 1, belowRow);
+  for (int32_t r = first; r < end; ++r) {
+    if (r > first) {
+      // The rows move down by one; the one that leaves takes the new row above.
+      int16_t* freed = belowRow;
+      belowRow = ownRow;
+      below = own;
+      ownRow = aboveRow;
+      own = above;
+      aboveRow = freed;
+      above = least(r + 1, aboveRow);
+    }
+    const uint8_t* __restrict lum = plan.Luminance + r * n;
+    for (int32_t x = 0; x < width; ++x) {
+      const int16_t key = Lesser(Lesser(above[x], static_cast<int16_t>(own[x] | 1 << 2)),
+                                 static_cast<int16_t>(below[x] | 2 << 2));
+      index[x] = static_cast<int16_t>((key & ~15) == Level3<kMin>(lum[x]) ? kCentre3 : key & 15);
+    }
+    uint32_t* dst = plan.Dest + r * n;
+    if (r == 0 || r == plan.Height - 1 || width < 18) {
+      for (int32_t x = 0; x < width; ++x) dst[x] = Pick3At(plan, r, x, index[x]);
+      continue;
+    }
+    dst[0] = Pick3At(plan, r, 0, index[0]);
+    dst[n - 1] = Pick3At(plan, r, width - 1, index[n - 1]);
+    const uint32_t* src = plan.Source + r * n;
+    for (ptrdiff_t x0 = 1;; x0 += 16) {
+      x0 = Lesser(x0, n - 17);
+      TKeys16 indices;
+      LoadVector(indices, index + x0);
+      Pick3(src + x0, n, indices, dst + x0);
+      if (x0 == n - 17) break;
     }
   }
 }
@@ -930,10 +1179,18 @@ void DegrainRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
 void FinishRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
   switch (plan.Kind) {
     case rkMinimum:
-      ExtremeRows<true>(plan, first, end, scratch);
+      if (plan.Box == 3) {
+        Extreme3Rows<true>(plan, first, end, scratch);
+      } else {
+        ExtremeRows<true>(plan, first, end, scratch);
+      }
       break;
     case rkMaximum:
-      ExtremeRows<false>(plan, first, end, scratch);
+      if (plan.Box == 3) {
+        Extreme3Rows<false>(plan, first, end, scratch);
+      } else {
+        ExtremeRows<false>(plan, first, end, scratch);
+      }
       break;
     case rkMaxMin:
     case rkMinMax:
@@ -941,7 +1198,7 @@ void FinishRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
       break;
     case rkMedian:
       if (plan.Box == 3) {
-        Median3Rows(plan, first, end);
+        Median3Rows(plan, first, end, scratch);
       } else if (plan.Box <= 255) {
         MedianRows<uint16_t>(plan, first, end, scratch);
       } else {

@@ -50,7 +50,7 @@ uint32_t Tied(int level, std::mt19937& random) {
 }
 
 struct PictureRow {
-  const char* name;
+  std::string name;
   int32_t width;
   int32_t height;
   TPainter paint;
@@ -167,10 +167,25 @@ TEST_P(FastRankPass_, EqualsThePlainPassInEveryByte) {
   }
 }
 
+// Three luminance levels in equal-luminance pairs at the widths around the vectors of the 3 x 3
+// passes (16 keys, 32 bytes of luminance, 8 pixels) and the heights below the window's.
+std::vector<PictureRow> SmallPictures() {
+  std::vector<PictureRow> pictures;
+  for (const int32_t width : {1, 2, 3, 15, 16, 17, 18, 31, 32, 33, 47}) {
+    for (int32_t height = 1; height <= 3; ++height) {
+      pictures.push_back({"Levels" + std::to_string(width) + "x" + std::to_string(height), width,
+                          height,
+                          [](int32_t, int32_t, std::mt19937& r) { return Tied(int(r() % 3), r); }});
+    }
+  }
+  return pictures;
+}
+
 std::vector<RankCase> AllCases() {
   std::vector<RankCase> cases;
   for (const FilterRow& filter : kFilters) {
     for (const PictureRow& picture : kPictures) cases.push_back({filter, picture});
+    for (const PictureRow& picture : SmallPictures()) cases.push_back({filter, picture});
   }
   return cases;
 }
