@@ -129,6 +129,83 @@ void LineExtreme(const uint32_t* in, uint32_t* out, int32_t n, int32_t a, int32_
   LineExtremeOf<kMin>([in](int32_t j) { return in[j]; }, out, n, a, b, work);
 }
 
+// Row windows up to this long run RowKeyExtreme on 16-bit keys.
+constexpr int32_t kNarrowWindow = 128;
+
+// out[i] := the key (luminance << 24 | place, as in FastRankPlan.h) of the extreme of the
+// positions i + a .. i + b of a stored row that lie in 0 .. n - 1, its luminance read from byte 3
+// of `src`, its places starting at rowPlace (a minimum) or ending there (kPlaceMask - rowPlace,
+// a maximum). Windows up to kNarrowWindow long work on 16-bit keys, twice as many to a vector:
+// the luminance above the position's distance d from the start of the run of positions a key
+// stands for (for a maximum, 127 - d, beside a set top bit), so that when two runs join, the
+// later run's keys move by the earlier's length. Empty positions take keys that lose to every
+// position and stay clear of the other keys' range however far they move. Longer windows run
+// LineExtremeOf on the full keys. work: LineExtremeInts(n) elements.
+template <bool kMin>
+void RowKeyExtreme(const uint32_t* __restrict src, uint32_t* __restrict out, int32_t n, int32_t a,
+                   int32_t b, uint32_t rowPlace, uint32_t* work) {
+  ClipOffsets(n, a, b);
+  const int32_t w = b - a + 1;
+  if (w > kNarrowWindow) {
+    if constexpr (kMin) {
+      const auto key = [src, rowPlace](int32_t x) {
+        return (src[x] & 0xFF000000u) | rowPlace | static_cast<uint32_t>(x);
+      };
+      LineExtremeOf<true>(key, out, n, a, b, work);
+    } else {
+      const uint32_t reversed = kPlaceMask - rowPlace;
+      const auto key = [src, reversed](int32_t x) {
+        return (src[x] & 0xFF000000u) | (reversed - static_cast<uint32_t>(x));
+      };
+      LineExtremeOf<false>(key, out, n, a, b, work);
+    }
+    return;
+  }
+  constexpr uint16_t kNarrowEmpty = kMin ? 0xC000u : 0x4000u;
+  // padded[j] is position a + j, for j in 0 .. n + w - 2.
+  const int32_t length = n + w - 1;
+  uint16_t* padded = reinterpret_cast<uint16_t*>(work);
+  uint16_t* spare = padded + length + 64;
+  const int32_t before = Lesser(Greater(-a, 0), length);
+  FillWith(padded, padded + before, kNarrowEmpty);
+  const int32_t inside = Greater(Lesser(n - Greater(a, 0), length - before), 0);
+  const uint32_t* __restrict from = src + Greater(a, 0);
+  uint16_t* __restrict into = padded + before;
+  for (int32_t j = 0; j < inside; ++j) {
+    const uint32_t l = from[j] >> 24;
+    into[j] = static_cast<uint16_t>(kMin ? l << 7 : (l + 256) << 7 | 127u);
+  }
+  FillWith(padded + before + inside, padded + length, kNarrowEmpty);
+  // Joins two runs, the later one `span` positions on.
+  const auto join = [](uint16_t early, uint16_t late, int32_t span) {
+    if constexpr (kMin) {
+      return Lesser(early, static_cast<uint16_t>(late + span));
+    } else {
+      return Greater(early, static_cast<uint16_t>(late - span));
+    }
+  };
+  int32_t span = 1;
+  uint16_t* runs = padded;
+  while (2 * span <= w) {
+    const int32_t valid = length - 2 * span + 1;
+    const uint16_t* __restrict in = runs;
+    uint16_t* __restrict made = spare;
+    for (int32_t j = 0; j < valid; ++j) made[j] = join(in[j], in[j + span], span);
+    spare = runs == padded ? made + length + 64 : runs;
+    runs = made;
+    span *= 2;
+  }
+  const int32_t shift = w - span;
+  const uint16_t* __restrict last = runs;
+  const uint32_t start = rowPlace + static_cast<uint32_t>(a);
+  for (int32_t i = 0; i < n; ++i) {
+    const uint32_t k = join(last[i], last[i + shift], shift);
+    const uint32_t luminance = (k & 0x7F80u) << 17;
+    const uint32_t place = start + static_cast<uint32_t>(i) + (kMin ? k & 127u : 127u - (k & 127u));
+    out[i] = luminance | (kMin ? place : kPlaceMask - place);
+  }
+}
+
 // Takes `ints` elements off the scratch block.
 inline uint32_t* Take(uint32_t*& scratch, int64_t ints) {
   uint32_t* taken = scratch;
@@ -436,20 +513,8 @@ void ExtremeRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
       FillWith(row, row + n, kEmpty<kMin>);
       return row;
     }
-    const uint32_t* __restrict src = plan.Source + static_cast<ptrdiff_t>(p) * n;
-    const uint32_t rowPlace = static_cast<uint32_t>(placeTop - p) << widthBits;
-    if constexpr (kMin) {
-      const auto key = [src, rowPlace](int32_t x) {
-        return (src[x] & 0xFF000000u) | rowPlace | static_cast<uint32_t>(x);
-      };
-      LineExtremeOf<true>(key, row, width, -plan.Left, plan.Right, work);
-    } else {
-      const uint32_t reversed = kPlaceMask - rowPlace;
-      const auto key = [src, reversed](int32_t x) {
-        return (src[x] & 0xFF000000u) | (reversed - static_cast<uint32_t>(x));
-      };
-      LineExtremeOf<false>(key, row, width, -plan.Left, plan.Right, work);
-    }
+    RowKeyExtreme<kMin>(plan.Source + static_cast<ptrdiff_t>(p) * n, row, width, -plan.Left,
+                        plan.Right, static_cast<uint32_t>(placeTop - p) << widthBits, work);
     return row;
   };
   for (int32_t r = first; r < end; ++r) {
