@@ -57,7 +57,7 @@ int64_t FinishInts(const TRankPlan& p) {
   switch (p.Kind) {
     case rkMinimum:
     case rkMaximum:
-      return column + offsets;
+      return Rounded(window * width) + 2 * Rounded(width) + offsets + Rounded(3 * (3 * width + 64));
     case rkMaxMin:
     case rkMinMax:
       return 2 * column + 3 * Rounded(width) + 2 * offsets + 3 * Rounded(2 * width + 2);
@@ -174,9 +174,6 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
   switch (pass.Kind) {
     case rkMinimum:
     case rkMaximum:
-      // The 3 x 3 extremes work from the luminance alone.
-      planes = pass.Box == 3 ? 0 : 1;
-      break;
     case rkMedian:
       planes = 0;
       break;

@@ -39,8 +39,8 @@ struct TRankPlan {
   // 1 / (Box x Box) rounded up to float (Max Min and Min Max).
   float AreaReciprocal = 1.0f;
   // Width x Height planes, filled row by row by PrepareRows and read by FinishRows:
-  //   Luminance: every kind but Mosaic;
-  //   Planes[0]: Minimum and Maximum: the row extreme;
+  //   Luminance: every kind but Mosaic, Minimum and Maximum (which read byte 3 of the source
+  //     and make their keys band by band);
   //   Planes[0], [1]: Max Min and Min Max: the row minimum and maximum; Degrain family: the
   //     minimum and maximum keys themselves.
   uint8_t* Luminance = nullptr;

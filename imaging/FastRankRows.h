@@ -102,13 +102,12 @@ inline int64_t LineExtremeInts(int32_t n) {
   return 3 * (3 * int64_t{n} + 64);
 }
 
-// out[i] := the extreme of in[i + a .. i + b] that lie in 0 .. n - 1, for i in 0 .. n - 1.
-// The line is copied between runs of the empty extreme, then extremes over 2, 4, 8 ..
-// positions are built by doubling (each a vector loop without branches), and the window's
-// extreme is that of two overlapping runs of the largest power of two it holds.
-template <bool kMin>
-void LineExtreme(const uint32_t* in, uint32_t* out, int32_t n, int32_t a, int32_t b,
-                 uint32_t* work) {
+// out[i] := the extreme of in[i + a .. i + b] that lie in 0 .. n - 1, for i in 0 .. n - 1,
+// in[j] being load(j). The line is copied between runs of the empty extreme, then extremes over
+// 2, 4, 8 .. positions are built by doubling (each a vector loop without branches), and the
+// window's extreme is that of two overlapping runs of the largest power of two it holds.
+template <bool kMin, class Load>
+void LineExtremeOf(Load load, uint32_t* out, int32_t n, int32_t a, int32_t b, uint32_t* work) {
   if (!ClipOffsets(n, a, b)) {
     FillWith(out, out + n, kEmpty<kMin>);
     return;
@@ -121,8 +120,8 @@ void LineExtreme(const uint32_t* in, uint32_t* out, int32_t n, int32_t a, int32_
   const int32_t before = Lesser(Greater(-a, 0), length);
   FillWith(padded, padded + before, kEmpty<kMin>);
   const int32_t inside = Greater(Lesser(n - Greater(a, 0), length - before), 0);
-  const uint32_t* from = in + Greater(a, 0);
-  for (int32_t j = 0; j < inside; ++j) padded[before + j] = from[j];
+  const int32_t from = Greater(a, 0);
+  for (int32_t j = 0; j < inside; ++j) padded[before + j] = load(from + j);
   FillWith(padded + before + inside, padded + length, kEmpty<kMin>);
   if (w == 1) {
     for (int32_t i = 0; i < n; ++i) out[i] = padded[i];
@@ -155,6 +154,89 @@ void LineExtreme(const uint32_t* in, uint32_t* out, int32_t n, int32_t a, int32_
   }
   const int32_t shift = w - span;
   for (int32_t i = 0; i < n; ++i) out[i] = Ext<kMin>(runs[i], runs[i + shift]);
+}
+
+template <bool kMin>
+void LineExtreme(const uint32_t* in, uint32_t* out, int32_t n, int32_t a, int32_t b,
+                 uint32_t* work) {
+  LineExtremeOf<kMin>([in](int32_t j) { return in[j]; }, out, n, a, b, work);
+}
+
+// Row windows up to this long run RowKeyExtreme on 16-bit keys.
+constexpr int32_t kNarrowWindow = 128;
+
+// out[i] := the key (luminance << 24 | place, as in FastRankPlan.h) of the extreme of the
+// positions i + a .. i + b of a stored row that lie in 0 .. n - 1, its luminance read from byte 3
+// of `src`, its places starting at rowPlace (a minimum) or ending there (kPlaceMask - rowPlace,
+// a maximum). Windows up to kNarrowWindow long work on 16-bit keys, twice as many to a vector:
+// the luminance above the position's distance d from the start of the run of positions a key
+// stands for (for a maximum, 127 - d, beside a set top bit), so that when two runs join, the
+// later run's keys move by the earlier's length. Empty positions take keys that lose to every
+// position and stay clear of the other keys' range however far they move. Longer windows run
+// LineExtremeOf on the full keys. work: LineExtremeInts(n) elements.
+template <bool kMin>
+void RowKeyExtreme(const uint32_t* __restrict src, uint32_t* __restrict out, int32_t n, int32_t a,
+                   int32_t b, uint32_t rowPlace, uint32_t* work) {
+  ClipOffsets(n, a, b);
+  const int32_t w = b - a + 1;
+  if (w > kNarrowWindow) {
+    if constexpr (kMin) {
+      const auto key = [src, rowPlace](int32_t x) {
+        return (src[x] & 0xFF000000u) | rowPlace | static_cast<uint32_t>(x);
+      };
+      LineExtremeOf<true>(key, out, n, a, b, work);
+    } else {
+      const uint32_t reversed = kPlaceMask - rowPlace;
+      const auto key = [src, reversed](int32_t x) {
+        return (src[x] & 0xFF000000u) | (reversed - static_cast<uint32_t>(x));
+      };
+      LineExtremeOf<false>(key, out, n, a, b, work);
+    }
+    return;
+  }
+  constexpr uint16_t kNarrowEmpty = kMin ? 0xC000u : 0x4000u;
+  // padded[j] is position a + j, for j in 0 .. n + w - 2.
+  const int32_t length = n + w - 1;
+  uint16_t* padded = reinterpret_cast<uint16_t*>(work);
+  uint16_t* spare = padded + length + 64;
+  const int32_t before = Lesser(Greater(-a, 0), length);
+  FillWith(padded, padded + before, kNarrowEmpty);
+  const int32_t inside = Greater(Lesser(n - Greater(a, 0), length - before), 0);
+  const uint32_t* __restrict from = src + Greater(a, 0);
+  uint16_t* __restrict into = padded + before;
+  for (int32_t j = 0; j < inside; ++j) {
+    const uint32_t l = from[j] >> 24;
+    into[j] = static_cast<uint16_t>(kMin ? l << 7 : (l + 256) << 7 | 127u);
+  }
+  FillWith(padded + before + inside, padded + length, kNarrowEmpty);
+  // Joins two runs, the later one `span` positions on.
+  const auto join = [](uint16_t early, uint16_t late, int32_t span) {
+    if constexpr (kMin) {
+      return Lesser(early, static_cast<uint16_t>(late + span));
+    } else {
+      return Greater(early, static_cast<uint16_t>(late - span));
+    }
+  };
+  int32_t span = 1;
+  uint16_t* runs = padded;
+  while (2 * span <= w) {
+    const int32_t valid = length - 2 * span + 1;
+    const uint16_t* __restrict in = runs;
+    uint16_t* __restrict made = spare;
+    for (int32_t j = 0; j < valid; ++j) made[j] = join(in[j], in[j + span], span);
+    spare = runs == padded ? made + length + 64 : runs;
+    runs = made;
+    span *= 2;
+  }
+  const int32_t shift = w - span;
+  const uint16_t* __restrict last = runs;
+  const uint32_t start = rowPlace + static_cast<uint32_t>(a);
+  for (int32_t i = 0; i < n; ++i) {
+    const uint32_t k = join(last[i], last[i + shift], shift);
+    const uint32_t luminance = (k & 0x7F80u) << 17;
+    const uint32_t place = start + static_cast<uint32_t>(i) + (kMin ? k & 127u : 127u - (k & 127u));
+    out[i] = luminance | (kMin ? place : kPlaceMask - place);
+  }
 }
 
 // Takes `ints` elements off the scratch block.
@@ -384,6 +466,11 @@ void PrepareRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
   for (int32_t m = first; m < end; ++m) {
     const ptrdiff_t at = static_cast<ptrdiff_t>(m) * n;
     uint32_t* src = plan.Source + at;
+    if ((plan.Kind == rkMinimum || plan.Kind == rkMaximum) && plan.Box != 3) {
+      // Their keys are made from byte 3 when the target rows are.
+      for (ptrdiff_t x = 0; x < n; ++x) src[x] = (src[x] & 0xFFFFFFu) | Luma(src[x]) << 24;
+      continue;
+    }
     uint8_t* lum = plan.Luminance + at;
     StoreLuminance(src, lum, n);
     // The Median and the 3 x 3 extremes read the luminance alone.
@@ -422,31 +509,99 @@ void PrepareRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
 // ---------------------------------------------------------------------------------------------
 // Target rows
 
+// Minimum and Maximum over a band of target rows in one pass: each stored row's extreme along
+// the row is made when the column pass first needs it, into a ring of a window's height of rows
+// that the running column extreme (van Herk, as in ColumnExtreme) then folds in place. No plane
+// of keys goes through memory, and the rows a band works on stay in the cache. The keys take
+// the luminance from byte 3 of the source, which PrepareRows has written.
 template <bool kMin>
 void ExtremeRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
-  ColumnExtreme<kMin> column(plan.Planes[0], plan.Width, plan.Height, -plan.Below, plan.Above,
-                             first, scratch);
-  int32_t* __restrict offsets = reinterpret_cast<int32_t*>(Take(scratch, plan.Width));
+  int32_t a = -plan.Below;
+  int32_t b = plan.Above;
+  // Rows beyond the picture add nothing; the window keeps its own row, so it never empties.
+  ClipOffsets(plan.Height, a, b);
+  const int32_t w = b - a + 1;
   const ptrdiff_t n = plan.Width;
+  const int32_t width = plan.Width;
+  uint32_t* ring = Take(scratch, int64_t{w} * n);
+  uint32_t* __restrict prefix = Take(scratch, n);
+  uint32_t* spare = Take(scratch, n);
+  int32_t* __restrict offsets = reinterpret_cast<int32_t*>(Take(scratch, n));
+  uint32_t* work = Take(scratch, LineExtremeInts(width));
   const uint32_t widthBits = static_cast<uint32_t>(plan.WidthBits);
   const uint32_t columnMask = (1u << widthBits) - 1u;
   const int32_t placeTop = plan.PlaceTop;
-  const int32_t width = plan.Width;
+  // Stored row p lives in ring row (p - lowest) mod w, so the rows of one window fill the ring.
+  const int32_t lowest = first + a;
+  int32_t made = lowest;
+  const auto slot = [&](int32_t p) { return ring + static_cast<ptrdiff_t>((p - lowest) % w) * n; };
+  // Makes the next stored row's extremes along the row.
+  const auto make = [&]() {
+    const int32_t p = made++;
+    uint32_t* row = slot(p);
+    if (p < 0 || p >= plan.Height) {
+      FillWith(row, row + n, kEmpty<kMin>);
+      return row;
+    }
+    RowKeyExtreme<kMin>(plan.Source + static_cast<ptrdiff_t>(p) * n, row, width, -plan.Left,
+                        plan.Right, static_cast<uint32_t>(placeTop - p) << widthBits, work);
+    return row;
+  };
   for (int32_t r = first; r < end; ++r) {
-    const uint32_t* __restrict keys = column.Next(r);
+    // The window's extreme is that of the rows `one` and `other`.
+    const uint32_t* one = nullptr;
+    const uint32_t* other = nullptr;
+    const int32_t i = (r - first) % w;
+    const int32_t s0 = r - i + a;
+    if (w <= kDirectWindow) {
+      while (made <= r + b) make();
+      one = ring;
+      other = ring + (w - 1) * n;
+      if (w > 2) {
+        uint32_t* __restrict folded = spare;
+        const uint32_t* __restrict r0 = ring;
+        const uint32_t* __restrict r1 = ring + n;
+        for (ptrdiff_t x = 0; x < n; ++x) folded[x] = Ext<kMin>(r0[x], r1[x]);
+        if (w == 4) {
+          const uint32_t* __restrict r2 = ring + 2 * n;
+          for (ptrdiff_t x = 0; x < n; ++x) folded[x] = Ext<kMin>(folded[x], r2[x]);
+        }
+        one = folded;
+      }
+    } else {
+      // Rows s0 .. s0 + w - 1 hold, from row s0 + i on, the suffix extremes of this block;
+      // `prefix` those of s0 + w .. s0 + w + i - 1, made while the block's targets went by.
+      if (i == 0) {
+        while (made < s0 + w) make();
+        for (int32_t j = w - 2; j >= 0; --j) {
+          uint32_t* __restrict row = slot(s0 + j);
+          const uint32_t* __restrict above = slot(s0 + j + 1);
+          for (ptrdiff_t x = 0; x < n; ++x) row[x] = Ext<kMin>(row[x], above[x]);
+        }
+        FillWith(prefix, prefix + n, kEmpty<kMin>);
+      }
+      one = slot(s0 + i);
+      other = prefix;
+    }
     const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
     const uint32_t* __restrict src = plan.Source + at;
-    const uint32_t rowPlace = static_cast<uint32_t>(placeTop - r) << widthBits;
+    const uint32_t* __restrict low = one;
+    const uint32_t* __restrict high = other;
+    const auto centre = static_cast<int32_t>(at);
     for (int32_t x = 0; x < width; ++x) {
-      const uint32_t key = keys[x];
+      const uint32_t key = Ext<kMin>(low[x], high[x]);
+      const uint32_t place = kMin ? PlaceOfMin(key) : PlaceOfMax(key);
+      const int32_t offset = (placeTop - static_cast<int32_t>(place >> widthBits)) * width +
+                             static_cast<int32_t>(place & columnMask);
       // The centre wins every tie, so only a strictly darker (brighter) extreme is taken.
-      const uint32_t place = key >> 24 == src[x] >> 24 ? rowPlace | static_cast<uint32_t>(x)
-                             : kMin                    ? PlaceOfMin(key)
-                                                       : PlaceOfMax(key);
-      offsets[x] = (placeTop - static_cast<int32_t>(place >> widthBits)) * width +
-                   static_cast<int32_t>(place & columnMask);
+      offsets[x] = key >> 24 == src[x] >> 24 ? centre + x : offset;
     }
     GatherFromOffsets(plan, plan.Dest + at, offsets);
+    if (w > kDirectWindow && r + 1 < end) {
+      // Row s0 + w + i replaces s0 + i, whose suffix is spent, and joins the prefix.
+      const uint32_t* __restrict row = make();
+      for (ptrdiff_t x = 0; x < n; ++x) prefix[x] = Ext<kMin>(prefix[x], row[x]);
+    }
   }
 }
 

@@ -72,6 +72,9 @@ const PictureRow kPictures[] = {
      [](int32_t, int32_t m, std::mt19937& r) { return Tied(m % 3 == 0 ? 0 : 1, r); }},
     {"Checkerboard", 33, 27,
      [](int32_t x, int32_t m, std::mt19937& r) { return Tied((x + m) % 2, r); }},
+    // Tall enough for two bands of rows at boxes 15 and 31, so the seams between them count.
+    {"TallThreeLevels", 24, 250,
+     [](int32_t, int32_t, std::mt19937& r) { return Tied(int(r() % 3), r); }},
     {"FlatWithSpeck", 30, 23,
      [](int32_t x, int32_t m, std::mt19937& r) {
        return x == 11 && m == 7 ? 0xFFFFFFu : Tied(1, r);
@@ -103,7 +106,7 @@ struct RankCase {
 
 class FastRankPass_ : public testing::TestWithParam<RankCase> {};
 
-// Every box from 1 to 9, then 15, 31, 64 and one larger than the picture, each on every
+// Every box from 1 to 9, then 15, 31, 64, 128, 300 and one larger than the picture, each on every
 // instruction-set path with 2 and 1 threads and in strips of 1 to 3 rows whose places restart;
 // the boundary filters cycle through Hysteresis 0, 1,
 // 128 and 255. The plain passes cost up to the square of the box per pixel (the Median's its
@@ -113,8 +116,9 @@ TEST_P(FastRankPass_, EqualsThePlainPassInEveryByte) {
   const RankCase& c = GetParam();
   const int32_t width = c.picture.width;
   const int32_t height = c.picture.height;
-  // 300: a window too large for 16-bit histogram counts.
-  std::vector<int32_t> boxes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 31, 64, 300};
+  // 128: the longest row window of 16-bit keys in the extremes; 300: a window too large for
+  // 16-bit histogram counts.
+  std::vector<int32_t> boxes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 31, 64, 128, 300};
   boxes.push_back(std::max(width, height) + 3);
   const bool median = std::string(c.filter.name) == "Median";
   const uint8_t hystereses[] = {0, 1, 128, 255};
