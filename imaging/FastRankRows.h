@@ -861,20 +861,56 @@ inline __m256i LanesDown(__m256i v) {
   return _mm256_alignr_epi8(high, v, k);
 }
 
-// LocateRank for a window inside the picture and at most 32 columns wide, rank below 255, from
-// the window's luminances column by column (`columns`): the positions of level v in each window
-// row summed in one register, their running sums from the top row give the row holding the
-// rank, and its mask along the row the column. No branch depends on the picture.
-inline const uint32_t* LocateRankInside(const TRankPlan& plan, const uint8_t* columns, int32_t r,
-                                        int32_t x, uint32_t v, uint32_t rank) {
-  const int32_t bottom = r - plan.Below;
-  const uint8_t* column = columns + static_cast<ptrdiff_t>(x - plan.Left) * 64 + (bottom & 31);
-  const __m256i level = _mm256_set1_epi8(static_cast<char>(v));
-  __m256i counts = _mm256_setzero_si256();
-  for (int32_t c = 0; c < plan.Box; ++c) {
-    const __m256i rows = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(column + 64 * c));
-    counts = _mm256_sub_epi8(counts, _mm256_cmpeq_epi8(rows, level));
+// The positions of each level in every window row (lane i: stored row r - Below + i) of the
+// windows inside the picture along target row r, each kept for the target it was counted at:
+// a level met again a few targets on catches up by the columns that entered and left the window
+// instead of counting all Box columns again.
+class TLevelRows {
+ public:
+  // A new target row r; `columns`: the luminances column by column.
+  void Restart(const TRankPlan& plan, const uint8_t* columns, int32_t r) {
+    base_ = columns + ((r - plan.Below) & 31);
+    FillWith(at_, at_ + 256, kNever);
   }
+
+  __m256i Counts(const TRankPlan& plan, int32_t x, uint32_t v) {
+    const __m256i level = _mm256_set1_epi8(static_cast<char>(v));
+    __m256i counts;
+    if (x - at_[v] <= plan.Box / 2) {
+      counts = counts_[v];
+      for (int32_t step = at_[v] + 1; step <= x; ++step) {
+        counts = _mm256_sub_epi8(counts, _mm256_cmpeq_epi8(Column(step + plan.Right), level));
+        counts = _mm256_add_epi8(counts, _mm256_cmpeq_epi8(Column(step - 1 - plan.Left), level));
+      }
+    } else {
+      counts = _mm256_setzero_si256();
+      for (int32_t c = x - plan.Left; c <= x + plan.Right; ++c) {
+        counts = _mm256_sub_epi8(counts, _mm256_cmpeq_epi8(Column(c), level));
+      }
+    }
+    counts_[v] = counts;
+    at_[v] = x;
+    return counts;
+  }
+
+ private:
+  static constexpr int32_t kNever = -(1 << 30);
+  __m256i Column(int32_t c) const {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base_ + 64 * c));
+  }
+
+  __m256i counts_[256];
+  int32_t at_[256];
+  const uint8_t* base_ = nullptr;
+};
+
+// LocateRank for a window inside the picture and at most 32 columns wide, rank below 255, from
+// the positions of level v in each window row (`counts`, from TLevelRows): their running sums
+// from the top row give the row holding the rank, and its mask along the row the column. No
+// branch depends on the picture.
+inline const uint32_t* LocateRankInside(const TRankPlan& plan, __m256i counts, int32_t r, int32_t x,
+                                        uint32_t v, uint32_t rank) {
+  const int32_t bottom = r - plan.Below;
   // Lane i: window row bottom + i; lanes from Box on hold other rows.
   alignas(32) static constexpr uint8_t kLanes[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
                                                      11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
@@ -906,8 +942,13 @@ inline const uint32_t* LocateRankInside(const TRankPlan& plan, const uint8_t* co
 #else
 constexpr bool kColumnLuminance = false;
 inline void StoreColumnLuminance(const TRankPlan&, int32_t, uint8_t*) {}
-inline const uint32_t* LocateRankInside(const TRankPlan&, const uint8_t*, int32_t, int32_t,
-                                        uint32_t, uint32_t) {
+class TLevelRows {
+ public:
+  void Restart(const TRankPlan&, const uint8_t*, int32_t) {}
+  int Counts(const TRankPlan&, int32_t, uint32_t) { return 0; }
+};
+inline const uint32_t* LocateRankInside(const TRankPlan&, int, int32_t, int32_t, uint32_t,
+                                        uint32_t) {
   return nullptr;
 }
 #endif
@@ -937,6 +978,7 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
   for (int32_t p = first - plan.Below; p <= first + plan.Above; ++p) count(p, 1);
   // The column-wise luminances serve the windows inside the picture up to 32 columns wide.
   const bool byColumns = kColumnLuminance && sizeof(T) == 2 && plan.Box <= 32;
+  TLevelRows levelRows;
   uint8_t* columnLuminance =
       byColumns ? reinterpret_cast<uint8_t*>(Take(scratch, 16 * n)) : nullptr;
   if (byColumns) {
@@ -1015,11 +1057,12 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
     }
     if constexpr (sizeof(T) != 2) continue;
     const bool rowInside = rowsInside == plan.Box;
+    if (byColumns && rowInside) levelRows.Restart(plan, columnLuminance, r);
     for (int32_t x = 0; x < plan.Width; ++x) {
       const uint32_t v = levels[x] & 0xFFu;
       const uint32_t rank = levels[x] >> 8;
       if (byColumns && rowInside && x >= plan.Left && x < plan.Width - plan.Right && rank < 255) {
-        dst[x] = *LocateRankInside(plan, columnLuminance, r, x, v, rank);
+        dst[x] = *LocateRankInside(plan, levelRows.Counts(plan, x, v), r, x, v, rank);
       } else {
         dst[x] = *LocateRank(plan, r, x, v, rank, totals[x]);
       }
