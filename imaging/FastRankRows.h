@@ -1177,13 +1177,197 @@ void MoveHistogram(T* into, const uint16_t* add, const uint16_t* remove) {
   for (int i = 0; i < kBins; ++i) into[i] = static_cast<T>(into[i] + add[i] - remove[i]);
 }
 
+// Sixteen 16-bit counts of a histogram: its coarse levels, or the fine levels of one of them.
+// (Passed by reference: the plain path has no registers of this width to pass them in.)
+typedef uint16_t TCounts16 __attribute__((vector_size(32)));
+
+// counts := the sixteen counts from `from`, `value` added in lane `lane`.
+inline void LoadCounts(TCounts16& counts, const uint16_t* from, uint32_t lane, uint16_t value) {
+  const TCounts16 lanes = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
+  __builtin_memcpy(&counts, from, sizeof counts);
+  counts += reinterpret_cast<TCounts16>(lanes == static_cast<uint16_t>(lane)) & value;
+}
+
+// Lane i := the sum of lanes i .. 15.
+inline void SumFrom(TCounts16& c) {
+  const TCounts16 zero = {};
+  c += __builtin_shufflevector(c, zero, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16);
+  c += __builtin_shufflevector(c, zero, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 16);
+  c += __builtin_shufflevector(c, zero, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 16, 16, 16);
+  c += __builtin_shufflevector(c, zero, 8, 9, 10, 11, 12, 13, 14, 15, 16, 16, 16, 16, 16, 16, 16,
+                               16);
+}
+
+// The number of lanes of `sums` (not increasing from lane 0) above `bound`.
+inline int32_t LanesAbove(const TCounts16& sums, uint16_t bound) {
+  const auto above = sums > bound;
+#if defined(__AVX2__)
+  __m256i bits;
+  __builtin_memcpy(&bits, &above, sizeof bits);
+  return __builtin_popcount(static_cast<uint32_t>(_mm256_movemask_epi8(bits))) / 2;
+#elif defined(__SSE2__)
+  __m128i halves[2];
+  __builtin_memcpy(halves, &above, sizeof halves);
+  const auto low = static_cast<uint32_t>(_mm_movemask_epi8(halves[0]));
+  const auto high = static_cast<uint32_t>(_mm_movemask_epi8(halves[1]));
+  return __builtin_popcount(low | high << 16) / 2;
+#else
+  int32_t lanes = 0;
+  for (int i = 0; i < 16; ++i) lanes += above[i] != 0;
+  return lanes;
+#endif
+}
+
+// The level that holds list entry `middle` (counted from the brightest) among sixteen levels
+// whose counts are `counts`, `before` entries being brighter than all of them; `before` becomes
+// the number brighter than the level found. Without branches: the counts from each level up,
+// compared with the entry.
+inline int32_t LevelOfEntry(const TCounts16& counts, uint16_t middle, uint16_t& before) {
+  TCounts16 from = counts;
+  SumFrom(from);
+  from += before;
+  const int32_t level = LanesAbove(from, middle) - 1;
+  before = static_cast<uint16_t>(from[level] - counts[level]);
+  return level;
+}
+
+// The column `bit` of the k-th (0 = first) set bit of mask, by halving without branches.
+inline int32_t NthSetBit(uint32_t mask, uint32_t k) {
+  int32_t column = 0;
+  for (uint32_t half = 16; half > 0; half /= 2) {
+    const auto low = static_cast<uint32_t>(__builtin_popcount(mask & ((1u << half) - 1u)));
+    const uint32_t skip = 0u - static_cast<uint32_t>(k >= low);
+    k -= low & skip;
+    mask >>= half & skip;
+    column += static_cast<int32_t>(half & skip);
+  }
+  return column;
+}
+
+#if defined(__AVX2__)
+// A window's luminances column by column: 64 bytes a column, stored row s in bytes s mod 32 and
+// 32 + s mod 32, so that the rows s .. s + 31 of a column are the 32 bytes from s mod 32 on.
+constexpr bool kColumnLuminance = true;
+
+inline void StoreColumnLuminance(const TRankPlan& plan, int32_t s, uint8_t* into) {
+  const uint8_t* __restrict lum = plan.Luminance + static_cast<ptrdiff_t>(s) * plan.Width;
+  uint8_t* __restrict at = into + (s & 31);
+  for (ptrdiff_t x = 0; x < plan.Width; ++x) {
+    at[64 * x] = lum[x];
+    at[64 * x + 32] = lum[x];
+  }
+}
+
+// Lane i := lane i + k of v (k < 16), 0 past the end.
+template <int k>
+inline __m256i LanesDown(__m256i v) {
+  const __m256i high = _mm256_permute2x128_si256(v, v, 0x81);
+  return _mm256_alignr_epi8(high, v, k);
+}
+
+// The positions of each level in every window row (lane i: stored row r - Below + i) of the
+// windows inside the picture along target row r, each kept for the target it was counted at:
+// a level met again a few targets on catches up by the columns that entered and left the window
+// instead of counting all Box columns again.
+class TLevelRows {
+ public:
+  // A new target row r; `columns`: the luminances column by column.
+  void Restart(const TRankPlan& plan, const uint8_t* columns, int32_t r) {
+    base_ = columns + ((r - plan.Below) & 31);
+    FillWith(at_, at_ + 256, kNever);
+  }
+
+  __m256i Counts(const TRankPlan& plan, int32_t x, uint32_t v) {
+    const __m256i level = _mm256_set1_epi8(static_cast<char>(v));
+    __m256i counts;
+    if (x - at_[v] <= plan.Box / 2) {
+      counts = counts_[v];
+      for (int32_t step = at_[v] + 1; step <= x; ++step) {
+        counts = _mm256_sub_epi8(counts, _mm256_cmpeq_epi8(Column(step + plan.Right), level));
+        counts = _mm256_add_epi8(counts, _mm256_cmpeq_epi8(Column(step - 1 - plan.Left), level));
+      }
+    } else {
+      counts = _mm256_setzero_si256();
+      for (int32_t c = x - plan.Left; c <= x + plan.Right; ++c) {
+        counts = _mm256_sub_epi8(counts, _mm256_cmpeq_epi8(Column(c), level));
+      }
+    }
+    counts_[v] = counts;
+    at_[v] = x;
+    return counts;
+  }
+
+ private:
+  static constexpr int32_t kNever = -(1 << 30);
+  __m256i Column(int32_t c) const {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(base_ + 64 * c));
+  }
+
+  __m256i counts_[256];
+  int32_t at_[256];
+  const uint8_t* base_ = nullptr;
+};
+
+// LocateRank for a window inside the picture and at most 32 columns wide, rank below 255, from
+// the positions of level v in each window row (`counts`, from TLevelRows): their running sums
+// from the top row give the row holding the rank, and its mask along the row the column. No
+// branch depends on the picture.
+inline const uint32_t* LocateRankInside(const TRankPlan& plan, __m256i counts, int32_t r, int32_t x,
+                                        uint32_t v, uint32_t rank) {
+  const int32_t bottom = r - plan.Below;
+  // Lane i: window row bottom + i; lanes from Box on hold other rows.
+  alignas(32) static constexpr uint8_t kLanes[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                                     11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+                                                     22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
+  const __m256i lanes = _mm256_load_si256(reinterpret_cast<const __m256i*>(kLanes));
+  const __m256i inside = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(plan.Box)), lanes);
+  counts = _mm256_and_si256(counts, inside);
+  // Lane i := the positions in rows bottom + i and above, saturated at 255 (above any rank).
+  __m256i from = counts;
+  from = _mm256_adds_epu8(from, LanesDown<1>(from));
+  from = _mm256_adds_epu8(from, LanesDown<2>(from));
+  from = _mm256_adds_epu8(from, LanesDown<4>(from));
+  from = _mm256_adds_epu8(from, LanesDown<8>(from));
+  from = _mm256_adds_epu8(from, _mm256_permute2x128_si256(from, from, 0x81));
+  // The lanes whose rows and those above hold more than `rank` positions: 0 .. the row's lane.
+  const __m256i past = _mm256_set1_epi8(static_cast<char>(rank + 1));
+  const auto more = static_cast<uint32_t>(
+      _mm256_movemask_epi8(_mm256_cmpeq_epi8(_mm256_max_epu8(from, past), from)));
+  const int32_t lane = __builtin_popcount(more) - 1;
+  alignas(32) uint8_t sums[33];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(sums), from);
+  sums[32] = 0;
+  const uint32_t within = rank - sums[lane + 1];
+  const ptrdiff_t row = static_cast<ptrdiff_t>(bottom + lane) * plan.Width + (x - plan.Left);
+  const uint32_t width = plan.Box == 32 ? 0xFFFFFFFFu : (1u << plan.Box) - 1u;
+  const uint32_t mask = EqualMask32(plan.Luminance + row, static_cast<uint8_t>(v)) & width;
+  return plan.Source + row + NthSetBit(mask, within);
+}
+#else
+constexpr bool kColumnLuminance = false;
+inline void StoreColumnLuminance(const TRankPlan&, int32_t, uint8_t*) {}
+class TLevelRows {
+ public:
+  void Restart(const TRankPlan&, const uint8_t*, int32_t) {}
+  int Counts(const TRankPlan&, int32_t, uint32_t) { return 0; }
+};
+inline const uint32_t* LocateRankInside(const TRankPlan&, int, int32_t, int32_t, uint32_t,
+                                        uint32_t) {
+  return nullptr;
+}
+#endif
+
 // Median: column histograms over the window's rows, slid down the band, and the window's
-// histogram slid along each row; T counts a whole window.
+// histogram slid along each row; T counts a whole window. Each row first finds every target's
+// median level and its rank among equals, then their positions, so that the targets' searches
+// overlap in the processor.
 template <class T>
 void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
   const ptrdiff_t n = plan.Width;
   uint16_t* columns = reinterpret_cast<uint16_t*>(Take(scratch, n * kBins / 2));
   T* window = reinterpret_cast<T*>(Take(scratch, kBins));
+  uint32_t* levels = Take(scratch, n);
+  uint32_t* totals = Take(scratch, n);
   FillWith(columns, columns + n * kBins, uint16_t{0});
   const auto column = [&](ptrdiff_t x) { return columns + x * kBins; };
   const auto count = [&](int32_t p, int step) {
@@ -1196,12 +1380,26 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
     }
   };
   for (int32_t p = first - plan.Below; p <= first + plan.Above; ++p) count(p, 1);
+  // The column-wise luminances serve the windows inside the picture up to 32 columns wide.
+  const bool byColumns = kColumnLuminance && sizeof(T) == 2 && plan.Box <= 32;
+  TLevelRows levelRows;
+  uint8_t* columnLuminance =
+      byColumns ? reinterpret_cast<uint8_t*>(Take(scratch, 16 * n)) : nullptr;
+  if (byColumns) {
+    for (int32_t p = Greater(first - plan.Below, 0); p < Lesser(first + plan.Above, plan.Height);
+         ++p) {
+      StoreColumnLuminance(plan, p, columnLuminance);
+    }
+  }
   const int64_t area = int64_t{plan.Box} * plan.Box;
   const int64_t middle = area / 2;
   for (int32_t r = first; r < end; ++r) {
     if (r > first) {
       count(r - 1 - plan.Below, -1);
       count(r + plan.Above, 1);
+    }
+    if (byColumns && r + plan.Above < plan.Height) {
+      StoreColumnLuminance(plan, r + plan.Above, columnLuminance);
     }
     FillWith(window, window + kBins, T{0});
     for (int32_t x = 0; x <= Lesser(plan.Right, plan.Width - 1); ++x) {
@@ -1226,22 +1424,52 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
       // Positions outside the picture count at the centre's luminance.
       const uint32_t lc = lum[x];
       const int64_t missing = area - rowsInside * ColumnsInside(plan, x);
-      int64_t above = 0;
-      int coarse = 15;
-      for (;; --coarse) {
-        const int64_t here =
-            window[256 + coarse] + (static_cast<uint32_t>(coarse) == lc >> 4 ? missing : 0);
-        if (above + here > middle || coarse == 0) break;
-        above += here;
+      if constexpr (sizeof(T) == 2) {
+        // Every count and sum of a window fits 16 bits.
+        const auto entry = static_cast<uint16_t>(middle);
+        const auto outside = static_cast<uint16_t>(missing);
+        uint16_t before = 0;
+        TCounts16 counts;
+        LoadCounts(counts, window + 256, lc >> 4, outside);
+        const int32_t coarse = LevelOfEntry(counts, entry, before);
+        const auto centreCoarse = static_cast<int32_t>(lc >> 4);
+        TCounts16 fine;
+        LoadCounts(fine, window + 16 * coarse, lc & 15u,
+                   coarse == centreCoarse ? outside : uint16_t{0});
+        const int32_t level = LevelOfEntry(fine, entry, before);
+        levels[x] =
+            static_cast<uint32_t>(16 * coarse + level) | static_cast<uint32_t>(entry - before) << 8;
+        totals[x] = fine[level];
+      } else {
+        int64_t above = 0;
+        int coarse = 15;
+        for (;; --coarse) {
+          const int64_t here =
+              window[256 + coarse] + (static_cast<uint32_t>(coarse) == lc >> 4 ? missing : 0);
+          if (above + here > middle || coarse == 0) break;
+          above += here;
+        }
+        uint32_t v = static_cast<uint32_t>(coarse) * 16 + 15;
+        for (;; --v) {
+          const int64_t here = window[v] + (v == lc ? missing : 0);
+          if (above + here > middle || v == static_cast<uint32_t>(coarse) * 16) break;
+          above += here;
+        }
+        const int64_t total = window[v] + (v == lc ? missing : 0);
+        dst[x] = *LocateRank(plan, r, x, v, middle - above, total);
       }
-      uint32_t v = static_cast<uint32_t>(coarse) * 16 + 15;
-      for (;; --v) {
-        const int64_t here = window[v] + (v == lc ? missing : 0);
-        if (above + here > middle || v == static_cast<uint32_t>(coarse) * 16) break;
-        above += here;
+    }
+    if constexpr (sizeof(T) != 2) continue;
+    const bool rowInside = rowsInside == plan.Box;
+    if (byColumns && rowInside) levelRows.Restart(plan, columnLuminance, r);
+    for (int32_t x = 0; x < plan.Width; ++x) {
+      const uint32_t v = levels[x] & 0xFFu;
+      const uint32_t rank = levels[x] >> 8;
+      if (byColumns && rowInside && x >= plan.Left && x < plan.Width - plan.Right && rank < 255) {
+        dst[x] = *LocateRankInside(plan, levelRows.Counts(plan, x, v), r, x, v, rank);
+      } else {
+        dst[x] = *LocateRank(plan, r, x, v, rank, totals[x]);
       }
-      const int64_t total = window[v] + (v == lc ? missing : 0);
-      dst[x] = *LocateRank(plan, r, x, v, middle - above, total);
     }
   }
 }

@@ -38,11 +38,10 @@ const FilterRow kFilters[] = {
 using TPainter = std::function<uint32_t(int32_t x, int32_t m, std::mt19937& random)>;
 
 // Pairs of colours (0xRRGGBB) of equal luminance, so that ties between different pixels are
-// everywhere: 30, 100 and 200.
+// everywhere: 30, 100 and 200, then 15, 16 and 17 (either side of a coarse histogram level).
 constexpr uint32_t kTied[][2] = {
-    {0x1E1E1E, 0x003300},
-    {0x646464, 0xFF2800},
-    {0xC8C8C8, 0x96FF2A},
+    {0x1E1E1E, 0x003300}, {0x646464, 0xFF2800}, {0xC8C8C8, 0x96FF2A},
+    {0x0F0F0F, 0x320000}, {0x101010, 0x360000}, {0x111111, 0x390000},
 };
 
 uint32_t Tied(int level, std::mt19937& random) {
@@ -75,6 +74,14 @@ const PictureRow kPictures[] = {
     // Tall enough for two bands of rows at boxes 15 and 31, so the seams between them count.
     {"TallThreeLevels", 24, 250,
      [](int32_t, int32_t, std::mt19937& r) { return Tied(int(r() % 3), r); }},
+    // Larger than boxes 15 and 31, so that most windows lie inside the picture.
+    {"TiedLevels63x47", 63, 47,
+     [](int32_t, int32_t, std::mt19937& r) { return Tied(int(r() % 3), r); }},
+    {"CoarseSeam61x45", 61, 45,
+     [](int32_t, int32_t, std::mt19937& r) { return Tied(3 + int(r() % 3), r); }},
+    // Nearly flat: at box 31 the median's rank among its equals passes 255.
+    {"NearlyFlat63x47", 63, 47,
+     [](int32_t, int32_t, std::mt19937& r) { return Tied(r() % 8 == 0 ? 0 : 1, r); }},
     {"FlatWithSpeck", 30, 23,
      [](int32_t x, int32_t m, std::mt19937& r) {
        return x == 11 && m == 7 ? 0xFFFFFFu : Tied(1, r);
