@@ -14,7 +14,10 @@ bench=$build/bench
 # name and median wall time of each aggregate line of Google Benchmark's console output
 medians() {
   "$@" --benchmark_report_aggregates_only=true 2>/dev/null |
-    awk '/_median / { name = $1; sub(/\/repeats:5.*/, "", name); printf "%-58s %9s %s\n", name, $2, $3 }'
+    awk '/_median / {
+      # Names may hold spaces: the time and its unit are the fifth and fourth fields from the end.
+      name = $0; sub(/\/repeats:5.*/, "", name)
+      printf "%-58s %9s %s\n", name, $(NF - 4), $(NF - 3) }'
 }
 
 echo "== kernel-less filters (wall)"
