@@ -11,7 +11,8 @@
 # Long runs of the comparing targets (rank) go several times faster without ASan and UBSan:
 #   OMBRIX_FUZZ_BUILD_DIR=build/fuzz-fast OMBRIX_CMAKE_ARGS=-DOMBRIX_FUZZ_MEMORY_CHECKS=OFF \
 #   OMBRIX_FUZZ_TARGETS=rank OMBRIX_FUZZ_FORKS=2 scripts/fuzz.sh --runs 10000000
-# OMBRIX_FUZZ_FORKS=N runs N fuzzing processes side by side (libFuzzer's -fork).
+# OMBRIX_FUZZ_FORKS=N runs N fuzzing processes of each target side by side on one corpus, each
+# with the limit above (libFuzzer's own -fork mode restarts its jobs too often to keep up).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
@@ -22,9 +23,6 @@ if [ "${1:-}" = --runs ]; then
   limit=(-runs="${2:?--runs needs a number}")
 else
   limit=(-max_total_time="${1:-60}")
-fi
-if [ "${OMBRIX_FUZZ_FORKS:-1}" -gt 1 ]; then
-  limit+=(-fork="$OMBRIX_FUZZ_FORKS")
 fi
 build=${OMBRIX_FUZZ_BUILD_DIR:-build/fuzz}
 targets=${OMBRIX_FUZZ_TARGETS:-bmp png jpeg kernel filter rank}
@@ -38,23 +36,30 @@ cmake --build "$build" --parallel "$(nproc)" --target fuzz_seeds $(printf 'fuzz_
 
 scripts/fuzz-seeds.sh "$build/fuzz/fuzz_seeds" "$build/corpus"
 
+forks=${OMBRIX_FUZZ_FORKS:-1}
 failed=0
 for target in $targets; do
   mkdir -p "$build/findings/$target" "$build/logs"
-  log="$build/logs/$target.log"
-  echo "fuzz: $target (${limit[*]})"
-  # Runs leave stdout to the summary below; libFuzzer reports on stderr.
-  if ! "$build/fuzz/fuzz_$target" "$build/corpus/$target" -dict="fuzz/dict/$target.dict" \
-    -artifact_prefix="$build/findings/$target/" -timeout=20 -rss_limit_mb=2560 \
-    -malloc_limit_mb=2048 -print_final_stats=1 "${limit[@]}" >"$log" 2>&1; then
-    failed=1
-    echo "fuzz: $target FAILED; the input is in $build/findings/$target/" >&2
-    grep -E "ERROR|contract broken|SUMMARY" "$log" | head -5 >&2 || true
-  fi
-  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1)
-  # A forking run counts its children's executions on its own progress lines.
-  [ -n "$runs" ] || runs=$(grep -oE '^#[0-9]+' "$log" | tail -1 | tr -d '#')
-  coverage=$(grep -oE 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -1 || true)
-  echo "fuzz: $target ${runs:-?} executions, ${coverage:-no coverage line}, corpus $(find "$build/corpus/$target" -type f | wc -l) inputs"
+  echo "fuzz: $target (${limit[*]}, $forks at once)"
+  pids=()
+  for ((j = 1; j <= forks; j++)); do
+    # Runs leave stdout to the summary below; libFuzzer reports on stderr.
+    "$build/fuzz/fuzz_$target" "$build/corpus/$target" -dict="fuzz/dict/$target.dict" \
+      -artifact_prefix="$build/findings/$target/" -timeout=20 -rss_limit_mb=2560 \
+      -malloc_limit_mb=2048 -print_final_stats=1 "${limit[@]}" >"$build/logs/$target.$j.log" 2>&1 &
+    pids+=($!)
+  done
+  runs=0
+  for ((j = 1; j <= forks; j++)); do
+    log="$build/logs/$target.$j.log"
+    if ! wait "${pids[$((j - 1))]}"; then
+      failed=1
+      echo "fuzz: $target FAILED; the input is in $build/findings/$target/" >&2
+      grep -E "ERROR|contract broken|SUMMARY" "$log" | head -5 >&2 || true
+    fi
+    runs=$((runs + $(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -1 | grep . || echo 0)))
+  done
+  coverage=$(grep -ohE 'cov: [0-9]+ ft: [0-9]+' "$build/logs/$target".*.log | tail -1 || true)
+  echo "fuzz: $target $runs executions, ${coverage:-no coverage line}, corpus $(find "$build/corpus/$target" -type f | wc -l) inputs"
 done
 exit $failed
