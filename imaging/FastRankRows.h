@@ -466,14 +466,10 @@ void PrepareRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
   for (int32_t m = first; m < end; ++m) {
     const ptrdiff_t at = static_cast<ptrdiff_t>(m) * n;
     uint32_t* src = plan.Source + at;
-    if ((plan.Kind == rkMinimum || plan.Kind == rkMaximum) && plan.Box != 3) {
-      // Their keys are made from byte 3 when the target rows are.
-      for (ptrdiff_t x = 0; x < n; ++x) src[x] = (src[x] & 0xFFFFFFu) | Luma(src[x]) << 24;
-      continue;
-    }
     uint8_t* lum = plan.Luminance + at;
     StoreLuminance(src, lum, n);
-    // The Median and the 3 x 3 extremes read the luminance alone.
+    // The Median and the extremes need no planes: the Median and the 3 x 3 extremes read the
+    // luminance, the larger extremes make their keys from byte 3 when the target rows are.
     if (plan.Planes[0] == nullptr) continue;
     const uint32_t rowPlace = static_cast<uint32_t>(plan.PlaceTop - m) << plan.WidthBits;
     const auto row = [&](int plane) { return plan.Planes[plane] + at; };
