@@ -98,6 +98,18 @@ class Desk {
   virtual void Pump() = 0;
   // The display server's processes, with their names.
   virtual std::vector<std::pair<std::string, pid_t>> Servers() const = 0;
+
+ protected:
+  // Waits until the screen shows the known picture (one of its points), at most `within`.
+  bool KnownPictureShows(std::chrono::seconds within) {
+    const auto until = Clock::now() + within;
+    uint32_t colour = 0;
+    while (Clock::now() < until) {
+      if (FreshColourAt({700, 500}, colour) && colour == PatternAt(700, 500)) return true;
+      std::this_thread::sleep_for(20ms);
+    }
+    return false;
+  }
 };
 
 class GnomeDesk : public Desk {
@@ -114,13 +126,7 @@ class GnomeDesk : public Desk {
       std::fprintf(stderr, "bench_program_view: %s\n", error.c_str());
       return false;
     }
-    const auto until = Clock::now() + 30s;
-    uint32_t colour = 0;
-    while (Clock::now() < until) {
-      if (FreshColourAt({700, 500}, colour) && colour == PatternAt(700, 500)) return true;
-      std::this_thread::sleep_for(20ms);
-    }
-    return false;
+    return KnownPictureShows(30s);
   }
   bool AnswerStart() override {
     std::string error;
@@ -208,13 +214,7 @@ class X11Desk : public Desk {
     const uint32_t below[] = {XCB_STACK_MODE_BELOW};
     xcb_configure_window(c_, window, XCB_CONFIG_WINDOW_STACK_MODE, below);
     xcb_flush(c_);
-    const auto until = Clock::now() + 10s;
-    uint32_t colour = 0;
-    while (Clock::now() < until) {
-      if (FreshColourAt({700, 500}, colour) && colour == PatternAt(700, 500)) return true;
-      std::this_thread::sleep_for(20ms);
-    }
-    return false;
+    return KnownPictureShows(10s);
   }
   // Without a compositor, what the program draws into its window is what the screen shows.
   void WatchView(xcb_window_t window, const TRect&) override {
