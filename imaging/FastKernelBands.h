@@ -389,6 +389,15 @@ void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, in
       sums[i] += LoadV<I>(c + x) * CentreSample<Isa>(plan, rows[i - plan.TMin], ch, lane);
     }
   };
+  // The centre weight's part beyond 16 bits.
+  const auto addExtra = [&](I* sums, int ch, int32_t kernel) {
+    if (plan.CentreExtra == nullptr) return;
+    const I extra = Splat<Isa>(plan.CentreExtra[kernel]);
+    for (int i = 0; i < M; ++i) {
+      const int32_t* centre = rows[i - plan.TMin] + ch * plan.ChannelStride + plan.CentreBase;
+      sums[i] = Isa::MulAdd(sums[i], LoadV<I>(centre + lane), extra);
+    }
+  };
   for (int ch = 0; ch < 3; ++ch) {
     I merged[kArray];
     if constexpr (kSeveral) {
@@ -396,6 +405,7 @@ void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, in
       for (int32_t kernel = 0; kernel < plan.Kernels; ++kernel) {
         I acc[kArray];
         accumulate(acc, ch, lane, kernel);
+        addExtra(acc, ch, kernel);
         addC(acc, ch, kernel);
         for (int i = 0; i < M; ++i) merged[i] = MergeSum<Isa>(plan, merged[i], acc[i], kernel == 0);
       }
@@ -404,6 +414,7 @@ void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, in
       }
     } else {
       accumulate(merged, ch, lane, 0);
+      addExtra(merged, ch, 0);
       addC(merged, ch, 0);
     }
     for (int i = 0; i < M; ++i)
