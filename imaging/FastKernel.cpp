@@ -316,8 +316,8 @@ void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl
   };
   data.weights.clear();
   if (p.VFolded) {
-    for (int32_t d = 0; d <= a.yMax; ++d) {
-      for (int32_t k = 0; k < p.Pairs; ++k) data.weights.push_back(pair(0, a.yMax - d, k));
+    for (int32_t k = 0; k < p.Pairs; ++k) {
+      for (int32_t d = 0; d <= a.yMax; ++d) data.weights.push_back(pair(0, a.yMax - d, k));
     }
   } else {
     for (std::size_t e = 0; e < a.kernels.size(); ++e) {

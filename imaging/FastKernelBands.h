@@ -468,14 +468,14 @@ void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, 
         for (int32_t k = 0; k < pairs; ++k) {
           const std::ptrdiff_t off =
               ch * plan.ChannelStride + plan.PlaneBase + k * plan.PlaneStride + lane;
-          const int32_t* w = plan.Weights + k;
+          const int32_t* w = plan.Weights + k * (N + 1);
           if constexpr (2 * N + M <= kHeldRows) {
             I held[static_cast<std::size_t>(2 * N + M)];
 #pragma GCC unroll 32
             for (int j = 0; j < 2 * N + M; ++j) held[j] = LoadV<I>(rows[j] + off);
 #pragma GCC unroll 16
             for (int d = N; d >= 1; --d) {
-              const I wd = Splat<Isa>(w[d * pairs]);
+              const I wd = Splat<Isa>(w[d]);
 #pragma GCC unroll 16
               for (int i = 0; i < M; ++i) {
                 acc[i] = Isa::MulAdd(acc[i], held[N + i - d] + held[N + i + d], wd);
@@ -495,7 +495,7 @@ void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, 
             }
 #pragma GCC unroll 16
             for (int d = N; d >= 1; --d) {
-              const I wd = Splat<Isa>(w[d * pairs]);
+              const I wd = Splat<Isa>(w[d]);
 #pragma GCC unroll 16
               for (int i = 0; i < M; ++i) {
                 acc[i] = Isa::MulAdd(acc[i], below[i] + above[i], wd);

@@ -78,7 +78,8 @@ struct TKernelPlan {
   int32_t TMin = 0;
   int32_t TMax = 0;
   // VFolded: one kernel, mirror-symmetric top to bottom, odd height, TMax <= the path's
-  // MaxFoldedHalf; Weights holds (TMax + 1) x Pairs packed weight pairs for |t| = 0 .. TMax.
+  // MaxFoldedHalf; Weights holds Pairs x (TMax + 1) packed weight pairs, plane by plane, for
+  // |t| = 0 .. TMax (a plane's pairs lie together, at fixed offsets from one address).
   // Otherwise Weights holds Kernels x (TMax - TMin + 1) x Pairs pairs for t = TMin .. TMax.
   // A pair packs the weights of a plane's low and high halves.
   bool VFolded = false;
