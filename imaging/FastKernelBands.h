@@ -455,6 +455,11 @@ void DirectRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, 
 // A step of one kernel that is mirror-symmetric top to bottom, N = TMax = -TMin. Each weight
 // pair multiplies the sum of the two rows at distance d above and below a target; the rows
 // are held in registers or slide through them, so that a row is loaded about once a step.
+// A Gaussian's further symmetry, under swapping x and y, is left unused on purpose: a lane's
+// pair holds two horizontal distances at one vertical distance, its mirror image two vertical
+// distances at one horizontal one, so summing the cells that share a weight first takes two
+// more folding additions and a repacking per pair (or a second set of prepared planes), as
+// many operations as the multiply-add and its accumulation it saves.
 template <class Isa, int N>
 void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, int32_t count,
                 int32_t x0, int32_t lane, int32_t* scratch) {
