@@ -27,6 +27,9 @@ constexpr int64_t kFilterPixels = 64 * 64;
 // The kernel-less passes' pictures: up to this many pixels a side, so that the plain pass (up
 // to the fourth power of the box for the Median) stays quick.
 constexpr int32_t kRankSide = 12;
+// The fast kernel passes' pictures: up to this many pixels a side, past the strongest
+// sharpening's strip (56 pixels on AVX2).
+constexpr int32_t kKernelSide = 72;
 
 void Require(bool holds, const char* contract) {
   if (holds) return;
@@ -141,6 +144,43 @@ void FuzzJpeg(const uint8_t* data, std::size_t size) {
   FuzzDecoder(data, size, DecodeJpeg, ffJpeg, Kept::size);
 }
 
+// The fast kernel pass on every path beside the reference, byte for byte, on a picture that
+// the input's last bytes size: up to a strip and more, now and then smaller than the kernel.
+// The fast kernel pass on every path beside the reference, byte for byte, on a picture that the
+// input's last two bytes size (the input holds at least a stream's header): up to a strip and
+// more, now and then smaller than the kernel.
+void ExpectFastKernelPass(const TImageBaseFilter& filter, const uint8_t* data, std::size_t size) {
+  const TKernelPass pass = filter.KernelPass();
+  if (!FastKernelEligible(pass)) return;
+  const uint8_t shape = data[size - 1];
+  const int32_t width = 1 + data[size - 2] % kKernelSide;
+  const int32_t height = 1 + shape % kKernelSide;
+  const std::size_t bytes = static_cast<std::size_t>(width) * static_cast<std::size_t>(height) * 4;
+  std::vector<uint8_t> picture(bytes);
+  std::vector<uint8_t> expected(bytes);
+  for (std::size_t i = 0; i < bytes; ++i) {
+    picture[i] = data[(i * 7) % size];
+    expected[i] = static_cast<uint8_t>(i * 91);
+  }
+  const std::vector<uint8_t> before = expected;
+  if (filter.KernelCount() > 1) {
+    filter.ReferenceKernelsPass(expected.data(), picture.data(), width, height);
+  } else {
+    filter.ReferenceKernelPass(expected.data(), picture.data(), width, height);
+  }
+  for (const TKernelIsa isa : {kiPlain, kiAvx2, kiAvx512, kiAvx512Vnni}) {
+    if (!KernelIsaSupported(isa)) continue;
+    TFastKernelOptions options;
+    options.Isa = isa;
+    options.Threads = 1;  // the bands split only tall pictures; a pool thread costs more
+    options.StripWidth = shape >> 6;  // 0: sized to the cache; else one vector
+    std::vector<uint8_t> actual = before;
+    Require(FastKernelPass(pass, actual.data(), picture.data(), width, height, options),
+            "an eligible kernel takes the fast pass");
+    Require(actual == expected, "the fast kernel pass writes what the reference writes");
+  }
+}
+
 void FuzzKernelStream(const uint8_t* data, std::size_t size) {
   TCustomFilter filter(nullptr);
   const int32_t values[] = {1, -2, 3, 4, -5, 6};
@@ -175,7 +215,10 @@ void FuzzKernelStream(const uint8_t* data, std::size_t size) {
     filter.Apply(&target, source.get());
   } catch (const EDivByZero&) {
     Require(filter.ScaleFactor() == 0, "only a zero scale factor divides by zero");
+    return;
   }
+
+  ExpectFastKernelPass(filter, data, size);
 }
 
 void FuzzFilterTool(const uint8_t* data, std::size_t size) {

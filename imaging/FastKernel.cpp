@@ -17,6 +17,9 @@ namespace ombrix {
 namespace {
 
 constexpr int64_t kInt32Max = std::numeric_limits<int32_t>::max();
+// The weights a 16-bit multiply-add takes.
+constexpr int64_t kMinWeight = -32768;
+constexpr int64_t kMaxWeight = 32767;
 // The float reciprocal is exact when three times the sum plus the divisor stays below this.
 constexpr int64_t kFloatExact = int64_t{1} << 24;
 // A strip's ring of prepared rows is sized to stay in the second-level cache; a chunk holds
@@ -133,7 +136,9 @@ bool Analyse(const TKernelPass& pass, TAnalysis& a) {
     int64_t magnitude = 0;
     for (std::size_t cell = 0; cell < cells; ++cell) {
       const int64_t w = kernel[cell];
-      if (static_cast<int32_t>(cell) != centre && (w < -32768 || w > 32767)) return false;
+      if (static_cast<int32_t>(cell) != centre && (w < kMinWeight || w > kMaxWeight)) {
+        return false;
+      }
       magnitude += Abs64(w);
     }
     const int64_t bound = 255 * magnitude;
@@ -179,6 +184,7 @@ int32_t RoundUp(int32_t v, int32_t multiple) {
 struct TPassData {
   TKernelPlan plan;
   std::vector<int32_t> weights;
+  std::vector<int32_t> centreExtra;
   std::vector<int32_t> centreValues;
   std::vector<const int32_t*> centreRows;
 };
@@ -277,16 +283,32 @@ void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl
   const int32_t half = a.kw / 2;
   p.Pairs = p.HFolded ? (half + 2) / 2 : (a.kw + 1) / 2;
   const int32_t centreColumn = -a.xMin;
+  // A centre weight beyond 16 bits but within two such weights stays in the sums: the part
+  // that fits goes with the centre cell, the rest multiplies the centre sample once more. Only
+  // larger ones go through C for every target.
   p.CentreInSums = true;
+  bool split = false;
   for (std::size_t e = 0; e < a.kernels.size(); ++e) {
     const int64_t w = a.At(e, a.yMax, centreColumn);
-    if (w < -32768 || w > 32767) p.CentreInSums = false;
+    if (w < 2 * kMinWeight || w > 2 * kMaxWeight) p.CentreInSums = false;
+    if (w < kMinWeight || w > kMaxWeight) split = true;
+  }
+  data.centreExtra.clear();
+  if (p.CentreInSums && split) {
+    for (std::size_t e = 0; e < a.kernels.size(); ++e) {
+      const int64_t w = a.At(e, a.yMax, centreColumn);
+      data.centreExtra.push_back(PackPair(w - std::clamp(w, kMinWeight, kMaxWeight), 0));
+    }
+    p.CentreExtra = data.centreExtra.data();
   }
 
   // Weight pairs; a centre weight left out of them goes through C instead.
   const auto weight = [&](std::size_t e, int32_t r, int32_t k, int32_t part) -> int64_t {
     const int32_t c = (p.HFolded ? centreColumn : 0) + 2 * k + part;
-    if (c >= a.kw || (!p.CentreInSums && r == a.yMax && c == centreColumn)) return 0;
+    if (c >= a.kw) return 0;
+    if (r == a.yMax && c == centreColumn) {
+      return p.CentreInSums ? std::clamp(a.At(e, r, c), kMinWeight, kMaxWeight) : 0;
+    }
     return a.At(e, r, c);
   };
   const auto pair = [&](std::size_t e, int32_t r, int32_t k) {
@@ -294,8 +316,8 @@ void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl
   };
   data.weights.clear();
   if (p.VFolded) {
-    for (int32_t d = 0; d <= a.yMax; ++d) {
-      for (int32_t k = 0; k < p.Pairs; ++k) data.weights.push_back(pair(0, a.yMax - d, k));
+    for (int32_t k = 0; k < p.Pairs; ++k) {
+      for (int32_t d = 0; d <= a.yMax; ++d) data.weights.push_back(pair(0, a.yMax - d, k));
     }
   } else {
     for (std::size_t e = 0; e < a.kernels.size(); ++e) {

@@ -389,6 +389,15 @@ void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, in
       sums[i] += LoadV<I>(c + x) * CentreSample<Isa>(plan, rows[i - plan.TMin], ch, lane);
     }
   };
+  // The centre weight's part beyond 16 bits.
+  const auto addExtra = [&](I* sums, int ch, int32_t kernel) {
+    if (plan.CentreExtra == nullptr) return;
+    const I extra = Splat<Isa>(plan.CentreExtra[kernel]);
+    for (int i = 0; i < M; ++i) {
+      const int32_t* centre = rows[i - plan.TMin] + ch * plan.ChannelStride + plan.CentreBase;
+      sums[i] = Isa::MulAdd(sums[i], LoadV<I>(centre + lane), extra);
+    }
+  };
   for (int ch = 0; ch < 3; ++ch) {
     I merged[kArray];
     if constexpr (kSeveral) {
@@ -396,6 +405,7 @@ void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, in
       for (int32_t kernel = 0; kernel < plan.Kernels; ++kernel) {
         I acc[kArray];
         accumulate(acc, ch, lane, kernel);
+        addExtra(acc, ch, kernel);
         addC(acc, ch, kernel);
         for (int i = 0; i < M; ++i) merged[i] = MergeSum<Isa>(plan, merged[i], acc[i], kernel == 0);
       }
@@ -404,6 +414,7 @@ void RowsStep(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, in
       }
     } else {
       accumulate(merged, ch, lane, 0);
+      addExtra(merged, ch, 0);
       addC(merged, ch, 0);
     }
     for (int i = 0; i < M; ++i)
@@ -444,6 +455,12 @@ void DirectRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, 
 // A step of one kernel that is mirror-symmetric top to bottom, N = TMax = -TMin. Each weight
 // pair multiplies the sum of the two rows at distance d above and below a target; the rows
 // are held in registers or slide through them, so that a row is loaded about once a step.
+// A Gaussian's further symmetry, under swapping x and y, is left unused on purpose: a lane's
+// pair holds two horizontal distances at one vertical distance, its mirror image two vertical
+// distances at one horizontal one. Summing the cells that share a weight first saves a
+// multiply-add and its accumulation per two lanes but costs a repacking of two operations and
+// a combining addition there (7 operations instead of 6), or, without the repacking, four
+// times as many prepared planes per row.
 template <class Isa, int N>
 void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, int32_t count,
                 int32_t x0, int32_t lane, int32_t* scratch) {
@@ -457,14 +474,14 @@ void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, 
         for (int32_t k = 0; k < pairs; ++k) {
           const std::ptrdiff_t off =
               ch * plan.ChannelStride + plan.PlaneBase + k * plan.PlaneStride + lane;
-          const int32_t* w = plan.Weights + k;
+          const int32_t* w = plan.Weights + k * (N + 1);
           if constexpr (2 * N + M <= kHeldRows) {
             I held[static_cast<std::size_t>(2 * N + M)];
 #pragma GCC unroll 32
             for (int j = 0; j < 2 * N + M; ++j) held[j] = LoadV<I>(rows[j] + off);
 #pragma GCC unroll 16
             for (int d = N; d >= 1; --d) {
-              const I wd = Splat<Isa>(w[d * pairs]);
+              const I wd = Splat<Isa>(w[d]);
 #pragma GCC unroll 16
               for (int i = 0; i < M; ++i) {
                 acc[i] = Isa::MulAdd(acc[i], held[N + i - d] + held[N + i + d], wd);
@@ -484,7 +501,7 @@ void FoldedRows(const TKernelPlan& plan, const int32_t* const* rows, int32_t m, 
             }
 #pragma GCC unroll 16
             for (int d = N; d >= 1; --d) {
-              const I wd = Splat<Isa>(w[d * pairs]);
+              const I wd = Splat<Isa>(w[d]);
 #pragma GCC unroll 16
               for (int i = 0; i < M; ++i) {
                 acc[i] = Isa::MulAdd(acc[i], below[i] + above[i], wd);

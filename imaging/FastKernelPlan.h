@@ -10,8 +10,8 @@
 // where C is the sum of the weights of the cells whose samples fall outside the picture: the
 // engine's edge rule puts the centre sample in their place. Samples outside the picture thus
 // count as 0 in the first part, which lets every source row be prepared once, zero-padded, and
-// read by every target row that needs it. A centre weight too large for 16 bits moves from
-// the first part into C. Every sum here stays in 32 bits (the dispatcher proved it), so any
+// read by every target row that needs it. A centre weight beyond twice the 16-bit range moves
+// from the first part into C. Every sum here stays in 32 bits (the dispatcher proved it), so any
 // order of exact integer additions gives the reference's result.
 
 // Prepared rows. Each source row of a strip becomes, per channel (blue, green, red), Pairs
@@ -78,19 +78,24 @@ struct TKernelPlan {
   int32_t TMin = 0;
   int32_t TMax = 0;
   // VFolded: one kernel, mirror-symmetric top to bottom, odd height, TMax <= the path's
-  // MaxFoldedHalf; Weights holds (TMax + 1) x Pairs packed weight pairs for |t| = 0 .. TMax.
+  // MaxFoldedHalf; Weights holds Pairs x (TMax + 1) packed weight pairs, plane by plane, for
+  // |t| = 0 .. TMax (a plane's pairs lie together, at fixed offsets from one address).
   // Otherwise Weights holds Kernels x (TMax - TMin + 1) x Pairs pairs for t = TMin .. TMax.
   // A pair packs the weights of a plane's low and high halves.
   bool VFolded = false;
   int32_t Kernels = 1;
   const int32_t* Weights = nullptr;
 
-  // CentreInSums: every kernel's centre weight fits 16 bits and is in Weights, so C reduces to
-  // the weights of the cells outside the picture, and only targets near the picture's edges
-  // need it. Otherwise the centre cell's weight in Weights is 0 and C adds it for every target.
+  // CentreInSums: every kernel's centre weight is in the sums, so C reduces to the weights of
+  // the cells outside the picture, and only targets near the picture's edges need it. A centre
+  // weight fits 16 bits, or two: then Weights holds the part that fits (-32768 or 32767) and
+  // CentreExtra[k] packs the rest with 0 (kernel k), for one more multiply-add with the
+  // centre's lanes (q(x) in the low half); CentreExtra is null when no centre needs it.
+  // Otherwise the centre cell's weight in Weights is 0 and C adds it for every target.
   // C for kernel k, stored row m, pixel x: CentreRows[k x Height + m][x]; each row is readable
   // up to a whole vector beyond Width.
   bool CentreInSums = false;
+  const int32_t* CentreExtra = nullptr;
   const int32_t* const* CentreRows = nullptr;
 
   // Several kernels: the engine's merge rule (0 sum, 1 magnitudes, 2 differences, 3 root of

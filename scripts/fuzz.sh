@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Coverage-guided fuzzing of the picture readers, the kernel stream, ombrix-filter's path and
-# the fast kernel-less passes against their plain ones.
+# Coverage-guided fuzzing of the picture readers, the kernel stream (with the fast kernel passes
+# against the reference), ombrix-filter's path and the fast kernel-less passes against their
+# plain ones.
 # Builds the libFuzzer programs of fuzz/ with clang under ASan and UBSan (build/fuzz), writes
 # the seed inputs, then runs each target in turn over its corpus with its dictionary.
 #   scripts/fuzz.sh [SECONDS]    each target for SECONDS (default 60)

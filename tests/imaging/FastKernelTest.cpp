@@ -4,10 +4,12 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <span>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "Errors.h"
@@ -201,6 +203,54 @@ INSTANTIATE_TEST_SUITE_P(Heights, FoldedHeightFastPass, ::testing::Range(1, kMax
                          [](const ::testing::TestParamInfo<int>& param) {
                            return "Half" + std::to_string(param.param);
                          });
+
+// A centre weight beyond 16 bits stays in the sums up to twice the 16-bit range, split over two
+// multiply-adds; beyond that every target adds it through C. Both sides of each limit, in one
+// kernel folded both ways, folded top to bottom only, not folded, and in two merged kernels of
+// which only one needs the split (or only one is too large for it).
+struct CentreCase {
+  const char* name;
+  int32_t centre;
+  int32_t otherCentre;  // the second kernel's, 0: one kernel
+};
+
+class CentreWeightFastPass : public ::testing::TestWithParam<CentreCase> {};
+
+TEST_P(CentreWeightFastPass, EqualsTheReferenceOnEveryShape) {
+  const CentreCase param = GetParam();
+  std::mt19937 random(static_cast<uint32_t>(param.centre));
+  const int count = param.otherCentre == 0 ? 1 : 2;
+  for (const auto& [kw, kh, symmetry] : std::vector<std::tuple<int, int, TSymmetry>>{
+           {7, 7, syBoth}, {5, 9, syTopBottom}, {3, 5, syNone}, {23, 23, syBoth}}) {
+    TCustomFilter filter(nullptr);
+    filter.DefineKernel(static_cast<uint16_t>(count), static_cast<uint16_t>(kw),
+                        static_cast<uint16_t>(kh),
+                        RandomKernels(random, count, kw, kh, 300, symmetry));
+    const auto row = static_cast<uint16_t>(kh / 2 + 1);
+    const auto column = static_cast<uint16_t>(kw / 2 + 1);
+    filter.SetKernelValue(1, row, column, param.centre);
+    if (count == 2) {
+      filter.SetKernelValue(2, row, column, param.otherCentre);
+      filter.SetKernelMergeOp(opABS);
+    }
+    // About twice the centre sample, offset into the byte range, so that the centre's every
+    // unit can show.
+    filter.SetScaleFactor((std::abs(param.centre) / 2) | 1);
+    filter.SetBias(param.centre > 0 ? -128 : 400);
+    SCOPED_TRACE(std::to_string(kw) + " x " + std::to_string(kh));
+    ExpectSameAsReference(filter, 61, 37, static_cast<uint32_t>(random()), true);
+    ExpectSameAsReference(filter, 4, 3, static_cast<uint32_t>(random()));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, CentreWeightFastPass,
+    ::testing::Values(CentreCase{"Fits", 32767, 0}, CentreCase{"SplitLeast", 32768, 0},
+                      CentreCase{"SplitNegative", -32769, 0}, CentreCase{"SplitMost", 65534, 0},
+                      CentreCase{"SplitMostNegative", -65536, 0}, CentreCase{"TooLarge", 65535, 0},
+                      CentreCase{"TooNegative", -65537, 0}, CentreCase{"OneOfTwoSplit", 40000, 12},
+                      CentreCase{"OneOfTwoTooLarge", 40000, 70000}),
+    [](const ::testing::TestParamInfo<CentreCase>& param) { return param.param.name; });
 
 TEST(FastKernelPass, SeveralKernelsEqualTheReferenceUnderEveryMergeRule) {
   std::mt19937 random(77);
