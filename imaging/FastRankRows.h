@@ -1240,17 +1240,32 @@ inline int32_t LevelOfEntry(const TCounts16& counts, uint16_t middle, uint16_t& 
   return level;
 }
 
-// The column `bit` of the k-th (0 = first) set bit of mask, by halving without branches.
-inline int32_t NthSetBit(uint32_t mask, uint32_t k) {
-  int32_t column = 0;
-  for (uint32_t half = 16; half > 0; half /= 2) {
-    const auto low = static_cast<uint32_t>(__builtin_popcount(mask & ((1u << half) - 1u)));
-    const uint32_t skip = 0u - static_cast<uint32_t>(k >= low);
-    k -= low & skip;
-    mask >>= half & skip;
-    column += static_cast<int32_t>(half & skip);
+// At[b][k]: the bit of the k-th (0 = first) set bit of byte b.
+struct TByteSelect {
+  uint8_t At[256][8];
+};
+constexpr TByteSelect MakeByteSelect() {
+  TByteSelect select{};
+  for (int b = 0; b < 256; ++b) {
+    int k = 0;
+    for (int bit = 0; bit < 8; ++bit) {
+      if (b >> bit & 1) select.At[b][k++] = static_cast<uint8_t>(bit);
+    }
   }
-  return column;
+  return select;
+}
+constexpr TByteSelect kByteSelect = MakeByteSelect();
+
+// The bit of the k-th (0 = first) set bit of mask (k below its set bits), without branches: the
+// set bits below each byte, counted side by side, choose the byte, and a table the bit in it.
+inline int32_t NthSetBit(uint32_t mask, uint32_t k) {
+  const auto below1 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFu));
+  const auto below2 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFFFu));
+  const auto below3 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFFFFFu));
+  const uint32_t byte =
+      static_cast<uint32_t>(k >= below1) + (k >= below2) + static_cast<uint32_t>(k >= below3);
+  const uint32_t skipped = k >= below3 ? below3 : k >= below2 ? below2 : k >= below1 ? below1 : 0;
+  return static_cast<int32_t>(8 * byte + kByteSelect.At[mask >> (8 * byte) & 0xFFu][k - skipped]);
 }
 
 #if defined(__AVX2__)
