@@ -1383,8 +1383,9 @@ inline void AddCounts(TCounts16& counts, const uint16_t* from) {
   counts += more;
 }
 
-// One stored row whose pixels along a target row's window enter (Sign 1) or leave (Sign -1) the
-// histogram difference of a target row of a group; Sign 0 for a row outside the picture.
+// One stored row whose pixels along a target row's window enter (Sign 1) or leave (Sign 0xFFFF,
+// -1 modulo 2^16) the histogram difference of a target row of a group; Sign 0 for a row outside
+// the picture.
 struct TDeltaRow {
   const uint8_t* Lum;
   uint16_t* Delta;
