@@ -1480,7 +1480,11 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
       moveDeltas(x, 1);
     }
     int64_t rowsInside[static_cast<std::size_t>(kGroup)];
-    for (int32_t g = 0; g < rows; ++g) rowsInside[g] = RowsInside(plan, group + g);
+    int32_t guesses[static_cast<std::size_t>(kGroup)];
+    for (int32_t g = 0; g < rows; ++g) {
+      rowsInside[g] = RowsInside(plan, group + g);
+      guesses[g] = 0;
+    }
     for (int32_t x = 0; x < plan.Width; ++x) {
       if (x > 0) {
         const int32_t in = x + plan.Right;
@@ -1511,12 +1515,23 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
           TCounts16 counts;
           LoadCounts(counts, window + 256, lc >> 4, outside);
           AddCounts(counts, delta + 256);
-          const int32_t coarse = LevelOfEntry(counts, entry, before);
           const auto centreCoarse = static_cast<int32_t>(lc >> 4);
           TCounts16 fine;
-          LoadCounts(fine, window + 16 * coarse, lc & 15u,
-                     coarse == centreCoarse ? outside : uint16_t{0});
-          AddCounts(fine, delta + 16 * coarse);
+          const auto loadFine = [&](int32_t c) {
+            LoadCounts(fine, window + 16 * c, lc & 15u, c == centreCoarse ? outside : uint16_t{0});
+            AddCounts(fine, delta + 16 * c);
+          };
+          // The fine counts of the coarse level the target before found are read before this
+          // one's is known: along a row it seldom changes, and a predicted branch lets the fine
+          // search start without waiting for the coarse one.
+          int32_t coarse = guesses[g];
+          loadFine(coarse);
+          const int32_t found = LevelOfEntry(counts, entry, before);
+          if (__builtin_expect(found != coarse, 0)) {
+            coarse = found;
+            guesses[g] = found;
+            loadFine(found);
+          }
           const int32_t level = LevelOfEntry(fine, entry, before);
           levels[g * n + x] = static_cast<uint32_t>(16 * coarse + level) |
                               static_cast<uint32_t>(entry - before) << 8;
