@@ -19,6 +19,9 @@ namespace ombrix {
 
 constexpr uint32_t kPlaceMask = 0xFFFFFFu;
 
+// Target rows of a Median (boxes 4 to 255) that share one slide of the window histogram.
+constexpr int32_t kMedianRowsPerPass = 3;
+
 struct TRankPlan {
   TRankKind Kind = rkMinimum;
   uint32_t* Source = nullptr;  // byte 3 receives the luminance (all kinds but Mosaic)

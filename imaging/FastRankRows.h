@@ -1186,12 +1186,25 @@ inline void LoadCounts(TCounts16& counts, const uint16_t* from, uint32_t lane, u
 
 // Lane i := the sum of lanes i .. 15.
 inline void SumFrom(TCounts16& c) {
+#if defined(__AVX2__)
+  // Within each half first (shifts that stay in their half are quick), then the upper half's
+  // sum added to the lower half's lanes.
+  __m256i v;
+  __builtin_memcpy(&v, &c, sizeof v);
+  v = _mm256_add_epi16(v, _mm256_srli_si256(v, 2));
+  v = _mm256_add_epi16(v, _mm256_srli_si256(v, 4));
+  v = _mm256_add_epi16(v, _mm256_srli_si256(v, 8));
+  const __m256i upper = _mm256_permute2x128_si256(v, v, 0x81);
+  v = _mm256_add_epi16(v, _mm256_shuffle_epi32(_mm256_shufflelo_epi16(upper, 0), 0));
+  __builtin_memcpy(&c, &v, sizeof c);
+#else
   const TCounts16 zero = {};
   c += __builtin_shufflevector(c, zero, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16);
   c += __builtin_shufflevector(c, zero, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 16);
   c += __builtin_shufflevector(c, zero, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 16, 16, 16);
   c += __builtin_shufflevector(c, zero, 8, 9, 10, 11, 12, 13, 14, 15, 16, 16, 16, 16, 16, 16, 16,
                                16);
+#endif
 }
 
 // The number of lanes of `sums` (not increasing from lane 0) above `bound`.
@@ -1227,17 +1240,32 @@ inline int32_t LevelOfEntry(const TCounts16& counts, uint16_t middle, uint16_t& 
   return level;
 }
 
-// The column `bit` of the k-th (0 = first) set bit of mask, by halving without branches.
-inline int32_t NthSetBit(uint32_t mask, uint32_t k) {
-  int32_t column = 0;
-  for (uint32_t half = 16; half > 0; half /= 2) {
-    const auto low = static_cast<uint32_t>(__builtin_popcount(mask & ((1u << half) - 1u)));
-    const uint32_t skip = 0u - static_cast<uint32_t>(k >= low);
-    k -= low & skip;
-    mask >>= half & skip;
-    column += static_cast<int32_t>(half & skip);
+// At[b][k]: the bit of the k-th (0 = first) set bit of byte b.
+struct TByteSelect {
+  uint8_t At[256][8];
+};
+constexpr TByteSelect MakeByteSelect() {
+  TByteSelect select{};
+  for (int b = 0; b < 256; ++b) {
+    int k = 0;
+    for (int bit = 0; bit < 8; ++bit) {
+      if (b >> bit & 1) select.At[b][k++] = static_cast<uint8_t>(bit);
+    }
   }
-  return column;
+  return select;
+}
+constexpr TByteSelect kByteSelect = MakeByteSelect();
+
+// The bit of the k-th (0 = first) set bit of mask (k below its set bits), without branches: the
+// set bits below each byte, counted side by side, choose the byte, and a table the bit in it.
+inline int32_t NthSetBit(uint32_t mask, uint32_t k) {
+  const auto below1 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFu));
+  const auto below2 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFFFu));
+  const auto below3 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFFFFFu));
+  const uint32_t byte =
+      static_cast<uint32_t>(k >= below1) + (k >= below2) + static_cast<uint32_t>(k >= below3);
+  const uint32_t skipped = k >= below3 ? below3 : k >= below2 ? below2 : k >= below1 ? below1 : 0;
+  return static_cast<int32_t>(8 * byte + kByteSelect.At[mask >> (8 * byte) & 0xFFu][k - skipped]);
 }
 
 #if defined(__AVX2__)
@@ -1252,13 +1280,6 @@ inline void StoreColumnLuminance(const TRankPlan& plan, int32_t s, uint8_t* into
     at[64 * x] = lum[x];
     at[64 * x + 32] = lum[x];
   }
-}
-
-// Lane i := lane i + k of v (k < 16), 0 past the end.
-template <int k>
-inline __m256i LanesDown(__m256i v) {
-  const __m256i high = _mm256_permute2x128_si256(v, v, 0x81);
-  return _mm256_alignr_epi8(high, v, k);
 }
 
 // The positions of each level in every window row (lane i: stored row r - Below + i) of the
@@ -1318,13 +1339,15 @@ inline const uint32_t* LocateRankInside(const TRankPlan& plan, __m256i counts, i
   const __m256i lanes = _mm256_load_si256(reinterpret_cast<const __m256i*>(kLanes));
   const __m256i inside = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(plan.Box)), lanes);
   counts = _mm256_and_si256(counts, inside);
-  // Lane i := the positions in rows bottom + i and above, saturated at 255 (above any rank).
+  // Lane i := the positions in rows bottom + i and above, saturated at 255 (above any rank):
+  // within each half first, then the upper half's sum added to the lower half's lanes.
   __m256i from = counts;
-  from = _mm256_adds_epu8(from, LanesDown<1>(from));
-  from = _mm256_adds_epu8(from, LanesDown<2>(from));
-  from = _mm256_adds_epu8(from, LanesDown<4>(from));
-  from = _mm256_adds_epu8(from, LanesDown<8>(from));
-  from = _mm256_adds_epu8(from, _mm256_permute2x128_si256(from, from, 0x81));
+  from = _mm256_adds_epu8(from, _mm256_srli_si256(from, 1));
+  from = _mm256_adds_epu8(from, _mm256_srli_si256(from, 2));
+  from = _mm256_adds_epu8(from, _mm256_srli_si256(from, 4));
+  from = _mm256_adds_epu8(from, _mm256_srli_si256(from, 8));
+  from = _mm256_adds_epu8(from, _mm256_shuffle_epi8(_mm256_permute2x128_si256(from, from, 0x81),
+                                                    _mm256_setzero_si256()));
   // The lanes whose rows and those above hold more than `rank` positions: 0 .. the row's lane.
   const __m256i past = _mm256_set1_epi8(static_cast<char>(rank + 1));
   const auto more = static_cast<uint32_t>(
@@ -1353,17 +1376,38 @@ inline const uint32_t* LocateRankInside(const TRankPlan&, int, int32_t, int32_t,
 }
 #endif
 
+// counts += the sixteen counts from `from` (modulo 2^16).
+inline void AddCounts(TCounts16& counts, const uint16_t* from) {
+  TCounts16 more;
+  __builtin_memcpy(&more, from, sizeof more);
+  counts += more;
+}
+
+// One stored row whose pixels along a target row's window enter (Sign 1) or leave (Sign 0xFFFF,
+// -1 modulo 2^16) the histogram difference of a target row of a group; Sign 0 for a row outside
+// the picture.
+struct TDeltaRow {
+  const uint8_t* Lum;
+  uint16_t* Delta;
+  uint16_t Sign;
+};
+
 // Median: column histograms over the window's rows, slid down the band, and the window's
-// histogram slid along each row; T counts a whole window. Each row first finds every target's
-// median level and its rank among equals, then their positions, so that the targets' searches
-// overlap in the processor.
+// histogram slid along each row; T counts a whole window. With 16-bit counts the target rows go
+// kMedianRowsPerPass at a time: one window histogram (of the group's middle row) is slid along
+// the row for all of them, and each other row keeps only its difference from it, the histogram
+// of the few stored rows that enter and leave between the two, slid along with it. Each group
+// first finds every target's median level and its rank among equals, then row by row their
+// positions, so that the targets' searches overlap in the processor.
 template <class T>
 void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
+  constexpr int32_t kGroup = sizeof(T) == 2 ? kMedianRowsPerPass : 1;
   const ptrdiff_t n = plan.Width;
   uint16_t* columns = reinterpret_cast<uint16_t*>(Take(scratch, n * kBins / 2));
   T* window = reinterpret_cast<T*>(Take(scratch, kBins));
-  uint32_t* levels = Take(scratch, n);
-  uint32_t* totals = Take(scratch, n);
+  uint16_t* deltas = reinterpret_cast<uint16_t*>(Take(scratch, kGroup * kBins / 2));
+  uint32_t* levels = Take(scratch, kGroup * n);
+  uint32_t* totals = Take(scratch, kGroup * n);
   FillWith(columns, columns + n * kBins, uint16_t{0});
   const auto column = [&](ptrdiff_t x) { return columns + x * kBins; };
   const auto count = [&](int32_t p, int step) {
@@ -1375,6 +1419,8 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
       h[256 + (lum[x] >> 4)] = static_cast<uint16_t>(h[256 + (lum[x] >> 4)] + step);
     }
   };
+  // The column histograms hold the window rows of target row `base`.
+  int32_t base = first;
   for (int32_t p = first - plan.Below; p <= first + plan.Above; ++p) count(p, 1);
   // The column-wise luminances serve the windows inside the picture up to 32 columns wide.
   const bool byColumns = kColumnLuminance && sizeof(T) == 2 && plan.Box <= 32;
@@ -1389,22 +1435,56 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
   }
   const int64_t area = int64_t{plan.Box} * plan.Box;
   const int64_t middle = area / 2;
-  for (int32_t r = first; r < end; ++r) {
-    if (r > first) {
-      count(r - 1 - plan.Below, -1);
-      count(r + plan.Above, 1);
+  TDeltaRow deltaRows[static_cast<std::size_t>(2 * kGroup * kGroup)];
+  for (int32_t group = first; group < end; group += kGroup) {
+    const int32_t rows = Lesser(kGroup, end - group);
+    const int32_t middleRow = group + (rows - 1) / 2;
+    for (; base < middleRow; ++base) {
+      count(base - plan.Below, -1);
+      count(base + 1 + plan.Above, 1);
     }
-    if (byColumns && r + plan.Above < plan.Height) {
-      StoreColumnLuminance(plan, r + plan.Above, columnLuminance);
+    // Target row t = middleRow + d gains the stored rows beyond its side of the middle row's
+    // window and loses those beyond the other side.
+    int32_t deltaCount = 0;
+    const auto addDeltaRow = [&](int32_t row, uint16_t* delta, uint16_t sign) {
+      const bool inside = row >= 0 && row < plan.Height;
+      deltaRows[deltaCount++] = {plan.Luminance + static_cast<ptrdiff_t>(inside ? row : 0) * n,
+                                 delta, static_cast<uint16_t>(inside ? sign : 0)};
+    };
+    for (int32_t g = 0; g < rows; ++g) {
+      const int32_t d = group + g - middleRow;
+      uint16_t* delta = deltas + g * kBins;
+      for (int32_t k = 1; k <= d; ++k) {
+        addDeltaRow(middleRow + plan.Above + k, delta, 1);
+        addDeltaRow(middleRow - plan.Below + k - 1, delta, 0xFFFFu);
+      }
+      for (int32_t k = 1; k <= -d; ++k) {
+        addDeltaRow(middleRow - plan.Below - k, delta, 1);
+        addDeltaRow(middleRow + plan.Above - k + 1, delta, 0xFFFFu);
+      }
     }
+    // Adds (sign) the pixels of column c of the delta rows to their differences.
+    const auto moveDeltas = [&](ptrdiff_t c, uint16_t sign) {
+      for (int32_t i = 0; i < deltaCount; ++i) {
+        const uint32_t l = deltaRows[i].Lum[c];
+        uint16_t* delta = deltaRows[i].Delta;
+        const auto step = static_cast<uint16_t>(uint32_t{deltaRows[i].Sign} * sign);
+        delta[l] = static_cast<uint16_t>(delta[l] + step);
+        delta[256 + (l >> 4)] = static_cast<uint16_t>(delta[256 + (l >> 4)] + step);
+      }
+    };
     FillWith(window, window + kBins, T{0});
+    FillWith(deltas, deltas + kGroup * kBins, uint16_t{0});
     for (int32_t x = 0; x <= Lesser(plan.Right, plan.Width - 1); ++x) {
       AddHistogram(window, column(x));
+      moveDeltas(x, 1);
     }
-    const int64_t rowsInside = RowsInside(plan, r);
-    const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
-    const uint8_t* lum = plan.Luminance + at;
-    uint32_t* dst = plan.Dest + at;
+    int64_t rowsInside[static_cast<std::size_t>(kGroup)];
+    int32_t guesses[static_cast<std::size_t>(kGroup)];
+    for (int32_t g = 0; g < rows; ++g) {
+      rowsInside[g] = RowsInside(plan, group + g);
+      guesses[g] = 0;
+    }
     for (int32_t x = 0; x < plan.Width; ++x) {
       if (x > 0) {
         const int32_t in = x + plan.Right;
@@ -1416,55 +1496,83 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
         } else if (out >= 0) {
           RemoveHistogram(window, column(out));
         }
+        if (in < plan.Width) moveDeltas(in, 1);
+        if (out >= 0) moveDeltas(out, 0xFFFFu);
       }
-      // Positions outside the picture count at the centre's luminance.
-      const uint32_t lc = lum[x];
-      const int64_t missing = area - rowsInside * ColumnsInside(plan, x);
-      if constexpr (sizeof(T) == 2) {
-        // Every count and sum of a window fits 16 bits.
-        const auto entry = static_cast<uint16_t>(middle);
-        const auto outside = static_cast<uint16_t>(missing);
-        uint16_t before = 0;
-        TCounts16 counts;
-        LoadCounts(counts, window + 256, lc >> 4, outside);
-        const int32_t coarse = LevelOfEntry(counts, entry, before);
-        const auto centreCoarse = static_cast<int32_t>(lc >> 4);
-        TCounts16 fine;
-        LoadCounts(fine, window + 16 * coarse, lc & 15u,
-                   coarse == centreCoarse ? outside : uint16_t{0});
-        const int32_t level = LevelOfEntry(fine, entry, before);
-        levels[x] =
-            static_cast<uint32_t>(16 * coarse + level) | static_cast<uint32_t>(entry - before) << 8;
-        totals[x] = fine[level];
-      } else {
-        int64_t above = 0;
-        int coarse = 15;
-        for (;; --coarse) {
-          const int64_t here =
-              window[256 + coarse] + (static_cast<uint32_t>(coarse) == lc >> 4 ? missing : 0);
-          if (above + here > middle || coarse == 0) break;
-          above += here;
+      const int64_t columnsInside = ColumnsInside(plan, x);
+      for (int32_t g = 0; g < rows; ++g) {
+        const int32_t r = group + g;
+        const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n + x;
+        // Positions outside the picture count at the centre's luminance.
+        const uint32_t lc = plan.Luminance[at];
+        const int64_t missing = area - rowsInside[g] * columnsInside;
+        if constexpr (sizeof(T) == 2) {
+          // Every count and sum of a window fits 16 bits.
+          const uint16_t* delta = deltas + g * kBins;
+          const auto entry = static_cast<uint16_t>(middle);
+          const auto outside = static_cast<uint16_t>(missing);
+          uint16_t before = 0;
+          TCounts16 counts;
+          LoadCounts(counts, window + 256, lc >> 4, outside);
+          AddCounts(counts, delta + 256);
+          const auto centreCoarse = static_cast<int32_t>(lc >> 4);
+          TCounts16 fine;
+          const auto loadFine = [&](int32_t c) {
+            LoadCounts(fine, window + 16 * c, lc & 15u, c == centreCoarse ? outside : uint16_t{0});
+            AddCounts(fine, delta + 16 * c);
+          };
+          // The fine counts of the coarse level the target before found are read before this
+          // one's is known: along a row it seldom changes, and a predicted branch lets the fine
+          // search start without waiting for the coarse one.
+          int32_t coarse = guesses[g];
+          loadFine(coarse);
+          const int32_t found = LevelOfEntry(counts, entry, before);
+          if (__builtin_expect(found != coarse, 0)) {
+            coarse = found;
+            guesses[g] = found;
+            loadFine(found);
+          }
+          const int32_t level = LevelOfEntry(fine, entry, before);
+          levels[g * n + x] = static_cast<uint32_t>(16 * coarse + level) |
+                              static_cast<uint32_t>(entry - before) << 8;
+          totals[g * n + x] = fine[level];
+        } else {
+          int64_t above = 0;
+          int coarse = 15;
+          for (;; --coarse) {
+            const int64_t here =
+                window[256 + coarse] + (static_cast<uint32_t>(coarse) == lc >> 4 ? missing : 0);
+            if (above + here > middle || coarse == 0) break;
+            above += here;
+          }
+          uint32_t v = static_cast<uint32_t>(coarse) * 16 + 15;
+          for (;; --v) {
+            const int64_t here = window[v] + (v == lc ? missing : 0);
+            if (above + here > middle || v == static_cast<uint32_t>(coarse) * 16) break;
+            above += here;
+          }
+          const int64_t total = window[v] + (v == lc ? missing : 0);
+          plan.Dest[at] = *LocateRank(plan, r, x, v, middle - above, total);
         }
-        uint32_t v = static_cast<uint32_t>(coarse) * 16 + 15;
-        for (;; --v) {
-          const int64_t here = window[v] + (v == lc ? missing : 0);
-          if (above + here > middle || v == static_cast<uint32_t>(coarse) * 16) break;
-          above += here;
-        }
-        const int64_t total = window[v] + (v == lc ? missing : 0);
-        dst[x] = *LocateRank(plan, r, x, v, middle - above, total);
       }
     }
-    if constexpr (sizeof(T) != 2) continue;
-    const bool rowInside = rowsInside == plan.Box;
-    if (byColumns && rowInside) levelRows.Restart(plan, columnLuminance, r);
-    for (int32_t x = 0; x < plan.Width; ++x) {
-      const uint32_t v = levels[x] & 0xFFu;
-      const uint32_t rank = levels[x] >> 8;
-      if (byColumns && rowInside && x >= plan.Left && x < plan.Width - plan.Right && rank < 255) {
-        dst[x] = *LocateRankInside(plan, levelRows.Counts(plan, x, v), r, x, v, rank);
-      } else {
-        dst[x] = *LocateRank(plan, r, x, v, rank, totals[x]);
+    for (int32_t g = 0; g < rows; ++g) {
+      const int32_t r = group + g;
+      if (byColumns && r + plan.Above < plan.Height) {
+        StoreColumnLuminance(plan, r + plan.Above, columnLuminance);
+      }
+      if constexpr (sizeof(T) != 2) continue;
+      uint32_t* dst = plan.Dest + static_cast<ptrdiff_t>(r) * n;
+      const bool rowInside = rowsInside[g] == plan.Box;
+      if (byColumns && rowInside) levelRows.Restart(plan, columnLuminance, r);
+      for (int32_t x = 0; x < plan.Width; ++x) {
+        const uint32_t v = levels[g * n + x] & 0xFFu;
+        const uint32_t rank = levels[g * n + x] >> 8;
+        if (byColumns && rowInside && x >= plan.Left && x < plan.Width - plan.Right && rank < 255) {
+          dst[x] = *LocateRankInside(plan, levelRows.Counts(plan, x, v), r, x, v, rank);
+        } else {
+          dst[x] = *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
+        }
       }
     }
   }

@@ -113,19 +113,19 @@ struct RankCase {
 
 class FastRankPass_ : public testing::TestWithParam<RankCase> {};
 
-// Every box from 1 to 9, then 15, 31, 64, 128, 300 and one larger than the picture, each on every
-// instruction-set path with 2 and 1 threads and in strips of 1 to 3 rows whose places restart;
-// the boundary filters cycle through Hysteresis 0, 1,
-// 128 and 255. The plain passes cost up to the square of the box per pixel (the Median's its
-// fourth power), so a box is left out where that reference would run for more than a fraction
-// of a second.
+// Every box from 1 to 9, then 15, 31, 64, 128, 255, 300 and one larger than the picture, each on
+// every instruction-set path with 2 and 1 threads and in strips of 1 to 3 rows whose places
+// restart; the boundary filters cycle through Hysteresis 0, 1, 128 and 255. The plain passes cost
+// up to the square of the box per pixel (the Median's its fourth power), so a box is left out where
+// that reference would run for more than a fraction of a second.
 TEST_P(FastRankPass_, EqualsThePlainPassInEveryByte) {
   const RankCase& c = GetParam();
   const int32_t width = c.picture.width;
   const int32_t height = c.picture.height;
   // 128: the longest row window of 16-bit keys in the extremes; 300: a window too large for
   // 16-bit histogram counts.
-  std::vector<int32_t> boxes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 31, 64, 128, 300};
+  // 255: the largest window of 16-bit Median counts.
+  std::vector<int32_t> boxes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 31, 64, 128, 255, 300};
   boxes.push_back(std::max(width, height) + 3);
   const bool median = std::string(c.filter.name) == "Median";
   const uint8_t hystereses[] = {0, 1, 128, 255};
@@ -179,15 +179,21 @@ TEST_P(FastRankPass_, EqualsThePlainPassInEveryByte) {
 }
 
 // Three luminance levels in equal-luminance pairs at the widths around the vectors of the 3 x 3
-// passes (16 keys, 32 bytes of luminance, 8 pixels) and the heights below the window's.
+// passes (16 keys, 32 bytes of luminance, 8 pixels) and the heights below the window's; then
+// the heights around the Median's groups of three target rows, narrower and wider than boxes 15
+// and 31.
 std::vector<PictureRow> SmallPictures() {
   std::vector<PictureRow> pictures;
+  const auto add = [&](int32_t width, int32_t height) {
+    pictures.push_back({"Levels" + std::to_string(width) + "x" + std::to_string(height), width,
+                        height,
+                        [](int32_t, int32_t, std::mt19937& r) { return Tied(int(r() % 3), r); }});
+  };
   for (const int32_t width : {1, 2, 3, 15, 16, 17, 18, 31, 32, 33, 47}) {
-    for (int32_t height = 1; height <= 3; ++height) {
-      pictures.push_back({"Levels" + std::to_string(width) + "x" + std::to_string(height), width,
-                          height,
-                          [](int32_t, int32_t, std::mt19937& r) { return Tied(int(r() % 3), r); }});
-    }
+    for (int32_t height = 1; height <= 3; ++height) add(width, height);
+  }
+  for (const int32_t width : {9, 40}) {
+    for (int32_t height = 4; height <= 8; ++height) add(width, height);
   }
   return pictures;
 }
