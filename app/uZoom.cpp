@@ -408,8 +408,9 @@ void TForm1::Tick() {
 
 void TForm1::TrackNonClientArea(const QRect& frame) {
   TPoint cursor;
-  if (!desktop_.CursorPos(cursor)) return;
-  // The cycle this tick starts reads the same position: one round trip a tick, not two.
+  // Asked on every tick: a screen that hears of the pointer's moves need not ask its server.
+  if (!desktop_.PolledCursorPos(cursor)) return;
+  // The cycle this tick starts reads the same position: one question a tick, not two.
   tickCursor_ = cursor;
   const bool onFrame = WindowRect(frame).Contains(cursor) && !ClientRect().Contains(cursor);
   // The window manager keeps the button press on its frame to itself; a frame that moves or
