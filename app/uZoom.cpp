@@ -396,22 +396,31 @@ void TForm1::leaveEvent(QEvent*) {
 }
 
 void TForm1::Tick() {
-  // Read once a tick: the frame, the size limits and the frame tracking all follow it.
+  // Read once a tick: the frame, the size limits, the frame tracking and the cycle all follow
+  // it.
   const QRect frame = LiveFrameGeometry(*this);
   // The window manager sets its frame's size after the window is mapped, with no event that
   // reaches us for certain: the size limits follow it here.
   if (UpdateFrameExtra(frame)) WMGetMinMaxInfo();
-  TrackNonClientArea(frame);
+  // The view covers the client area from its top-left corner.
+  const TTickWindow window{WindowRect(frame), ToDevice(mapToGlobal(Image1->pos()))};
+  TrackNonClientArea(frame, window);
+  tickWindow_ = window;
   timerTick_ = true;
   Timer1Timer();
 }
 
-void TForm1::TrackNonClientArea(const QRect& frame) {
+void TForm1::TrackNonClientArea(const QRect& frame, const TTickWindow& window) {
   TPoint cursor;
-  if (!desktop_.CursorPos(cursor)) return;
-  // The cycle this tick starts reads the same position: one round trip a tick, not two.
+  // Asked on every tick: a screen that hears of the pointer's moves need not ask its server.
+  if (!desktop_.PolledCursorPos(cursor)) return;
+  // The cycle this tick starts reads the same position: one question a tick, not two.
   tickCursor_ = cursor;
-  const bool onFrame = WindowRect(frame).Contains(cursor) && !ClientRect().Contains(cursor);
+  const QSize client = ClientDeviceSize();
+  const TRect clientRect{window.clientOrigin.X, window.clientOrigin.Y,
+                         window.clientOrigin.X + client.width(),
+                         window.clientOrigin.Y + client.height()};
+  const bool onFrame = window.rect.Contains(cursor) && !clientRect.Contains(cursor);
   // The window manager keeps the button press on its frame to itself; a frame that moves or
   // changes size under the pointer tells that the user is dragging it.
   const bool frameChanging = frame != lastFrame_;
@@ -422,7 +431,8 @@ void TForm1::TrackNonClientArea(const QRect& frame) {
 
 void TForm1::Timer1Timer() {
   const TCycleDepth depth(cycleDepth_);
-  FrameSettings settings = CycleSettings(std::exchange(timerTick_, false));
+  FrameSettings settings =
+      CycleSettings(std::exchange(timerTick_, false), std::exchange(tickWindow_, std::nullopt));
   settings.cursor = std::exchange(tickCursor_, std::nullopt);
   FrameResult result;
   try {
@@ -442,12 +452,14 @@ void TForm1::Timer1Timer() {
   if (result.writeCaption) WriteCycleCaption();
 }
 
-FrameSettings TForm1::CycleSettings(bool fromTimer) const {
+FrameSettings TForm1::CycleSettings(bool fromTimer,
+                                    const std::optional<TTickWindow>& tickWindow) const {
   FrameSettings settings;
   FrameWindow& window = settings.window;
   window.minimized = isMinimized();
-  window.rect = WindowRect();
-  window.clientOrigin = ToDevice(Image1->mapToGlobal(QPoint(0, 0)));
+  window.rect = tickWindow ? tickWindow->rect : WindowRect();
+  window.clientOrigin =
+      tickWindow ? tickWindow->clientOrigin : ToDevice(Image1->mapToGlobal(QPoint(0, 0)));
   const QSize client = ClientDeviceSize();
   window.clientWidth = client.width();
   window.clientHeight = client.height();

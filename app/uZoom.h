@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 #include "Controls.h"
 #include "Desktop.h"
@@ -241,8 +242,15 @@ class TForm1 : public QWidget, public TCmdMainWindow {
   // The timer's tick: follows the window frame's size and the user's work on it, then runs
   // one cycle.
   void Tick();
-  // What the frame cycle reads, from the controls, the command window and the window's state.
-  FrameSettings CycleSettings(bool fromTimer) const;
+  // The window's outer rectangle and the view's top-left corner on the screen, in device
+  // pixels, as a timer tick reads them once.
+  struct TTickWindow {
+    TRect rect;
+    TPoint clientOrigin;
+  };
+  // What the frame cycle reads, from the controls, the command window and the window's state;
+  // the window's place as the tick read it, when given.
+  FrameSettings CycleSettings(bool fromTimer, const std::optional<TTickWindow>& tickWindow) const;
   // Shows the view or the panel as the cycle asks.
   void ShowCycleResult(FrameResult::Shows shows, bool viewDrawn);
   // Lets the events that waited during the cycle run.
@@ -254,8 +262,9 @@ class TForm1 : public QWidget, public TCmdMainWindow {
   void WriteCycleCaption();
 
   // Sets NonClientActive from where the pointer is while the user works on the window's frame,
-  // which on X11 belongs to the window manager and sends us nothing.
-  void TrackNonClientArea(const QRect& frame);
+  // which on X11 belongs to the window manager and sends us nothing. `frame` is the window
+  // system's frame, `window` what the tick read of it.
+  void TrackNonClientArea(const QRect& frame, const TTickWindow& window);
   // FrameExtraWidth, FrameExtraHeight from the current frame (or `frame`, the window
   // system's frame as just read); true when they changed.
   bool UpdateFrameExtra();
@@ -298,6 +307,8 @@ class TForm1 : public QWidget, public TCmdMainWindow {
   bool timerTick_ = false;
   // The cursor as Tick read it for the one cycle it starts; a direct cycle asks the screen.
   std::optional<TPoint> tickCursor_;
+  // The window's place as Tick read it for that cycle; a direct cycle reads it afresh.
+  std::optional<TTickWindow> tickWindow_;
   int cycleDepth_ = 0;
   // True while the frame cycle runs its stages: the window shows their view once they end.
   bool runningStages_ = false;

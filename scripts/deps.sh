@@ -4,7 +4,7 @@
 OMBRIX_BUILD_PACKAGES="cmake ninja-build g++ pkg-config qt6-base-dev libgl-dev libgtest-dev libgmock-dev
   libbenchmark-dev libjpeg62-turbo-dev libpng-dev libxcb1-dev libxcb-shm0-dev
   libxcb-composite0-dev libxcb-render0-dev libxcb-render-util0-dev libxcb-xfixes0-dev
-  libxcb-shape0-dev libxcb-randr0-dev libxcb-xinerama0-dev libxcb-damage0-dev
+  libxcb-shape0-dev libxcb-randr0-dev libxcb-xinerama0-dev libxcb-damage0-dev libxcb-xinput-dev libxcb-xtest0-dev
   libcups2-dev libpipewire-0.3-dev libsystemd-dev"
 OMBRIX_TEST_PACKAGES="xvfb xdotool imagemagick openbox x11-utils fonts-dejavu-core
   weston xwayland desktop-file-utils appstream man-db file dpkg-dev xclip

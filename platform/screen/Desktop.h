@@ -26,6 +26,12 @@ class Desktop {
   // The cursor position; false when it cannot be read (the caller keeps its last one).
   virtual bool CursorPos(TPoint& position) = 0;
 
+  // The cursor position for a caller that asks on every tick of a timer. A screen that hears
+  // of the pointer's moves may answer from the position it read last while none came, and ask
+  // again only now and then for the moves it does not hear of (see the backend); the default
+  // asks as CursorPos does.
+  virtual bool PolledCursorPos(TPoint& position) { return CursorPos(position); }
+
   // The virtual desktop: the rectangle that holds every monitor.
   virtual TRect VirtualScreen() = 0;
 

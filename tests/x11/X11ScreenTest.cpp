@@ -1,6 +1,7 @@
 // The X11 screen's pointer and monitors.
 
 #include <gtest/gtest.h>
+#include <xcb/xtest.h>
 
 #include "FrameCycle.h"
 #include "X11Desktop.h"
@@ -32,6 +33,53 @@ TEST_F(X11Screen, CursorPositionFollowsThePointer) {
     EXPECT_TRUE(WaitUntil([&] { return desktop->CursorPos(position) && position == target; }))
         << "wanted " << target.X << "," << target.Y << " got " << position.X << "," << position.Y;
   }
+}
+
+// A timer's poll knows the pointer from the raw events of its moves between the server's
+// answers: after a long rest a device's move is seen at the very next poll, and a warp, which
+// sends no raw event, within kPollsPerAsk polls. The poll never reports a position the pointer
+// has left.
+TEST_F(X11Screen, APolledPointerFollowsEveryMoveAfterARest) {
+  TestClient client(test::TestDisplayName());
+  ASSERT_TRUE(client.Ok());
+  auto desktop = X11Desktop::Open(test::TestDisplayName());
+  ASSERT_TRUE(desktop);
+  xcb_warp_pointer(client.Connection(), XCB_NONE, client.Root(), 0, 0, 0, 0, 300, 200);
+  client.Sync();
+  TPoint position;
+  const auto rest = [&](TPoint at) {
+    for (int i = 0; i < 40; ++i) {
+      ASSERT_TRUE(desktop->PolledCursorPos(position));
+      ASSERT_EQ(position, at) << "poll " << i;
+    }
+  };
+  rest({300, 200});
+  // A move through XTest, as a mouse makes it: the device sends raw events.
+  for (const TPoint target : {TPoint{310, 205}, TPoint{309, 205}, TPoint{1200, 0}}) {
+    xcb_test_fake_input(client.Connection(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, client.Root(),
+                        static_cast<int16_t>(target.X), static_cast<int16_t>(target.Y), 0);
+    client.Sync();
+    ASSERT_TRUE(desktop->PolledCursorPos(position));
+    EXPECT_EQ(position, target);
+    rest(target);
+  }
+  // A warp by another program.
+  const TPoint warped{500, 600};
+  xcb_warp_pointer(client.Connection(), XCB_NONE, client.Root(), 0, 0, 0, 0, 500, 600);
+  client.Sync();
+  int polls = 0;
+  do {
+    ASSERT_TRUE(desktop->PolledCursorPos(position));
+    ++polls;
+  } while (!(position == warped) && polls < 2 * X11Desktop::kPollsPerAsk);
+  EXPECT_EQ(position, warped);
+  EXPECT_LE(polls, X11Desktop::kPollsPerAsk);
+  rest(warped);
+  // The exact question still asks.
+  xcb_warp_pointer(client.Connection(), XCB_NONE, client.Root(), 0, 0, 0, 0, 7, 8);
+  client.Sync();
+  ASSERT_TRUE(desktop->CursorPos(position));
+  EXPECT_EQ(position, (TPoint{7, 8}));
 }
 
 TEST_F(X11Screen, OneMonitorIsTheWholeRoot) {

@@ -2,6 +2,8 @@
 // composed copy took, so that a still zone can be told from a changed one; and the notices of
 // the root's own size.
 
+#include <xcb/xinput.h>
+
 #include <iterator>
 #include <utility>
 
@@ -76,7 +78,7 @@ void X11Desktop::Impl::ForgetWatched(bool all, const std::unordered_set<xcb_wind
 
 bool X11Desktop::Impl::ChangedSinceLastCopy(const TRect& zone) {
   if (!tracksChanges || !lastCopyValid || !(zone == lastZone)) return true;
-  DrainEvents();
+  DrainFreshEvents();
   if (sceneChanged || xcb_connection_has_error(c)) return true;
   // Every damage object reports when it stops being empty; the notice arrives before the reply
   // of any later request, so a missing notice is as good as an empty region a round trip away.
@@ -115,17 +117,26 @@ bool X11Desktop::Impl::ChangedSinceLastCopy(const TRect& zone) {
   return changed || sceneChanged;
 }
 
-void X11Desktop::Impl::DrainEvents() {
+void X11Desktop::Impl::DrainFreshEvents() {
+  constexpr auto kFresh = std::chrono::milliseconds(1);
+  DrainEvents(std::chrono::steady_clock::now() - pollRead >= kFresh);
+}
+
+void X11Desktop::Impl::DrainEvents(bool read) {
   // Errors of requests that nobody checked are dropped; damage notices only say what the
   // damage objects hold; a change of the windows' layout or of the wallpaper changes the scene.
   if (!ownConnection) return;
-  while (const Reply<xcb_generic_event_t> event{xcb_poll_for_event(c)}) {
+  while (const Reply<xcb_generic_event_t> event{read ? xcb_poll_for_event(c)
+                                                     : xcb_poll_for_queued_event(c)}) {
     switch (event->response_type & 0x7F) {
       case XCB_CONFIGURE_NOTIFY:
         // The root's own configure: RandR resized the screen.
         if (reinterpret_cast<const xcb_configure_notify_event_t*>(event.get())->window ==
-            screen->root)
+            screen->root) {
+          // A smaller screen moves the pointer onto it.
           rootKnown = false;
+          motionSeen = true;
+        }
         sceneChanged = true;
         break;
       case XCB_MAP_NOTIFY:
@@ -141,11 +152,22 @@ void X11Desktop::Impl::DrainEvents() {
         if (property->atom == wallpaperAtom) sceneChanged = true;
         break;
       }
+      case XCB_GE_GENERIC:
+        // Only raw events are asked for: the pointer moved. Until it rests again the server
+        // is asked on every poll, and the events would only flood the connection.
+        if (xinputOpcode != 0 &&
+            reinterpret_cast<const xcb_ge_generic_event_t*>(event.get())->extension ==
+                xinputOpcode) {
+          motionSeen = true;
+          if (rawSelected) SelectRawMotion(false);
+        }
+        break;
       default:
         if ((event->response_type & 0x7F) == damageNotifyEvent) damageNoticed = true;
         if (screenChangeEvent != 0 && (event->response_type & 0x7F) == screenChangeEvent) {
+          // A smaller screen moves the pointer onto it.
           rootKnown = false;
-          sceneChanged = true;
+          sceneChanged = motionSeen = true;
         }
         break;
     }

@@ -176,6 +176,8 @@ void X11Desktop::Impl::Stop() {
   }
   lastCopyValid = false;
   followsRoot = rootKnown = false;
+  xinputOpcode = 0;
+  rawSelected = rawConfirmed = pointerKnown = false;
   image.reset();
   zonePicture.Reset();
   zonePixmap.Reset();
@@ -237,6 +239,7 @@ std::unique_ptr<X11Desktop> X11Desktop::Open(const char* displayName, X11Options
   if (!impl->Start(options)) return nullptr;
   if (options.trackChanges) impl->StartTracking();
   impl->SelectRootEvents();
+  impl->StartRawMotion();
   return std::unique_ptr<X11Desktop>(new X11Desktop(std::move(impl)));
 }
 

@@ -13,6 +13,10 @@
 // and the root window does not show them reliably: every copy is then composed from those
 // windows' own pixmaps over black.
 //
+// With XInput 2 (on a connection of our own, not under Xwayland) the desktop hears of every
+// move of the pointing devices while the pointer rests, so that a timer need not ask the
+// server where the pointer is on every tick.
+//
 // With the Damage extension (on a connection of our own, not under Xwayland) the desktop
 // follows what changes on the screen and in the windows it composed, so that the frame cycle can
 // tell a still zone from a changed one; changes of our own windows do not count.
@@ -77,7 +81,13 @@ class X11Desktop : public Desktop {
   // The window manager's frame around each (the root's child that holds it) is left out too.
   void SetOwnWindowsProvider(OwnWindowsProvider provider) override;
 
+  // Always asks the server.
   bool CursorPos(TPoint& position) override;
+  // Asks the server only when a raw event told of a move since its last answer, or at the
+  // latest on every kPollsPerAsk-th call (a warp sends no raw event); with no XInput 2, on a
+  // borrowed connection and under Xwayland, on every call.
+  bool PolledCursorPos(TPoint& position) override;
+  static constexpr int kPollsPerAsk = 4;
   TRect VirtualScreen() override;
   int MonitorCount() override;
   TRect NearestMonitor(const TRect& window) override;

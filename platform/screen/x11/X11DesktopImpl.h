@@ -10,6 +10,7 @@
 #include <xcb/xfixes.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -120,15 +121,42 @@ struct X11Desktop::Impl {
   // RandR's screen-change notice; 0 without RandR.
   uint8_t screenChangeEvent = 0;
 
+  // The pointer between two answers of the server. Every move of a pointing device (and every
+  // XTest move) sends raw events, which are listened to while the pointer rests: while none
+  // came since the last answer, the pointer is still where that answer put it. A warp sends
+  // none, so the server is asked anyway every kPollsPerAsk-th poll. Own connection only, not
+  // under Xwayland (whose pointer leaves the X windows unseen).
+  uint8_t xinputOpcode = 0;   // 0: no XInput 2, always ask
+  bool rawTouch = false;      // XInput 2.2: a touch moves the pointer too
+  bool rawSelected = false;   // the raw events are asked for
+  bool rawConfirmed = false;  // ... and an answer came after that request
+  bool motionSeen = false;    // a raw event (or a new root size) since the last question
+  bool pointerKnown = false;
+  TPoint lastPointer;
+  int pollsSinceAsk = 0;
+  // When the pointer poll last read the connection: the same tick's later questions (the
+  // root's size, the zone's damage) take what came with it rather than read again.
+  std::chrono::steady_clock::time_point pollRead;
+
   ~Impl() { Stop(); }
 
   bool Start(const X11Options& options);
   void Stop();
   void Quietly(xcb_void_cookie_t cookie) { xcb_discard_reply(c, cookie.sequence); }
-  void DrainEvents();
+  // Handles the events that arrived: read from the connection, or only those already read
+  // (`read` false).
+  void DrainEvents(bool read = true);
+  // DrainEvents, reading the connection only when the pointer poll did not just do so: news
+  // younger than a millisecond count as the next tick's.
+  void DrainFreshEvents();
   // Selects the root's own changes, and with change tracking also its children's and its
   // properties, on our own connection.
   void SelectRootEvents();
+  // XInput 2 and its raw events, when the server has them.
+  void StartRawMotion();
+  void SelectRawMotion(bool on);
+  // Asks the server where the pointer is (a round trip).
+  bool AskPointer(TPoint& position);
   bool DetectXwayland(bool randr);
   void StartTracking();
   void ForgetWatched(bool all, const std::unordered_set<xcb_window_t>& keep = {});

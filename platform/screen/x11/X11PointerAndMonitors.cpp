@@ -3,6 +3,7 @@
 
 #include <xcb/randr.h>
 #include <xcb/xinerama.h>
+#include <xcb/xinput.h>
 
 #include "X11DesktopImpl.h"
 
@@ -14,7 +15,7 @@ TRect X11Desktop::Impl::RootRect() {
   // The root grows and shrinks with RandR: the setup's size may be stale. Asked once, then
   // again only after a notice of a change, as the frame cycle asks on every tick.
   if (followsRoot) {
-    DrainEvents();
+    DrainFreshEvents();
     if (rootKnown) return knownRoot;
   }
   const Reply<xcb_get_geometry_reply_t> g(
@@ -67,15 +68,84 @@ std::vector<TRect> X11Desktop::Impl::Monitors() {
   return monitors;
 }
 
+bool X11Desktop::Impl::AskPointer(TPoint& position) {
+  // Whatever moved before this question is in its answer; a raw event read after it counts as
+  // a move even when it came before the answer, which costs at most one more question.
+  motionSeen = false;
+  const bool confirms = rawSelected;
+  const Reply<xcb_query_pointer_reply_t> r(
+      xcb_query_pointer_reply(c, xcb_query_pointer(c, screen->root), nullptr));
+  // On another screen of the display the position would be that screen's.
+  if (!r || !r->same_screen) {
+    pointerKnown = false;
+    return false;
+  }
+  position = {r->root_x, r->root_y};
+  pollsSinceAsk = 0;
+  rawConfirmed = confirms;
+  // Resting since the last answer: listen for the next move instead of asking.
+  if (xinputOpcode != 0 && !rawSelected && pointerKnown && position == lastPointer)
+    SelectRawMotion(true);
+  lastPointer = position;
+  pointerKnown = true;
+  return true;
+}
+
+void X11Desktop::Impl::StartRawMotion() {
+  if (!ownConnection || xwayland) return;
+  xcb_prefetch_extension_data(c, &xcb_input_id);
+  if (!Present(c, &xcb_input_id)) return;
+  // Raw events came with version 2.0, raw touches with 2.2; the query also tells the server
+  // which version we speak, without which it refuses the selection.
+  const Reply<xcb_input_xi_query_version_reply_t> version(
+      xcb_input_xi_query_version_reply(c, xcb_input_xi_query_version(c, 2, 2), nullptr));
+  if (!version || version->major_version < 2) return;
+  rawTouch = version->major_version > 2 || version->minor_version >= 2;
+  xinputOpcode = xcb_get_extension_data(c, &xcb_input_id)->major_opcode;
+}
+
+void X11Desktop::Impl::SelectRawMotion(bool on) {
+  struct {
+    xcb_input_event_mask_t head;
+    uint32_t mask;
+  } select{};
+  // Every device: before version 2.1 only the physical ones send raw events.
+  select.head.deviceid = XCB_INPUT_DEVICE_ALL;
+  select.head.mask_len = 1;
+  if (on) {
+    select.mask = XCB_INPUT_XI_EVENT_MASK_RAW_MOTION;
+    if (rawTouch)
+      select.mask |= XCB_INPUT_XI_EVENT_MASK_RAW_TOUCH_BEGIN |
+                     XCB_INPUT_XI_EVENT_MASK_RAW_TOUCH_UPDATE |
+                     XCB_INPUT_XI_EVENT_MASK_RAW_TOUCH_END;
+  }
+  xcb_input_xi_select_events(c, screen->root, 1, &select.head);
+  // The next question sends a selection; an end of it must reach the server at once.
+  if (!on) xcb_flush(c);
+  rawSelected = on;
+  rawConfirmed = false;
+}
+
 bool X11Desktop::CursorPos(TPoint& position) {
   Impl& d = *impl_;
   if (d.c == nullptr) return false;
-  const Reply<xcb_query_pointer_reply_t> r(
-      xcb_query_pointer_reply(d.c, xcb_query_pointer(d.c, d.screen->root), nullptr));
-  // On another screen of the display the position would be that screen's.
-  if (!r || !r->same_screen) return false;
-  position = {r->root_x, r->root_y};
-  return true;
+  return d.AskPointer(position);
+}
+
+bool X11Desktop::PolledCursorPos(TPoint& position) {
+  Impl& d = *impl_;
+  if (d.c == nullptr) return false;
+  if (d.xinputOpcode != 0) {
+    d.DrainEvents();
+    d.pollRead = std::chrono::steady_clock::now();
+    if (d.rawConfirmed && !d.motionSeen && d.pointerKnown && d.pollsSinceAsk + 1 < kPollsPerAsk &&
+        !xcb_connection_has_error(d.c)) {
+      ++d.pollsSinceAsk;
+      position = d.lastPointer;
+      return true;
+    }
+  }
+  return d.AskPointer(position);
 }
 
 TRect X11Desktop::VirtualScreen() {
