@@ -225,7 +225,8 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
             [&](int32_t first, int32_t end) { prepare(low + first, low + end); });
     }
     const int32_t rows = stripEnd - strip;
-    const int bands = static_cast<int>(std::clamp<int64_t>(rows / bandRows, 1, threads));
+    const int bands = static_cast<int>(
+        std::clamp<int64_t>(rows / bandRows, 1, madeAsTheyGo ? 4 * threads : threads));
     Split(threads, rows, bands, [&](int32_t first, int32_t end) {
       std::vector<uint32_t> large;
       impl->FinishRows(plan, strip + first, strip + end,

@@ -1118,20 +1118,21 @@ inline void KeepFirstExtreme(TPixels8& best, const TPixels8& later) {
 // Byte 3 of the eight pixels := their luminance.
 inline void StoreLuminance8(uint32_t* at) {
 #if defined(__AVX2__)
-  // As StoreLuminance: two multiply-adds, then s div 100 = s x 5243 >> 19.
+  // The weighted sum s by two multiply-adds, as StoreLuminance; s x 167773 (below 2^32) holds
+  // s div 100 in its top byte for every s up to 255 x 100, which a byte blend puts in place.
   const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
   const __m256i sum =
       _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, _mm256_set1_epi32(30 << 16 | 59 << 8 | 11)),
                         _mm256_set1_epi16(1));
-  const __m256i level = _mm256_srli_epi32(_mm256_mullo_epi32(sum, _mm256_set1_epi32(5243)), 19);
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(at),
-                      _mm256_or_si256(_mm256_and_si256(pixels, _mm256_set1_epi32(0xFFFFFF)),
-                                      _mm256_slli_epi32(level, 24)));
+  const __m256i level = _mm256_mullo_epi32(sum, _mm256_set1_epi32(167773));
+  _mm256_storeu_si256(
+      reinterpret_cast<__m256i*>(at),
+      _mm256_blendv_epi8(pixels, level, _mm256_set1_epi32(static_cast<int>(0xFF000000u))));
 #else
   TWide8 p;
   LoadVector(p, at);
   const TWide8 sum = (p & 0xFFu) * 11u + (p >> 8 & 0xFFu) * 59u + (p >> 16 & 0xFFu) * 30u;
-  StoreVector(at, (p & 0xFFFFFFu) | (sum * 5243u >> 19) << 24);
+  StoreVector(at, (p & 0xFFFFFFu) | (sum * 167773u & 0xFF000000u));
 #endif
 }
 
