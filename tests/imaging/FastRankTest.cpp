@@ -179,11 +179,14 @@ TEST_P(FastRankPass_, EqualsThePlainPassInEveryByte) {
 }
 
 // Three luminance levels in equal-luminance pairs at the widths around the vectors of the 3 x 3
-// passes (16 keys, 32 bytes of luminance, 8 pixels) and the heights below the window's.
+// passes (16 keys, 32 bytes of luminance, 8 pixels, and the 3 x 3 extremes' rows of 8 pixels
+// inside the edge columns, from a width of 10) and the heights below the window's; at a few
+// widths also 4 and 5 rows, so that the extremes' pairs of target rows end even and odd.
 std::vector<PictureRow> SmallPictures() {
   std::vector<PictureRow> pictures;
-  for (const int32_t width : {1, 2, 3, 15, 16, 17, 18, 31, 32, 33, 47}) {
-    for (int32_t height = 1; height <= 3; ++height) {
+  for (const int32_t width : {1, 2, 3, 7, 8, 9, 10, 11, 15, 16, 17, 18, 31, 32, 33, 47}) {
+    const int32_t heights = width == 10 || width == 17 || width == 33 ? 5 : 3;
+    for (int32_t height = 1; height <= heights; ++height) {
       pictures.push_back({"Levels" + std::to_string(width) + "x" + std::to_string(height), width,
                           height,
                           [](int32_t, int32_t, std::mt19937& r) { return Tied(int(r() % 3), r); }});
