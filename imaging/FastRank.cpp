@@ -225,6 +225,8 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
             [&](int32_t first, int32_t end) { prepare(low + first, low + end); });
     }
     const int32_t rows = stripEnd - strip;
+    // A band of the 3 x 3 extremes restarts over two rows only, so they take several bands a
+    // thread: the calling thread works through them while the pool's other threads wake.
     const int bands = static_cast<int>(
         std::clamp<int64_t>(rows / bandRows, 1, madeAsTheyGo ? 4 * threads : threads));
     Split(threads, rows, bands, [&](int32_t first, int32_t end) {
