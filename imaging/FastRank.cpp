@@ -47,10 +47,10 @@ int64_t Rounded(int64_t ints) {
 // Scratch elements one band of FinishRows needs (the sizes of FastRankRows.h, rounded up).
 int64_t FinishInts(const TRankPlan& p) {
   const int64_t width = p.Width;
-  // The 3 x 3 Median, Minimum and Maximum: a few rows of 16-bit keys.
-  if (p.Box == 3 && (p.Kind == rkMedian || p.Kind == rkMinimum || p.Kind == rkMaximum)) {
-    return 5 * Rounded(width / 2 + 16);
-  }
+  // The 3 x 3 Median: a few rows of 16-bit keys; Minimum and Maximum: four rows of pixels and
+  // their extremes.
+  if (p.Box == 3 && p.Kind == rkMedian) return 5 * Rounded(width / 2 + 16);
+  if (p.Box == 3 && (p.Kind == rkMinimum || p.Kind == rkMaximum)) return 8 * Rounded(width);
   const int64_t window = std::min<int64_t>(p.Box, 2 * int64_t{p.Height});
   const int64_t column = Rounded((window + 2) * width + 48) + 3 * 16;
   const int64_t offsets = Rounded(width);
@@ -92,6 +92,11 @@ uint32_t* Scratch(std::size_t ints, std::vector<uint32_t>& large) {
   return block.data() + ((64 - address % 64) % 64) / sizeof(uint32_t);
 }
 
+// The first item of range `part` of `count` items split into `parts`.
+int32_t PartStart(int32_t count, int part, int parts) {
+  return static_cast<int32_t>(int64_t{count} * part / parts);
+}
+
 // Runs job(first, end) over `count` items split into about `parts` contiguous ranges.
 template <class Job>
 void Split(int threads, int32_t count, int parts, Job job) {
@@ -99,8 +104,8 @@ void Split(int threads, int32_t count, int parts, Job job) {
   std::atomic<int> next{0};
   ThreadPool::Shared().Run(std::min(threads, parts), [&](int) {
     for (int part = next++; part < parts; part = next++) {
-      const auto first = static_cast<int32_t>(int64_t{count} * part / parts);
-      const auto end = static_cast<int32_t>(int64_t{count} * (part + 1) / parts);
+      const int32_t first = PartStart(count, part, parts);
+      const int32_t end = PartStart(count, part + 1, parts);
       if (first < end) job(first, end);
     }
   });
@@ -174,6 +179,9 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
     return true;
   }
 
+  // The extremes read byte 3 of the source; at box 3 they make it themselves as they go.
+  const bool extremes = pass.Kind == rkMinimum || pass.Kind == rkMaximum;
+  const bool madeAsTheyGo = extremes && pass.Box == 3;
   int planes = 0;
   switch (pass.Kind) {
     case rkMinimum:
@@ -189,7 +197,7 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
   std::unique_ptr<uint32_t[]> planeBlock;
   try {
     // Rows are read 32 bytes at a time, also at the end of the last one.
-    luminance.reset(new uint8_t[pixels + 64]);
+    if (!extremes) luminance.reset(new uint8_t[pixels + 64]);
     if (planes > 0) planeBlock.reset(new uint32_t[pixels * static_cast<std::size_t>(planes)]);
   } catch (const std::bad_alloc&) {
     throw EOutOfMemory();
@@ -209,18 +217,32 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
     const int32_t low = std::max(strip - plan.Below, 0);
     plan.PlaceTop =
         static_cast<int32_t>(std::min<int64_t>(int64_t{stripEnd} - 1 + plan.Above, height - 1));
-    Split(threads, plan.PlaceTop - low + 1, 4 * threads, [&](int32_t first, int32_t end) {
+    const auto prepare = [&](int32_t first, int32_t end) {
       std::vector<uint32_t> large;
-      impl->PrepareRows(plan, low + first, low + end,
-                        Scratch(static_cast<std::size_t>(prepareInts), large));
-    });
+      impl->PrepareRows(plan, first, end, Scratch(static_cast<std::size_t>(prepareInts), large));
+    };
+    if (!madeAsTheyGo) {
+      Split(threads, plan.PlaceTop - low + 1, 4 * threads,
+            [&](int32_t first, int32_t end) { prepare(low + first, low + end); });
+    }
     const int32_t rows = stripEnd - strip;
-    const int bands = static_cast<int>(std::clamp<int64_t>(rows / bandRows, 1, threads));
+    // A band of the 3 x 3 extremes restarts over two rows only, so they take several bands a
+    // thread: the calling thread works through them while the pool's other threads wake.
+    const int bands = static_cast<int>(
+        std::clamp<int64_t>(rows / bandRows, 1, madeAsTheyGo ? 4 * threads : threads));
     Split(threads, rows, bands, [&](int32_t first, int32_t end) {
       std::vector<uint32_t> large;
       impl->FinishRows(plan, strip + first, strip + end,
                        Scratch(static_cast<std::size_t>(finishInts), large));
     });
+    // The first and last rows of each band, which the bands beside it read, get their
+    // luminance now that every band has finished.
+    for (int band = 0; madeAsTheyGo && band < bands; ++band) {
+      const int32_t first = strip + PartStart(rows, band, bands);
+      const int32_t last = strip + PartStart(rows, band + 1, bands) - 1;
+      prepare(first, first + 1);
+      if (last > first) prepare(last, last + 1);
+    }
   }
   return true;
 }

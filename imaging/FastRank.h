@@ -14,8 +14,8 @@
 //   centre; a 3 x 3 window instead sorts each column of 16-bit keys that pack the luminance
 //   above the window index once for the three targets that read it, and takes the median of the
 //   nine from the three sorted columns, sixteen pixels at a time;
-// - the 3 x 3 Minimum and Maximum take the least of such keys along each row, then over three
-//   rows, without the places of the larger boxes;
+// - the 3 x 3 Minimum and Maximum take, on whole pixels, the first extreme along each row, then
+//   over three rows, without the keys and places of the larger boxes;
 // - the Degrain arms are one-dimensional running extremes of the same keys.
 // Called from one thread at a time; the work runs on the shared pool and has finished when the
 // call returns.

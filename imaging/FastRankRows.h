@@ -41,7 +41,7 @@ inline uint32_t Luma(uint32_t pixel) {
   return (30 * red + 59 * green + 11 * blue) / 100;
 }
 
-// The luminance of each of the n pixels into their byte 3 and into lum.
+// The luminance of each of the n pixels into their byte 3 and, unless lum is null, into lum.
 inline void StoreLuminance(uint32_t* __restrict src, uint8_t* __restrict lum, ptrdiff_t n) {
   ptrdiff_t x = 0;
 #if defined(__AVX2__)
@@ -61,6 +61,7 @@ inline void StoreLuminance(uint32_t* __restrict src, uint8_t* __restrict lum, pt
       _mm256_storeu_si256(
           at, _mm256_or_si256(_mm256_and_si256(pixels, colours), _mm256_slli_epi32(levels[k], 24)));
     }
+    if (lum == nullptr) continue;
     const __m256i bytes = _mm256_packus_epi16(_mm256_packus_epi32(levels[0], levels[1]),
                                               _mm256_packus_epi32(levels[2], levels[3]));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(lum + x),
@@ -70,7 +71,7 @@ inline void StoreLuminance(uint32_t* __restrict src, uint8_t* __restrict lum, pt
   for (; x < n; ++x) {
     const uint32_t l = Luma(src[x]);
     src[x] = (src[x] & 0xFFFFFFu) | l << 24;
-    lum[x] = static_cast<uint8_t>(l);
+    if (lum != nullptr) lum[x] = static_cast<uint8_t>(l);
   }
 }
 
@@ -466,10 +467,10 @@ void PrepareRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
   for (int32_t m = first; m < end; ++m) {
     const ptrdiff_t at = static_cast<ptrdiff_t>(m) * n;
     uint32_t* src = plan.Source + at;
-    uint8_t* lum = plan.Luminance + at;
+    uint8_t* lum = plan.Luminance != nullptr ? plan.Luminance + at : nullptr;
     StoreLuminance(src, lum, n);
-    // The Median and the extremes need no planes: the Median and the 3 x 3 extremes read the
-    // luminance, the larger extremes make their keys from byte 3 when the target rows are.
+    // The Median and the extremes need no planes: the Median reads the luminance, the larger
+    // extremes make their keys from byte 3 when the target rows are.
     if (plan.Planes[0] == nullptr) continue;
     const uint32_t rowPlace = static_cast<uint32_t>(plan.PlaceTop - m) << plan.WidthBits;
     const auto row = [&](int plane) { return plan.Planes[plane] + at; };
@@ -844,11 +845,8 @@ const uint32_t* LocateRank(const TRankPlan& plan, int32_t r, int32_t x, uint32_t
 //
 // A window index packs the window row (0: the stored row above the target, 1: its own, 2: the
 // one below) over the window column (0: the one to the left, 1: its own, 2: the one to the
-// right) as row << 2 | column, so that it grows in window order; the centre is 5. The keys of
-// these windows are 16 bits wide, a luminance (or its inverse) above such an index, and run
-// sixteen at a time.
-
-constexpr int kCentre3 = 1 << 2 | 1;
+// right) as row << 2 | column, so that it grows in window order; the centre is 5. The Median's
+// keys are 16 bits wide, a luminance above such an index, and run sixteen at a time.
 
 typedef int16_t TKeys16 __attribute__((vector_size(32)));
 typedef uint8_t TBytes16 __attribute__((vector_size(16)));
@@ -1075,85 +1073,190 @@ void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
   }
 }
 
-// Minimum (kMin) and Maximum of a 3 x 3 window, by the keys L << 4 | index (Maximum: the
-// inverse luminance), whose least is the darkest (brightest) position, the earliest among
-// equals: the least of each row's three, then of the three rows' least. The centre wins every
-// tie, so only a strictly darker (brighter) extreme is taken.
+// Minimum (kMin) and Maximum of a 3 x 3 window on whole pixels, eight at a time: each stored
+// row's first darkest (brightest) pixel of every three neighbours, in window order, is made
+// once for the three target rows that read it, then those of the three rows are joined in
+// window order, and the centre wins every tie, so a target takes another pixel only when that
+// is strictly darker (brighter). Two target rows at a time share the join of the two rows both
+// read. The pixels carry their luminance in byte 3 (as the plain pass's copies do), made here
+// row by row from the colours: a stored row that only this band reads is done in place; the
+// band's first and last rows, which the next bands read, and the rows it reads of theirs are
+// made into scratch rows and left to the dispatcher, which stores their luminance when every
+// band has finished (no band writes a row another one reads).
+
+// True when `challenger`'s luminance (byte 3) is strictly below (kMin) or above `best`'s.
 template <bool kMin>
-inline int16_t Level3(uint32_t l) {
-  return static_cast<int16_t>((kMin ? l : 255 - l) << 4);
+inline bool Beats(uint32_t challenger, uint32_t best) {
+  return kMin ? challenger >> 24 < best >> 24 : challenger >> 24 > best >> 24;
 }
 
-// out[x] := the least key of row lum at the columns x - 1 .. x + 1 inside it, with the window
-// columns 0 .. 2 as index.
+// The first extreme of a and of b, a coming first in window order.
 template <bool kMin>
-void RowLeast3(const uint8_t* __restrict lum, int32_t width, int16_t* __restrict out) {
-  if (width == 1) {
-    out[0] = static_cast<int16_t>(Level3<kMin>(lum[0]) | 1);
+inline uint32_t FirstExtreme(uint32_t a, uint32_t b) {
+  return Beats<kMin>(b, a) ? b : a;
+}
+
+// Eight pixels and the luminances in their byte 3, as signed lanes.
+struct TPixels8 {
+  TWide8 words;
+  TMask8 levels;
+};
+
+inline void LoadPixels(TPixels8& p, const uint32_t* from) {
+  LoadVector(p.words, from);
+  p.levels = reinterpret_cast<TMask8>(p.words >> 24);
+}
+
+// best := the first extreme of best and `later`, which comes after it in window order.
+template <bool kMin>
+inline void KeepFirstExtreme(TPixels8& best, const TPixels8& later) {
+  const TMask8 beats = kMin ? later.levels < best.levels : later.levels > best.levels;
+  best.words = beats ? later.words : best.words;
+  best.levels = beats ? later.levels : best.levels;
+}
+
+// Byte 3 of the eight pixels := their luminance.
+inline void StoreLuminance8(uint32_t* at) {
+#if defined(__AVX2__)
+  // The weighted sum s by two multiply-adds, as StoreLuminance; s x 167773 (below 2^32) holds
+  // s div 100 in its top byte for every s up to 255 x 100, which a byte blend puts in place.
+  const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+  const __m256i sum =
+      _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, _mm256_set1_epi32(30 << 16 | 59 << 8 | 11)),
+                        _mm256_set1_epi16(1));
+  const __m256i level = _mm256_mullo_epi32(sum, _mm256_set1_epi32(167773));
+  _mm256_storeu_si256(
+      reinterpret_cast<__m256i*>(at),
+      _mm256_blendv_epi8(pixels, level, _mm256_set1_epi32(static_cast<int>(0xFF000000u))));
+#else
+  TWide8 p;
+  LoadVector(p, at);
+  const TWide8 sum = (p & 0xFFu) * 11u + (p >> 8 & 0xFFu) * 59u + (p >> 16 & 0xFFu) * 30u;
+  StoreVector(at, (p & 0xFFFFFFu) | (sum * 167773u & 0xFF000000u));
+#endif
+}
+
+// words := the row `src` with each pixel's luminance in byte 3 (words may be src); best[x] :=
+// the first extreme of words[x - 1 .. x + 1] inside the row.
+template <bool kMin>
+void MakeRow3(const uint32_t* src, uint32_t* words, uint32_t* __restrict best, int32_t width) {
+  if (words != src) {
+    for (int32_t x = 0; x < width; ++x) words[x] = src[x];
+  }
+  if (width < 10) {
+    for (int32_t x = 0; x < width; ++x) {
+      const uint32_t l = Luma(words[x]);
+      words[x] = (words[x] & 0xFFFFFFu) | l << 24;
+    }
+    for (int32_t x = 0; x < width; ++x) {
+      uint32_t b = x > 0 ? FirstExtreme<kMin>(words[x - 1], words[x]) : words[x];
+      best[x] = x + 1 < width ? FirstExtreme<kMin>(b, words[x + 1]) : b;
+    }
     return;
   }
-  out[0] = Lesser<int16_t>(Level3<kMin>(lum[0]) | 1, Level3<kMin>(lum[1]) | 2);
-  for (int32_t x = 1; x < width - 1; ++x) {
-    const int16_t left = Level3<kMin>(lum[x - 1]);
-    const auto own = static_cast<int16_t>(Level3<kMin>(lum[x]) | 1);
-    const auto right = static_cast<int16_t>(Level3<kMin>(lum[x + 1]) | 2);
-    out[x] = Lesser(Lesser(left, own), right);
+  // Eight at a time; the last group may overlap the one before it (the luminance does not read
+  // byte 3).
+  for (int32_t x0 = 0;; x0 += 8) {
+    x0 = Lesser(x0, width - 8);
+    StoreLuminance8(words + x0);
+    if (x0 == width - 8) break;
   }
-  out[width - 1] = Lesser<int16_t>(Level3<kMin>(lum[width - 2]), Level3<kMin>(lum[width - 1]) | 1);
+  best[0] = FirstExtreme<kMin>(words[0], words[1]);
+  best[width - 1] = FirstExtreme<kMin>(words[width - 2], words[width - 1]);
+  for (int32_t x0 = 1;; x0 += 8) {
+    x0 = Lesser(x0, width - 9);
+    TPixels8 b;
+    TPixels8 next;
+    LoadPixels(b, words + x0 - 1);
+    LoadPixels(next, words + x0);
+    KeepFirstExtreme<kMin>(b, next);
+    LoadPixels(next, words + x0 + 1);
+    KeepFirstExtreme<kMin>(b, next);
+    StoreVector(best + x0, b.words);
+    if (x0 == width - 9) break;
+  }
+}
+
+// The targets of one or two rows from the row extremes above .. below (in window order) and
+// their centres: `low` (centre lowCentre) takes rows above, own and below; `high`, when not
+// null, the row above `above` (highAbove), `above` and `own`.
+template <bool kMin>
+void JoinRows3(const uint32_t* __restrict highAbove, const uint32_t* __restrict above,
+               const uint32_t* __restrict own, const uint32_t* __restrict below,
+               const uint32_t* __restrict lowCentre, const uint32_t* __restrict highCentre,
+               uint32_t* __restrict low, uint32_t* __restrict high, int32_t width) {
+  if (width < 8) {
+    for (int32_t x = 0; x < width; ++x) {
+      const uint32_t shared = FirstExtreme<kMin>(above[x], own[x]);
+      const uint32_t l = FirstExtreme<kMin>(shared, below[x]);
+      low[x] = Beats<kMin>(l, lowCentre[x]) ? l : lowCentre[x];
+      if (high == nullptr) continue;
+      const uint32_t h = FirstExtreme<kMin>(highAbove[x], shared);
+      high[x] = Beats<kMin>(h, highCentre[x]) ? h : highCentre[x];
+    }
+    return;
+  }
+  // The centre is taken where the extreme's luminance equals its own.
+  const auto store = [](uint32_t* to, const TPixels8& extreme, const uint32_t* centre) {
+    TPixels8 c;
+    LoadPixels(c, centre);
+    StoreVector(to, extreme.levels == c.levels ? c.words : extreme.words);
+  };
+  for (int32_t x0 = 0;; x0 += 8) {
+    x0 = Lesser(x0, width - 8);
+    TPixels8 shared;
+    TPixels8 next;
+    LoadPixels(shared, above + x0);
+    LoadPixels(next, own + x0);
+    KeepFirstExtreme<kMin>(shared, next);
+    TPixels8 l = shared;
+    LoadPixels(next, below + x0);
+    KeepFirstExtreme<kMin>(l, next);
+    store(low + x0, l, lowCentre + x0);
+    if (high != nullptr) {
+      TPixels8 h;
+      LoadPixels(h, highAbove + x0);
+      KeepFirstExtreme<kMin>(h, shared);
+      store(high + x0, h, highCentre + x0);
+    }
+    if (x0 == width - 8) break;
+  }
 }
 
 template <bool kMin>
 void Extreme3Rows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
   const ptrdiff_t n = plan.Width;
   const int32_t width = plan.Width;
-  const auto row = [&] { return reinterpret_cast<int16_t*>(Take(scratch, n / 2 + 16)); };
-  // The least keys of the rows above, at and below the target row; `none` for a row outside.
-  int16_t* none = row();
-  FillWith(none, none + n, int16_t{0x7FFF});
-  int16_t* aboveRow = row();
-  int16_t* ownRow = row();
-  int16_t* belowRow = row();
-  int16_t* index = row();
-  const auto least = [&](int32_t m, int16_t* into) -> const int16_t* {
-    if (m < 0 || m >= plan.Height) return none;
-    RowLeast3<kMin>(plan.Luminance + m * n, width, into);
-    return into;
+  // Stored rows first - 1 .. end, four at a time: row p in slot p & 3.
+  uint32_t* words[4];
+  uint32_t* best[4];
+  for (int s = 0; s < 4; ++s) {
+    words[s] = Take(scratch, n);
+    best[s] = Take(scratch, n);
+  }
+  const uint32_t* wordsOf[4] = {};
+  int32_t made = Greater(first - 1, 0);
+  const int32_t last = Lesser(end, plan.Height - 1);
+  const auto make = [&](int32_t upTo) {
+    for (; made <= Lesser(upTo, last); ++made) {
+      uint32_t* src = plan.Source + made * n;
+      const int s = made & 3;
+      // Rows another band reads go to scratch; the dispatcher stores theirs.
+      uint32_t* into = made > first && made < end - 1 ? src : words[s];
+      MakeRow3<kMin>(src, into, best[s], width);
+      wordsOf[s] = into;
+    }
   };
-  const int16_t* above = least(first + 1, aboveRow);
-  const int16_t* own = least(first, ownRow);
-  const int16_t* below = least(first - 1, belowRow);
-  for (int32_t r = first; r < end; ++r) {
-    if (r > first) {
-      // The rows move down by one; the one that leaves takes the new row above.
-      int16_t* freed = belowRow;
-      belowRow = ownRow;
-      below = own;
-      ownRow = aboveRow;
-      own = above;
-      aboveRow = freed;
-      above = least(r + 1, aboveRow);
-    }
-    const uint8_t* __restrict lum = plan.Luminance + r * n;
-    for (int32_t x = 0; x < width; ++x) {
-      const int16_t key = Lesser(Lesser(above[x], static_cast<int16_t>(own[x] | 1 << 2)),
-                                 static_cast<int16_t>(below[x] | 2 << 2));
-      index[x] = static_cast<int16_t>((key & ~15) == Level3<kMin>(lum[x]) ? kCentre3 : key & 15);
-    }
-    uint32_t* dst = plan.Dest + r * n;
-    if (r == 0 || r == plan.Height - 1 || width < 18) {
-      for (int32_t x = 0; x < width; ++x) dst[x] = Pick3At(plan, r, x, index[x]);
-      continue;
-    }
-    dst[0] = Pick3At(plan, r, 0, index[0]);
-    dst[n - 1] = Pick3At(plan, r, width - 1, index[n - 1]);
-    const uint32_t* src = plan.Source + r * n;
-    for (ptrdiff_t x0 = 1;; x0 += 16) {
-      x0 = Lesser(x0, n - 17);
-      TKeys16 indices;
-      LoadVector(indices, index + x0);
-      Pick3(src + x0, n, indices, dst + x0);
-      if (x0 == n - 17) break;
-    }
+  // Row p's extremes; a row outside the picture stands for `instead`.
+  const auto row = [&](int32_t p, int32_t instead) {
+    return best[(p >= 0 && p < plan.Height ? p : instead) & 3];
+  };
+  for (int32_t r = first; r < end; r += 2) {
+    make(r + 2);
+    const bool pair = r + 1 < end;
+    JoinRows3<kMin>(pair ? row(r + 2, r + 1) : nullptr, row(r + 1, r), best[r & 3], row(r - 1, r),
+                    wordsOf[r & 3], pair ? wordsOf[(r + 1) & 3] : nullptr, plan.Dest + r * n,
+                    pair ? plan.Dest + (r + 1) * n : nullptr, width);
   }
 }
 

@@ -179,7 +179,9 @@ TEST_P(FastRankPass_, EqualsThePlainPassInEveryByte) {
 }
 
 // Three luminance levels in equal-luminance pairs at the widths around the vectors of the 3 x 3
-// passes (16 keys, 32 bytes of luminance, 8 pixels) and the heights below the window's; then
+// passes (16 keys, 32 bytes of luminance, 8 pixels, and the 3 x 3 extremes' rows of 8 pixels
+// inside the edge columns, from a width of 10) and the heights below the window's; at a few
+// widths also 4 and 5 rows, so that the extremes' pairs of target rows end even and odd; then
 // the heights around the Median's groups of three target rows, narrower and wider than boxes 15
 // and 31.
 std::vector<PictureRow> SmallPictures() {
@@ -189,8 +191,9 @@ std::vector<PictureRow> SmallPictures() {
                         height,
                         [](int32_t, int32_t, std::mt19937& r) { return Tied(int(r() % 3), r); }});
   };
-  for (const int32_t width : {1, 2, 3, 15, 16, 17, 18, 31, 32, 33, 47}) {
-    for (int32_t height = 1; height <= 3; ++height) add(width, height);
+  for (const int32_t width : {1, 2, 3, 7, 8, 9, 10, 11, 15, 16, 17, 18, 31, 32, 33, 47}) {
+    const int32_t heights = width == 10 || width == 17 || width == 33 ? 5 : 3;
+    for (int32_t height = 1; height <= heights; ++height) add(width, height);
   }
   for (const int32_t width : {9, 40}) {
     for (int32_t height = 4; height <= 8; ++height) add(width, height);
@@ -259,6 +262,53 @@ INSTANTIATE_TEST_SUITE_P(KernelLess, LargeRankPass_, testing::ValuesIn(kFilters)
                          [](const testing::TestParamInfo<FilterRow>& row) {
                            return std::string(row.param.name);
                          });
+
+// The 3 x 3 extremes make the luminance themselves, in place in the rows of a band that no
+// other band reads and into scratch rows for the others: rows 1 and 2 of this picture hold one
+// colour of each weighted sum 30 r + 59 g + 11 b that a colour has, every row one of each
+// other sum; each pass must write every luminance as the plain pass does, into the source and
+// the pixels it copies.
+TEST(FastRankPass, ExtremesMakeTheLuminanceOfEveryColourSum) {
+  std::vector<uint32_t> bySum(100 * 255 + 1, 0xFFFFFFFFu);
+  for (uint32_t red = 0; red < 256; ++red) {
+    for (uint32_t green = 0; green < 256; ++green) {
+      for (uint32_t blue = 0; blue < 256; ++blue) {
+        uint32_t& colour = bySum[30 * red + 59 * green + 11 * blue];
+        if (colour == 0xFFFFFFFFu) colour = red << 16 | green << 8 | blue;
+      }
+    }
+  }
+  std::vector<uint32_t> colours;
+  for (const uint32_t colour : bySum) {
+    if (colour != 0xFFFFFFFFu) colours.push_back(colour);
+  }
+  ASSERT_EQ(colours.size(), 25321u);
+  const auto width = static_cast<int32_t>((colours.size() + 1) / 2);
+  const PictureRow picture = {"EverySum", width, 4, [&](int32_t x, int32_t m, std::mt19937&) {
+                                const auto i = static_cast<std::size_t>(m % 2 * width + x);
+                                return colours[i % colours.size()];
+                              }};
+  for (const FilterRow& filter : {kFilters[1], kFilters[2]}) {
+    auto made = filter.make(nullptr);
+    dynamic_cast<TWithoutKernelBaseFilter&>(*made).SetSamplingBox(3);
+    const TBlock source = Paint(picture, 1);
+    TBlock expectedSource = source;
+    TBlock expected(source.size(), 0);
+    made->ApplyKernel(expected.data(), expectedSource.data(), width, picture.height);
+    for (const TKernelIsa isa : SupportedIsas()) {
+      TFastRankOptions options;
+      options.Isa = isa;
+      options.Threads = 1;
+      TBlock actualSource = source;
+      TBlock actual(source.size(), 0);
+      ASSERT_TRUE(FastRankPass(*made->RankPass(), actual.data(), actualSource.data(), width,
+                               picture.height, options));
+      const std::string where = std::string(filter.name) + ", " + KernelIsaName(isa) + ": ";
+      EXPECT_EQ(FirstDifference(expected, actual, width), "") << where << "target";
+      EXPECT_EQ(FirstDifference(expectedSource, actualSource, width), "") << where << "source";
+    }
+  }
+}
 
 TEST(FastRankPass, DeclinesWhatItCannotTake) {
   TBlock source(16, 0);
