@@ -32,6 +32,14 @@ class Desktop {
   // asks as CursorPos does.
   virtual bool PolledCursorPos(TPoint& position) { return CursorPos(position); }
 
+  // How many timer periods a caller of PolledCursorPos, whose tick found its view unchanged,
+  // may wait before its next tick, counting on FileDescriptor() to become readable (then
+  // ConnectionLost reads it) at every change that could change that view: a move or a press of
+  // any pointing device, a change of the screen under the zone or of the windows' layout.
+  // The screen then asks its server again at the next poll (a warp tells nothing). 0 (the
+  // default): the screen cannot hear of every change, or one is waiting; keep ticking.
+  virtual int RestTicks() { return 0; }
+
   // The virtual desktop: the rectangle that holds every monitor.
   virtual TRect VirtualScreen() = 0;
 
