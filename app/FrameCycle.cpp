@@ -104,6 +104,7 @@ FrameResult FrameCycle::Run(const FrameSettings& settings) {
     // A tick that kept its still view took no time for events to wait on: the main loop runs
     // whatever comes right after the tick, and an idle window spends nothing on a pump.
     result.pumpEvents = end != TBranchEnd::Still;
+    result.keptStill = end == TBranchEnd::Still;
   } else {
     result.shows = FrameResult::Shows::Panel;
     result.pumpEvents = true;

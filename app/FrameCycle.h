@@ -105,6 +105,8 @@ struct FrameResult {
   // kept its still view, which gave them no time to wait), then writes Caption().
   bool pumpEvents = false;
   bool writeCaption = false;
+  // A timer tick kept its still view: nothing it was drawn from changed.
+  bool keptStill = false;
   // The cross-line's tilts as the window keeps them from now on: the stage sets a tilt past
   // the largest it draws back to 0.
   int crossTiltX = 0;

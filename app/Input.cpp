@@ -62,6 +62,30 @@ class TDirectCycle {
   bool crossLine_;
 };
 
+// Wakes a resting timer at a key or a button pressed in any of the program's windows: what it
+// changes shows at the next tick, as while the timer runs. The screen hears the pointer's moves.
+class TInputWake : public QObject {
+ public:
+  explicit TInputWake(TTimer& timer) : timer_(timer) {}
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    switch (event->type()) {
+      case QEvent::KeyPress:
+      case QEvent::MouseButtonPress:
+      case QEvent::MouseButtonRelease:
+      case QEvent::Wheel:
+        timer_.Wake();
+        break;
+      default:
+        break;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  TTimer& timer_;
+};
+
 }  // namespace
 
 void TForm1::ConnectInput() {
@@ -70,6 +94,8 @@ void TForm1::ConnectInput() {
   setFocusPolicy(Qt::ClickFocus);
   setFocus();
   Image1->installEventFilter(this);
+  inputWake_ = std::make_unique<TInputWake>(*Timer1);
+  QCoreApplication::instance()->installEventFilter(inputWake_.get());
   ConnectScrollEvents(ScrollBar1, [this](TScrollCode scrollCode, int position) {
     ScrollBar1Scroll(scrollCode, position);
   });

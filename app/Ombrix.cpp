@@ -2,7 +2,9 @@
 
 #include <QGuiApplication>
 #include <QWindow>
+#include <utility>
 
+#include "ErrorReport.h"
 #include "WindowPlacement.h"
 
 namespace ombrix {
@@ -33,6 +35,24 @@ std::vector<uint32_t> OwnWindowIds() {
     }
   }
   return ids;
+}
+
+std::unique_ptr<QSocketNotifier> WatchScreen(Desktop& screen, TForm1& form,
+                                             std::function<void()> lost) {
+  if (screen.FileDescriptor() < 0) return nullptr;
+  auto watch = std::make_unique<QSocketNotifier>(screen.FileDescriptor(), QSocketNotifier::Read);
+  QSocketNotifier* notifier = watch.get();
+  // ConnectionLost reads what came: the descriptor is not readable again before new news.
+  QObject::connect(notifier, &QSocketNotifier::activated,
+                   [&screen, &form, notifier, lost = std::move(lost)] {
+                     if (!screen.ConnectionLost()) {
+                       Guarded([&form] { form.ScreenNews(); });
+                       return;
+                     }
+                     notifier->setEnabled(false);
+                     lost();
+                   });
+  return watch;
 }
 
 }  // namespace ombrix

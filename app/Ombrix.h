@@ -1,7 +1,9 @@
 #pragma once
 // Start-up: the program's windows, created in their order. GUI thread only.
 
+#include <QSocketNotifier>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -26,6 +28,12 @@ struct TApplicationWindows {
 // loop even while the others are shown. Needs a QApplication; `desktop` must outlive the
 // windows.
 TApplicationWindows CreateApplicationWindows(Desktop& desktop);
+
+// Watches the screen's own connection, when it has one (else null): at each news the screen
+// reads it; once the screen has gone for good the watch ends and `lost` runs, else the news
+// wake `form`'s timer when it rests.
+std::unique_ptr<QSocketNotifier> WatchScreen(Desktop& screen, TForm1& form,
+                                             std::function<void()> lost);
 
 // The native ids of every top-level window of this program that has one now: the windows
 // above, and the tool tips, message boxes and dialogs that come and go.

@@ -62,21 +62,15 @@ int main(int argc, char* argv[]) {
     tell(failure);
     return 1;
   }
-  // The screen's own connection hears the server go even while the toolkit's is quiet.
-  std::unique_ptr<QSocketNotifier> watch;
-  if (screen->FileDescriptor() >= 0) {
-    watch = std::make_unique<QSocketNotifier>(screen->FileDescriptor(), QSocketNotifier::Read);
-    QObject::connect(watch.get(), &QSocketNotifier::activated, [&screen, &watch, &tell] {
-      if (!screen->ConnectionLost()) return;
-      const ScreenFailure loss = LossOf(*screen);
-      if (loss.line.empty()) LeaveForLostDisplay();
-      watch->setEnabled(false);
-      tell(loss);
-      QCoreApplication::exit(1);
-    });
-  }
-
   TApplicationWindows windows = CreateApplicationWindows(*screen);
+  // The screen's own connection hears the server go even while the toolkit's is quiet.
+  const std::unique_ptr<QSocketNotifier> watch =
+      WatchScreen(*screen, *windows.Form1, [&screen, &tell] {
+        const ScreenFailure loss = LossOf(*screen);
+        if (loss.line.empty()) LeaveForLostDisplay();
+        tell(loss);
+        QCoreApplication::exit(1);
+      });
   windows.Form1->show();
   std::unique_ptr<QMessageBox> notice;
   if (screen->IsXwayland()) {

@@ -408,6 +408,16 @@ void TForm1::Tick() {
   tickWindow_ = window;
   timerTick_ = true;
   Timer1Timer();
+  // Nothing changed: where the screen hears of every change, the timer waits for its news,
+  // and ticks only now and then for what it cannot hear (a warp of the pointer).
+  if (std::exchange(keptStill_, false)) {
+    const int periods = desktop_.RestTicks();
+    if (periods > 0) Timer1->Rest(periods);
+  }
+}
+
+void TForm1::ScreenNews() {
+  if (Timer1->Wake()) Tick();
 }
 
 void TForm1::TrackNonClientArea(const QRect& frame, const TTickWindow& window) {
@@ -445,6 +455,7 @@ void TForm1::Timer1Timer() {
     ShowCycleResult(FrameResult::Shows::View, true);
     throw;
   }
+  keptStill_ = result.keptStill;
   CrossTiltX_ = result.crossTiltX;
   CrossTiltY_ = result.crossTiltY;
   ShowCycleResult(result.shows, result.viewDrawn);

@@ -136,6 +136,9 @@ class TForm1 : public QWidget, public TCmdMainWindow {
   // stage raises (the sharpen stage's EOutOfMemory); the cycle then ends there, its objects
   // released.
   void Timer1Timer();
+  // The screen's own connection has news (its descriptor became readable and was read): a
+  // timer resting on a still view ticks now and runs at its period again.
+  void ScreenNews();
 
   // Draws `bitmap` (32 bits per pixel, width x height) into the view: the view is set to
   // width x height, the bitmap's width x height pixels are drawn onto `rectangle` (right and
@@ -310,6 +313,10 @@ class TForm1 : public QWidget, public TCmdMainWindow {
   // The window's place as Tick read it for that cycle; a direct cycle reads it afresh.
   std::optional<TTickWindow> tickWindow_;
   int cycleDepth_ = 0;
+  // The last cycle was a timer tick that kept its still view.
+  bool keptStill_ = false;
+  // Wakes a resting Timer1 at the user's keys and buttons in any of our windows.
+  std::unique_ptr<QObject> inputWake_;
   // True while the frame cycle runs its stages: the window shows their view once they end.
   bool runningStages_ = false;
   bool placed_ = false;

@@ -108,6 +108,8 @@ void RunCase(const char* display, bool track, bool repainting, int seconds,
   if (repainting) video = std::make_unique<TRepaintingWindow>(display);
   TCountingForm form(*desktop);
   desktop->SetOwnWindowsProvider(OwnWindowIds);
+  // As the program does: the screen's news wake a resting timer.
+  const auto watch = WatchScreen(*desktop, form, [] { std::exit(1); });
   int ticks = 0;
   const std::function<void()> tick = form.Timer1->OnTimer;
   form.Timer1->OnTimer = [&] {

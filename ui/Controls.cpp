@@ -14,6 +14,8 @@
 #include <QStringList>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
+#include <climits>
 #include <cmath>
 #include <cstring>
 #include <utility>
@@ -268,6 +270,7 @@ void TImage::paintEvent(QPaintEvent* event) {
 TTimer::TTimer() : timer_(std::make_unique<QTimer>()) {
   timer_->setTimerType(Qt::PreciseTimer);
   QObject::connect(timer_.get(), &QTimer::timeout, [this] {
+    Wake();
     Guarded([this] {
       if (OnTimer) OnTimer();
     });
@@ -280,8 +283,24 @@ void TTimer::SetInterval(int milliseconds) {
   if (milliseconds < 0) milliseconds = 0;
   if (milliseconds == interval_) return;
   interval_ = milliseconds;
+  resting_ = false;
   timer_->stop();
   if (interval_ > 0) timer_->start(interval_);
+}
+
+void TTimer::Rest(int periods) {
+  if (interval_ <= 0 || periods <= 1) return;
+  resting_ = true;
+  // A rest longer than an int of milliseconds is cut short.
+  const long long rest = static_cast<long long>(interval_) * periods;
+  timer_->start(static_cast<int>(std::min<long long>(rest, INT_MAX)));
+}
+
+bool TTimer::Wake() {
+  if (!resting_) return false;
+  resting_ = false;
+  timer_->start(interval_);
+  return true;
 }
 
 void ConnectScrollEvents(QScrollBar* bar, std::function<void(TScrollCode, int)> handler) {

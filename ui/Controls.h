@@ -86,12 +86,19 @@ class TTimer {
   int Interval() const { return interval_; }
   // Setting a different interval restarts the count; a negative one counts as 0.
   void SetInterval(int milliseconds);
+  // A running timer's next tick comes `periods` intervals from now, unless Wake comes first;
+  // after that tick it runs at its interval again. A stopped timer stays stopped.
+  void Rest(int periods);
+  // Ends a rest: the timer runs at its interval from now. True when it was resting.
+  bool Wake();
+  bool Resting() const { return resting_; }
 
   std::function<void()> OnTimer;
 
  private:
   std::unique_ptr<QTimer> timer_;
   int interval_ = 0;
+  bool resting_ = false;
 };
 
 // What a scroll event of a scroll bar reports.

@@ -32,6 +32,15 @@ class Desktop {
   // asks as CursorPos does.
   virtual bool PolledCursorPos(TPoint& position) { return CursorPos(position); }
 
+  // How many timer periods a caller of PolledCursorPos, whose tick found its view unchanged,
+  // may wait before its next tick, counting on FileDescriptor() to become readable (then
+  // ConnectionLost reads it) at every change that could change that view: a move of any
+  // pointing device, a change of the screen under the zone, of the windows' layout or of the
+  // screen's size. (Keys and buttons in the program's own windows are the caller's to hear.)
+  // The screen then asks its server again at the next poll (a warp tells nothing). 0 (the
+  // default): the screen cannot hear of every change, or one is waiting; keep ticking.
+  virtual int RestTicks() { return 0; }
+
   // The virtual desktop: the rectangle that holds every monitor.
   virtual TRect VirtualScreen() = 0;
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <xcb/shape.h>
 #include <xcb/xcb.h>
+#include <xcb/xtest.h>
 
 #include <QtCore/qtestsupport_core.h>
 #include <QApplication>
@@ -24,6 +25,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "../TestFiles.h"
@@ -93,6 +95,31 @@ int DifferencesFromPattern(const TBitmap& bitmap, TPoint origin) {
   return count;
 }
 
+// The X11 screen, whose rests last hours: what the window shows during one came from the
+// screen's news, not from the rest's end.
+class LongRests : public Desktop {
+ public:
+  explicit LongRests(X11Desktop& screen) : screen_(screen) {}
+  int RestTicks() override { return screen_.RestTicks() > 0 ? 400000 : 0; }
+  bool CursorPos(TPoint& position) override { return screen_.CursorPos(position); }
+  bool PolledCursorPos(TPoint& position) override { return screen_.PolledCursorPos(position); }
+  TRect VirtualScreen() override { return screen_.VirtualScreen(); }
+  int MonitorCount() override { return screen_.MonitorCount(); }
+  TRect NearestMonitor(const TRect& window) override { return screen_.NearestMonitor(window); }
+  bool CopyZone(const TRect& zone, const TPoint (&points)[3], TBitmap& capture) override {
+    return screen_.CopyZone(zone, points, capture);
+  }
+  bool ZoneMayHaveChanged(const TRect& zone) override { return screen_.ZoneMayHaveChanged(zone); }
+  void SetOwnWindowsProvider(OwnWindowsProvider provider) override {
+    screen_.SetOwnWindowsProvider(std::move(provider));
+  }
+  int FileDescriptor() const override { return screen_.FileDescriptor(); }
+  bool ConnectionLost() override { return screen_.ConnectionLost(); }
+
+ private:
+  X11Desktop& screen_;
+};
+
 class MainWindowX11 : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -133,8 +160,8 @@ class MainWindowX11 : public ::testing::Test {
 
   // The program's windows on the X11 screen, the main one shown with its frame's top-left
   // corner at `at`, its timer idle.
-  TForm1& Open(QPoint at) {
-    windows_ = CreateApplicationWindows(*desktop_);
+  TForm1& Open(QPoint at, Desktop* screen = nullptr) {
+    windows_ = CreateApplicationWindows(screen != nullptr ? *screen : *desktop_);
     TForm1& form = *windows_.Form1;
     form.Timer1->SetInterval(kRunningButIdle);
     form.show();
@@ -319,6 +346,46 @@ TEST_F(MainWindowX11, ViewShowsTheZoneAroundTheCursorPixelForPixel) {
   }));
   EXPECT_EQ(DifferencesFromPattern(form.Image1->Picture(), origin), 0);
   EXPECT_EQ(form.windowTitle(), QString("Ombrix [361 x 432] - [X=400 Y=350]"));
+}
+
+TEST_F(MainWindowX11, RestingTimerWakesForAMoveAndForChangesUnderTheZone) {
+  ShowPatternOnTheRoot();
+  LongRests screen(*desktop_);
+  TForm1& form = Open({900, 200}, &screen);
+  const auto watch = WatchScreen(screen, form, [] { ADD_FAILURE() << "screen lost"; });
+  ASSERT_TRUE(watch);
+  ASSERT_TRUE(MovePointer({400, 350}));
+  form.Timer1->SetInterval(kStartTimerPeriod);
+  const TBitmap& view = form.Image1->Picture();
+  // The 360 x 432 view at zoom 1 shows the zone around the pointer; while it rests, only the
+  // screen's news can change what it shows.
+  const auto restsOn = [&](TPoint pointer) {
+    return WaitFor([&] {
+      return form.Timer1->Resting() && view.Width() == 360 &&
+             DifferencesFromPattern(view, {pointer.X - 180, pointer.Y - 216}) == 0;
+    });
+  };
+  ASSERT_TRUE(restsOn({400, 350}));
+  // A move as a mouse makes it (XTest): the device sends raw events. (A warp sends none; it is
+  // seen at the rest's end.)
+  xcb_test_fake_input(client_->Connection(), XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME,
+                      client_->Root(), 430, 380, 0);
+  client_->Sync();
+  EXPECT_TRUE(restsOn({430, 380}));
+  EXPECT_EQ(form.windowTitle(), QString("Ombrix [361 x 432] - [X=430 Y=380]"));
+
+  // A window mapped under the zone, then repainted in another colour.
+  const xcb_window_t other = client_->CreateWindow({410, 360, 450, 400}, 0, false);
+  client_->SetColours(other, 0x00FF00, 0);
+  client_->Map(other);
+  client_->Sync();
+  // (420, 370) on the screen is (170, 206) in the view.
+  EXPECT_TRUE(
+      WaitFor([&] { return form.Timer1->Resting() && ViewPixel(view, 170, 206) == 0x00FF00; }));
+  client_->SetColours(other, 0x0000FF, 0);
+  client_->Sync();
+  EXPECT_TRUE(
+      WaitFor([&] { return form.Timer1->Resting() && ViewPixel(view, 170, 206) == 0x0000FF; }));
 }
 
 TEST_F(MainWindowX11, CrossLineSwitchedOnInThePanelShowsOnTheScreen) {
@@ -675,8 +742,9 @@ TEST_F(MainWindowX11, RightClicksRemoveAndRestoreTheFrameOfTheSameWindow) {
     TRect frame;
     EXPECT_TRUE(WaitFor([&] {
       return client_->OuterRect(TopLevelOf(id), frame) && form.WindowRect() == frame;
-    })) << "server " << frame.Width() << " x " << frame.Height() << ", program "
-        << form.WindowRect().Width() << " x " << form.WindowRect().Height();
+    })) << "server "
+        << frame.Width() << " x " << frame.Height() << ", program " << form.WindowRect().Width()
+        << " x " << form.WindowRect().Height();
     // Still above a window that the user activates.
     ASSERT_TRUE(XDoTool("windowactivate --sync " + std::to_string(other)));
     const xcb_window_t ours = TopLevelOf(IdOf(form));

@@ -88,6 +88,9 @@ class X11Desktop : public Desktop {
   // borrowed connection and under Xwayland, on every call.
   bool PolledCursorPos(TPoint& position) override;
   static constexpr int kPollsPerAsk = 4;
+  // kPollsPerAsk while the pointer rests with its raw events heard and every change of the
+  // zone, the windows and the root is tracked on our own connection, with none unread; else 0.
+  int RestTicks() override;
   TRect VirtualScreen() override;
   int MonitorCount() override;
   TRect NearestMonitor(const TRect& window) override;

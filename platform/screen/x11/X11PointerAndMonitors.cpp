@@ -148,6 +148,22 @@ bool X11Desktop::PolledCursorPos(TPoint& position) {
   return d.AskPointer(position);
 }
 
+int X11Desktop::RestTicks() {
+  Impl& d = *impl_;
+  if (d.c == nullptr || !d.ownConnection || d.xwayland || !d.tracksChanges || !d.followsRoot)
+    return 0;
+  // What the tick's replies brought along is handled now, and what it asked is sent: from here
+  // on, every news makes the socket readable.
+  d.DrainEvents();
+  xcb_flush(d.c);
+  if (!d.rawConfirmed || d.motionSeen || !d.pointerKnown || d.sceneChanged || d.damageNoticed ||
+      !d.rootKnown || !d.lastCopyValid || xcb_connection_has_error(d.c) != 0)
+    return 0;
+  // A warp sends no raw event: the first poll after the rest asks.
+  d.pollsSinceAsk = kPollsPerAsk;
+  return kPollsPerAsk;
+}
+
 TRect X11Desktop::VirtualScreen() {
   if (impl_->c == nullptr) return {};
   return impl_->RootRect();
