@@ -1667,15 +1667,33 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
       if constexpr (sizeof(T) != 2) continue;
       uint32_t* dst = plan.Dest + static_cast<ptrdiff_t>(r) * n;
       const bool rowInside = rowsInside[g] == plan.Box;
-      if (byColumns && rowInside) levelRows.Restart(plan, columnLuminance, r);
+      if (byColumns && rowInside) {
+        // The pixels are read after the whole row is located: each search then ends at a
+        // position instead of waiting for its pixel, and the loads overlap in the gather.
+        levelRows.Restart(plan, columnLuminance, r);
+        const uint32_t* windowRows = plan.Source + static_cast<ptrdiff_t>(r - plan.Below) * n;
+        uint32_t* places = levels + g * n;
+        const int32_t inEnd = Greater(plan.Left, plan.Width - plan.Right);
+        for (int32_t x = 0; x < plan.Width; ++x) {
+          const uint32_t v = places[x] & 0xFFu;
+          const uint32_t rank = places[x] >> 8;
+          if (x < plan.Left || x >= inEnd) {
+            dst[x] = *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
+          } else if (rank < 255) {
+            places[x] = static_cast<uint32_t>(
+                LocateRankInside(plan, levelRows.Counts(plan, x, v), r, x, v, rank) - windowRows);
+          } else {
+            places[x] = static_cast<uint32_t>(LocateRank(plan, r, x, v, rank, totals[g * n + x]) -
+                                              windowRows);
+          }
+        }
+        for (int32_t x = plan.Left; x < inEnd; ++x) dst[x] = windowRows[places[x]];
+        continue;
+      }
       for (int32_t x = 0; x < plan.Width; ++x) {
         const uint32_t v = levels[g * n + x] & 0xFFu;
         const uint32_t rank = levels[g * n + x] >> 8;
-        if (byColumns && rowInside && x >= plan.Left && x < plan.Width - plan.Right && rank < 255) {
-          dst[x] = *LocateRankInside(plan, levelRows.Counts(plan, x, v), r, x, v, rank);
-        } else {
-          dst[x] = *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
-        }
+        dst[x] = *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
       }
     }
   }
