@@ -1428,21 +1428,11 @@ class TLevelRows {
   const uint8_t* base_ = nullptr;
 };
 
-// LocateRank for a window inside the picture and at most 32 columns wide, rank below 255, from
-// the positions of level v in each window row (`counts`, from TLevelRows): their running sums
-// from the top row give the row holding the rank, and its mask along the row the column. No
-// branch depends on the picture.
-inline const uint32_t* LocateRankInside(const TRankPlan& plan, __m256i counts, int32_t r, int32_t x,
-                                        uint32_t v, uint32_t rank) {
-  const int32_t bottom = r - plan.Below;
-  // Lane i: window row bottom + i; lanes from Box on hold other rows.
-  alignas(32) static constexpr uint8_t kLanes[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
-                                                     11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
-                                                     22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
-  const __m256i lanes = _mm256_load_si256(reinterpret_cast<const __m256i*>(kLanes));
-  const __m256i inside = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(plan.Box)), lanes);
-  counts = _mm256_and_si256(counts, inside);
-  // Lane i := the positions in rows bottom + i and above, saturated at 255 (above any rank):
+// The lane (window row, lane i: stored row bottom + i) holding entry `rank` (0 = first in window
+// order, rows from the top) given each row's positions in `counts`, and in `within` the rank among
+// that row's positions.
+inline int32_t LaneOfRank(__m256i counts, uint32_t rank, uint32_t& within) {
+  // Lane i := the positions in lanes i and above, saturated at 255 (above any rank):
   // within each half first, then the upper half's sum added to the lower half's lanes.
   __m256i from = counts;
   from = _mm256_adds_epu8(from, _mm256_srli_si256(from, 1));
@@ -1459,11 +1449,68 @@ inline const uint32_t* LocateRankInside(const TRankPlan& plan, __m256i counts, i
   alignas(32) uint8_t sums[33];
   _mm256_store_si256(reinterpret_cast<__m256i*>(sums), from);
   sums[32] = 0;
-  const uint32_t within = rank - sums[lane + 1];
+  within = rank - sums[lane + 1];
+  return lane;
+}
+
+// LocateRank for a window inside the picture and at most 32 columns wide, rank below 255, from
+// the positions of level v in each window row (`counts`, from TLevelRows): their running sums
+// from the top row give the row holding the rank, and its mask along the row the column. No
+// branch depends on the picture.
+inline const uint32_t* LocateRankInside(const TRankPlan& plan, __m256i counts, int32_t r, int32_t x,
+                                        uint32_t v, uint32_t rank) {
+  const int32_t bottom = r - plan.Below;
+  // Lane i: window row bottom + i; lanes from Box on hold other rows.
+  alignas(32) static constexpr uint8_t kLanes[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
+                                                     11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
+                                                     22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
+  const __m256i lanes = _mm256_load_si256(reinterpret_cast<const __m256i*>(kLanes));
+  const __m256i inside = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(plan.Box)), lanes);
+  uint32_t within = 0;
+  const int32_t lane = LaneOfRank(_mm256_and_si256(counts, inside), rank, within);
   const ptrdiff_t row = static_cast<ptrdiff_t>(bottom + lane) * plan.Width + (x - plan.Left);
   const uint32_t width = plan.Box == 32 ? 0xFFFFFFFFu : (1u << plan.Box) - 1u;
   const uint32_t mask = EqualMask32(plan.Luminance + row, static_cast<uint8_t>(v)) & width;
   return plan.Source + row + NthSetBit(mask, within);
+}
+
+// LocateRank for a window at most 32 columns wide that reaches outside the picture, rank below
+// 255: each window row's positions of level v as a mask along the row, the positions outside the
+// picture set where the centre is of level v (they stand for it), then as LocateRankInside.
+inline const uint32_t* LocateRankEdge(const TRankPlan& plan, int32_t r, int32_t x, uint32_t v,
+                                      uint32_t rank) {
+  const ptrdiff_t n = plan.Width;
+  const uint32_t* centre = plan.Source + static_cast<ptrdiff_t>(r) * n + x;
+  const bool centreLevel = plan.Luminance[static_cast<ptrdiff_t>(r) * n + x] == v;
+  const int32_t x0 = Greater(x - plan.Left, 0);
+  const int32_t leftOut = x0 - (x - plan.Left);
+  const int32_t count = Lesser(x + plan.Right, plan.Width - 1) - x0 + 1;
+  const uint32_t boxBits = plan.Box == 32 ? 0xFFFFFFFFu : (1u << plan.Box) - 1u;
+  const uint32_t insideBits = (count == 32 ? 0xFFFFFFFFu : (1u << count) - 1u) << leftOut;
+  const uint32_t rowOutside = centreLevel ? boxBits : 0u;
+  const uint32_t columnsOutside = rowOutside & ~insideBits;
+  const int32_t bottom = r - plan.Below;
+  alignas(32) uint32_t masks[32];
+  alignas(32) uint8_t counts[32] = {};
+  for (int32_t i = 0; i < plan.Box; ++i) {
+    const int32_t p = bottom + i;
+    uint32_t mask = rowOutside;
+    if (p >= 0 && p < plan.Height) {
+      // Reads up to 31 bytes past column x0: within the picture or its 64 bytes of slack.
+      mask = (EqualMask32(plan.Luminance + p * n + x0, static_cast<uint8_t>(v)) << leftOut &
+              insideBits) |
+             columnsOutside;
+    }
+    masks[i] = mask;
+    counts[i] = static_cast<uint8_t>(__builtin_popcount(mask));
+  }
+  uint32_t within = 0;
+  const int32_t lane =
+      LaneOfRank(_mm256_load_si256(reinterpret_cast<const __m256i*>(counts)), rank, within);
+  const int32_t p = bottom + lane;
+  const int32_t c = x - plan.Left + NthSetBit(masks[lane], within);
+  if (p < 0 || p >= plan.Height || c < 0 || c >= plan.Width) return centre;
+  return plan.Source + static_cast<ptrdiff_t>(p) * n + c;
 }
 #else
 constexpr bool kColumnLuminance = false;
@@ -1475,6 +1522,9 @@ class TLevelRows {
 };
 inline const uint32_t* LocateRankInside(const TRankPlan&, int, int32_t, int32_t, uint32_t,
                                         uint32_t) {
+  return nullptr;
+}
+inline const uint32_t* LocateRankEdge(const TRankPlan&, int32_t, int32_t, uint32_t, uint32_t) {
   return nullptr;
 }
 #endif
@@ -1667,15 +1717,36 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
       if constexpr (sizeof(T) != 2) continue;
       uint32_t* dst = plan.Dest + static_cast<ptrdiff_t>(r) * n;
       const bool rowInside = rowsInside[g] == plan.Box;
-      if (byColumns && rowInside) levelRows.Restart(plan, columnLuminance, r);
+      if (byColumns && rowInside) {
+        // The pixels are read after the whole row is located: each search then ends at a
+        // position instead of waiting for its pixel, and the loads overlap in the gather.
+        levelRows.Restart(plan, columnLuminance, r);
+        const uint32_t* windowRows = plan.Source + static_cast<ptrdiff_t>(r - plan.Below) * n;
+        uint32_t* places = levels + g * n;
+        const int32_t inEnd = Greater(plan.Left, plan.Width - plan.Right);
+        for (int32_t x = 0; x < plan.Width; ++x) {
+          const uint32_t v = places[x] & 0xFFu;
+          const uint32_t rank = places[x] >> 8;
+          if ((x < plan.Left || x >= inEnd) && rank < 255) {
+            dst[x] = *LocateRankEdge(plan, r, x, v, rank);
+          } else if (x < plan.Left || x >= inEnd) {
+            dst[x] = *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
+          } else if (rank < 255) {
+            places[x] = static_cast<uint32_t>(
+                LocateRankInside(plan, levelRows.Counts(plan, x, v), r, x, v, rank) - windowRows);
+          } else {
+            places[x] = static_cast<uint32_t>(LocateRank(plan, r, x, v, rank, totals[g * n + x]) -
+                                              windowRows);
+          }
+        }
+        for (int32_t x = plan.Left; x < inEnd; ++x) dst[x] = windowRows[places[x]];
+        continue;
+      }
       for (int32_t x = 0; x < plan.Width; ++x) {
         const uint32_t v = levels[g * n + x] & 0xFFu;
         const uint32_t rank = levels[g * n + x] >> 8;
-        if (byColumns && rowInside && x >= plan.Left && x < plan.Width - plan.Right && rank < 255) {
-          dst[x] = *LocateRankInside(plan, levelRows.Counts(plan, x, v), r, x, v, rank);
-        } else {
-          dst[x] = *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
-        }
+        dst[x] = byColumns && rank < 255 ? *LocateRankEdge(plan, r, x, v, rank)
+                                         : *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
       }
     }
   }

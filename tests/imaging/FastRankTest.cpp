@@ -113,8 +113,8 @@ struct RankCase {
 
 class FastRankPass_ : public testing::TestWithParam<RankCase> {};
 
-// Every box from 1 to 9, then 15, 31, 64, 128, 255, 300 and one larger than the picture, each on
-// every instruction-set path with 2 and 1 threads and in strips of 1 to 3 rows whose places
+// Every box from 1 to 9, then 15, 31, 32, 64, 128, 255, 300 and one larger than the picture, each
+// on every instruction-set path with 2 and 1 threads and in strips of 1 to 3 rows whose places
 // restart; the boundary filters cycle through Hysteresis 0, 1, 128 and 255. The plain passes cost
 // up to the square of the box per pixel (the Median's its fourth power), so a box is left out where
 // that reference would run for more than a fraction of a second.
@@ -124,8 +124,9 @@ TEST_P(FastRankPass_, EqualsThePlainPassInEveryByte) {
   const int32_t height = c.picture.height;
   // 128: the longest row window of 16-bit keys in the extremes; 300: a window too large for
   // 16-bit histogram counts.
-  // 255: the largest window of 16-bit Median counts.
-  std::vector<int32_t> boxes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 31, 64, 128, 255, 300};
+  // 255: the largest window of 16-bit Median counts; 32: the widest Median window whose rows
+  // are searched as one mask, even (one column more left of the centre than right).
+  std::vector<int32_t> boxes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 31, 32, 64, 128, 255, 300};
   boxes.push_back(std::max(width, height) + 3);
   const bool median = std::string(c.filter.name) == "Median";
   const uint8_t hystereses[] = {0, 1, 128, 255};
