@@ -230,19 +230,30 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
     // thread: the calling thread works through them while the pool's other threads wake.
     const int bands = static_cast<int>(
         std::clamp<int64_t>(rows / bandRows, 1, madeAsTheyGo ? 4 * threads : threads));
+    // Seam s, between bands s - 1 and s, counts the bands beside it that have finished.
+    std::vector<std::atomic<int>> seams(madeAsTheyGo ? static_cast<std::size_t>(bands) + 1 : 0);
     Split(threads, rows, bands, [&](int32_t first, int32_t end) {
-      std::vector<uint32_t> large;
-      impl->FinishRows(plan, strip + first, strip + end,
-                       Scratch(static_cast<std::size_t>(finishInts), large));
+      {
+        std::vector<uint32_t> large;
+        impl->FinishRows(plan, strip + first, strip + end,
+                         Scratch(static_cast<std::size_t>(finishInts), large));
+      }
+      if (!madeAsTheyGo) return;
+      // The rows at each seam, which the bands on both sides read, get their luminance from
+      // whichever of the two finishes last; the strip's first and last rows from their band.
+      int band = 0;
+      while (PartStart(rows, band, bands) < first) ++band;
+      std::atomic<int>* const beside = seams.data() + band;
+      if (band == 0) prepare(strip + first, strip + first + 1);
+      if (band > 0 && beside[0].fetch_add(1, std::memory_order_acq_rel) == 1) {
+        prepare(strip + first - 1, strip + first + 1);
+      }
+      if (band + 1 == bands) {
+        if (end - 1 > first) prepare(strip + end - 1, strip + end);
+      } else if (beside[1].fetch_add(1, std::memory_order_acq_rel) == 1) {
+        prepare(strip + end - 1, strip + end + 1);
+      }
     });
-    // The first and last rows of each band, which the bands beside it read, get their
-    // luminance now that every band has finished.
-    for (int band = 0; madeAsTheyGo && band < bands; ++band) {
-      const int32_t first = strip + PartStart(rows, band, bands);
-      const int32_t last = strip + PartStart(rows, band + 1, bands) - 1;
-      prepare(first, first + 1);
-      if (last > first) prepare(last, last + 1);
-    }
   }
   return true;
 }
