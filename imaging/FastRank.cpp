@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <thread>
 #include <vector>
 
 #include "Errors.h"
@@ -221,7 +222,10 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
       std::vector<uint32_t> large;
       impl->PrepareRows(plan, first, end, Scratch(static_cast<std::size_t>(prepareInts), large));
     };
-    if (!madeAsTheyGo) {
+    // The larger extremes make the luminance band by band inside the pool's job (one wake-up
+    // of the pool a strip instead of two); the other kinds before it.
+    const bool bandLuminance = extremes && !madeAsTheyGo;
+    if (!madeAsTheyGo && !bandLuminance) {
       Split(threads, plan.PlaceTop - low + 1, 4 * threads,
             [&](int32_t first, int32_t end) { prepare(low + first, low + end); });
     }
@@ -232,7 +236,36 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
         std::clamp<int64_t>(rows / bandRows, 1, madeAsTheyGo ? 4 * threads : threads));
     // Seam s, between bands s - 1 and s, counts the bands beside it that have finished.
     std::vector<std::atomic<int>> seams(madeAsTheyGo ? static_cast<std::size_t>(bands) + 1 : 0);
+    // Band b's luminance (its own rows; the last band's also those above the strip that its
+    // windows read): 0 not begun, 1 being made, 2 made. A band makes its own, then waits for
+    // those of the bands beside it, whose rows its windows read (a band holds more rows than a
+    // window reaches), making one itself that no thread has begun, so that a thread never waits
+    // for a band that nobody works on.
+    const auto bandOf = [&](int32_t first) {
+      int band = 0;
+      while (PartStart(rows, band, bands) < first) ++band;
+      return band;
+    };
+    std::vector<std::atomic<int>> lit(bandLuminance ? static_cast<std::size_t>(bands) : 0);
+    const auto light = [&](int band) {
+      int untouched = 0;
+      if (lit[static_cast<std::size_t>(band)].compare_exchange_strong(untouched, 1,
+                                                                      std::memory_order_acq_rel)) {
+        prepare(strip + PartStart(rows, band, bands),
+                band + 1 == bands ? plan.PlaceTop + 1 : strip + PartStart(rows, band + 1, bands));
+        lit[static_cast<std::size_t>(band)].store(2, std::memory_order_release);
+      }
+      while (lit[static_cast<std::size_t>(band)].load(std::memory_order_acquire) != 2) {
+        std::this_thread::yield();
+      }
+    };
     Split(threads, rows, bands, [&](int32_t first, int32_t end) {
+      if (bandLuminance) {
+        const int band = bandOf(first);
+        light(band);
+        if (band > 0) light(band - 1);
+        if (band + 1 < bands) light(band + 1);
+      }
       {
         std::vector<uint32_t> large;
         impl->FinishRows(plan, strip + first, strip + end,
@@ -241,8 +274,7 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
       if (!madeAsTheyGo) return;
       // The rows at each seam, which the bands on both sides read, get their luminance from
       // whichever of the two finishes last; the strip's first and last rows from their band.
-      int band = 0;
-      while (PartStart(rows, band, bands) < first) ++band;
+      const int band = bandOf(first);
       std::atomic<int>* const beside = seams.data() + band;
       if (band == 0) prepare(strip + first, strip + first + 1);
       if (band > 0 && beside[0].fetch_add(1, std::memory_order_acq_rel) == 1) {

@@ -16,6 +16,8 @@
 //   nine from the three sorted columns, sixteen pixels at a time;
 // - the 3 x 3 Minimum and Maximum take, on whole pixels, the first extreme along each row, then
 //   over three rows, without the keys and places of the larger boxes;
+// - the Minimum and Maximum of boxes up to 16 keep 16-bit keys throughout, the luminance above
+//   the position's row and column within the window in 4 bits each;
 // - the Degrain arms are one-dimensional running extremes of the same keys.
 // Called from one thread at a time; the work runs on the shared pool and has finished when the
 // call returns.

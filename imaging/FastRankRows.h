@@ -166,15 +166,61 @@ void LineExtreme(const uint32_t* in, uint32_t* out, int32_t n, int32_t a, int32_
 // Row windows up to this long run RowKeyExtreme on 16-bit keys.
 constexpr int32_t kNarrowWindow = 128;
 
+// The least of the 16-bit keys of each window of positions i + a .. i + b (a and b clipped by
+// ClipOffsets) along a stored row of n positions, its luminance read from byte 3 of `src`. A
+// position's key is its level above its distance d from the start of the run of positions the
+// key stands for, level << kShift | d, the level being the luminance for a minimum and 255 less
+// it for a maximum, so that the least key is the first darkest (brightest) position of its run:
+// when two runs join, the later run's keys move by the earlier's length. Empty positions take
+// keys above every position's that stay clear of 2^16 however far they move. Window i's key is
+// Lesser(last[i], last[i + shift] + shift), d counted from position a + i. Windows up to
+// 2^kShift / 2 long; work: LineExtremeInts(n) elements.
+struct TRowRuns {
+  const uint16_t* last;
+  int32_t shift;
+};
+
+template <bool kMin, int kShift>
+TRowRuns RowRuns(const uint32_t* __restrict src, int32_t n, int32_t a, int32_t b, uint32_t* work) {
+  static_assert(kShift == 7 || kShift == 8);
+  // Above 255 << 7 | 127 (with room for 127 more), or 255 << 8 | 15 (with room for 15).
+  constexpr uint16_t kRunEmpty = kShift == 7 ? 0xC000u : 0xFFF0u;
+  const int32_t w = b - a + 1;
+  // padded[j] is position a + j, for j in 0 .. n + w - 2.
+  const int32_t length = n + w - 1;
+  uint16_t* padded = reinterpret_cast<uint16_t*>(work);
+  uint16_t* spare = padded + length + 64;
+  const int32_t before = Lesser(Greater(-a, 0), length);
+  FillWith(padded, padded + before, kRunEmpty);
+  const int32_t inside = Greater(Lesser(n - Greater(a, 0), length - before), 0);
+  const uint32_t* __restrict from = src + Greater(a, 0);
+  uint16_t* __restrict into = padded + before;
+  for (int32_t j = 0; j < inside; ++j) {
+    const uint32_t l = from[j] >> 24;
+    into[j] = static_cast<uint16_t>((kMin ? l : l ^ 0xFFu) << kShift);
+  }
+  FillWith(padded + before + inside, padded + length, kRunEmpty);
+  int32_t span = 1;
+  uint16_t* runs = padded;
+  while (2 * span <= w) {
+    const int32_t valid = length - 2 * span + 1;
+    const uint16_t* __restrict in = runs;
+    uint16_t* __restrict made = spare;
+    for (int32_t j = 0; j < valid; ++j) {
+      made[j] = Lesser(in[j], static_cast<uint16_t>(in[j + span] + span));
+    }
+    spare = runs == padded ? made + length + 64 : runs;
+    runs = made;
+    span *= 2;
+  }
+  return {runs, w - span};
+}
+
 // out[i] := the key (luminance << 24 | place, as in FastRankPlan.h) of the extreme of the
 // positions i + a .. i + b of a stored row that lie in 0 .. n - 1, its luminance read from byte 3
 // of `src`, its places starting at rowPlace (a minimum) or ending there (kPlaceMask - rowPlace,
-// a maximum). Windows up to kNarrowWindow long work on 16-bit keys, twice as many to a vector:
-// the luminance above the position's distance d from the start of the run of positions a key
-// stands for (for a maximum, 127 - d, beside a set top bit), so that when two runs join, the
-// later run's keys move by the earlier's length. Empty positions take keys that lose to every
-// position and stay clear of the other keys' range however far they move. Longer windows run
-// LineExtremeOf on the full keys. work: LineExtremeInts(n) elements.
+// a maximum). Windows up to kNarrowWindow long run RowRuns, twice as many keys to a vector;
+// longer ones LineExtremeOf on the full keys. work: LineExtremeInts(n) elements.
 template <bool kMin>
 void RowKeyExtreme(const uint32_t* __restrict src, uint32_t* __restrict out, int32_t n, int32_t a,
                    int32_t b, uint32_t rowPlace, uint32_t* work) {
@@ -195,47 +241,15 @@ void RowKeyExtreme(const uint32_t* __restrict src, uint32_t* __restrict out, int
     }
     return;
   }
-  constexpr uint16_t kNarrowEmpty = kMin ? 0xC000u : 0x4000u;
-  // padded[j] is position a + j, for j in 0 .. n + w - 2.
-  const int32_t length = n + w - 1;
-  uint16_t* padded = reinterpret_cast<uint16_t*>(work);
-  uint16_t* spare = padded + length + 64;
-  const int32_t before = Lesser(Greater(-a, 0), length);
-  FillWith(padded, padded + before, kNarrowEmpty);
-  const int32_t inside = Greater(Lesser(n - Greater(a, 0), length - before), 0);
-  const uint32_t* __restrict from = src + Greater(a, 0);
-  uint16_t* __restrict into = padded + before;
-  for (int32_t j = 0; j < inside; ++j) {
-    const uint32_t l = from[j] >> 24;
-    into[j] = static_cast<uint16_t>(kMin ? l << 7 : (l + 256) << 7 | 127u);
-  }
-  FillWith(padded + before + inside, padded + length, kNarrowEmpty);
-  // Joins two runs, the later one `span` positions on.
-  const auto join = [](uint16_t early, uint16_t late, int32_t span) {
-    if constexpr (kMin) {
-      return Lesser(early, static_cast<uint16_t>(late + span));
-    } else {
-      return Greater(early, static_cast<uint16_t>(late - span));
-    }
-  };
-  int32_t span = 1;
-  uint16_t* runs = padded;
-  while (2 * span <= w) {
-    const int32_t valid = length - 2 * span + 1;
-    const uint16_t* __restrict in = runs;
-    uint16_t* __restrict made = spare;
-    for (int32_t j = 0; j < valid; ++j) made[j] = join(in[j], in[j + span], span);
-    spare = runs == padded ? made + length + 64 : runs;
-    runs = made;
-    span *= 2;
-  }
-  const int32_t shift = w - span;
-  const uint16_t* __restrict last = runs;
+  const TRowRuns runs = RowRuns<kMin, 7>(src, n, a, b, work);
+  const uint16_t* __restrict last = runs.last;
+  const int32_t shift = runs.shift;
   const uint32_t start = rowPlace + static_cast<uint32_t>(a);
   for (int32_t i = 0; i < n; ++i) {
-    const uint32_t k = join(last[i], last[i + shift], shift);
-    const uint32_t luminance = (k & 0x7F80u) << 17;
-    const uint32_t place = start + static_cast<uint32_t>(i) + (kMin ? k & 127u : 127u - (k & 127u));
+    const uint32_t k = Lesser(last[i], static_cast<uint16_t>(last[i + shift] + shift));
+    const uint32_t level = (k >> 7) & 0xFFu;
+    const uint32_t luminance = (kMin ? level : level ^ 0xFFu) << 24;
+    const uint32_t place = start + static_cast<uint32_t>(i) + (k & 127u);
     out[i] = luminance | (kMin ? place : kPlaceMask - place);
   }
 }
@@ -511,8 +525,105 @@ void PrepareRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
 // that the running column extreme (van Herk, as in ColumnExtreme) then folds in place. No plane
 // of keys goes through memory, and the rows a band works on stay in the cache. The keys take
 // the luminance from byte 3 of the source, which PrepareRows has written.
+// Boxes up to this side run NarrowExtremeRows.
+constexpr int32_t kNarrowBox = 16;
+
+// ExtremeRows for boxes up to kNarrowBox, on 16-bit keys throughout, sixteen to a vector: the
+// level (as RowRuns makes it) over 4 bits of window row and 4 of window column. Stored row p
+// takes the row field w - 1 - (p - lowest) mod w, lowest being the band's first stored row, so
+// that within a block of w rows, and within the rows after it, the least key is the first
+// extreme in window order. The block's part of a target's window (its suffix) lies below the
+// part after the block (its prefix), so a target takes its suffix's extreme only when that is
+// strictly darker (brighter) than its prefix's. Rows outside the picture take the top key: the
+// suffix always holds a row of the picture, and a prefix without one wins only where the
+// suffix's level is the last one too, so that every position of the window has it and the
+// centre is taken.
+template <bool kMin>
+void NarrowExtremeRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
+  int32_t a = -plan.Below;
+  int32_t b = plan.Above;
+  ClipOffsets(plan.Height, a, b);
+  const int32_t w = b - a + 1;
+  int32_t left = -plan.Left;
+  int32_t right = plan.Right;
+  ClipOffsets(plan.Width, left, right);
+  const ptrdiff_t n = plan.Width;
+  const int32_t width = plan.Width;
+  // Keys of rows outside the picture: above every key of a position.
+  constexpr uint16_t kOutside = 0xFFFFu;
+  uint16_t* ring = reinterpret_cast<uint16_t*>(Take(scratch, (int64_t{w} * n + 1) / 2));
+  uint16_t* __restrict prefix = reinterpret_cast<uint16_t*>(Take(scratch, (n + 1) / 2));
+  int32_t* __restrict offsets = reinterpret_cast<int32_t*>(Take(scratch, n));
+  uint32_t* work = Take(scratch, LineExtremeInts(width));
+  const int32_t lowest = first + a;
+  int32_t made = lowest;
+  const auto slot = [&](int32_t p) { return ring + static_cast<ptrdiff_t>((p - lowest) % w) * n; };
+  const auto make = [&]() {
+    const int32_t p = made++;
+    uint16_t* __restrict row = slot(p);
+    if (p < 0 || p >= plan.Height) {
+      FillWith(row, row + n, kOutside);
+      return row;
+    }
+    const TRowRuns runs =
+        RowRuns<kMin, 8>(plan.Source + static_cast<ptrdiff_t>(p) * n, width, left, right, work);
+    const uint16_t* __restrict last = runs.last;
+    const int32_t shift = runs.shift;
+    const auto field = static_cast<uint16_t>((w - 1 - (p - lowest) % w) << 4);
+    for (ptrdiff_t x = 0; x < n; ++x) {
+      row[x] = Lesser(last[x], static_cast<uint16_t>(last[x + shift] + shift)) | field;
+    }
+    return row;
+  };
+  for (int32_t r = first; r < end; ++r) {
+    const int32_t i = (r - first) % w;
+    const int32_t s0 = r - i + a;
+    if (i == 0) {
+      while (made < s0 + w) make();
+      for (int32_t j = w - 2; j >= 0; --j) {
+        uint16_t* __restrict row = slot(s0 + j);
+        const uint16_t* __restrict above = slot(s0 + j + 1);
+        for (ptrdiff_t x = 0; x < n; ++x) row[x] = Lesser(row[x], above[x]);
+      }
+      FillWith(prefix, prefix + n, kOutside);
+    }
+    const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n;
+    const uint32_t* __restrict src = plan.Source + at;
+    const uint16_t* __restrict suffix = slot(s0 + i);
+    // The offsets of row s0 + w - 1 (field 0 of the suffix) and s0 + 2w - 1 (of the prefix),
+    // at the window's first column.
+    const int32_t suffixBase = (s0 + w - 1) * width + left;
+    const int32_t prefixBase = suffixBase + w * width;
+    const auto centre = static_cast<int32_t>(at);
+    const auto offsetOf = [&](uint32_t key, int32_t base, int32_t x) {
+      // The centre wins every tie, so only a strictly darker (brighter) extreme is taken.
+      const uint32_t level = key >> 8;
+      const uint32_t own = src[x] >> 24;
+      const int32_t offset = base - static_cast<int32_t>((key >> 4) & 15u) * width + x +
+                             static_cast<int32_t>(key & 15u);
+      return level == (kMin ? own : own ^ 0xFFu) ? centre + x : offset;
+    };
+    for (int32_t x = 0; x < width; ++x) {
+      const uint32_t low = suffix[x];
+      const uint32_t high = prefix[x];
+      const bool below = (low | 0xFFu) < high;
+      offsets[x] = offsetOf(below ? low : high, below ? suffixBase : prefixBase, x);
+    }
+    GatherFromOffsets(plan, plan.Dest + at, offsets);
+    if (r + 1 < end) {
+      // Row s0 + w + i replaces s0 + i, whose suffix is spent, and joins the prefix.
+      const uint16_t* __restrict row = make();
+      for (ptrdiff_t x = 0; x < n; ++x) prefix[x] = Lesser(prefix[x], row[x]);
+    }
+  }
+}
+
 template <bool kMin>
 void ExtremeRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
+  if (plan.Box <= kNarrowBox) {
+    NarrowExtremeRows<kMin>(plan, first, end, scratch);
+    return;
+  }
   int32_t a = -plan.Below;
   int32_t b = plan.Above;
   // Rows beyond the picture add nothing; the window keeps its own row, so it never empties.

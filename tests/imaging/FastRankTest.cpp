@@ -82,6 +82,14 @@ const PictureRow kPictures[] = {
     // Nearly flat: at box 31 the median's rank among its equals passes 255.
     {"NearlyFlat63x47", 63, 47,
      [](int32_t, int32_t, std::mt19937& r) { return Tied(r() % 8 == 0 ? 0 : 1, r); }},
+    // The darkest and brightest levels, 0 and 255, in equal-luminance pairs: the extremes' keys
+    // reach their top values (a level of 255, or 255 less 0, above the last window row and
+    // column of box 16).
+    {"BlackAndWhite41x37", 41, 37,
+     [](int32_t, int32_t, std::mt19937& r) {
+       constexpr uint32_t kEnds[] = {0x000000, 0x030000, 0xFFFFFF};
+       return kEnds[r() % 3];
+     }},
     {"FlatWithSpeck", 30, 23,
      [](int32_t x, int32_t m, std::mt19937& r) {
        return x == 11 && m == 7 ? 0xFFFFFFu : Tied(1, r);
@@ -113,20 +121,21 @@ struct RankCase {
 
 class FastRankPass_ : public testing::TestWithParam<RankCase> {};
 
-// Every box from 1 to 9, then 15, 31, 32, 64, 128, 255, 300 and one larger than the picture, each
-// on every instruction-set path with 2 and 1 threads and in strips of 1 to 3 rows whose places
-// restart; the boundary filters cycle through Hysteresis 0, 1, 128 and 255. The plain passes cost
-// up to the square of the box per pixel (the Median's its fourth power), so a box is left out where
-// that reference would run for more than a fraction of a second.
+// Every box from 1 to 9, then 15, 16, 17, 31, 32, 64, 128, 255, 300 and one larger than the
+// picture, each on every instruction-set path with 2 and 1 threads and in strips of 1 to 3 rows
+// whose places restart; the boundary filters cycle through Hysteresis 0, 1, 128 and 255. The plain
+// passes cost up to the square of the box per pixel (the Median's its fourth power), so a box is
+// left out where that reference would run for more than a fraction of a second.
 TEST_P(FastRankPass_, EqualsThePlainPassInEveryByte) {
   const RankCase& c = GetParam();
   const int32_t width = c.picture.width;
   const int32_t height = c.picture.height;
+  // 16: the largest box of the extremes' 16-bit column keys (4 bits of window row and column);
   // 128: the longest row window of 16-bit keys in the extremes; 300: a window too large for
   // 16-bit histogram counts.
   // 255: the largest window of 16-bit Median counts; 32: the widest Median window whose rows
   // are searched as one mask, even (one column more left of the centre than right).
-  std::vector<int32_t> boxes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 31, 32, 64, 128, 255, 300};
+  std::vector<int32_t> boxes = {1, 2, 3, 4, 5, 6, 7, 8, 9, 15, 16, 17, 31, 32, 64, 128, 255, 300};
   boxes.push_back(std::max(width, height) + 3);
   const bool median = std::string(c.filter.name) == "Median";
   const uint8_t hystereses[] = {0, 1, 128, 255};
