@@ -9,19 +9,32 @@
 // (FrameCycleRun), and then shows it in the picture control the window shows it in
 // (FrameCycleShown): what either costs beyond the stages is the cycle's own overhead.
 //
+// Lines run one after the other see different loads on a shared machine: FrameWholeBesideStages
+// times the stages, the whole frame, the cycle and the shown cycle alternately within each
+// iteration and reports the medians and what each costs beyond the stages (see there). CPU
+// time is the process's, every thread; "faults" counts the page faults of a frame.
+//
 // With OMBRIX_X11_DISPLAY (else DISPLAY) set, the control is a real X11 window on that display
-// and the cycle also runs on the display's screen (FrameCycleX11, FrameCycleX11Shown); without
-// a display the control paints offscreen.
+// and the cycle also runs on the display's screen (FrameCycleX11, FrameCycleX11Shown,
+// FrameWholeBesideStagesX11); without a display the control paints offscreen.
 
 #include <benchmark/benchmark.h>
 
+#include <sys/resource.h>
+#include <time.h>
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QWindow>
+#include <algorithm>
+#include <array>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <random>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "BrightnessContrast.h"
 #include "Controls.h"
@@ -52,19 +65,23 @@ struct TFrame {
   int tiltX = 0;
   int tiltY = 0;
 
+  // The screen the capture stage reads: the in-memory desktop unless a display's is given.
+  Desktop* screen = &desktop;
+
   TFrame() {
     std::mt19937 random(7);
-    TBitmap& screen = desktop.Picture();
-    for (int y = 0; y < screen.Height(); ++y) {
-      uint8_t* row = screen.ScanLine(y);
-      for (int i = 0; i < screen.Width() * 4; ++i) row[i] = static_cast<uint8_t>(random());
+    TBitmap& pixels = desktop.Picture();
+    for (int y = 0; y < pixels.Height(); ++y) {
+      uint8_t* row = pixels.ScanLine(y);
+      for (int i = 0; i < pixels.Width() * 4; ++i) row[i] = static_cast<uint8_t>(random());
     }
+    desktop.SetCursor(cursor);
     SetUpSharpen(work);
   }
 
   void Capture() {
     const TPoint points[3] = {{0, 0}, {kWidth, 0}, {0, kHeight}};
-    desktop.CopyZone(zone, points, capture);
+    screen->CopyZone(zone, points, capture);
   }
   void Zoom() { ZoomStage(capture, view, kWidth, kHeight, kZoomPosition, false, false, 0.0f); }
   // The zoom as the frame cycle calls it with brightness b and contrast c.
@@ -86,21 +103,52 @@ TFrame& Frame() {
   return frame;
 }
 
+// Page faults the process takes per iteration of a benchmark, as the counter "faults": a frame
+// that allocates fresh blocks faults their pages in every time.
+class TFaultCounter {
+ public:
+  explicit TFaultCounter(benchmark::State& state) : state_(state), start_(Faults()) {}
+  ~TFaultCounter() {
+    state_.counters["faults"] = benchmark::Counter(static_cast<double>(Faults() - start_),
+                                                   benchmark::Counter::kAvgIterations);
+  }
+  TFaultCounter(const TFaultCounter&) = delete;
+  TFaultCounter& operator=(const TFaultCounter&) = delete;
+
+ private:
+  static long Faults() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_minflt + usage.ru_majflt;
+  }
+  benchmark::State& state_;
+  long start_;
+};
+
 void FrameCapture(benchmark::State& state) {
-  for (auto _ : state) Frame().Capture();
+  TFrame& frame = Frame();
+  const TFaultCounter faults(state);
+  for (auto _ : state) frame.Capture();
 }
 void FrameZoom8(benchmark::State& state) {
-  for (auto _ : state) Frame().Zoom();
+  TFrame& frame = Frame();
+  const TFaultCounter faults(state);
+  for (auto _ : state) frame.Zoom();
 }
 void FrameSharpen5(benchmark::State& state) {
-  Frame().Zoom();
-  for (auto _ : state) Frame().Sharpen();
+  TFrame& frame = Frame();
+  frame.Zoom();
+  const TFaultCounter faults(state);
+  for (auto _ : state) frame.Sharpen();
 }
 void FrameCrossLine(benchmark::State& state) {
-  for (auto _ : state) Frame().CrossLine();
+  TFrame& frame = Frame();
+  const TFaultCounter faults(state);
+  for (auto _ : state) frame.CrossLine();
 }
 void FrameWhole(benchmark::State& state) {
   TFrame& frame = Frame();
+  const TFaultCounter faults(state);
   for (auto _ : state) {
     frame.Capture();
     frame.Zoom();
@@ -113,6 +161,7 @@ void FrameWhole(benchmark::State& state) {
 template <int b, int c>
 void FrameWholeBrightnessContrast(benchmark::State& state) {
   TFrame& frame = Frame();
+  const TFaultCounter faults(state);
   for (auto _ : state) {
     frame.Capture();
     frame.Zoom(b, c);
@@ -122,7 +171,9 @@ void FrameWholeBrightnessContrast(benchmark::State& state) {
 }
 template <int b, int c>
 void FrameZoom8BrightnessContrast(benchmark::State& state) {
-  for (auto _ : state) Frame().Zoom(b, c);
+  TFrame& frame = Frame();
+  const TFaultCounter faults(state);
+  for (auto _ : state) frame.Zoom(b, c);
 }
 
 // The settings of the frame above for the frame cycle: a window away from the zone, a direct
@@ -138,38 +189,57 @@ FrameSettings CycleSettings() {
   return settings;
 }
 
-// Runs the cycle on `desktop` (and shows its view when `shown`), once before the timing so
-// that the still-cursor rule lets every timed run draw.
-void RunCycle(benchmark::State& state, Desktop& desktop, bool shown) {
-  FrameCycle cycle(desktop);
-  std::unique_ptr<TImage> control;
-  if (shown) {
-    control = std::make_unique<TImage>(nullptr);
-    control->ShowPicture(cycle.View());
-    control->resize(kWidth, kHeight);
-    control->show();
-    // Painting starts once the window system has shown the window.
-    const QDeadlineTimer deadline(5000);
-    while (!control->windowHandle()->isExposed() && !deadline.hasExpired())
-      QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+// The frame cycle on `desktop`, showing its view in a picture control when `shown`.
+class TCycle {
+ public:
+  TCycle(Desktop& desktop, bool shown) : cycle_(desktop) {
+    if (shown) {
+      control_ = std::make_unique<TImage>(nullptr);
+      control_->ShowPicture(cycle_.View());
+      control_->resize(kWidth, kHeight);
+      control_->show();
+      // Painting starts once the window system has shown the window.
+      const QDeadlineTimer deadline(5000);
+      while (!control_->windowHandle()->isExposed() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 50);
+    }
+    // The first run only sees where the cursor is (the still-cursor rule), the second draws
+    // the first frame: from then on every run draws, into blocks it already has.
+    cycle_.Run(settings_);
+    cycle_.Run(settings_);
   }
-  const FrameSettings settings = CycleSettings();
-  cycle.Run(settings);
+  // One frame; false when the cycle did not draw.
+  bool Run() {
+    if (!cycle_.Run(settings_).viewDrawn) return false;
+    Show();
+    return true;
+  }
+  // Shows the view as it is again (when there is a control).
+  void Show() {
+    if (control_) control_->Changed();
+  }
+
+ private:
+  FrameCycle cycle_;
+  std::unique_ptr<TImage> control_;
+  const FrameSettings settings_ = CycleSettings();
+};
+
+void RunCycle(benchmark::State& state, Desktop& desktop, bool shown) {
+  TCycle cycle(desktop, shown);
+  const TFaultCounter faults(state);
   for (auto _ : state) {
-    if (!cycle.Run(settings).viewDrawn) {
+    if (!cycle.Run()) {
       state.SkipWithError("the cycle did not draw");
       break;
     }
-    if (control) control->Changed();
   }
 }
 
 void FrameCycleRun(benchmark::State& state) {
-  Frame().desktop.SetCursor(Frame().cursor);
   RunCycle(state, Frame().desktop, false);
 }
 void FrameCycleShown(benchmark::State& state) {
-  Frame().desktop.SetCursor(Frame().cursor);
   RunCycle(state, Frame().desktop, true);
 }
 
@@ -184,13 +254,117 @@ void FrameCycleX11(benchmark::State& state, bool shown) {
   RunCycle(state, *desktop, shown);
 }
 
+// The whole frame beside its stages, alternated within every iteration so that all see the
+// same load: each stage is timed on its second run in a row (its inputs warm, as in the stage
+// lines), the whole frame, the cycle and the cycle with the shown picture each on the second of
+// two runs. The counters are medians over the iterations in milliseconds, wall time and
+// process CPU time (_cpu, every thread): "stages" (the four summed), "whole", "cycle" and
+// "shown", what each costs beyond the stages ("whole+", "cycle+", "shown+"), and "show", the
+// shown view painted again alone (what "shown" adds to "cycle").
+class TClock {
+ public:
+  void Start() {
+    wall_ = std::chrono::steady_clock::now();
+    cpu_ = ProcessCpu();
+  }
+  // Milliseconds since Start: wall, process CPU.
+  std::pair<double, double> Stop() const {
+    const std::chrono::duration<double, std::milli> wall = std::chrono::steady_clock::now() - wall_;
+    return {wall.count(), ProcessCpu() - cpu_};
+  }
+
+ private:
+  static double ProcessCpu() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) * 1e-6;
+  }
+  std::chrono::steady_clock::time_point wall_;
+  double cpu_ = 0;
+};
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0;
+  const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+  std::nth_element(values.begin(), middle, values.end());
+  return *middle;
+}
+
+// `screen` is the screen the stages and the cycles read.
+void WholeBesideStages(benchmark::State& state, Desktop& screen) {
+  TFrame& frame = Frame();
+  frame.screen = &screen;
+  TCycle cycle(screen, false);
+  TCycle shown(screen, true);
+  using TStage = void (TFrame::*)();
+  static constexpr std::array<TStage, 4> kStages = {&TFrame::Capture, &TFrame::Zoom,
+                                                    &TFrame::Sharpen, &TFrame::CrossLine};
+  auto whole = [&frame] {
+    for (const TStage stage : kStages) (frame.*stage)();
+  };
+  // Runs `work` twice and times the second run.
+  TClock clock;
+  auto second = [&clock](auto&& work) {
+    work();
+    clock.Start();
+    work();
+    return clock.Stop();
+  };
+  enum : std::size_t { kStagesRow, kWholeRow, kCycleRow, kShownRow, kShowRow, kRows };
+  std::array<std::vector<double>, kRows> wall, cpu, wallBeyond, cpuBeyond;
+  bool drawn = true;
+  for (auto _ : state) {
+    std::array<std::pair<double, double>, kRows> t{};
+    for (const TStage stage : kStages) {
+      const auto [w, c] = second([&] { (frame.*stage)(); });
+      t[kStagesRow].first += w;
+      t[kStagesRow].second += c;
+    }
+    t[kWholeRow] = second(whole);
+    t[kCycleRow] = second([&] { drawn = cycle.Run() && drawn; });
+    t[kShownRow] = second([&] { drawn = shown.Run() && drawn; });
+    t[kShowRow] = second([&] { shown.Show(); });
+    for (std::size_t row = 0; row < kRows; ++row) {
+      wall[row].push_back(t[row].first);
+      cpu[row].push_back(t[row].second);
+      wallBeyond[row].push_back(t[row].first - t[kStagesRow].first);
+      cpuBeyond[row].push_back(t[row].second - t[kStagesRow].second);
+    }
+  }
+  frame.screen = &frame.desktop;
+  if (!drawn) state.SkipWithError("the cycle did not draw");
+  constexpr const char* kNames[kRows] = {"stages", "whole", "cycle", "shown", "show"};
+  for (std::size_t row = 0; row < kRows; ++row) {
+    const std::string name = kNames[row];
+    state.counters[name] = Median(wall[row]);
+    state.counters[name + "_cpu"] = Median(cpu[row]);
+    if (row == kStagesRow || row == kShowRow) continue;
+    state.counters[name + "+"] = Median(wallBeyond[row]);
+    state.counters[name + "+_cpu"] = Median(cpuBeyond[row]);
+  }
+}
+
+void FrameWholeBesideStages(benchmark::State& state) {
+  WholeBesideStages(state, Frame().desktop);
+}
+
+void FrameWholeBesideStagesX11(benchmark::State& state) {
+  const std::unique_ptr<X11Desktop> desktop = X11Desktop::Open(g_display);
+  if (!desktop) {
+    state.SkipWithError("the display cannot be opened");
+    return;
+  }
+  WholeBesideStages(state, *desktop);
+}
+
 #define OMBRIX_FRAME_BENCHMARK(fn)            \
   BENCHMARK(fn)                               \
       ->Name(#fn "/1024x768/zoom8/strength5") \
       ->Unit(benchmark::kMillisecond)         \
       ->Repetitions(5)                        \
       ->ReportAggregatesOnly(true)            \
-      ->UseRealTime()
+      ->UseRealTime()                         \
+      ->MeasureProcessCPUTime()
 
 OMBRIX_FRAME_BENCHMARK(FrameCapture);
 OMBRIX_FRAME_BENCHMARK(FrameZoom8);
@@ -200,6 +374,12 @@ OMBRIX_FRAME_BENCHMARK(FrameWhole);
 OMBRIX_FRAME_BENCHMARK(FrameCycleRun);
 OMBRIX_FRAME_BENCHMARK(FrameCycleShown);
 
+BENCHMARK(FrameWholeBesideStages)
+    ->Name("FrameWholeBesideStages/1024x768/zoom8/strength5")
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(3.0)
+    ->UseRealTime();
+
 void RegisterX11() {
   for (const bool shown : {false, true}) {
     benchmark::RegisterBenchmark(shown ? "FrameCycleX11Shown/1024x768/zoom8/strength5"
@@ -208,8 +388,14 @@ void RegisterX11() {
         ->Unit(benchmark::kMillisecond)
         ->Repetitions(5)
         ->ReportAggregatesOnly(true)
-        ->UseRealTime();
+        ->UseRealTime()
+        ->MeasureProcessCPUTime();
   }
+  benchmark::RegisterBenchmark("FrameWholeBesideStagesX11/1024x768/zoom8/strength5",
+                               FrameWholeBesideStagesX11)
+      ->Unit(benchmark::kMillisecond)
+      ->MinTime(3.0)
+      ->UseRealTime();
 }
 
 #define OMBRIX_BRIGHTNESS_CONTRAST_BENCHMARK(fn, b, c)                     \

@@ -15,9 +15,11 @@ bench=$build/bench
 medians() {
   "$@" --benchmark_report_aggregates_only=true 2>/dev/null |
     awk '/_median / {
-      # Names may hold spaces: the time and its unit are the fifth and fourth fields from the end.
+      # Names may hold spaces: the time and its unit are the fifth and fourth fields from the
+      # end, before any user counters (name=value).
       name = $0; sub(/\/repeats:5.*/, "", name)
-      printf "%-58s %9s %s\n", name, $(NF - 4), $(NF - 3) }'
+      n = NF; while ($n ~ /=/) --n
+      printf "%-58s %9s %s\n", name, $(n - 4), $(n - 3) }'
 }
 
 echo "== kernel-less filters (wall)"
@@ -34,5 +36,12 @@ trap ombrix_stop_xsession EXIT
 echo "== one frame, zoom 8, strength 5, cross-line (wall)"
 QT_QPA_PLATFORM=xcb DISPLAY=$OMBRIX_X11_DISPLAY medians "$bench/bench_frame" \
   --benchmark_filter='^Frame(Capture|Zoom8|Sharpen5|CrossLine|Whole|CycleRun|CycleShown|CycleX11|CycleX11Shown)/'
+echo "== the same frame beside its stages, timed alternately (medians, ms; _cpu: every thread)"
+QT_QPA_PLATFORM=xcb DISPLAY=$OMBRIX_X11_DISPLAY "$bench/bench_frame" \
+  --benchmark_filter='^FrameWholeBesideStages' 2>/dev/null |
+  awk '/^FrameWholeBesideStages/ {
+    name = $1; sub(/\/min_time.*/, "", name); line = name
+    for (i = 2; i <= NF; ++i) if ($i ~ /=/) line = line " " $i
+    print line }'
 echo "== idle magnifier, 10 s"
 "$bench/bench_idle_cpu" 10

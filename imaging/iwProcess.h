@@ -5,7 +5,8 @@
 // ApplyFilter writes. Everything here runs on the GUI thread.
 //
 // Typical use (the sharpen stage): create; SetFilterName("Unsharp Mask"); then for each frame
-// FilterAs<TGaussianBaseFilter>()->SetRadius(level), ApplyFilter(view) and copy OutputBitmap().
+// FilterAs<TGaussianBaseFilter>()->SetRadius(level), ApplyFilter(view) and take OutputBitmap()'s
+// picture (the stage trades blocks with it rather than copying).
 
 #include <functional>
 #include <memory>

@@ -25,7 +25,9 @@ TSharpenResult Sharpen(TImageWork& imageWork, TBitmap& view, int level) {
   // ApplyFilter leaves OutputBitmap with an earlier frame when the view has no pixels;
   // copying that would put a stale picture of another size where the view should be.
   if (!imageWork.ApplyFilter(&view)) return srRepaintOnly;
-  view.Assign(imageWork.OutputBitmap());
+  // The view takes the output's block and the output the view's: no 3 MB copy a frame, and the
+  // next frame's filter writes into a block of the right size it already has.
+  view.Exchange(*imageWork.OutputBitmap());
   return srSharpened;
 }
 

@@ -26,8 +26,11 @@ enum TSharpenResult : uint8_t {
 // Sharpens `view` with strength `level`. Level 0 touches nothing (the filter does not run) and
 // returns srRepaintOnly. Any other level becomes the radius of the component's filter when that
 // filter is a TGaussianBaseFilter (a level below 1 leaves the radius as it is, and writing the
-// radius it already has does not rebuild the kernel); the filter then runs over `view` and
-// `view` becomes an exact copy of the component's OutputBitmap (32 bits per pixel).
+// radius it already has does not rebuild the kernel); the filter then runs over `view`, and
+// `view` and the component's OutputBitmap trade pictures: `view` holds the filter's output
+// (32 bits per pixel), OutputBitmap the picture it was made from. The filter writes blue, green
+// and red only: the fourth bytes of `view` are those the output block held, 0 as long as only
+// the stages wrote the views (every drawn pixel of the zoom gets a 0 there).
 // A view that yields no pixels is left as it is and srRepaintOnly is returned: the output of
 // an earlier frame must never stand in for it.
 // An error of the filter (EDivByZero, EOutOfMemory) propagates before `view` is touched, so

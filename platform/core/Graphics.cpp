@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "Errors.h"
 
@@ -143,6 +144,17 @@ void TBitmap::Assign(const TPersistent* source) {
     return;
   }
   TPersistent::Assign(source);
+}
+
+void TBitmap::Exchange(TBitmap& other) noexcept {
+  if (&other == this) return;
+  Touch();
+  other.Touch();
+  pixels_.swap(other.pixels_);
+  std::swap(width_, other.width_);
+  std::swap(height_, other.height_);
+  std::swap(format_, other.format_);
+  std::swap(rowBytes_, other.rowBytes_);
 }
 
 void TBitmap::AssignTo(TPersistent* dest) const {

@@ -127,6 +127,9 @@ class TBitmap : public TGraphic {
   void Assign(const TPersistent* source) override;
   void AssignTo(TPersistent* dest) const override;
   void Draw(TCanvas& canvas, int x, int y) const override;
+  // Trades pictures with `other` (size, format, pixels) without copying a pixel: a stage that
+  // hands its result on in place of a copy. Both stamps move; each keeps its own canvas.
+  void Exchange(TBitmap& other) noexcept;
 
  private:
   void Reallocate(int width, int height, TPixelFormat format);

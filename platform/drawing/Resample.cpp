@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
+#include <optional>
+#include <utility>
 
 #include "ResampleRows.h"
 #include "ThreadPool.h"
@@ -138,6 +141,45 @@ void TrimZeroTaps(TAxisWeights& w, int multiple, int length) {
   }
   w.Weights.swap(narrow);
   w.Taps = static_cast<int>(span);
+}
+
+// Everything AxisWeights reads; the map compared bit for bit.
+struct TAxisKey {
+  uint64_t scale = 0;
+  uint64_t offset = 0;
+  int length = 0, begin = 0, end = 0, tapMultiple = 0;
+  TResampleKernel kernel = rkNearest;
+  bool prefilter = false;
+  friend bool operator==(const TAxisKey&, const TAxisKey&) = default;
+};
+
+// AxisWeights through the last few axes drawn on this thread: the live view draws the same two
+// axes frame after frame, and working their weights out again each time costs about a
+// twentieth of its zoom.
+const TAxisWeights& CachedAxisWeights(const TAxisMap& map, int length, int begin, int end,
+                                      TResampleKernel kernel, bool prefilter, int tapMultiple) {
+  struct TEntry {
+    TAxisKey key;
+    TAxisWeights weights;
+  };
+  // Two axes a draw, and room for one other draw between two frames.
+  constexpr std::size_t kEntries = 4;
+  thread_local std::array<std::optional<TEntry>, kEntries> entries;
+  thread_local std::size_t next = 0;
+  TAxisKey key;
+  std::memcpy(&key.scale, &map.Scale, sizeof key.scale);
+  std::memcpy(&key.offset, &map.Offset, sizeof key.offset);
+  key.length = length, key.begin = begin, key.end = end, key.tapMultiple = tapMultiple;
+  key.kernel = kernel;
+  key.prefilter = prefilter;
+  for (const std::optional<TEntry>& entry : entries)
+    if (entry && entry->key == key) return entry->weights;
+  std::optional<TEntry>& entry = entries[next];
+  next = (next + 1) % kEntries;
+  // Made before the old entry goes, so that a failure leaves the cache as it was.
+  TAxisWeights weights = AxisWeights(map, length, begin, end, kernel, prefilter, tapMultiple);
+  entry = TEntry{key, std::move(weights)};
+  return entry->weights;
 }
 
 }  // namespace
@@ -300,10 +342,10 @@ void Resample(const TPixelView& source, TBitmap& target, const TRect& clip, cons
   }
 
   // The fast horizontal kernels take their taps four at a time.
-  TAxisWeights xw = AxisWeights(x, source.width, cols.begin, cols.end, options.Kernel,
-                                options.Prefilter, options.Kernel == rkNearest ? 1 : 4);
-  const TAxisWeights yw =
-      AxisWeights(y, source.height, rows.begin, rows.end, options.Kernel, options.Prefilter);
+  TAxisWeights xw = CachedAxisWeights(x, source.width, cols.begin, cols.end, options.Kernel,
+                                      options.Prefilter, options.Kernel == rkNearest ? 1 : 4);
+  const TAxisWeights yw = CachedAxisWeights(y, source.height, rows.begin, rows.end, options.Kernel,
+                                            options.Prefilter, 1);
   // Only the source columns some target pixel reads are fetched (and colour-adjusted).
   const auto [minFirst, maxFirst] = std::minmax_element(xw.First.begin(), xw.First.end());
   const int left = *minFirst;

@@ -79,6 +79,38 @@ TEST(Bitmap, AssignCopiesAndRejectsUnknownClasses) {
   }
 }
 
+TEST(Bitmap, ExchangeTradesPicturesAndKeepsEachCanvasOnItsOwnBitmap) {
+  TBitmap a(4, 3, pf24bit);
+  a.Canvas().SetPixel(3, 0, 0x010203);
+  TBitmap b(2, 5, pf32bit);
+  b.Canvas().SetPixel(1, 4, 0x0A0B0C);
+  const uint64_t stampA = a.Stamp();
+  const uint64_t stampB = b.Stamp();
+
+  a.Exchange(b);
+
+  EXPECT_NE(a.Stamp(), stampA);
+  EXPECT_NE(b.Stamp(), stampB);
+  ASSERT_EQ(a.Width(), 2);
+  ASSERT_EQ(a.Height(), 5);
+  EXPECT_EQ(a.PixelFormat(), pf32bit);
+  EXPECT_EQ(a.RowBytes(), 8u);
+  EXPECT_EQ(a.Canvas().Pixel(1, 4), 0x0A0B0Cu);
+  ASSERT_EQ(b.Width(), 4);
+  ASSERT_EQ(b.Height(), 3);
+  EXPECT_EQ(b.PixelFormat(), pf24bit);
+  EXPECT_EQ(b.RowBytes(), 12u);
+  EXPECT_EQ(b.Canvas().Pixel(3, 0), 0x010203u);
+  // Each canvas draws on its own bitmap, whatever block that now holds.
+  a.Canvas().SetPixel(0, 0, 0x111111);
+  EXPECT_EQ(a.Canvas().Pixel(0, 0), 0x111111u);
+  EXPECT_EQ(b.Canvas().Pixel(0, 0), 0u);
+  // With itself: nothing changes.
+  a.Exchange(a);
+  EXPECT_EQ(a.Width(), 2);
+  EXPECT_EQ(a.Canvas().Pixel(0, 0), 0x111111u);
+}
+
 // The stamp moves with every writable access and every change of size, format or content, and
 // stays put through reads and through changes that change nothing.
 struct StampCase {

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <random>
 #include <string>
+#include <thread>
+#include <utility>
 
 namespace ombrix {
 namespace {
@@ -90,6 +92,80 @@ INSTANTIATE_TEST_SUITE_P(
                                        : "Avx512_") +
              std::get<1>(p.param).name;
     });
+
+// ---------------------------------------------------------------------------------------------
+// A thread keeps the weights of the axes it drew last: a draw that differs from the one before
+// in any single input must still equal the same draw on a new thread, which has none kept.
+
+struct Draw {
+  int sourceWidth = 37, sourceHeight = 29, targetWidth = 61, targetHeight = 47;
+  TRect clip{0, 0, 61, 47};
+  TAxisMap x{2, -13}, y{2, -9};
+  TResampleOptions options;
+};
+
+void RunDraw(const Draw& d, TBitmap& target) {
+  TBitmap source(d.sourceWidth, d.sourceHeight);
+  Random(source, 3);
+  target.SetSize(d.targetWidth, d.targetHeight);
+  Random(target, 4);
+  Resample(ViewOf(source), target, d.clip, d.x, d.y, d.options);
+}
+
+bool SamePixels(const TBitmap& a, const TBitmap& b) {
+  if (a.Width() != b.Width() || a.Height() != b.Height()) return false;
+  for (int y = 0; y < a.Height(); ++y)
+    if (!std::equal(a.ScanLine(y), a.ScanLine(y) + a.RowBytes(), b.ScanLine(y))) return false;
+  return true;
+}
+
+struct KeptWeightsCase {
+  const char* name;
+  void (*prepare)(Draw&);  // both draws
+  void (*vary)(Draw&);     // the second draw only
+};
+
+void PrintTo(const KeptWeightsCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class KeptWeights : public testing::TestWithParam<KeptWeightsCase> {};
+
+TEST_P(KeptWeights, NeverServeADrawThatDiffersInOneInput) {
+  Draw first;
+  GetParam().prepare(first);
+  Draw second = first;
+  GetParam().vary(second);
+  for (const Draw& d : {first, second, first}) {
+    TBitmap kept, fresh;
+    RunDraw(d, kept);
+    std::thread([&] { RunDraw(d, fresh); }).join();
+    ASSERT_TRUE(SamePixels(kept, fresh));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Resample, KeptWeights,
+    testing::Values(
+        KeptWeightsCase{"Scale", [](Draw&) {},
+                        [](Draw& d) { d.x.Scale = std::nextafter(2.0, 3.0); }},
+        KeptWeightsCase{"Offset", [](Draw&) {}, [](Draw& d) { d.y.Offset = -9.5; }},
+        KeptWeightsCase{"SourceLength", [](Draw&) {}, [](Draw& d) { d.sourceWidth = 38; }},
+        KeptWeightsCase{"Range", [](Draw&) {},
+                        [](Draw& d) {
+                          d.clip = {3, 5, 50, 40};
+                        }},
+        KeptWeightsCase{"Kernel", [](Draw&) {}, [](Draw& d) { d.options.Kernel = rkLinear; }},
+        KeptWeightsCase{"TapGroups", [](Draw&) {}, [](Draw& d) { d.options.Kernel = rkNearest; }},
+        KeptWeightsCase{"Prefilter",
+                        [](Draw& d) {
+                          d.x = {0.4, 1};
+                          d.y = {0.3, 0};
+                        },
+                        [](Draw& d) { d.options.Prefilter = false; }},
+        KeptWeightsCase{"SwappedAxes", [](Draw& d) { d.sourceHeight = d.sourceWidth; },
+                        [](Draw& d) { std::swap(d.x, d.y); }}),
+    [](const testing::TestParamInfo<KeptWeightsCase>& row) { return std::string(row.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 // The fixed-point result against cubic convolution in double precision.
