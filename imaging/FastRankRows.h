@@ -1453,30 +1453,38 @@ inline int32_t LaneOfRank(__m256i counts, uint32_t rank, uint32_t& within) {
   return lane;
 }
 
-// LocateRank for a window inside the picture and at most 32 columns wide, rank below 255, from
-// the positions of level v in each window row (`counts`, from TLevelRows): their running sums
-// from the top row give the row holding the rank, and its mask along the row the column. No
-// branch depends on the picture.
-inline const uint32_t* LocateRankInside(const TRankPlan& plan, __m256i counts, int32_t r, int32_t x,
-                                        uint32_t v, uint32_t rank) {
-  const int32_t bottom = r - plan.Below;
-  // Lane i: window row bottom + i; lanes from Box on hold other rows.
+// LocateRank for a window inside the picture and at most 32 columns wide, rank below 255, in two
+// steps that a row runs one after the other for all its targets, so that each target's chain
+// of dependent steps is short and the targets' chains overlap in the processor. No branch
+// depends on the picture.
+// First, from the positions of level v in each window row (`counts`, from TLevelRows), their
+// running sums from the top row: the window row (0: stored row r - Below) that holds the rank,
+// and in `within` the rank among that row's positions.
+inline int32_t WindowRowOfRank(const TRankPlan& plan, __m256i counts, uint32_t rank,
+                               uint32_t& within) {
+  // Lane i: window row i; lanes from Box on hold other rows.
   alignas(32) static constexpr uint8_t kLanes[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
                                                      11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
                                                      22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
   const __m256i lanes = _mm256_load_si256(reinterpret_cast<const __m256i*>(kLanes));
   const __m256i inside = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(plan.Box)), lanes);
-  uint32_t within = 0;
-  const int32_t lane = LaneOfRank(_mm256_and_si256(counts, inside), rank, within);
-  const ptrdiff_t row = static_cast<ptrdiff_t>(bottom + lane) * plan.Width + (x - plan.Left);
+  return LaneOfRank(_mm256_and_si256(counts, inside), rank, within);
+}
+
+// Then the offset, from the window's first position (stored row r - Below, column x - Left), of
+// the position of rank `within` among those of level v along window row `row`.
+inline uint32_t PlaceInWindowRow(const TRankPlan& plan, const uint8_t* windowLum, int32_t row,
+                                 uint32_t v, uint32_t within) {
+  const auto at = static_cast<uint32_t>(row * plan.Width);
   const uint32_t width = plan.Box == 32 ? 0xFFFFFFFFu : (1u << plan.Box) - 1u;
-  const uint32_t mask = EqualMask32(plan.Luminance + row, static_cast<uint8_t>(v)) & width;
-  return plan.Source + row + NthSetBit(mask, within);
+  const uint32_t mask = EqualMask32(windowLum + at, static_cast<uint8_t>(v)) & width;
+  return at + static_cast<uint32_t>(NthSetBit(mask, within));
 }
 
 // LocateRank for a window at most 32 columns wide that reaches outside the picture, rank below
 // 255: each window row's positions of level v as a mask along the row, the positions outside the
-// picture set where the centre is of level v (they stand for it), then as LocateRankInside.
+// picture set where the centre is of level v (they stand for it), then as WindowRowOfRank and
+// PlaceInWindowRow.
 inline const uint32_t* LocateRankEdge(const TRankPlan& plan, int32_t r, int32_t x, uint32_t v,
                                       uint32_t rank) {
   const ptrdiff_t n = plan.Width;
@@ -1520,9 +1528,11 @@ class TLevelRows {
   void Restart(const TRankPlan&, const uint8_t*, int32_t) {}
   int Counts(const TRankPlan&, int32_t, uint32_t) { return 0; }
 };
-inline const uint32_t* LocateRankInside(const TRankPlan&, int, int32_t, int32_t, uint32_t,
-                                        uint32_t) {
-  return nullptr;
+inline int32_t WindowRowOfRank(const TRankPlan&, int, uint32_t, uint32_t&) {
+  return 0;
+}
+inline uint32_t PlaceInWindowRow(const TRankPlan&, const uint8_t*, int32_t, uint32_t, uint32_t) {
+  return 0;
 }
 inline const uint32_t* LocateRankEdge(const TRankPlan&, int32_t, int32_t, uint32_t, uint32_t) {
   return nullptr;
@@ -1724,6 +1734,8 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
         const uint32_t* windowRows = plan.Source + static_cast<ptrdiff_t>(r - plan.Below) * n;
         uint32_t* places = levels + g * n;
         const int32_t inEnd = Greater(plan.Left, plan.Width - plan.Right);
+        // A place found by the general search, marked so that the second step keeps it.
+        constexpr uint32_t kPlaced = 0x80000000u;
         for (int32_t x = 0; x < plan.Width; ++x) {
           const uint32_t v = places[x] & 0xFFu;
           const uint32_t rank = places[x] >> 8;
@@ -1732,11 +1744,24 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
           } else if (x < plan.Left || x >= inEnd) {
             dst[x] = *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
           } else if (rank < 255) {
-            places[x] = static_cast<uint32_t>(
-                LocateRankInside(plan, levelRows.Counts(plan, x, v), r, x, v, rank) - windowRows);
+            uint32_t within = 0;
+            const int32_t row = WindowRowOfRank(plan, levelRows.Counts(plan, x, v), rank, within);
+            places[x] = v | static_cast<uint32_t>(row) << 8 | within << 16;
           } else {
-            places[x] = static_cast<uint32_t>(LocateRank(plan, r, x, v, rank, totals[g * n + x]) -
-                                              windowRows);
+            places[x] =
+                kPlaced | static_cast<uint32_t>(LocateRank(plan, r, x, v, rank, totals[g * n + x]) -
+                                                windowRows);
+          }
+        }
+        const uint8_t* windowLum = plan.Luminance + static_cast<ptrdiff_t>(r - plan.Below) * n;
+        for (int32_t x = plan.Left; x < inEnd; ++x) {
+          const uint32_t p = places[x];
+          if (p & kPlaced) {
+            places[x] = p & ~kPlaced;
+          } else {
+            places[x] = static_cast<uint32_t>(x - plan.Left) +
+                        PlaceInWindowRow(plan, windowLum + (x - plan.Left),
+                                         static_cast<int32_t>(p >> 8 & 0xFFu), p & 0xFFu, p >> 16);
           }
         }
         for (int32_t x = plan.Left; x < inEnd; ++x) dst[x] = windowRows[places[x]];
