@@ -1397,6 +1397,19 @@ class TLevelRows {
     FillWith(at_, at_ + 256, kNever);
   }
 
+  // The positions of level v in every window row of the target at x whose window reaches past
+  // the picture's left or right edge: the columns inside counted, `outside` (the columns
+  // outside, which stand for the centre, when it is of level v, else 0) added to each row.
+  __m256i EdgeCounts(const TRankPlan& plan, int32_t x, uint32_t v, int32_t outside) const {
+    const __m256i level = _mm256_set1_epi8(static_cast<char>(v));
+    __m256i counts = _mm256_set1_epi8(static_cast<char>(outside));
+    const int32_t end = Lesser(x + plan.Right, plan.Width - 1);
+    for (int32_t c = Greater(x - plan.Left, 0); c <= end; ++c) {
+      counts = _mm256_sub_epi8(counts, _mm256_cmpeq_epi8(Column(c), level));
+    }
+    return counts;
+  }
+
   __m256i Counts(const TRankPlan& plan, int32_t x, uint32_t v) {
     const __m256i level = _mm256_set1_epi8(static_cast<char>(v));
     __m256i counts;
@@ -1520,6 +1533,29 @@ inline const uint32_t* LocateRankEdge(const TRankPlan& plan, int32_t r, int32_t 
   if (p < 0 || p >= plan.Height || c < 0 || c >= plan.Width) return centre;
   return plan.Source + static_cast<ptrdiff_t>(p) * n + c;
 }
+// LocateRankEdge for a target whose window rows all lie inside the picture, from the
+// luminances column by column: only the row that holds the rank is searched along.
+inline const uint32_t* LocateRankBeside(const TRankPlan& plan, const TLevelRows& levelRows,
+                                        int32_t r, int32_t x, uint32_t v, uint32_t rank) {
+  const ptrdiff_t n = plan.Width;
+  const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n + x;
+  const bool centreLevel = plan.Luminance[at] == v;
+  const int32_t x0 = Greater(x - plan.Left, 0);
+  const int32_t leftOut = x0 - (x - plan.Left);
+  const int32_t count = Lesser(x + plan.Right, plan.Width - 1) - x0 + 1;
+  const uint32_t boxBits = plan.Box == 32 ? 0xFFFFFFFFu : (1u << plan.Box) - 1u;
+  const uint32_t insideBits = (count == 32 ? 0xFFFFFFFFu : (1u << count) - 1u) << leftOut;
+  uint32_t within = 0;
+  const int32_t lane = WindowRowOfRank(
+      plan, levelRows.EdgeCounts(plan, x, v, centreLevel ? plan.Box - count : 0), rank, within);
+  const ptrdiff_t row = static_cast<ptrdiff_t>(r - plan.Below + lane) * n;
+  // Reads up to 31 bytes past column x0: within the picture or its 64 bytes of slack.
+  const uint32_t mask =
+      (EqualMask32(plan.Luminance + row + x0, static_cast<uint8_t>(v)) << leftOut & insideBits) |
+      (centreLevel ? boxBits & ~insideBits : 0u);
+  const int32_t c = x - plan.Left + NthSetBit(mask, within);
+  return c < 0 || c >= plan.Width ? plan.Source + at : plan.Source + row + c;
+}
 #else
 constexpr bool kColumnLuminance = false;
 inline void StoreColumnLuminance(const TRankPlan&, int32_t, uint8_t*) {}
@@ -1535,6 +1571,10 @@ inline uint32_t PlaceInWindowRow(const TRankPlan&, const uint8_t*, int32_t, uint
   return 0;
 }
 inline const uint32_t* LocateRankEdge(const TRankPlan&, int32_t, int32_t, uint32_t, uint32_t) {
+  return nullptr;
+}
+inline const uint32_t* LocateRankBeside(const TRankPlan&, const TLevelRows&, int32_t, int32_t,
+                                        uint32_t, uint32_t) {
   return nullptr;
 }
 #endif
@@ -1740,7 +1780,7 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
           const uint32_t v = places[x] & 0xFFu;
           const uint32_t rank = places[x] >> 8;
           if ((x < plan.Left || x >= inEnd) && rank < 255) {
-            dst[x] = *LocateRankEdge(plan, r, x, v, rank);
+            dst[x] = *LocateRankBeside(plan, levelRows, r, x, v, rank);
           } else if (x < plan.Left || x >= inEnd) {
             dst[x] = *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
           } else if (rank < 255) {
