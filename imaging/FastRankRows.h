@@ -1495,48 +1495,11 @@ inline uint32_t PlaceInWindowRow(const TRankPlan& plan, const uint8_t* windowLum
 }
 
 // LocateRank for a window at most 32 columns wide that reaches outside the picture, rank below
-// 255: each window row's positions of level v as a mask along the row, the positions outside the
-// picture set where the centre is of level v (they stand for it), then as WindowRowOfRank and
-// PlaceInWindowRow.
-inline const uint32_t* LocateRankEdge(const TRankPlan& plan, int32_t r, int32_t x, uint32_t v,
-                                      uint32_t rank) {
-  const ptrdiff_t n = plan.Width;
-  const uint32_t* centre = plan.Source + static_cast<ptrdiff_t>(r) * n + x;
-  const bool centreLevel = plan.Luminance[static_cast<ptrdiff_t>(r) * n + x] == v;
-  const int32_t x0 = Greater(x - plan.Left, 0);
-  const int32_t leftOut = x0 - (x - plan.Left);
-  const int32_t count = Lesser(x + plan.Right, plan.Width - 1) - x0 + 1;
-  const uint32_t boxBits = plan.Box == 32 ? 0xFFFFFFFFu : (1u << plan.Box) - 1u;
-  const uint32_t insideBits = (count == 32 ? 0xFFFFFFFFu : (1u << count) - 1u) << leftOut;
-  const uint32_t rowOutside = centreLevel ? boxBits : 0u;
-  const uint32_t columnsOutside = rowOutside & ~insideBits;
-  const int32_t bottom = r - plan.Below;
-  alignas(32) uint32_t masks[32];
-  alignas(32) uint8_t counts[32] = {};
-  for (int32_t i = 0; i < plan.Box; ++i) {
-    const int32_t p = bottom + i;
-    uint32_t mask = rowOutside;
-    if (p >= 0 && p < plan.Height) {
-      // Reads up to 31 bytes past column x0: within the picture or its 64 bytes of slack.
-      mask = (EqualMask32(plan.Luminance + p * n + x0, static_cast<uint8_t>(v)) << leftOut &
-              insideBits) |
-             columnsOutside;
-    }
-    masks[i] = mask;
-    counts[i] = static_cast<uint8_t>(__builtin_popcount(mask));
-  }
-  uint32_t within = 0;
-  const int32_t lane =
-      LaneOfRank(_mm256_load_si256(reinterpret_cast<const __m256i*>(counts)), rank, within);
-  const int32_t p = bottom + lane;
-  const int32_t c = x - plan.Left + NthSetBit(masks[lane], within);
-  if (p < 0 || p >= plan.Height || c < 0 || c >= plan.Width) return centre;
-  return plan.Source + static_cast<ptrdiff_t>(p) * n + c;
-}
-// LocateRankEdge for a target whose window rows all lie inside the picture, from the
-// luminances column by column: only the row that holds the rank is searched along.
-inline const uint32_t* LocateRankBeside(const TRankPlan& plan, const TLevelRows& levelRows,
-                                        int32_t r, int32_t x, uint32_t v, uint32_t rank) {
+// 255, from the luminances column by column: each window row's positions of level v, those
+// outside the picture counted where the centre is of level v (they stand for it), then as
+// WindowRowOfRank and PlaceInWindowRow along the one row that holds the rank.
+inline const uint32_t* LocateRankEdge(const TRankPlan& plan, const TLevelRows& levelRows, int32_t r,
+                                      int32_t x, uint32_t v, uint32_t rank) {
   const ptrdiff_t n = plan.Width;
   const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n + x;
   const bool centreLevel = plan.Luminance[at] == v;
@@ -1545,10 +1508,25 @@ inline const uint32_t* LocateRankBeside(const TRankPlan& plan, const TLevelRows&
   const int32_t count = Lesser(x + plan.Right, plan.Width - 1) - x0 + 1;
   const uint32_t boxBits = plan.Box == 32 ? 0xFFFFFFFFu : (1u << plan.Box) - 1u;
   const uint32_t insideBits = (count == 32 ? 0xFFFFFFFFu : (1u << count) - 1u) << leftOut;
+  __m256i counts = levelRows.EdgeCounts(plan, x, v, centreLevel ? plan.Box - count : 0);
+  const int32_t bottom = r - plan.Below;
+  if (bottom < 0 || r + plan.Above >= plan.Height) {
+    // Lane i holds window row bottom + i; a row outside the picture (whose lane holds no row
+    // of it) stands for the centre in all its positions.
+    const __m256i lanes =
+        _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
+                         21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    const __m256i rows = _mm256_and_si256(
+        _mm256_cmpgt_epi8(lanes, _mm256_set1_epi8(static_cast<char>(Greater(-bottom - 1, -1)))),
+        _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(Lesser(plan.Height - bottom, 32))),
+                          lanes));
+    counts = _mm256_blendv_epi8(_mm256_set1_epi8(static_cast<char>(centreLevel ? plan.Box : 0)),
+                                counts, rows);
+  }
   uint32_t within = 0;
-  const int32_t lane = WindowRowOfRank(
-      plan, levelRows.EdgeCounts(plan, x, v, centreLevel ? plan.Box - count : 0), rank, within);
-  const ptrdiff_t row = static_cast<ptrdiff_t>(r - plan.Below + lane) * n;
+  const int32_t p = bottom + WindowRowOfRank(plan, counts, rank, within);
+  if (p < 0 || p >= plan.Height) return plan.Source + at;
+  const ptrdiff_t row = static_cast<ptrdiff_t>(p) * n;
   // Reads up to 31 bytes past column x0: within the picture or its 64 bytes of slack.
   const uint32_t mask =
       (EqualMask32(plan.Luminance + row + x0, static_cast<uint8_t>(v)) << leftOut & insideBits) |
@@ -1570,11 +1548,8 @@ inline int32_t WindowRowOfRank(const TRankPlan&, int, uint32_t, uint32_t&) {
 inline uint32_t PlaceInWindowRow(const TRankPlan&, const uint8_t*, int32_t, uint32_t, uint32_t) {
   return 0;
 }
-inline const uint32_t* LocateRankEdge(const TRankPlan&, int32_t, int32_t, uint32_t, uint32_t) {
-  return nullptr;
-}
-inline const uint32_t* LocateRankBeside(const TRankPlan&, const TLevelRows&, int32_t, int32_t,
-                                        uint32_t, uint32_t) {
+inline const uint32_t* LocateRankEdge(const TRankPlan&, const TLevelRows&, int32_t, int32_t,
+                                      uint32_t, uint32_t) {
   return nullptr;
 }
 #endif
@@ -1780,7 +1755,7 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
           const uint32_t v = places[x] & 0xFFu;
           const uint32_t rank = places[x] >> 8;
           if ((x < plan.Left || x >= inEnd) && rank < 255) {
-            dst[x] = *LocateRankBeside(plan, levelRows, r, x, v, rank);
+            dst[x] = *LocateRankEdge(plan, levelRows, r, x, v, rank);
           } else if (x < plan.Left || x >= inEnd) {
             dst[x] = *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
           } else if (rank < 255) {
@@ -1807,10 +1782,11 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
         for (int32_t x = plan.Left; x < inEnd; ++x) dst[x] = windowRows[places[x]];
         continue;
       }
+      if (byColumns) levelRows.Restart(plan, columnLuminance, r);
       for (int32_t x = 0; x < plan.Width; ++x) {
         const uint32_t v = levels[g * n + x] & 0xFFu;
         const uint32_t rank = levels[g * n + x] >> 8;
-        dst[x] = byColumns && rank < 255 ? *LocateRankEdge(plan, r, x, v, rank)
+        dst[x] = byColumns && rank < 255 ? *LocateRankEdge(plan, levelRows, r, x, v, rank)
                                          : *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
       }
     }
