@@ -1367,10 +1367,23 @@ inline int32_t NthSetBit(uint32_t mask, uint32_t k) {
   const auto below1 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFu));
   const auto below2 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFFFu));
   const auto below3 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFFFFFu));
-  const uint32_t byte =
-      static_cast<uint32_t>(k >= below1) + (k >= below2) + static_cast<uint32_t>(k >= below3);
-  const uint32_t skipped = k >= below3 ? below3 : k >= below2 ? below2 : k >= below1 ? below1 : 0;
+  const auto past1 = static_cast<uint32_t>(k >= below1);
+  const auto past2 = static_cast<uint32_t>(k >= below2);
+  const auto past3 = static_cast<uint32_t>(k >= below3);
+  const uint32_t byte = past1 + past2 + past3;
+  // The set bits below the chosen byte, by masks (the compiler made a chain of conditions a
+  // branch, mispredicted whenever a rank's byte changes).
+  const uint32_t skipped = (below1 & (0u - (past1 ^ past2))) | (below2 & (0u - (past2 ^ past3))) |
+                           (below3 & (0u - past3));
   return static_cast<int32_t>(8 * byte + kByteSelect.At[mask >> (8 * byte) & 0xFFu][k - skipped]);
+}
+
+// NthSetBit for a mask below 2^16: the byte chosen by one count.
+inline int32_t NthSetBit16(uint32_t mask, uint32_t k) {
+  const auto below1 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFu));
+  const auto past1 = static_cast<uint32_t>(k >= below1);
+  return static_cast<int32_t>(
+      8 * past1 + kByteSelect.At[mask >> (8 * past1) & 0xFFu][k - (below1 & (0u - past1))]);
 }
 
 #if defined(__AVX2__)
@@ -1493,7 +1506,8 @@ inline uint32_t PlaceInWindowRow(const TRankPlan& plan, const uint8_t* windowLum
   const auto at = static_cast<uint32_t>(row * plan.Width);
   const uint32_t width = plan.Box == 32 ? 0xFFFFFFFFu : (1u << plan.Box) - 1u;
   const uint32_t mask = EqualMask32(windowLum + at, static_cast<uint8_t>(v)) & width;
-  return at + static_cast<uint32_t>(NthSetBit(mask, within));
+  return at + static_cast<uint32_t>(plan.Box <= 16 ? NthSetBit16(mask, within)
+                                                   : NthSetBit(mask, within));
 }
 
 // LocateRank for a window at most 32 columns wide that reaches outside the picture, rank below
