@@ -1395,7 +1395,9 @@ typedef uint16_t TCounts16 __attribute__((vector_size(32)));
 inline void LoadCounts(TCounts16& counts, const uint16_t* from, uint32_t lane, uint16_t value) {
   const TCounts16 lanes = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15};
   __builtin_memcpy(&counts, from, sizeof counts);
-  counts += reinterpret_cast<TCounts16>(lanes == static_cast<uint16_t>(lane)) & value;
+  // Nothing to add for the windows inside the picture, most of them, in long runs.
+  if (value != 0)
+    counts += reinterpret_cast<TCounts16>(lanes == static_cast<uint16_t>(lane)) & value;
 }
 
 // Lane i := the sum of lanes i .. 15.
@@ -1476,10 +1478,23 @@ inline int32_t NthSetBit(uint32_t mask, uint32_t k) {
   const auto below1 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFu));
   const auto below2 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFFFu));
   const auto below3 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFFFFFu));
-  const uint32_t byte =
-      static_cast<uint32_t>(k >= below1) + (k >= below2) + static_cast<uint32_t>(k >= below3);
-  const uint32_t skipped = k >= below3 ? below3 : k >= below2 ? below2 : k >= below1 ? below1 : 0;
+  const auto past1 = static_cast<uint32_t>(k >= below1);
+  const auto past2 = static_cast<uint32_t>(k >= below2);
+  const auto past3 = static_cast<uint32_t>(k >= below3);
+  const uint32_t byte = past1 + past2 + past3;
+  // The set bits below the chosen byte, by masks (the compiler made a chain of conditions a
+  // branch, mispredicted whenever a rank's byte changes).
+  const uint32_t skipped = (below1 & (0u - (past1 ^ past2))) | (below2 & (0u - (past2 ^ past3))) |
+                           (below3 & (0u - past3));
   return static_cast<int32_t>(8 * byte + kByteSelect.At[mask >> (8 * byte) & 0xFFu][k - skipped]);
+}
+
+// NthSetBit for a mask below 2^16: the byte chosen by one count.
+inline int32_t NthSetBit16(uint32_t mask, uint32_t k) {
+  const auto below1 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFu));
+  const auto past1 = static_cast<uint32_t>(k >= below1);
+  return static_cast<int32_t>(
+      8 * past1 + kByteSelect.At[mask >> (8 * past1) & 0xFFu][k - (below1 & (0u - past1))]);
 }
 
 #if defined(__AVX2__)
@@ -1506,6 +1521,19 @@ class TLevelRows {
   void Restart(const TRankPlan& plan, const uint8_t* columns, int32_t r) {
     base_ = columns + ((r - plan.Below) & 31);
     FillWith(at_, at_ + 256, kNever);
+  }
+
+  // The positions of level v in every window row of the target at x whose window reaches past
+  // the picture's left or right edge: the columns inside counted, `outside` (the columns
+  // outside, which stand for the centre, when it is of level v, else 0) added to each row.
+  __m256i EdgeCounts(const TRankPlan& plan, int32_t x, uint32_t v, int32_t outside) const {
+    const __m256i level = _mm256_set1_epi8(static_cast<char>(v));
+    __m256i counts = _mm256_set1_epi8(static_cast<char>(outside));
+    const int32_t end = Lesser(x + plan.Right, plan.Width - 1);
+    for (int32_t c = Greater(x - plan.Left, 0); c <= end; ++c) {
+      counts = _mm256_sub_epi8(counts, _mm256_cmpeq_epi8(Column(c), level));
+    }
+    return counts;
   }
 
   __m256i Counts(const TRankPlan& plan, int32_t x, uint32_t v) {
@@ -1564,64 +1592,74 @@ inline int32_t LaneOfRank(__m256i counts, uint32_t rank, uint32_t& within) {
   return lane;
 }
 
-// LocateRank for a window inside the picture and at most 32 columns wide, rank below 255, from
-// the positions of level v in each window row (`counts`, from TLevelRows): their running sums
-// from the top row give the row holding the rank, and its mask along the row the column. No
-// branch depends on the picture.
-inline const uint32_t* LocateRankInside(const TRankPlan& plan, __m256i counts, int32_t r, int32_t x,
-                                        uint32_t v, uint32_t rank) {
-  const int32_t bottom = r - plan.Below;
-  // Lane i: window row bottom + i; lanes from Box on hold other rows.
+// LocateRank for a window inside the picture and at most 32 columns wide, rank below 255, in two
+// steps that a row runs one after the other for all its targets, so that each target's chain
+// of dependent steps is short and the targets' chains overlap in the processor. No branch
+// depends on the picture.
+// First, from the positions of level v in each window row (`counts`, from TLevelRows), their
+// running sums from the top row: the window row (0: stored row r - Below) that holds the rank,
+// and in `within` the rank among that row's positions.
+inline int32_t WindowRowOfRank(const TRankPlan& plan, __m256i counts, uint32_t rank,
+                               uint32_t& within) {
+  // Lane i: window row i; lanes from Box on hold other rows.
   alignas(32) static constexpr uint8_t kLanes[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
                                                      11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
                                                      22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
   const __m256i lanes = _mm256_load_si256(reinterpret_cast<const __m256i*>(kLanes));
   const __m256i inside = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(plan.Box)), lanes);
-  uint32_t within = 0;
-  const int32_t lane = LaneOfRank(_mm256_and_si256(counts, inside), rank, within);
-  const ptrdiff_t row = static_cast<ptrdiff_t>(bottom + lane) * plan.Width + (x - plan.Left);
+  return LaneOfRank(_mm256_and_si256(counts, inside), rank, within);
+}
+
+// Then the offset, from the window's first position (stored row r - Below, column x - Left), of
+// the position of rank `within` among those of level v along window row `row`.
+inline uint32_t PlaceInWindowRow(const TRankPlan& plan, const uint8_t* windowLum, int32_t row,
+                                 uint32_t v, uint32_t within) {
+  const auto at = static_cast<uint32_t>(row * plan.Width);
   const uint32_t width = plan.Box == 32 ? 0xFFFFFFFFu : (1u << plan.Box) - 1u;
-  const uint32_t mask = EqualMask32(plan.Luminance + row, static_cast<uint8_t>(v)) & width;
-  return plan.Source + row + NthSetBit(mask, within);
+  const uint32_t mask = EqualMask32(windowLum + at, static_cast<uint8_t>(v)) & width;
+  return at + static_cast<uint32_t>(plan.Box <= 16 ? NthSetBit16(mask, within)
+                                                   : NthSetBit(mask, within));
 }
 
 // LocateRank for a window at most 32 columns wide that reaches outside the picture, rank below
-// 255: each window row's positions of level v as a mask along the row, the positions outside the
-// picture set where the centre is of level v (they stand for it), then as LocateRankInside.
-inline const uint32_t* LocateRankEdge(const TRankPlan& plan, int32_t r, int32_t x, uint32_t v,
-                                      uint32_t rank) {
+// 255, from the luminances column by column: each window row's positions of level v, those
+// outside the picture counted where the centre is of level v (they stand for it), then as
+// WindowRowOfRank and PlaceInWindowRow along the one row that holds the rank.
+inline const uint32_t* LocateRankEdge(const TRankPlan& plan, const TLevelRows& levelRows, int32_t r,
+                                      int32_t x, uint32_t v, uint32_t rank) {
   const ptrdiff_t n = plan.Width;
-  const uint32_t* centre = plan.Source + static_cast<ptrdiff_t>(r) * n + x;
-  const bool centreLevel = plan.Luminance[static_cast<ptrdiff_t>(r) * n + x] == v;
+  const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n + x;
+  const bool centreLevel = plan.Luminance[at] == v;
   const int32_t x0 = Greater(x - plan.Left, 0);
   const int32_t leftOut = x0 - (x - plan.Left);
   const int32_t count = Lesser(x + plan.Right, plan.Width - 1) - x0 + 1;
   const uint32_t boxBits = plan.Box == 32 ? 0xFFFFFFFFu : (1u << plan.Box) - 1u;
   const uint32_t insideBits = (count == 32 ? 0xFFFFFFFFu : (1u << count) - 1u) << leftOut;
-  const uint32_t rowOutside = centreLevel ? boxBits : 0u;
-  const uint32_t columnsOutside = rowOutside & ~insideBits;
+  __m256i counts = levelRows.EdgeCounts(plan, x, v, centreLevel ? plan.Box - count : 0);
   const int32_t bottom = r - plan.Below;
-  alignas(32) uint32_t masks[32];
-  alignas(32) uint8_t counts[32] = {};
-  for (int32_t i = 0; i < plan.Box; ++i) {
-    const int32_t p = bottom + i;
-    uint32_t mask = rowOutside;
-    if (p >= 0 && p < plan.Height) {
-      // Reads up to 31 bytes past column x0: within the picture or its 64 bytes of slack.
-      mask = (EqualMask32(plan.Luminance + p * n + x0, static_cast<uint8_t>(v)) << leftOut &
-              insideBits) |
-             columnsOutside;
-    }
-    masks[i] = mask;
-    counts[i] = static_cast<uint8_t>(__builtin_popcount(mask));
+  if (bottom < 0 || r + plan.Above >= plan.Height) {
+    // Lane i holds window row bottom + i; a row outside the picture (whose lane holds no row
+    // of it) stands for the centre in all its positions.
+    const __m256i lanes =
+        _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
+                         21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    const __m256i rows = _mm256_and_si256(
+        _mm256_cmpgt_epi8(lanes, _mm256_set1_epi8(static_cast<char>(Greater(-bottom - 1, -1)))),
+        _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(Lesser(plan.Height - bottom, 32))),
+                          lanes));
+    counts = _mm256_blendv_epi8(_mm256_set1_epi8(static_cast<char>(centreLevel ? plan.Box : 0)),
+                                counts, rows);
   }
   uint32_t within = 0;
-  const int32_t lane =
-      LaneOfRank(_mm256_load_si256(reinterpret_cast<const __m256i*>(counts)), rank, within);
-  const int32_t p = bottom + lane;
-  const int32_t c = x - plan.Left + NthSetBit(masks[lane], within);
-  if (p < 0 || p >= plan.Height || c < 0 || c >= plan.Width) return centre;
-  return plan.Source + static_cast<ptrdiff_t>(p) * n + c;
+  const int32_t p = bottom + WindowRowOfRank(plan, counts, rank, within);
+  if (p < 0 || p >= plan.Height) return plan.Source + at;
+  const ptrdiff_t row = static_cast<ptrdiff_t>(p) * n;
+  // Reads up to 31 bytes past column x0: within the picture or its 64 bytes of slack.
+  const uint32_t mask =
+      (EqualMask32(plan.Luminance + row + x0, static_cast<uint8_t>(v)) << leftOut & insideBits) |
+      (centreLevel ? boxBits & ~insideBits : 0u);
+  const int32_t c = x - plan.Left + NthSetBit(mask, within);
+  return c < 0 || c >= plan.Width ? plan.Source + at : plan.Source + row + c;
 }
 #else
 constexpr bool kColumnLuminance = false;
@@ -1631,11 +1669,14 @@ class TLevelRows {
   void Restart(const TRankPlan&, const uint8_t*, int32_t) {}
   int Counts(const TRankPlan&, int32_t, uint32_t) { return 0; }
 };
-inline const uint32_t* LocateRankInside(const TRankPlan&, int, int32_t, int32_t, uint32_t,
-                                        uint32_t) {
-  return nullptr;
+inline int32_t WindowRowOfRank(const TRankPlan&, int, uint32_t, uint32_t&) {
+  return 0;
 }
-inline const uint32_t* LocateRankEdge(const TRankPlan&, int32_t, int32_t, uint32_t, uint32_t) {
+inline uint32_t PlaceInWindowRow(const TRankPlan&, const uint8_t*, int32_t, uint32_t, uint32_t) {
+  return 0;
+}
+inline const uint32_t* LocateRankEdge(const TRankPlan&, const TLevelRows&, int32_t, int32_t,
+                                      uint32_t, uint32_t) {
   return nullptr;
 }
 #endif
@@ -1835,28 +1876,44 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
         const uint32_t* windowRows = plan.Source + static_cast<ptrdiff_t>(r - plan.Below) * n;
         uint32_t* places = levels + g * n;
         const int32_t inEnd = Greater(plan.Left, plan.Width - plan.Right);
+        // A place found by the general search, marked so that the second step keeps it.
+        constexpr uint32_t kPlaced = 0x80000000u;
         for (int32_t x = 0; x < plan.Width; ++x) {
           const uint32_t v = places[x] & 0xFFu;
           const uint32_t rank = places[x] >> 8;
           if ((x < plan.Left || x >= inEnd) && rank < 255) {
-            dst[x] = *LocateRankEdge(plan, r, x, v, rank);
+            dst[x] = *LocateRankEdge(plan, levelRows, r, x, v, rank);
           } else if (x < plan.Left || x >= inEnd) {
             dst[x] = *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
           } else if (rank < 255) {
-            places[x] = static_cast<uint32_t>(
-                LocateRankInside(plan, levelRows.Counts(plan, x, v), r, x, v, rank) - windowRows);
+            uint32_t within = 0;
+            const int32_t row = WindowRowOfRank(plan, levelRows.Counts(plan, x, v), rank, within);
+            places[x] = v | static_cast<uint32_t>(row) << 8 | within << 16;
           } else {
-            places[x] = static_cast<uint32_t>(LocateRank(plan, r, x, v, rank, totals[g * n + x]) -
-                                              windowRows);
+            places[x] =
+                kPlaced | static_cast<uint32_t>(LocateRank(plan, r, x, v, rank, totals[g * n + x]) -
+                                                windowRows);
+          }
+        }
+        const uint8_t* windowLum = plan.Luminance + static_cast<ptrdiff_t>(r - plan.Below) * n;
+        for (int32_t x = plan.Left; x < inEnd; ++x) {
+          const uint32_t p = places[x];
+          if (p & kPlaced) {
+            places[x] = p & ~kPlaced;
+          } else {
+            places[x] = static_cast<uint32_t>(x - plan.Left) +
+                        PlaceInWindowRow(plan, windowLum + (x - plan.Left),
+                                         static_cast<int32_t>(p >> 8 & 0xFFu), p & 0xFFu, p >> 16);
           }
         }
         for (int32_t x = plan.Left; x < inEnd; ++x) dst[x] = windowRows[places[x]];
         continue;
       }
+      if (byColumns) levelRows.Restart(plan, columnLuminance, r);
       for (int32_t x = 0; x < plan.Width; ++x) {
         const uint32_t v = levels[g * n + x] & 0xFFu;
         const uint32_t rank = levels[g * n + x] >> 8;
-        dst[x] = byColumns && rank < 255 ? *LocateRankEdge(plan, r, x, v, rank)
+        dst[x] = byColumns && rank < 255 ? *LocateRankEdge(plan, levelRows, r, x, v, rank)
                                          : *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
       }
     }
