@@ -1,8 +1,25 @@
 #include "ThreadPool.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace ombrix {
+
+namespace {
+
+// How long a worker stays awake after a job. The stages of one frame and passes run back to
+// back hand the pool a new job within microseconds, while waking a sleeping thread can take a
+// hundred or more on a virtual machine; the spin is short enough that a pool with nothing to
+// do is asleep again at once.
+constexpr std::chrono::microseconds kSpinAfterJob{50};
+
+void Pause() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
+
+}  // namespace
 
 ThreadPool& ThreadPool::Shared() {
   static ThreadPool pool(std::max(1, static_cast<int>(std::thread::hardware_concurrency())) - 1);
@@ -38,6 +55,11 @@ void ThreadPool::Work() {
 void ThreadPool::WorkerLoop() {
   uint64_t seen = 0;
   for (;;) {
+    const auto until = std::chrono::steady_clock::now() + kSpinAfterJob;
+    while (seen != 0 && generation_.load(std::memory_order_relaxed) == seen &&
+           std::chrono::steady_clock::now() < until) {
+      Pause();
+    }
     {
       std::unique_lock<std::mutex> lock(mutex_);
       wake_.wait(lock, [&] { return stopping_ || generation_ != seen; });
@@ -70,6 +92,13 @@ void ThreadPool::Run(int parts, const std::function<void(int)>& job) {
   }
   wake_.notify_all();
   Work();
+  // The worker most often finishes within microseconds of the caller: waiting for it awake
+  // saves the caller's own wake-up.
+  const auto until = std::chrono::steady_clock::now() + kSpinAfterJob;
+  while (working_.load(std::memory_order_relaxed) != 0 &&
+         std::chrono::steady_clock::now() < until) {
+    Pause();
+  }
   std::exception_ptr failure;
   {
     std::unique_lock<std::mutex> lock(mutex_);

@@ -50,8 +50,11 @@ class ThreadPool {
   const std::function<void(int)>* job_ = nullptr;
   int parts_ = 0;
   std::atomic<int> nextPart_{0};
-  int working_ = 0;
-  uint64_t generation_ = 0;
+  // Workers still in the job: written under mutex_, read without it by a caller spinning for
+  // the join.
+  std::atomic<int> working_{0};
+  // Written under mutex_; read without it by a worker spinning for the next job.
+  std::atomic<uint64_t> generation_{0};
   bool stopping_ = false;
   std::exception_ptr failure_;
 };
