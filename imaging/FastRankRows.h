@@ -1592,6 +1592,12 @@ inline int32_t LaneOfRank(__m256i counts, uint32_t rank, uint32_t& within) {
   return lane;
 }
 
+// Byte i of the vector is i: the window row of lane i.
+inline __m256i WindowRowLanes() {
+  return _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
+                          21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+}
+
 // LocateRank for a window inside the picture and at most 32 columns wide, rank below 255, in two
 // steps that a row runs one after the other for all its targets, so that each target's chain
 // of dependent steps is short and the targets' chains overlap in the processor. No branch
@@ -1601,11 +1607,8 @@ inline int32_t LaneOfRank(__m256i counts, uint32_t rank, uint32_t& within) {
 // and in `within` the rank among that row's positions.
 inline int32_t WindowRowOfRank(const TRankPlan& plan, __m256i counts, uint32_t rank,
                                uint32_t& within) {
-  // Lane i: window row i; lanes from Box on hold other rows.
-  alignas(32) static constexpr uint8_t kLanes[32] = {0,  1,  2,  3,  4,  5,  6,  7,  8,  9,  10,
-                                                     11, 12, 13, 14, 15, 16, 17, 18, 19, 20, 21,
-                                                     22, 23, 24, 25, 26, 27, 28, 29, 30, 31};
-  const __m256i lanes = _mm256_load_si256(reinterpret_cast<const __m256i*>(kLanes));
+  // Lanes from Box on hold other rows.
+  const __m256i lanes = WindowRowLanes();
   const __m256i inside = _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(plan.Box)), lanes);
   return LaneOfRank(_mm256_and_si256(counts, inside), rank, within);
 }
@@ -1640,9 +1643,7 @@ inline const uint32_t* LocateRankEdge(const TRankPlan& plan, const TLevelRows& l
   if (bottom < 0 || r + plan.Above >= plan.Height) {
     // Lane i holds window row bottom + i; a row outside the picture (whose lane holds no row
     // of it) stands for the centre in all its positions.
-    const __m256i lanes =
-        _mm256_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16, 17, 18, 19, 20,
-                         21, 22, 23, 24, 25, 26, 27, 28, 29, 30, 31);
+    const __m256i lanes = WindowRowLanes();
     const __m256i rows = _mm256_and_si256(
         _mm256_cmpgt_epi8(lanes, _mm256_set1_epi8(static_cast<char>(Greater(-bottom - 1, -1)))),
         _mm256_cmpgt_epi8(_mm256_set1_epi8(static_cast<char>(Lesser(plan.Height - bottom, 32))),
