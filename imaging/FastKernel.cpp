@@ -319,7 +319,11 @@ void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl
     return PackPair(weight(e, r, k, 0), weight(e, r, k, 1));
   };
   data.weights.clear();
-  if (p.VFolded) {
+  if (p.Spread) {
+    for (int32_t d = 0; d <= a.yMax; ++d) {
+      for (int32_t k = 0; k < p.Pairs; ++k) data.weights.push_back(pair(0, a.yMax - d, k));
+    }
+  } else if (p.VFolded) {
     for (int32_t k = 0; k < p.Pairs; ++k) {
       for (int32_t d = 0; d <= a.yMax; ++d) data.weights.push_back(pair(0, a.yMax - d, k));
     }

@@ -4,6 +4,8 @@
 // inside ombrix, a struct Isa deriving from IsaBase<lanes, rows> (below) that adds
 //   MulAdd(acc, pairs, w)      acc + low(pairs) x low(w) + high(pairs) x high(w) per lane,
 //                              halves signed 16-bit (pmaddwd, or vpdpwssd),
+// and may add RowSumsOfTwo(h, planes, w) for the spread sweep's weighted row sums of two lane
+// vectors (see SpreadLanes) where the compiler's own code runs short of registers.
 // and may replace Compose and StoreColours with faster ones. Everything here has internal
 // linkage, so each instruction set's copy stays in its own file.
 
@@ -557,11 +559,14 @@ void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* const*
       for (int k = 0; k < P; ++k) planes[g][k] = LoadV<I>(planeBase + k * plan.PlaneStride + g * L);
     }
     const auto rowSums = [&](I* h, int32_t t) {
+      if constexpr (requires { Isa::RowSumsOfTwo(h, planes, weights); }) {
+        return Isa::RowSumsOfTwo(h, planes, weights + t * P);
+      }
 #pragma GCC unroll 16
       for (int g = 0; g < G; ++g) h[g] = I{};
 #pragma GCC unroll 16
       for (int k = 0; k < P; ++k) {
-        const I w = Splat<Isa>(weights[k * (n + 1) + t]);
+        const I w = Splat<Isa>(weights[t * P + k]);
 #pragma GCC unroll 16
         for (int g = 0; g < G; ++g) h[g] = Isa::MulAdd(h[g], planes[g][k], w);
       }
@@ -637,8 +642,9 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
             if (!edgeRow && !EdgeColumns<Isa>(plan, x0 + lane)) continue;
             for (int ch = 0; ch < 3; ++ch) {
               int32_t* sum = targets[n] + ch * plan.StripWidth + lane;
-              StoreV(sum, LoadV<typename Isa::I>(sum) + LoadV<typename Isa::I>(c + x0 + lane) *
-                                                           CentreSample<Isa>(plan, record, ch, lane));
+              StoreV(sum,
+                     LoadV<typename Isa::I>(sum) + LoadV<typename Isa::I>(c + x0 + lane) *
+                                                       CentreSample<Isa>(plan, record, ch, lane));
             }
           }
         }

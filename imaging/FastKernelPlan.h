@@ -83,6 +83,7 @@ struct TKernelPlan {
   // VFolded: one kernel, mirror-symmetric top to bottom, odd height, TMax <= the path's
   // MaxFoldedHalf; Weights holds Pairs x (TMax + 1) packed weight pairs, plane by plane, for
   // |t| = 0 .. TMax (a plane's pairs lie together, at fixed offsets from one address).
+  // Spread (below) instead lays them out |t| by |t|: Pairs pairs for each |t| = 0 .. TMax.
   // Otherwise Weights holds Kernels x (TMax - TMin + 1) x Pairs pairs for t = TMin .. TMax.
   // A pair packs the weights of a plane's low and high halves.
   bool VFolded = false;
