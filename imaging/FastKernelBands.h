@@ -624,10 +624,13 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
     const int32_t lanes =
         plan.Width - x0 < plan.StripWidth ? (plan.Width - x0 + L - 1) / L * L : plan.StripWidth;
     std::memset(sums, 0, sizeof(int32_t) * static_cast<std::size_t>(slots * slotInts));
+    int32_t first = 0;
     for (int32_t s = firstRow - n; s < endRow + n; ++s) {
-      for (int32_t j = 0; j <= 2 * n; ++j) {
-        targets[j] = sums + static_cast<std::ptrdiff_t>((s - firstRow + n + j) % slots) * slotInts;
+      // Slot of target row s - N + j: (s - firstRow + N + j) mod SumRows, counted up.
+      for (int32_t j = 0, slot = first; j <= 2 * n; ++j, slot = slot + 1 == slots ? 0 : slot + 1) {
+        targets[j] = sums + static_cast<std::ptrdiff_t>(slot) * slotInts;
       }
+      first = first + 1 == slots ? 0 : first + 1;
       const int32_t m = s - n;
       if (s >= 0 && s < plan.Height) {
         PrepareRow<Isa>(plan, s, x0, record, scratch);
