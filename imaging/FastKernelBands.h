@@ -181,9 +181,10 @@ void PrefetchRow(const uint32_t* block, const TKernelPlan& plan, int32_t row, in
 }
 
 // Prepares stored row `row` of the strip starting at pixel x0 into `record`.
+// With `planes` false, a folded row stops at its pair lines, in scratch at PairsOffset.
 template <class Isa>
-void PrepareRow(const TKernelPlan& plan, int32_t row, int32_t x0, int32_t* record,
-                int32_t* scratch) {
+void PrepareRow(const TKernelPlan& plan, int32_t row, int32_t x0, int32_t* record, int32_t* scratch,
+                bool planes = true) {
   using I = typename Isa::I;
   constexpr int L = Isa::kLanes;
   const int32_t pad = plan.LinePad;
@@ -227,7 +228,7 @@ void PrepareRow(const TKernelPlan& plan, int32_t row, int32_t x0, int32_t* recor
                    next + insideBegin, previous != nullptr ? previous + insideBegin : nullptr);
   }
   edge(insideEnd, lineInts);
-  if (!folded) return;
+  if (!folded || !planes) return;
   // All six lines are written before any is read back at a shifted position, so that those
   // reads find the lines in the cache rather than still in the store buffer.
   const int32_t sw = plan.StripWidth;
@@ -536,6 +537,15 @@ StepFn<Isa> FoldedRowsFor(int n, std::integer_sequence<int, Ns...>) {
   return n >= 1 && n <= static_cast<int>(sizeof...(Ns)) ? kTable[n - 1] : nullptr;
 }
 
+// Where the spread sweep finds the centre samples of channel ch of a prepared row, lanes from 0
+// on: the low halves, the high halves weighed by 0. A folded row is not written out as planes:
+// its line of pairs (q(x), q(x + 1)) serves, and its planes are built in registers from that
+// line and the one of (q(x), q(x - 1)), three channels' lines further.
+inline const int32_t* SpreadCentres(const TKernelPlan& plan, const int32_t* record, int ch) {
+  return plan.HFolded ? record + ch * plan.LineInts + plan.LinePad
+                      : record + ch * plan.ChannelStride + plan.CentreBase;
+}
+
 // The spread sweep's work for one prepared row s and G lane vectors from `lane` on: for each
 // channel, the weighted row sums H_t(s) of P planes held in registers, each added to the
 // running sums of target rows s - t and s + t. targets[j] is the slot of target row s - N + j.
@@ -551,12 +561,29 @@ void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* const*
   constexpr std::size_t kG = G;
   constexpr std::size_t kP = P;
   for (int ch = 0; ch < 3; ++ch) {
-    const int32_t* planeBase = record + ch * plan.ChannelStride + plan.PlaneBase + lane;
+    const int32_t* centre = SpreadCentres(plan, record, ch) + lane;
     I planes[kG][kP];
+    if (plan.HFolded) {
+      // Folded planes straight from the pair lines (see PrepareRow).
+      const int32_t* previous = centre + 3 * plan.LineInts;
+      const I highMask = Splat<Isa>(static_cast<int32_t>(0xFFFF0000u));
 #pragma GCC unroll 16
-    for (int g = 0; g < G; ++g) {
+      for (int g = 0; g < G; ++g) {
+        planes[g][0] = LoadV<I>(centre + g * L) + (LoadV<I>(previous + g * L) & highMask);
 #pragma GCC unroll 16
-      for (int k = 0; k < P; ++k) planes[g][k] = LoadV<I>(planeBase + k * plan.PlaneStride + g * L);
+        for (int k = 1; k < P; ++k) {
+          planes[g][k] = LoadV<I>(centre + g * L + 2 * k) + LoadV<I>(previous + g * L - 2 * k);
+        }
+      }
+    } else {
+      const int32_t* planeBase = record + ch * plan.ChannelStride + plan.PlaneBase + lane;
+#pragma GCC unroll 16
+      for (int g = 0; g < G; ++g) {
+#pragma GCC unroll 16
+        for (int k = 0; k < P; ++k) {
+          planes[g][k] = LoadV<I>(planeBase + k * plan.PlaneStride + g * L);
+        }
+      }
     }
     const auto rowSums = [&](I* h, int32_t t) {
       if constexpr (requires { Isa::RowSumsOfTwo(h, planes, weights); }) {
@@ -580,7 +607,6 @@ void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* const*
     rowSums(h, 0);
     if (plan.CentreExtra != nullptr) {
       const I extra = Splat<Isa>(plan.CentreExtra[0]);
-      const int32_t* centre = record + ch * plan.ChannelStride + plan.CentreBase + lane;
 #pragma GCC unroll 16
       for (int g = 0; g < G; ++g) h[g] = Isa::MulAdd(h[g], LoadV<I>(centre + g * L), extra);
     }
@@ -613,6 +639,8 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
   const int32_t slots = plan.SumRows;
   const int32_t slotInts = 3 * plan.StripWidth;
   int32_t* record = scratch + plan.RingOffset;
+  // What SpreadLanes reads: the prepared row, or a folded row's pair lines.
+  const int32_t* lines = plan.HFolded ? scratch + plan.PairsOffset : record;
   int32_t* sums = scratch + plan.SumsOffset;
   const auto pairs = std::make_integer_sequence<int, kMaxSpreadPairs>{};
   const SpreadFn<Isa> spreadTwo = SpreadLanesFor<Isa, 2>(plan.Pairs, pairs);
@@ -633,10 +661,10 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
       first = first + 1 == slots ? 0 : first + 1;
       const int32_t m = s - n;
       if (s >= 0 && s < plan.Height) {
-        PrepareRow<Isa>(plan, s, x0, record, scratch);
+        PrepareRow<Isa>(plan, s, x0, record, scratch, false);
         int32_t lane = 0;
-        for (; lane + 2 * L <= lanes; lane += 2 * L) spreadTwo(plan, record, targets, lane);
-        if (lane < lanes) spreadOne(plan, record, targets, lane);
+        for (; lane + 2 * L <= lanes; lane += 2 * L) spreadTwo(plan, lines, targets, lane);
+        if (lane < lanes) spreadOne(plan, lines, targets, lane);
         // Row s is the centre row of target row s: C, where it counts.
         if (s >= firstRow && s < endRow) {
           const bool edgeRow = !plan.CentreInSums || EdgeRow(plan, s);
@@ -645,9 +673,11 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
             if (!edgeRow && !EdgeColumns<Isa>(plan, x0 + lane)) continue;
             for (int ch = 0; ch < 3; ++ch) {
               int32_t* sum = targets[n] + ch * plan.StripWidth + lane;
+              const typename Isa::I centre =
+                  LoadV<typename Isa::I>(SpreadCentres(plan, lines, ch) + lane) &
+                  Splat<Isa>(0xFFFF);
               StoreV(sum,
-                     LoadV<typename Isa::I>(sum) + LoadV<typename Isa::I>(c + x0 + lane) *
-                                                       CentreSample<Isa>(plan, record, ch, lane));
+                     LoadV<typename Isa::I>(sum) + LoadV<typename Isa::I>(c + x0 + lane) * centre);
             }
           }
         }
