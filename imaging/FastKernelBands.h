@@ -682,19 +682,23 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
           }
         }
       }
-      // Target row m has all its rows; its slot then serves target row s + N + 1.
+      // Target row m has all its rows; its slot, emptied, then serves target row s + N + 1.
+      int32_t* sum = targets[0];
       if (m >= firstRow) {
+        using I = typename Isa::I;
         PrefetchRow<1>(plan.Dest, plan, m + kPrefetchRows, x0, plan.StripWidth);
-        const int32_t* sum = targets[0];
         for (int32_t lane = 0; lane < lanes; lane += L) {
-          using I = typename Isa::I;
-          const I blue = ChannelValue<Isa>(plan, LoadV<I>(sum + lane));
-          const I green = ChannelValue<Isa>(plan, LoadV<I>(sum + plan.StripWidth + lane));
-          const I red = ChannelValue<Isa>(plan, LoadV<I>(sum + 2 * plan.StripWidth + lane));
-          StoreTarget<Isa>(plan, m, x0 + lane, Isa::Compose(blue, green, red));
+          I values[3];
+          for (int ch = 0; ch < 3; ++ch) {
+            int32_t* at = sum + ch * plan.StripWidth + lane;
+            values[ch] = ChannelValue<Isa>(plan, LoadV<I>(at));
+            StoreV(at, I{});
+          }
+          StoreTarget<Isa>(plan, m, x0 + lane, Isa::Compose(values[0], values[1], values[2]));
         }
+      } else {
+        std::memset(sum, 0, sizeof(int32_t) * static_cast<std::size_t>(slotInts));
       }
-      std::memset(targets[0], 0, sizeof(int32_t) * static_cast<std::size_t>(slotInts));
     }
   }
 }
