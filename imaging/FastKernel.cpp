@@ -26,8 +26,8 @@ constexpr int64_t kFloatExact = int64_t{1} << 24;
 // about this many target rows.
 constexpr int64_t kRingBudgetInts = 48 * 1024;
 constexpr int32_t kChunkRows = 32;
-// The spread sweep's running sums are sized to stay in the first-level cache beside the
-// prepared row.
+// The spread sweep's running sums are sized to stay in the first-level cache beside the lines
+// of the row being spread (wider strips save preparation but spill the sums).
 constexpr int64_t kSpreadSumsInts = 4 * 1024;
 // The narrowest mirror-symmetric kernel whose rows are folded left to right.
 constexpr int32_t kMinFoldedWidth = 7;

@@ -4,9 +4,9 @@
 // inside ombrix, a struct Isa deriving from IsaBase<lanes, rows> (below) that adds
 //   MulAdd(acc, pairs, w)      acc + low(pairs) x low(w) + high(pairs) x high(w) per lane,
 //                              halves signed 16-bit (pmaddwd, or vpdpwssd),
-// and may add RowSumsOfTwo(h, planes, w) for the spread sweep's weighted row sums of two lane
-// vectors (see SpreadLanes) where the compiler's own code runs short of registers.
-// and may replace Compose and StoreColours with faster ones. Everything here has internal
+// and may replace Compose and StoreColours with faster ones, and add RowSumsOfTwo(h, planes, w)
+// for the spread sweep's weighted row sums of two lane vectors of six planes (see SpreadLanes)
+// where the compiler's own code runs short of registers. Everything here has internal
 // linkage, so each instruction set's copy stays in its own file.
 
 #include <cstddef>
@@ -587,15 +587,16 @@ void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* const*
     }
     const auto rowSums = [&](I* h, int32_t t) {
       if constexpr (requires { Isa::RowSumsOfTwo(h, planes, weights); }) {
-        return Isa::RowSumsOfTwo(h, planes, weights + t * P);
-      }
+        Isa::RowSumsOfTwo(h, planes, weights + t * P);
+      } else {
 #pragma GCC unroll 16
-      for (int g = 0; g < G; ++g) h[g] = I{};
+        for (int g = 0; g < G; ++g) h[g] = I{};
 #pragma GCC unroll 16
-      for (int k = 0; k < P; ++k) {
-        const I w = Splat<Isa>(weights[t * P + k]);
+        for (int k = 0; k < P; ++k) {
+          const I w = Splat<Isa>(weights[t * P + k]);
 #pragma GCC unroll 16
-        for (int g = 0; g < G; ++g) h[g] = Isa::MulAdd(h[g], planes[g][k], w);
+          for (int g = 0; g < G; ++g) h[g] = Isa::MulAdd(h[g], planes[g][k], w);
+        }
       }
     };
     const auto addTo = [&](int32_t* slot, const I* h) {
