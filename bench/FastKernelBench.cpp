@@ -2,7 +2,8 @@
 // where it is installed (not exact: float weights and a replicated border), at 1024 x 768:
 //   "Unsharp strength 5 (23 x 23, exact)" and Unsharp/r1 (5 x 5), the live view's strongest
 //   and weakest sharpening, with 1 and 2 threads and on each supported instruction set;
-//   a few catalogue and custom kernels, reference and fast with every thread.
+//   a few catalogue and custom kernels, reference and fast with every thread;
+//   for the unsharp masks also the sweep that folds rows per target ("fast-folded").
 // Names read kernel/variant[/isa][/threads]; the ratio comes from the medians of one run.
 // Time is wall-clock; the CPU column is the whole process's (every thread), which stays
 // meaningful when other work shares the machine.
@@ -78,11 +79,13 @@ void Reference(benchmark::State& state, const TImageBaseFilter* filter) {
   }
 }
 
-void Fast(benchmark::State& state, const TImageBaseFilter* filter, TKernelIsa isa, int threads) {
+void Fast(benchmark::State& state, const TImageBaseFilter* filter, TKernelIsa isa, int threads,
+          bool spread) {
   TPicture& p = Picture();
   TFastKernelOptions options;
   options.Isa = isa;
   options.Threads = threads;
+  options.SpreadRows = spread;
   const TKernelPass pass = filter->KernelPass();
   for (auto _ : state) {
     if (!FastKernelPass(pass, p.dst.data(), p.src.data(), kWidth, kHeight, options)) {
@@ -116,7 +119,10 @@ void OpenCv(benchmark::State& state, const TImageBaseFilter* filter, int threads
 }
 #endif
 
-void Register(const std::string& name, const TImageBaseFilter* filter, bool everyIsa) {
+// folded: also the sweep that folds rows per target (TFastKernelOptions::SpreadRows false), on
+// the best path, beside the spread one.
+void Register(const std::string& name, const TImageBaseFilter* filter, bool everyIsa,
+              bool folded = false) {
   const auto configure = [](benchmark::internal::Benchmark* b) {
     b->Unit(benchmark::kMillisecond)
         ->Repetitions(5)
@@ -131,7 +137,12 @@ void Register(const std::string& name, const TImageBaseFilter* filter, bool ever
     for (const int threads : {1, 2}) {
       const std::string variant =
           name + "/fast/" + KernelIsaName(isa) + "/threads:" + std::to_string(threads);
-      configure(benchmark::RegisterBenchmark(variant.c_str(), Fast, filter, isa, threads));
+      configure(benchmark::RegisterBenchmark(variant.c_str(), Fast, filter, isa, threads, true));
+      if (folded && isa == best) {
+        const std::string old =
+            name + "/fast-folded/" + KernelIsaName(isa) + "/threads:" + std::to_string(threads);
+        configure(benchmark::RegisterBenchmark(old.c_str(), Fast, filter, isa, threads, false));
+      }
     }
   }
 #if defined(OMBRIX_BENCH_OPENCV)
@@ -152,13 +163,13 @@ int main(int argc, char** argv) {
   using namespace ombrix;
   std::vector<std::unique_ptr<TImageBaseFilter>> filters;
   const auto add = [&](const std::string& name, std::unique_ptr<TImageBaseFilter> filter,
-                       bool everyIsa) {
-    Register(name, filter.get(), everyIsa);
+                       bool everyIsa, bool folded = false) {
+    Register(name, filter.get(), everyIsa, folded);
     filters.push_back(std::move(filter));
   };
-  add("Unsharp strength 5 (23 x 23, exact)", Unsharp(5.0f), true);
-  add("Unsharp/r1-5x5", Unsharp(1.0f), true);
-  add("Unsharp/r3-15x15", Unsharp(3.0f), false);
+  add("Unsharp strength 5 (23 x 23, exact)", Unsharp(5.0f), true, true);
+  add("Unsharp/r1-5x5", Unsharp(1.0f), true, true);
+  add("Unsharp/r3-15x15", Unsharp(3.0f), false, true);
   add("Sharpen-3x3", MakeFilter<TSharpenFilter>(nullptr), false);
   add("SobelEdge-2x3x3-rms", MakeFilter<TSobelEdgeFilter>(nullptr), false);
   add("SmoothPyramidal-5x5", MakeFilter<TSmoothPyramidalFilter>(nullptr), false);

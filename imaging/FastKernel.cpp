@@ -26,6 +26,9 @@ constexpr int64_t kFloatExact = int64_t{1} << 24;
 // about this many target rows.
 constexpr int64_t kRingBudgetInts = 48 * 1024;
 constexpr int32_t kChunkRows = 32;
+// The spread sweep's running sums are sized to stay in the first-level cache beside the lines
+// of the row being spread (wider strips save preparation but spill the sums).
+constexpr int64_t kSpreadSumsInts = 4 * 1024;
 // The narrowest mirror-symmetric kernel whose rows are folded left to right.
 constexpr int32_t kMinFoldedWidth = 7;
 // Bands: at least this many rows, and this many per kernel row beyond the first (each band
@@ -265,7 +268,7 @@ double ReciprocalD(int64_t scale) {
 }
 
 void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl& impl,
-               int32_t width, int32_t height, int32_t stripWidth, TPassData& data) {
+               int32_t width, int32_t height, int32_t stripWidth, bool spread, TPassData& data) {
   TKernelPlan& p = data.plan;
   const int32_t lanes = impl.Lanes;
   p.Width = width;
@@ -282,6 +285,7 @@ void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl
   p.VFolded = a.vSymmetric && p.Kernels == 1 && a.yMax >= 1 && a.yMax <= impl.MaxFoldedHalf;
   const int32_t half = a.kw / 2;
   p.Pairs = p.HFolded ? (half + 2) / 2 : (a.kw + 1) / 2;
+  p.Spread = spread && p.VFolded && p.Pairs <= kMaxSpreadPairs;
   const int32_t centreColumn = -a.xMin;
   // A centre weight beyond 16 bits but within two such weights stays in the sums: the part
   // that fits goes with the centre cell, the rest multiplies the centre sample once more. Only
@@ -315,7 +319,11 @@ void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl
     return PackPair(weight(e, r, k, 0), weight(e, r, k, 1));
   };
   data.weights.clear();
-  if (p.VFolded) {
+  if (p.Spread) {
+    for (int32_t d = 0; d <= a.yMax; ++d) {
+      for (int32_t k = 0; k < p.Pairs; ++k) data.weights.push_back(pair(0, a.yMax - d, k));
+    }
+  } else if (p.VFolded) {
     for (int32_t k = 0; k < p.Pairs; ++k) {
       for (int32_t d = 0; d <= a.yMax; ++d) data.weights.push_back(pair(0, a.yMax - d, k));
     }
@@ -349,9 +357,14 @@ void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl
   // Strips: wide enough to keep the vector loops long, narrow enough for the ring of prepared
   // rows to stay close to the core.
   p.ChunkSteps = std::max(1, std::min(kChunkRows, kMaxChunkRows) / impl.Rows);
-  p.RingRows = a.kh + p.ChunkSteps * impl.Rows - 1;
+  p.RingRows = p.Spread ? 1 : a.kh + p.ChunkSteps * impl.Rows - 1;
+  p.SumRows = p.Spread ? a.kh : 0;
   p.LinePad = RoundUp(half + 1, lanes);
-  if (stripWidth <= 0) {
+  if (stripWidth <= 0 && p.Spread) {
+    // Whole pairs of vectors: the sweep spreads two at a time.
+    const int64_t pairs = kSpreadSumsInts / (int64_t{3} * p.SumRows) / (2 * lanes);
+    stripWidth = static_cast<int32_t>(std::max<int64_t>(1, pairs) * 2 * lanes);
+  } else if (stripWidth <= 0) {
     const int64_t perRow = kRingBudgetInts / p.RingRows / 3;
     const int64_t strip = p.HFolded ? perRow / p.Pairs : perRow - 2 * p.LinePad;
     stripWidth = static_cast<int32_t>(std::max<int64_t>(4 * lanes, strip));
@@ -376,7 +389,8 @@ void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl
   p.LineOffset = p.ZeroOffset + aligned(p.RecordInts);
   p.PairsOffset = p.LineOffset + aligned(int64_t{p.LineInts} + 2 * lanes);
   p.OutOffset = p.PairsOffset + aligned(p.HFolded ? int64_t{6} * p.LineInts : 0);
-  p.ScratchInts = p.OutOffset + aligned(int64_t{3} * impl.Rows * lanes);
+  p.SumsOffset = p.OutOffset + aligned(int64_t{3} * impl.Rows * lanes);
+  p.ScratchInts = p.SumsOffset + aligned(int64_t{3} * p.SumRows * p.StripWidth);
 }
 
 // The calling thread's scratch, kept between passes so that a frame does not fault in fresh
@@ -442,7 +456,7 @@ bool FastKernelPass(const TKernelPass& pass, uint8_t* dst, const uint8_t* src, i
   const TKernelIsaImpl& impl = *ImplOf(isa);
   TPassData data;
   try {
-    BuildPlan(analysis, pass, impl, width, height, options.StripWidth, data);
+    BuildPlan(analysis, pass, impl, width, height, options.StripWidth, options.SpreadRows, data);
   } catch (const std::bad_alloc&) {
     throw EOutOfMemory();
   }

@@ -48,6 +48,10 @@ struct TFastKernelOptions {
   std::optional<TKernelIsa> Isa;
   // Pixels per strip of the sweep, rounded up to whole vectors; 0 or less: sized to the cache.
   int StripWidth = 0;
+  // Kernels mirror-symmetric both ways: each source row's weighted sums go once to every target
+  // row that reads them (the faster sweep). False folds the rows anew for each target instead;
+  // it is kept for the kernels the spread sweep does not take, and for comparing the two.
+  bool SpreadRows = true;
 };
 
 // True when FastKernelPass computes this pass exactly as the reference does: at least one

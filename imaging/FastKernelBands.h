@@ -4,7 +4,9 @@
 // inside ombrix, a struct Isa deriving from IsaBase<lanes, rows> (below) that adds
 //   MulAdd(acc, pairs, w)      acc + low(pairs) x low(w) + high(pairs) x high(w) per lane,
 //                              halves signed 16-bit (pmaddwd, or vpdpwssd),
-// and may replace Compose and StoreColours with faster ones. Everything here has internal
+// and may replace Compose and StoreColours with faster ones, and add RowSumsOfTwo(h, planes, w)
+// for the spread sweep's weighted row sums of two lane vectors of six planes (see SpreadLanes)
+// where the compiler's own code runs short of registers. Everything here has internal
 // linkage, so each instruction set's copy stays in its own file.
 
 #include <cstddef>
@@ -179,9 +181,10 @@ void PrefetchRow(const uint32_t* block, const TKernelPlan& plan, int32_t row, in
 }
 
 // Prepares stored row `row` of the strip starting at pixel x0 into `record`.
+// With `planes` false, a folded row stops at its pair lines, in scratch at PairsOffset.
 template <class Isa>
-void PrepareRow(const TKernelPlan& plan, int32_t row, int32_t x0, int32_t* record,
-                int32_t* scratch) {
+void PrepareRow(const TKernelPlan& plan, int32_t row, int32_t x0, int32_t* record, int32_t* scratch,
+                bool planes = true) {
   using I = typename Isa::I;
   constexpr int L = Isa::kLanes;
   const int32_t pad = plan.LinePad;
@@ -225,7 +228,7 @@ void PrepareRow(const TKernelPlan& plan, int32_t row, int32_t x0, int32_t* recor
                    next + insideBegin, previous != nullptr ? previous + insideBegin : nullptr);
   }
   edge(insideEnd, lineInts);
-  if (!folded) return;
+  if (!folded || !planes) return;
   // All six lines are written before any is read back at a shifted position, so that those
   // reads find the lines in the cache rather than still in the store buffer.
   const int32_t sw = plan.StripWidth;
@@ -534,12 +537,183 @@ StepFn<Isa> FoldedRowsFor(int n, std::integer_sequence<int, Ns...>) {
   return n >= 1 && n <= static_cast<int>(sizeof...(Ns)) ? kTable[n - 1] : nullptr;
 }
 
+// Where the spread sweep finds the centre samples of channel ch of a prepared row, lanes from 0
+// on: the low halves, the high halves weighed by 0. A folded row is not written out as planes:
+// its line of pairs (q(x), q(x + 1)) serves, and its planes are built in registers from that
+// line and the one of (q(x), q(x - 1)), three channels' lines further.
+inline const int32_t* SpreadCentres(const TKernelPlan& plan, const int32_t* record, int ch) {
+  return plan.HFolded ? record + ch * plan.LineInts + plan.LinePad
+                      : record + ch * plan.ChannelStride + plan.CentreBase;
+}
+
+// The spread sweep's work for one prepared row s and G lane vectors from `lane` on: for each
+// channel, the weighted row sums H_t(s) of P planes held in registers, each added to the
+// running sums of target rows s - t and s + t. targets[j] is the slot of target row s - N + j.
+// H_0 also takes the centre weight's part beyond 16 bits. The lane vectors share each weight
+// pair, loaded once for G of them.
+template <class Isa, int P, int G>
+void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* const* targets,
+                 int32_t lane) {
+  using I = typename Isa::I;
+  constexpr int L = Isa::kLanes;
+  const int32_t n = plan.TMax;
+  const int32_t* weights = plan.Weights;
+  constexpr std::size_t kG = G;
+  constexpr std::size_t kP = P;
+  for (int ch = 0; ch < 3; ++ch) {
+    const int32_t* centre = SpreadCentres(plan, record, ch) + lane;
+    I planes[kG][kP];
+    if (plan.HFolded) {
+      // Folded planes straight from the pair lines (see PrepareRow).
+      const int32_t* previous = centre + 3 * plan.LineInts;
+      const I highMask = Splat<Isa>(static_cast<int32_t>(0xFFFF0000u));
+#pragma GCC unroll 16
+      for (int g = 0; g < G; ++g) {
+        planes[g][0] = LoadV<I>(centre + g * L) + (LoadV<I>(previous + g * L) & highMask);
+#pragma GCC unroll 16
+        for (int k = 1; k < P; ++k) {
+          planes[g][k] = LoadV<I>(centre + g * L + 2 * k) + LoadV<I>(previous + g * L - 2 * k);
+        }
+      }
+    } else {
+      const int32_t* planeBase = record + ch * plan.ChannelStride + plan.PlaneBase + lane;
+#pragma GCC unroll 16
+      for (int g = 0; g < G; ++g) {
+#pragma GCC unroll 16
+        for (int k = 0; k < P; ++k) {
+          planes[g][k] = LoadV<I>(planeBase + k * plan.PlaneStride + g * L);
+        }
+      }
+    }
+    const auto rowSums = [&](I* h, int32_t t) {
+      if constexpr (requires { Isa::RowSumsOfTwo(h, planes, weights); }) {
+        Isa::RowSumsOfTwo(h, planes, weights + t * P);
+      } else {
+#pragma GCC unroll 16
+        for (int g = 0; g < G; ++g) h[g] = I{};
+#pragma GCC unroll 16
+        for (int k = 0; k < P; ++k) {
+          const I w = Splat<Isa>(weights[t * P + k]);
+#pragma GCC unroll 16
+          for (int g = 0; g < G; ++g) h[g] = Isa::MulAdd(h[g], planes[g][k], w);
+        }
+      }
+    };
+    const auto addTo = [&](int32_t* slot, const I* h) {
+#pragma GCC unroll 16
+      for (int g = 0; g < G; ++g) StoreV(slot + g * L, LoadV<I>(slot + g * L) + h[g]);
+    };
+    const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(ch) * plan.StripWidth + lane;
+    I h[kG];
+    rowSums(h, 0);
+    if (plan.CentreExtra != nullptr) {
+      const I extra = Splat<Isa>(plan.CentreExtra[0]);
+#pragma GCC unroll 16
+      for (int g = 0; g < G; ++g) h[g] = Isa::MulAdd(h[g], LoadV<I>(centre + g * L), extra);
+    }
+    addTo(targets[n] + at, h);
+    for (int32_t t = 1; t <= n; ++t) {
+      rowSums(h, t);
+      addTo(targets[n - t] + at, h);
+      addTo(targets[n + t] + at, h);
+    }
+  }
+}
+
+template <class Isa>
+using SpreadFn = void (*)(const TKernelPlan&, const int32_t*, int32_t* const*, int32_t);
+
+// SpreadLanes<Isa, p, G> for p = 1 .. kMaxSpreadPairs.
+template <class Isa, int G, int... Ps>
+SpreadFn<Isa> SpreadLanesFor(int pairs, std::integer_sequence<int, Ps...>) {
+  static constexpr SpreadFn<Isa> kTable[] = {&SpreadLanes<Isa, Ps + 1, G>...};
+  return kTable[pairs - 1];
+}
+
+// The rows firstRow .. endRow - 1 by the spread sweep (see TKernelPlan::Spread), strip by strip:
+// source rows firstRow - N .. endRow - 1 + N are prepared and spread in order, and each target
+// row is written as soon as it is complete.
+template <class Isa>
+void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, int32_t* scratch) {
+  constexpr int L = Isa::kLanes;
+  const int32_t n = plan.TMax;
+  const int32_t slots = plan.SumRows;
+  const int32_t slotInts = 3 * plan.StripWidth;
+  int32_t* record = scratch + plan.RingOffset;
+  // What SpreadLanes reads: the prepared row, or a folded row's pair lines.
+  const int32_t* lines = plan.HFolded ? scratch + plan.PairsOffset : record;
+  int32_t* sums = scratch + plan.SumsOffset;
+  const auto pairs = std::make_integer_sequence<int, kMaxSpreadPairs>{};
+  const SpreadFn<Isa> spreadTwo = SpreadLanesFor<Isa, 2>(plan.Pairs, pairs);
+  const SpreadFn<Isa> spreadOne = SpreadLanesFor<Isa, 1>(plan.Pairs, pairs);
+  int32_t* targets[2 * kMaxFoldedHalf + 1];
+
+  for (int32_t x0 = 0; x0 < plan.Width; x0 += plan.StripWidth) {
+    // Lanes 0 .. lanes - 1 of the strip hold pixels of the picture.
+    const int32_t lanes =
+        plan.Width - x0 < plan.StripWidth ? (plan.Width - x0 + L - 1) / L * L : plan.StripWidth;
+    std::memset(sums, 0, sizeof(int32_t) * static_cast<std::size_t>(slots * slotInts));
+    int32_t first = 0;
+    for (int32_t s = firstRow - n; s < endRow + n; ++s) {
+      // Slot of target row s - N + j: (s - firstRow + N + j) mod SumRows, counted up.
+      for (int32_t j = 0, slot = first; j <= 2 * n; ++j, slot = slot + 1 == slots ? 0 : slot + 1) {
+        targets[j] = sums + static_cast<std::ptrdiff_t>(slot) * slotInts;
+      }
+      first = first + 1 == slots ? 0 : first + 1;
+      const int32_t m = s - n;
+      if (s >= 0 && s < plan.Height) {
+        PrepareRow<Isa>(plan, s, x0, record, scratch, false);
+        int32_t lane = 0;
+        for (; lane + 2 * L <= lanes; lane += 2 * L) spreadTwo(plan, lines, targets, lane);
+        if (lane < lanes) spreadOne(plan, lines, targets, lane);
+        // Row s is the centre row of target row s: C, where it counts.
+        if (s >= firstRow && s < endRow) {
+          const bool edgeRow = !plan.CentreInSums || EdgeRow(plan, s);
+          const int32_t* c = plan.CentreRows[s];
+          for (lane = 0; lane < lanes; lane += L) {
+            if (!edgeRow && !EdgeColumns<Isa>(plan, x0 + lane)) continue;
+            for (int ch = 0; ch < 3; ++ch) {
+              int32_t* sum = targets[n] + ch * plan.StripWidth + lane;
+              const typename Isa::I centre =
+                  LoadV<typename Isa::I>(SpreadCentres(plan, lines, ch) + lane) &
+                  Splat<Isa>(0xFFFF);
+              StoreV(sum,
+                     LoadV<typename Isa::I>(sum) + LoadV<typename Isa::I>(c + x0 + lane) * centre);
+            }
+          }
+        }
+      }
+      // Target row m has all its rows; its slot, emptied, then serves target row s + N + 1.
+      int32_t* sum = targets[0];
+      if (m >= firstRow) {
+        using I = typename Isa::I;
+        PrefetchRow<1>(plan.Dest, plan, m + kPrefetchRows, x0, plan.StripWidth);
+        for (int32_t lane = 0; lane < lanes; lane += L) {
+          I values[3];
+          for (int ch = 0; ch < 3; ++ch) {
+            int32_t* at = sum + ch * plan.StripWidth + lane;
+            values[ch] = ChannelValue<Isa>(plan, LoadV<I>(at));
+            StoreV(at, I{});
+          }
+          StoreTarget<Isa>(plan, m, x0 + lane, Isa::Compose(values[0], values[1], values[2]));
+        }
+      } else {
+        std::memset(sum, 0, sizeof(int32_t) * static_cast<std::size_t>(slotInts));
+      }
+    }
+  }
+}
+
 // The rows firstRow .. endRow - 1 of the picture, strip by strip, and within a strip in chunks
 // of ChunkSteps steps: the chunk's rows are prepared first, then the steps are computed lane
 // vector by lane vector, so that the few kilobytes of prepared rows one lane vector reads stay
 // in the first-level cache from one step to the next while the chunk waits in the second.
 template <class Isa>
 void RunBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, int32_t* scratch) {
+  if (plan.Spread) {
+    RunSpreadBand<Isa>(plan, firstRow, endRow, scratch);
+    return;
+  }
   constexpr int L = Isa::kLanes;
   const int32_t step = Isa::kRows;
   const int32_t chunkRows = plan.ChunkSteps * step;

@@ -38,6 +38,9 @@ constexpr int32_t kMaxFastKernelSide = 127;
 // The largest half-height of the unrolled folded sweep: the live view's strongest sharpening
 // (23 x 23 cells) has 11.
 constexpr int32_t kMaxFoldedHalf = 12;
+// The most pair planes per channel that the spread sweep holds in registers: the live view's
+// strongest sharpening has 6.
+constexpr int32_t kMaxSpreadPairs = 6;
 // The most target rows of a chunk (steps computed lane vector by lane vector).
 constexpr int32_t kMaxChunkRows = 64;
 // The most kernels merged by magnitudes, differences or squares (a sum of kernels is one).
@@ -80,9 +83,18 @@ struct TKernelPlan {
   // VFolded: one kernel, mirror-symmetric top to bottom, odd height, TMax <= the path's
   // MaxFoldedHalf; Weights holds Pairs x (TMax + 1) packed weight pairs, plane by plane, for
   // |t| = 0 .. TMax (a plane's pairs lie together, at fixed offsets from one address).
+  // Spread (below) instead lays them out |t| by |t|: Pairs pairs for each |t| = 0 .. TMax.
   // Otherwise Weights holds Kernels x (TMax - TMin + 1) x Pairs pairs for t = TMin .. TMax.
   // A pair packs the weights of a plane's low and high halves.
   bool VFolded = false;
+  // Spread (VFolded, Pairs <= kMaxSpreadPairs): the rows are swept one at a time instead of in
+  // chunks of steps. Each prepared row s gives, per lane, the weighted row sums
+  //   H_t(s) = sum over planes k of the pairs of plane k times the weights of |t|, t = -N .. N,
+  // and H_t(s) is added at once to the running sum of target row s - t; target row m is
+  // complete, and is written, once row m + N is spread. The running sums of the 2N + 1 rows
+  // m - N .. m + N lie in SumRows slots of 3 x StripWidth elements (channel ch of lane x at
+  // ch x StripWidth + x), target row m in slot (m - firstRow + 2N) mod SumRows.
+  bool Spread = false;
   int32_t Kernels = 1;
   const int32_t* Weights = nullptr;
 
@@ -114,13 +126,16 @@ struct TKernelPlan {
   int32_t LinePad = 0;     // pixels left and right of a strip's line, a multiple of lanes
   int32_t LineInts = 0;    // StripWidth + 2 x LinePad
   int32_t ChunkSteps = 1;  // steps of a chunk, at most kMaxChunkRows target rows
-  int32_t RingRows = 0;    // prepared rows kept: kernel height + ChunkSteps x Rows - 1
+  int32_t RingRows = 0;    // prepared rows kept: kernel height + ChunkSteps x Rows - 1;
+                           // spread: 1
   int64_t RecordInts = 0;  // one prepared row of a strip
   int64_t RingOffset = 0;
   int64_t ZeroOffset = 0;   // a record of zeros for rows outside the picture
   int64_t LineOffset = 0;   // the strip's pixels of one row, LineInts + 2 vectors
   int64_t PairsOffset = 0;  // folded rows: the lines (q(e), q(e + 1)) and (q(e), q(e - 1))
   int64_t OutOffset = 0;    // channel values of one step, 3 x rows x lanes
+  int32_t SumRows = 0;      // spread: the running sums' slots
+  int64_t SumsOffset = 0;   // spread: SumRows x 3 x StripWidth
   int64_t ScratchInts = 0;  // the whole block of one band
 };
 

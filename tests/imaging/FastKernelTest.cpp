@@ -45,8 +45,8 @@ using test::FirstDifference;
 using test::SupportedIsas;
 
 // Runs the fast pass of the filter over a random source (or the given one) on every supported
-// path with 1 and 2 threads (and, when asked, narrow strips) and expects the reference's bytes
-// each time, byte 3 included.
+// path with 1 and 2 threads (and, when asked, narrow strips), by both sweeps of kernels
+// mirrored both ways, and expects the reference's bytes each time, byte 3 included.
 void ExpectSameAsReference(const TImageBaseFilter& filter, int32_t width, int32_t height,
                            uint32_t seed, bool narrowStrips = false,
                            const TBlock* given = nullptr) {
@@ -58,16 +58,20 @@ void ExpectSameAsReference(const TImageBaseFilter& filter, int32_t width, int32_
   for (const TKernelIsa isa : SupportedIsas()) {
     for (const int threads : {1, 2}) {
       for (const int strip : narrowStrips ? std::vector<int>{0, 1, 40} : std::vector<int>{0}) {
-        TFastKernelOptions options;
-        options.Isa = isa;
-        options.Threads = threads;
-        options.StripWidth = strip;
-        TBlock actual = target;
-        ASSERT_TRUE(FastKernelPass(pass, actual.data(), src.data(), width, height, options));
-        const std::string difference = FirstDifference(expected, actual, width);
-        ASSERT_TRUE(difference.empty())
-            << KernelIsaName(isa) << ", " << threads << " thread(s), strip " << strip << ", "
-            << width << " x " << height << ": " << difference;
+        for (const bool spread : {true, false}) {
+          TFastKernelOptions options;
+          options.Isa = isa;
+          options.Threads = threads;
+          options.StripWidth = strip;
+          options.SpreadRows = spread;
+          TBlock actual = target;
+          ASSERT_TRUE(FastKernelPass(pass, actual.data(), src.data(), width, height, options));
+          const std::string difference = FirstDifference(expected, actual, width);
+          ASSERT_TRUE(difference.empty())
+              << KernelIsaName(isa) << ", " << threads << " thread(s), strip " << strip
+              << (spread ? ", spread" : ", folded") << ", " << width << " x " << height << ": "
+              << difference;
+        }
       }
     }
   }
@@ -202,6 +206,33 @@ TEST_P(FoldedHeightFastPass, EqualsTheReference) {
 INSTANTIATE_TEST_SUITE_P(Heights, FoldedHeightFastPass, ::testing::Range(1, kMaxFoldedHalf + 1),
                          [](const ::testing::TestParamInfo<int>& param) {
                            return "Half" + std::to_string(param.param);
+                         });
+
+// The spread sweep holds a lane vector's pair planes in registers, a copy of its code for each
+// count of planes (1 to 6; more go to the fold per target), two lane vectors at a time where
+// the strip has them and one where it ends: a kernel of each width, mirrored both ways, on
+// pictures that end in either, on one narrower and lower than the kernel, and on one whose
+// bands (two threads) and strips (a single lane vector wide) are shorter than the kernel.
+class SpreadWidthFastPass : public ::testing::TestWithParam<int> {};
+
+TEST_P(SpreadWidthFastPass, EqualsTheReference) {
+  const int kw = GetParam();
+  std::mt19937 random(static_cast<uint32_t>(200 + kw));
+  TCustomFilter filter(nullptr);
+  filter.DefineKernel(1, static_cast<uint16_t>(kw), 9,
+                      RandomKernels(random, 1, kw, 9, 300, syBoth));
+  filter.SetKernelValue(1, 5, static_cast<uint16_t>(kw / 2 + 1), 40000);
+  filter.SetScaleFactor(26021);
+  filter.SetBias(-60);
+  for (const PictureSize size : {PictureSize{41, 23}, PictureSize{47, 9}, PictureSize{6, 5}}) {
+    ExpectSameAsReference(filter, size.width, size.height, static_cast<uint32_t>(random()), true);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Widths, SpreadWidthFastPass,
+                         ::testing::Values(1, 3, 5, 7, 9, 13, 17, 21, 23, 25),
+                         [](const ::testing::TestParamInfo<int>& param) {
+                           return "Width" + std::to_string(param.param);
                          });
 
 // A centre weight beyond 16 bits stays in the sums up to twice the 16-bit range, split over two
