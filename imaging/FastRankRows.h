@@ -1207,6 +1207,16 @@ inline uint32_t FirstExtreme(uint32_t a, uint32_t b) {
   return Beats<kMin>(b, a) ? b : a;
 }
 
+// The eight pixels at `from`, held in a register: GCC would otherwise read them again from
+// memory for each instruction that takes them (KeepFirstExtreme has two), and these passes are
+// bound by their loads.
+inline void LoadPixels8(TWide8& pixels, const uint32_t* from) {
+  LoadVector(pixels, from);
+#if defined(__AVX2__)
+  __asm__("" : "+x"(pixels));
+#endif
+}
+
 // best := the first extreme of the eight pixels of best and of `later`, which come after them
 // in window order: `later` only where its luminance is strictly lower (kMin) or higher.
 template <bool kMin>
@@ -1275,10 +1285,10 @@ void MakeRow3(const uint32_t* src, uint32_t* words, uint32_t* __restrict best, i
   InGroupsOf8(1, width - 1, [&](int32_t x0) {
     TWide8 b;
     TWide8 next;
-    LoadVector(b, words + x0 - 1);
-    LoadVector(next, words + x0);
+    LoadPixels8(b, words + x0 - 1);
+    LoadPixels8(next, words + x0);
     KeepFirstExtreme<kMin>(b, next);
-    LoadVector(next, words + x0 + 1);
+    LoadPixels8(next, words + x0 + 1);
     KeepFirstExtreme<kMin>(b, next);
     StoreVector(best + x0, b);
   });
@@ -1304,23 +1314,23 @@ void JoinRows3(const uint32_t* __restrict highAbove, const uint32_t* __restrict 
   // to := the first extreme of the centre and `extreme`.
   const auto store = [](uint32_t* to, const uint32_t* centre, const TWide8& extreme) {
     TWide8 c;
-    LoadVector(c, centre);
+    LoadPixels8(c, centre);
     KeepFirstExtreme<kMin>(c, extreme);
     StoreVector(to, c);
   };
   InGroupsOf8(0, width, [&](int32_t x0) {
     TWide8 shared;
     TWide8 next;
-    LoadVector(shared, above + x0);
-    LoadVector(next, own + x0);
+    LoadPixels8(shared, above + x0);
+    LoadPixels8(next, own + x0);
     KeepFirstExtreme<kMin>(shared, next);
     TWide8 l = shared;
-    LoadVector(next, below + x0);
+    LoadPixels8(next, below + x0);
     KeepFirstExtreme<kMin>(l, next);
     store(low + x0, lowCentre + x0, l);
     if (!kPair) return;
     TWide8 h;
-    LoadVector(h, highAbove + x0);
+    LoadPixels8(h, highAbove + x0);
     KeepFirstExtreme<kMin>(h, shared);
     store(high + x0, highCentre + x0, h);
   });
