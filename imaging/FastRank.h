@@ -14,8 +14,9 @@
 //   centre; a 3 x 3 window instead sorts each column of 16-bit keys that pack the luminance
 //   above the window index once for the three targets that read it, and takes the median of the
 //   nine from the three sorted columns, sixteen pixels at a time;
-// - the 3 x 3 Minimum and Maximum take, on whole pixels, the first extreme along each row, then
-//   over three rows, without the keys and places of the larger boxes;
+// - the 3 x 3 Minimum and Maximum take, on whole pixels compared by their luminance byte alone,
+//   the first extreme along each row, then over three rows and the centre, without the keys
+//   and places of the larger boxes;
 // - the Minimum and Maximum of boxes up to 16 keep 16-bit keys throughout, the luminance above
 //   the position's row and column within the window in 4 bits each;
 // - the Degrain arms are one-dimensional running extremes of the same keys.

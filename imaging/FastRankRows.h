@@ -1207,91 +1207,97 @@ inline uint32_t FirstExtreme(uint32_t a, uint32_t b) {
   return Beats<kMin>(b, a) ? b : a;
 }
 
-// Eight pixels and the luminances in their byte 3, as signed lanes.
-struct TPixels8 {
-  TWide8 words;
-  TMask8 levels;
-};
-
-inline void LoadPixels(TPixels8& p, const uint32_t* from) {
-  LoadVector(p.words, from);
-  p.levels = reinterpret_cast<TMask8>(p.words >> 24);
+// The eight pixels at `from`, held in a register: GCC would otherwise read them again from
+// memory for each instruction that takes them (KeepFirstExtreme has two), and these passes are
+// bound by their loads.
+inline void LoadPixels8(TWide8& pixels, const uint32_t* from) {
+  LoadVector(pixels, from);
+#if defined(__AVX2__)
+  __asm__("" : "+x"(pixels));
+#endif
 }
 
-// best := the first extreme of best and `later`, which comes after it in window order.
+// best := the first extreme of the eight pixels of best and of `later`, which come after them
+// in window order: `later` only where its luminance is strictly lower (kMin) or higher.
 template <bool kMin>
-inline void KeepFirstExtreme(TPixels8& best, const TPixels8& later) {
-  const TMask8 beats = kMin ? later.levels < best.levels : later.levels > best.levels;
-  best.words = beats ? later.words : best.words;
-  best.levels = beats ? later.levels : best.levels;
+inline void KeepFirstExtreme(TWide8& best, const TWide8& later) {
+#if defined(__AVX2__)
+  // Byte 3 of each lane decides, and it is all the blend reads of the comparison: where best's
+  // luminance equals the bytewise extreme of the two, best holds.
+  const __m256i b = reinterpret_cast<__m256i>(best);
+  const __m256i l = reinterpret_cast<__m256i>(later);
+  const __m256i extreme = kMin ? _mm256_min_epu8(b, l) : _mm256_max_epu8(b, l);
+  const __m256 holds = _mm256_castsi256_ps(_mm256_cmpeq_epi8(extreme, b));
+  best = reinterpret_cast<TWide8>(
+      _mm256_castps_si256(_mm256_blendv_ps(_mm256_castsi256_ps(l), _mm256_castsi256_ps(b), holds)));
+#else
+  const TMask8 beats = kMin ? later >> 24 < best >> 24 : later >> 24 > best >> 24;
+  best = beats ? later : best;
+#endif
 }
 
-// Byte 3 of the eight pixels := their luminance.
-inline void StoreLuminance8(uint32_t* at) {
+// Byte 3 of the eight pixels at `to` := the luminance of those at `from` (which may be `to`),
+// the other bytes copied.
+inline void StoreLuminance8(const uint32_t* from, uint32_t* to) {
 #if defined(__AVX2__)
   // The weighted sum s by two multiply-adds, as StoreLuminance; s x 167773 (below 2^32) holds
   // s div 100 in its top byte for every s up to 255 x 100, which a byte blend puts in place.
-  const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(at));
+  const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from));
   const __m256i sum =
       _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, _mm256_set1_epi32(30 << 16 | 59 << 8 | 11)),
                         _mm256_set1_epi16(1));
   const __m256i level = _mm256_mullo_epi32(sum, _mm256_set1_epi32(167773));
   _mm256_storeu_si256(
-      reinterpret_cast<__m256i*>(at),
+      reinterpret_cast<__m256i*>(to),
       _mm256_blendv_epi8(pixels, level, _mm256_set1_epi32(static_cast<int>(0xFF000000u))));
 #else
   TWide8 p;
-  LoadVector(p, at);
+  LoadVector(p, from);
   const TWide8 sum = (p & 0xFFu) * 11u + (p >> 8 & 0xFFu) * 59u + (p >> 16 & 0xFFu) * 30u;
-  StoreVector(at, (p & 0xFFFFFFu) | (sum * 167773u & 0xFF000000u));
+  StoreVector(to, (p & 0xFFFFFFu) | (sum * 167773u & 0xFF000000u));
 #endif
+}
+
+// Runs group(x0) for x0 = first, first + 8, .. while a group of eight ends before `end`, then
+// once for the group that ends there (end - first >= 8), which may overlap the one before it.
+template <class Group>
+inline void InGroupsOf8(int32_t first, int32_t end, Group group) {
+  for (int32_t x0 = first; x0 + 8 < end; x0 += 8) group(x0);
+  group(end - 8);
 }
 
 // words := the row `src` with each pixel's luminance in byte 3 (words may be src); best[x] :=
 // the first extreme of words[x - 1 .. x + 1] inside the row.
 template <bool kMin>
 void MakeRow3(const uint32_t* src, uint32_t* words, uint32_t* __restrict best, int32_t width) {
-  if (words != src) {
-    for (int32_t x = 0; x < width; ++x) words[x] = src[x];
-  }
   if (width < 10) {
-    for (int32_t x = 0; x < width; ++x) {
-      const uint32_t l = Luma(words[x]);
-      words[x] = (words[x] & 0xFFFFFFu) | l << 24;
-    }
+    for (int32_t x = 0; x < width; ++x) words[x] = (src[x] & 0xFFFFFFu) | Luma(src[x]) << 24;
     for (int32_t x = 0; x < width; ++x) {
       uint32_t b = x > 0 ? FirstExtreme<kMin>(words[x - 1], words[x]) : words[x];
       best[x] = x + 1 < width ? FirstExtreme<kMin>(b, words[x + 1]) : b;
     }
     return;
   }
-  // Eight at a time; the last group may overlap the one before it (the luminance does not read
-  // byte 3).
-  for (int32_t x0 = 0;; x0 += 8) {
-    x0 = Lesser(x0, width - 8);
-    StoreLuminance8(words + x0);
-    if (x0 == width - 8) break;
-  }
+  // A group done twice reads its colours again; the luminance does not read byte 3.
+  InGroupsOf8(0, width, [&](int32_t x0) { StoreLuminance8(src + x0, words + x0); });
   best[0] = FirstExtreme<kMin>(words[0], words[1]);
   best[width - 1] = FirstExtreme<kMin>(words[width - 2], words[width - 1]);
-  for (int32_t x0 = 1;; x0 += 8) {
-    x0 = Lesser(x0, width - 9);
-    TPixels8 b;
-    TPixels8 next;
-    LoadPixels(b, words + x0 - 1);
-    LoadPixels(next, words + x0);
+  InGroupsOf8(1, width - 1, [&](int32_t x0) {
+    TWide8 b;
+    TWide8 next;
+    LoadPixels8(b, words + x0 - 1);
+    LoadPixels8(next, words + x0);
     KeepFirstExtreme<kMin>(b, next);
-    LoadPixels(next, words + x0 + 1);
+    LoadPixels8(next, words + x0 + 1);
     KeepFirstExtreme<kMin>(b, next);
-    StoreVector(best + x0, b.words);
-    if (x0 == width - 9) break;
-  }
+    StoreVector(best + x0, b);
+  });
 }
 
-// The targets of one or two rows from the row extremes above .. below (in window order) and
-// their centres: `low` (centre lowCentre) takes rows above, own and below; `high`, when not
-// null, the row above `above` (highAbove), `above` and `own`.
-template <bool kMin>
+// The targets of one or two (kPair) rows from the row extremes above .. below (in window order)
+// and their centres: `low` (centre lowCentre) takes rows above, own and below; `high` the row
+// above `above` (highAbove), `above` and `own`. The centre comes first: it wins every tie.
+template <bool kMin, bool kPair>
 void JoinRows3(const uint32_t* __restrict highAbove, const uint32_t* __restrict above,
                const uint32_t* __restrict own, const uint32_t* __restrict below,
                const uint32_t* __restrict lowCentre, const uint32_t* __restrict highCentre,
@@ -1299,39 +1305,35 @@ void JoinRows3(const uint32_t* __restrict highAbove, const uint32_t* __restrict 
   if (width < 8) {
     for (int32_t x = 0; x < width; ++x) {
       const uint32_t shared = FirstExtreme<kMin>(above[x], own[x]);
-      const uint32_t l = FirstExtreme<kMin>(shared, below[x]);
-      low[x] = Beats<kMin>(l, lowCentre[x]) ? l : lowCentre[x];
-      if (high == nullptr) continue;
-      const uint32_t h = FirstExtreme<kMin>(highAbove[x], shared);
-      high[x] = Beats<kMin>(h, highCentre[x]) ? h : highCentre[x];
+      low[x] = FirstExtreme<kMin>(lowCentre[x], FirstExtreme<kMin>(shared, below[x]));
+      if (!kPair) continue;
+      high[x] = FirstExtreme<kMin>(highCentre[x], FirstExtreme<kMin>(highAbove[x], shared));
     }
     return;
   }
-  // The centre is taken where the extreme's luminance equals its own.
-  const auto store = [](uint32_t* to, const TPixels8& extreme, const uint32_t* centre) {
-    TPixels8 c;
-    LoadPixels(c, centre);
-    StoreVector(to, extreme.levels == c.levels ? c.words : extreme.words);
+  // to := the first extreme of the centre and `extreme`.
+  const auto store = [](uint32_t* to, const uint32_t* centre, const TWide8& extreme) {
+    TWide8 c;
+    LoadPixels8(c, centre);
+    KeepFirstExtreme<kMin>(c, extreme);
+    StoreVector(to, c);
   };
-  for (int32_t x0 = 0;; x0 += 8) {
-    x0 = Lesser(x0, width - 8);
-    TPixels8 shared;
-    TPixels8 next;
-    LoadPixels(shared, above + x0);
-    LoadPixels(next, own + x0);
+  InGroupsOf8(0, width, [&](int32_t x0) {
+    TWide8 shared;
+    TWide8 next;
+    LoadPixels8(shared, above + x0);
+    LoadPixels8(next, own + x0);
     KeepFirstExtreme<kMin>(shared, next);
-    TPixels8 l = shared;
-    LoadPixels(next, below + x0);
+    TWide8 l = shared;
+    LoadPixels8(next, below + x0);
     KeepFirstExtreme<kMin>(l, next);
-    store(low + x0, l, lowCentre + x0);
-    if (high != nullptr) {
-      TPixels8 h;
-      LoadPixels(h, highAbove + x0);
-      KeepFirstExtreme<kMin>(h, shared);
-      store(high + x0, h, highCentre + x0);
-    }
-    if (x0 == width - 8) break;
-  }
+    store(low + x0, lowCentre + x0, l);
+    if (!kPair) return;
+    TWide8 h;
+    LoadPixels8(h, highAbove + x0);
+    KeepFirstExtreme<kMin>(h, shared);
+    store(high + x0, highCentre + x0, h);
+  });
 }
 
 template <bool kMin>
@@ -1365,9 +1367,10 @@ void Extreme3Rows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* s
   for (int32_t r = first; r < end; r += 2) {
     make(r + 2);
     const bool pair = r + 1 < end;
-    JoinRows3<kMin>(pair ? row(r + 2, r + 1) : nullptr, row(r + 1, r), best[r & 3], row(r - 1, r),
-                    wordsOf[r & 3], pair ? wordsOf[(r + 1) & 3] : nullptr, plan.Dest + r * n,
-                    pair ? plan.Dest + (r + 1) * n : nullptr, width);
+    const auto join = pair ? &JoinRows3<kMin, true> : &JoinRows3<kMin, false>;
+    join(pair ? row(r + 2, r + 1) : nullptr, row(r + 1, r), best[r & 3], row(r - 1, r),
+         wordsOf[r & 3], pair ? wordsOf[(r + 1) & 3] : nullptr, plan.Dest + r * n,
+         pair ? plan.Dest + (r + 1) * n : nullptr, width);
   }
 }
 
