@@ -144,8 +144,6 @@ void FuzzJpeg(const uint8_t* data, std::size_t size) {
   FuzzDecoder(data, size, DecodeJpeg, ffJpeg, Kept::size);
 }
 
-// The fast kernel pass on every path beside the reference, byte for byte, on a picture that
-// the input's last bytes size: up to a strip and more, now and then smaller than the kernel.
 // The fast kernel pass on every path beside the reference, byte for byte, on a picture that the
 // input's last two bytes size (the input holds at least a stream's header): up to a strip and
 // more, now and then smaller than the kernel.
@@ -170,14 +168,18 @@ void ExpectFastKernelPass(const TImageBaseFilter& filter, const uint8_t* data, s
   }
   for (const TKernelIsa isa : {kiPlain, kiAvx2, kiAvx512, kiAvx512Vnni}) {
     if (!KernelIsaSupported(isa)) continue;
-    TFastKernelOptions options;
-    options.Isa = isa;
-    options.Threads = 1;  // the bands split only tall pictures; a pool thread costs more
-    options.StripWidth = shape >> 6;  // 0: sized to the cache; else one vector
-    std::vector<uint8_t> actual = before;
-    Require(FastKernelPass(pass, actual.data(), picture.data(), width, height, options),
-            "an eligible kernel takes the fast pass");
-    Require(actual == expected, "the fast kernel pass writes what the reference writes");
+    // Symmetric kernels have two sweeps; every other kernel takes the same one either way.
+    for (const bool spread : {true, false}) {
+      TFastKernelOptions options;
+      options.Isa = isa;
+      options.Threads = 1;  // the bands split only tall pictures; a pool thread costs more
+      options.StripWidth = shape >> 6;  // 0: sized to the cache; else one vector
+      options.SpreadRows = spread;
+      std::vector<uint8_t> actual = before;
+      Require(FastKernelPass(pass, actual.data(), picture.data(), width, height, options),
+              "an eligible kernel takes the fast pass");
+      Require(actual == expected, "the fast kernel pass writes what the reference writes");
+    }
   }
 }
 
@@ -219,6 +221,24 @@ void FuzzKernelStream(const uint8_t* data, std::size_t size) {
   }
 
   ExpectFastKernelPass(filter, data, size);
+
+  // The same kernel made mirror-symmetric both ways, which the unsharp mask and the blur are:
+  // such kernels take their own sweep.
+  const int32_t w = filter.KernelWidth();
+  const int32_t h = filter.KernelHeight();
+  if (filter.KernelCount() != 1 || w % 2 == 0 || h % 2 == 0) return;
+  std::vector<int32_t> mirrored(static_cast<std::size_t>(w) * static_cast<std::size_t>(h));
+  for (int32_t r = 0; r < h; ++r) {
+    for (int32_t c = 0; c < w; ++c) {
+      mirrored[static_cast<std::size_t>(r * w + c)] = filter.Kernel()[static_cast<std::size_t>(
+          std::min(r, h - 1 - r) * w + std::min(c, w - 1 - c))];
+    }
+  }
+  TCustomFilter symmetric(nullptr);
+  symmetric.DefineKernel(1, static_cast<uint16_t>(w), static_cast<uint16_t>(h), mirrored);
+  symmetric.SetBias(filter.Bias());
+  symmetric.SetScaleFactor(filter.ScaleFactor());
+  ExpectFastKernelPass(symmetric, data, size);
 }
 
 void FuzzFilterTool(const uint8_t* data, std::size_t size) {
