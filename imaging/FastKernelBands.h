@@ -634,7 +634,8 @@ SpreadFn<Isa> SpreadLanesFor(int pairs, std::integer_sequence<int, Ps...>) {
 // source rows firstRow - N .. endRow - 1 + N are prepared and spread in order, and each target
 // row is written as soon as it is complete.
 template <class Isa>
-void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, int32_t* scratch) {
+void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, int32_t firstColumn,
+                   int32_t endColumn, int32_t* scratch) {
   constexpr int L = Isa::kLanes;
   const int32_t n = plan.TMax;
   const int32_t slots = plan.SumRows;
@@ -648,7 +649,7 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
   const SpreadFn<Isa> spreadOne = SpreadLanesFor<Isa, 1>(plan.Pairs, pairs);
   int32_t* targets[2 * kMaxFoldedHalf + 1];
 
-  for (int32_t x0 = 0; x0 < plan.Width; x0 += plan.StripWidth) {
+  for (int32_t x0 = firstColumn; x0 < endColumn; x0 += plan.StripWidth) {
     // Lanes 0 .. lanes - 1 of the strip hold pixels of the picture.
     const int32_t lanes =
         plan.Width - x0 < plan.StripWidth ? (plan.Width - x0 + L - 1) / L * L : plan.StripWidth;
@@ -709,9 +710,10 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
 // vector by lane vector, so that the few kilobytes of prepared rows one lane vector reads stay
 // in the first-level cache from one step to the next while the chunk waits in the second.
 template <class Isa>
-void RunBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, int32_t* scratch) {
+void RunBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, int32_t firstColumn,
+             int32_t endColumn, int32_t* scratch) {
   if (plan.Spread) {
-    RunSpreadBand<Isa>(plan, firstRow, endRow, scratch);
+    RunSpreadBand<Isa>(plan, firstRow, endRow, firstColumn, endColumn, scratch);
     return;
   }
   constexpr int L = Isa::kLanes;
@@ -729,7 +731,7 @@ void RunBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, int32_t*
                                                   : &DirectRows<Isa, true>;
   const int32_t* rows[kMaxFastKernelSide + kMaxChunkRows];
 
-  for (int32_t x0 = 0; x0 < plan.Width; x0 += plan.StripWidth) {
+  for (int32_t x0 = firstColumn; x0 < endColumn; x0 += plan.StripWidth) {
     // Stored row s lives in ring slot (s - base) mod RingRows while it is needed.
     const int32_t base = firstRow + plan.TMin;
     int32_t next = base;

@@ -144,11 +144,12 @@ struct TKernelIsaImpl {
   int32_t Lanes = 0;          // pixels per vector
   int32_t Rows = 0;           // target rows computed together
   int32_t MaxFoldedHalf = 0;  // largest TMax the folded sweep handles
-  // Computes the target rows firstRow .. endRow - 1 (stored rows) into plan.Dest, using
+  // Computes the target rows firstRow .. endRow - 1 (stored rows) of the strips that start at
+  // pixels firstColumn, firstColumn + StripWidth, .. below endColumn into plan.Dest, using
   // scratch (plan.ScratchInts elements, 64-byte aligned) as its own. Runs on a pool thread;
-  // bands never share target rows or scratch.
-  void (*RunBand)(const TKernelPlan& plan, int32_t firstRow, int32_t endRow,
-                  int32_t* scratch) = nullptr;
+  // bands never share targets or scratch.
+  void (*RunBand)(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, int32_t firstColumn,
+                  int32_t endColumn, int32_t* scratch) = nullptr;
 };
 
 extern const TKernelIsaImpl kKernelPlain;
