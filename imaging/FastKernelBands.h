@@ -548,7 +548,8 @@ inline const int32_t* SpreadCentres(const TKernelPlan& plan, const int32_t* reco
 
 // The spread sweep's work for one prepared row s and G lane vectors from `lane` on: for each
 // channel, the weighted row sums H_t(s) of P planes held in registers, each added to the
-// running sums of target rows s - t and s + t. targets[j] is the slot of target row s - N + j.
+// running sums of target rows s - t and s + t. targets[j] is the slot of target row s - N + j;
+// the sum of target row s + N starts here, so its slot need not be emptied first.
 // H_0 also takes the centre weight's part beyond 16 bits. The lane vectors share each weight
 // pair, loaded once for G of them.
 template <class Isa, int P, int G>
@@ -612,11 +613,16 @@ void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* const*
       for (int g = 0; g < G; ++g) h[g] = Isa::MulAdd(h[g], LoadV<I>(centre + g * L), extra);
     }
     addTo(targets[n] + at, h);
-    for (int32_t t = 1; t <= n; ++t) {
+    for (int32_t t = 1; t < n; ++t) {
       rowSums(h, t);
       addTo(targets[n - t] + at, h);
       addTo(targets[n + t] + at, h);
     }
+    // Row s is the first row of target row s + N: its sum starts here, whatever its slot held.
+    rowSums(h, n);
+    addTo(targets[0] + at, h);
+#pragma GCC unroll 16
+    for (int g = 0; g < G; ++g) StoreV(targets[2 * n] + at + g * L, h[g]);
   }
 }
 
@@ -684,22 +690,21 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
           }
         }
       }
-      // Target row m has all its rows; its slot, emptied, then serves target row s + N + 1.
-      int32_t* sum = targets[0];
+      // Target row m has all its rows; its slot then serves target row s + N + 1, whose sum
+      // row s + 1 starts (see SpreadLanes). Where that row lies above the picture, no row has
+      // added to the slot since the strip's start emptied it.
+      const int32_t* sum = targets[0];
       if (m >= firstRow) {
         using I = typename Isa::I;
         PrefetchRow<1>(plan.Dest, plan, m + kPrefetchRows, x0, plan.StripWidth);
         for (int32_t lane = 0; lane < lanes; lane += L) {
           I values[3];
           for (int ch = 0; ch < 3; ++ch) {
-            int32_t* at = sum + ch * plan.StripWidth + lane;
+            const int32_t* at = sum + ch * plan.StripWidth + lane;
             values[ch] = ChannelValue<Isa>(plan, LoadV<I>(at));
-            StoreV(at, I{});
           }
           StoreTarget<Isa>(plan, m, x0 + lane, Isa::Compose(values[0], values[1], values[2]));
         }
-      } else {
-        std::memset(sum, 0, sizeof(int32_t) * static_cast<std::size_t>(slotInts));
       }
     }
   }
