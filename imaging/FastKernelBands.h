@@ -551,13 +551,14 @@ inline const int32_t* SpreadCentres(const TKernelPlan& plan, const int32_t* reco
 // running sums of target rows s - t and s + t. targets[j] is the slot of target row s - N + j;
 // the sum of target row s + N starts here, so its slot need not be emptied first.
 // H_0 also takes the centre weight's part beyond 16 bits. The lane vectors share each weight
-// pair, loaded once for G of them.
-template <class Isa, int P, int G>
+// pair, loaded once for G of them. kN > 0 fixes N = plan.TMax at kN, so that the compiler
+// unrolls the loop over the row distances.
+template <class Isa, int P, int G, int kN = 0>
 void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* const* targets,
                  int32_t lane) {
   using I = typename Isa::I;
   constexpr int L = Isa::kLanes;
-  const int32_t n = plan.TMax;
+  const int32_t n = kN > 0 ? kN : plan.TMax;
   const int32_t* weights = plan.Weights;
   constexpr std::size_t kG = G;
   constexpr std::size_t kP = P;
@@ -613,6 +614,7 @@ void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* const*
       for (int g = 0; g < G; ++g) h[g] = Isa::MulAdd(h[g], LoadV<I>(centre + g * L), extra);
     }
     addTo(targets[n] + at, h);
+#pragma GCC unroll 16
     for (int32_t t = 1; t < n; ++t) {
       rowSums(h, t);
       addTo(targets[n - t] + at, h);
@@ -651,8 +653,15 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
   const int32_t* lines = plan.HFolded ? scratch + plan.PairsOffset : record;
   int32_t* sums = scratch + plan.SumsOffset;
   const auto pairs = std::make_integer_sequence<int, kMaxSpreadPairs>{};
-  const SpreadFn<Isa> spreadTwo = SpreadLanesFor<Isa, 2>(plan.Pairs, pairs);
-  const SpreadFn<Isa> spreadOne = SpreadLanesFor<Isa, 1>(plan.Pairs, pairs);
+  // The live view's strongest sharpening has its own copy with the loop over the row distances
+  // unrolled: about 6 % fewer instructions, those of the loop's own bookkeeping.
+  const bool strongest = plan.Pairs == kMaxSpreadPairs && plan.TMax == kStrongestSpreadHalf;
+  const SpreadFn<Isa> spreadTwo = strongest
+                                      ? &SpreadLanes<Isa, kMaxSpreadPairs, 2, kStrongestSpreadHalf>
+                                      : SpreadLanesFor<Isa, 2>(plan.Pairs, pairs);
+  const SpreadFn<Isa> spreadOne = strongest
+                                      ? &SpreadLanes<Isa, kMaxSpreadPairs, 1, kStrongestSpreadHalf>
+                                      : SpreadLanesFor<Isa, 1>(plan.Pairs, pairs);
   int32_t* targets[2 * kMaxFoldedHalf + 1];
 
   for (int32_t x0 = firstColumn; x0 < endColumn; x0 += plan.StripWidth) {
