@@ -662,7 +662,12 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
   const SpreadFn<Isa> spreadOne = strongest
                                       ? &SpreadLanes<Isa, kMaxSpreadPairs, 1, kStrongestSpreadHalf>
                                       : SpreadLanesFor<Isa, 1>(plan.Pairs, pairs);
-  int32_t* targets[2 * kMaxFoldedHalf + 1];
+  // slotsTwice[i] is slot i mod SumRows, twice over, so that the slots of one source row's
+  // 2N + 1 targets lie together, from slotsTwice[first] on.
+  int32_t* slotsTwice[2 * (2 * kMaxFoldedHalf + 1)];
+  for (int32_t i = 0; i < 2 * slots; ++i) {
+    slotsTwice[i] = sums + static_cast<std::ptrdiff_t>(i % slots) * slotInts;
+  }
 
   for (int32_t x0 = firstColumn; x0 < endColumn; x0 += plan.StripWidth) {
     // Lanes 0 .. lanes - 1 of the strip hold pixels of the picture.
@@ -672,9 +677,7 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
     int32_t first = 0;
     for (int32_t s = firstRow - n; s < endRow + n; ++s) {
       // Slot of target row s - N + j: (s - firstRow + N + j) mod SumRows, counted up.
-      for (int32_t j = 0, slot = first; j <= 2 * n; ++j, slot = slot + 1 == slots ? 0 : slot + 1) {
-        targets[j] = sums + static_cast<std::ptrdiff_t>(slot) * slotInts;
-      }
+      int32_t* const* targets = slotsTwice + first;
       first = first + 1 == slots ? 0 : first + 1;
       const int32_t m = s - n;
       if (s >= 0 && s < plan.Height) {
