@@ -472,22 +472,22 @@ bool FastKernelPass(const TKernelPass& pass, uint8_t* dst, const uint8_t* src, i
   const int32_t step = impl.Rows;
   const int32_t steps = (height + step - 1) / step;
   const int32_t bandRows = std::max(kMinBandRows, kBandRowsPerKernelRow * (analysis.kh - 1));
-  // The spread sweep's strips are independent from top to bottom, so its bands are runs of
-  // whole strips over every row: a band of rows would spread the kernel's rows above and
-  // below it once more (about 6 % of a 23 x 23 pass in two bands).
+  // The spread sweep's strips are independent from top to bottom, so each of its bands is one
+  // whole strip over every row: a band of rows would spread the kernel's rows above and below
+  // it once more (about 6 % of a 23 x 23 pass in two bands). Bands of one strip, rather than
+  // runs of two or three, let the threads finish within a strip's time of each other.
   const int32_t strips = (width + plan.StripWidth - 1) / plan.StripWidth;
   const bool byStrips = plan.Spread && strips >= threads;
   const int bands =
-      byStrips ? std::min(strips, threads * kBandsPerThread)
+      byStrips ? strips
                : std::clamp(height / bandRows, std::min(threads, steps), threads * kBandsPerThread);
   std::atomic<int> nextBand{0};
   pool.Run(std::min(threads, bands), [&](int) {
     int32_t* scratch = Scratch(static_cast<std::size_t>(plan.ScratchInts));
     for (int band = nextBand++; band < bands; band = nextBand++) {
       if (byStrips) {
-        const int32_t first = strips * band / bands * plan.StripWidth;
-        const int32_t end = std::min(width, strips * (band + 1) / bands * plan.StripWidth);
-        if (first < end) impl.RunBand(plan, 0, height, first, end, scratch);
+        const int32_t first = band * plan.StripWidth;
+        impl.RunBand(plan, 0, height, first, std::min(width, first + plan.StripWidth), scratch);
         continue;
       }
       const int32_t first = static_cast<int32_t>(int64_t{steps} * band / bands) * step;

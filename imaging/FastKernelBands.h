@@ -548,15 +548,17 @@ inline const int32_t* SpreadCentres(const TKernelPlan& plan, const int32_t* reco
 
 // The spread sweep's work for one prepared row s and G lane vectors from `lane` on: for each
 // channel, the weighted row sums H_t(s) of P planes held in registers, each added to the
-// running sums of target rows s - t and s + t. targets[j] is the slot of target row s - N + j.
+// running sums of target rows s - t and s + t. targets[j] is the slot of target row s - N + j;
+// the sum of target row s + N starts here, so its slot need not be emptied first.
 // H_0 also takes the centre weight's part beyond 16 bits. The lane vectors share each weight
-// pair, loaded once for G of them.
-template <class Isa, int P, int G>
+// pair, loaded once for G of them. kN > 0 fixes N = plan.TMax at kN, so that the compiler
+// unrolls the loop over the row distances.
+template <class Isa, int P, int G, int kN = 0>
 void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* const* targets,
                  int32_t lane) {
   using I = typename Isa::I;
   constexpr int L = Isa::kLanes;
-  const int32_t n = plan.TMax;
+  const int32_t n = kN > 0 ? kN : plan.TMax;
   const int32_t* weights = plan.Weights;
   constexpr std::size_t kG = G;
   constexpr std::size_t kP = P;
@@ -612,11 +614,17 @@ void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* const*
       for (int g = 0; g < G; ++g) h[g] = Isa::MulAdd(h[g], LoadV<I>(centre + g * L), extra);
     }
     addTo(targets[n] + at, h);
-    for (int32_t t = 1; t <= n; ++t) {
+#pragma GCC unroll 16
+    for (int32_t t = 1; t < n; ++t) {
       rowSums(h, t);
       addTo(targets[n - t] + at, h);
       addTo(targets[n + t] + at, h);
     }
+    // Row s is the first row of target row s + N: its sum starts here, whatever its slot held.
+    rowSums(h, n);
+    addTo(targets[0] + at, h);
+#pragma GCC unroll 16
+    for (int g = 0; g < G; ++g) StoreV(targets[2 * n] + at + g * L, h[g]);
   }
 }
 
@@ -645,9 +653,21 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
   const int32_t* lines = plan.HFolded ? scratch + plan.PairsOffset : record;
   int32_t* sums = scratch + plan.SumsOffset;
   const auto pairs = std::make_integer_sequence<int, kMaxSpreadPairs>{};
-  const SpreadFn<Isa> spreadTwo = SpreadLanesFor<Isa, 2>(plan.Pairs, pairs);
-  const SpreadFn<Isa> spreadOne = SpreadLanesFor<Isa, 1>(plan.Pairs, pairs);
-  int32_t* targets[2 * kMaxFoldedHalf + 1];
+  // The live view's strongest sharpening has its own copy with the loop over the row distances
+  // unrolled: about 6 % fewer instructions, those of the loop's own bookkeeping.
+  const bool strongest = plan.Pairs == kMaxSpreadPairs && plan.TMax == kStrongestSpreadHalf;
+  const SpreadFn<Isa> spreadTwo = strongest
+                                      ? &SpreadLanes<Isa, kMaxSpreadPairs, 2, kStrongestSpreadHalf>
+                                      : SpreadLanesFor<Isa, 2>(plan.Pairs, pairs);
+  const SpreadFn<Isa> spreadOne = strongest
+                                      ? &SpreadLanes<Isa, kMaxSpreadPairs, 1, kStrongestSpreadHalf>
+                                      : SpreadLanesFor<Isa, 1>(plan.Pairs, pairs);
+  // slotsTwice[i] is slot i mod SumRows, twice over, so that the slots of one source row's
+  // 2N + 1 targets lie together, from slotsTwice[first] on.
+  int32_t* slotsTwice[2 * (2 * kMaxFoldedHalf + 1)];
+  for (int32_t i = 0; i < 2 * slots; ++i) {
+    slotsTwice[i] = sums + static_cast<std::ptrdiff_t>(i % slots) * slotInts;
+  }
 
   for (int32_t x0 = firstColumn; x0 < endColumn; x0 += plan.StripWidth) {
     // Lanes 0 .. lanes - 1 of the strip hold pixels of the picture.
@@ -657,9 +677,7 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
     int32_t first = 0;
     for (int32_t s = firstRow - n; s < endRow + n; ++s) {
       // Slot of target row s - N + j: (s - firstRow + N + j) mod SumRows, counted up.
-      for (int32_t j = 0, slot = first; j <= 2 * n; ++j, slot = slot + 1 == slots ? 0 : slot + 1) {
-        targets[j] = sums + static_cast<std::ptrdiff_t>(slot) * slotInts;
-      }
+      int32_t* const* targets = slotsTwice + first;
       first = first + 1 == slots ? 0 : first + 1;
       const int32_t m = s - n;
       if (s >= 0 && s < plan.Height) {
@@ -684,22 +702,21 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
           }
         }
       }
-      // Target row m has all its rows; its slot, emptied, then serves target row s + N + 1.
-      int32_t* sum = targets[0];
+      // Target row m has all its rows; its slot then serves target row s + N + 1, whose sum
+      // row s + 1 starts (see SpreadLanes). Where that row lies above the picture, no row has
+      // added to the slot since the strip's start emptied it.
+      const int32_t* sum = targets[0];
       if (m >= firstRow) {
         using I = typename Isa::I;
         PrefetchRow<1>(plan.Dest, plan, m + kPrefetchRows, x0, plan.StripWidth);
         for (int32_t lane = 0; lane < lanes; lane += L) {
           I values[3];
           for (int ch = 0; ch < 3; ++ch) {
-            int32_t* at = sum + ch * plan.StripWidth + lane;
+            const int32_t* at = sum + ch * plan.StripWidth + lane;
             values[ch] = ChannelValue<Isa>(plan, LoadV<I>(at));
-            StoreV(at, I{});
           }
           StoreTarget<Isa>(plan, m, x0 + lane, Isa::Compose(values[0], values[1], values[2]));
         }
-      } else {
-        std::memset(sum, 0, sizeof(int32_t) * static_cast<std::size_t>(slotInts));
       }
     }
   }

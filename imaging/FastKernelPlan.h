@@ -41,6 +41,8 @@ constexpr int32_t kMaxFoldedHalf = 12;
 // The most pair planes per channel that the spread sweep holds in registers: the live view's
 // strongest sharpening has 6.
 constexpr int32_t kMaxSpreadPairs = 6;
+// The rows above and below a target of the live view's strongest sharpening (23 x 23 cells).
+constexpr int32_t kStrongestSpreadHalf = 11;
 // The most target rows of a chunk (steps computed lane vector by lane vector).
 constexpr int32_t kMaxChunkRows = 64;
 // The most kernels merged by magnitudes, differences or squares (a sum of kernels is one).

@@ -113,8 +113,8 @@ std::string SizeName(const ::testing::TestParamInfo<PictureSize>& param) {
   return std::to_string(param.param.width) + "x" + std::to_string(param.param.height);
 }
 
-// 55 and 57 lie either side of the strongest sharpening's strip (56 pixels on AVX2), 70 rows
-// end inside a chunk of steps.
+// 55 and 57 end the strongest sharpening's second strip (48 pixels on AVX2) with one lane
+// vector and with two, 70 rows end inside a chunk of steps.
 INSTANTIATE_TEST_SUITE_P(Sizes, GaussianFastPass,
                          ::testing::Values(PictureSize{1, 1}, PictureSize{2, 3},
                                            PictureSize{55, 70}, PictureSize{57, 70},
