@@ -1783,13 +1783,26 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
         }
       }
       // Adds (sign) the pixels of column c of the delta rows to their differences.
+      const auto moveDeltaRow = [](const TDeltaRow& row, ptrdiff_t c, uint16_t sign) {
+        const uint32_t l = row.Lum[c];
+        const auto step = static_cast<uint16_t>(uint32_t{row.Sign} * sign);
+        row.Delta[l] = static_cast<uint16_t>(row.Delta[l] + step);
+        row.Delta[256 + (l >> 4)] = static_cast<uint16_t>(row.Delta[256 + (l >> 4)] + step);
+      };
+      // A whole group of three has four delta rows, copied here so that they stay in registers
+      // along the row.
+      const bool fourDeltaRows = kGroup == 3 && deltaCount == 4;
+      TDeltaRow four[4] = {};
+      if constexpr (kGroup == 3) {
+        if (fourDeltaRows) {
+          for (int32_t i = 0; i < 4; ++i) four[i] = deltaRows[i];
+        }
+      }
       const auto moveDeltas = [&](ptrdiff_t c, uint16_t sign) {
-        for (int32_t i = 0; i < deltaCount; ++i) {
-          const uint32_t l = deltaRows[i].Lum[c];
-          uint16_t* delta = deltaRows[i].Delta;
-          const auto step = static_cast<uint16_t>(uint32_t{deltaRows[i].Sign} * sign);
-          delta[l] = static_cast<uint16_t>(delta[l] + step);
-          delta[256 + (l >> 4)] = static_cast<uint16_t>(delta[256 + (l >> 4)] + step);
+        if (fourDeltaRows) {
+          for (const TDeltaRow& row : four) moveDeltaRow(row, c, sign);
+        } else {
+          for (int32_t i = 0; i < deltaCount; ++i) moveDeltaRow(deltaRows[i], c, sign);
         }
       };
       FillWith(window, window + kBins, T{0});
