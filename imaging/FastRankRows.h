@@ -1544,7 +1544,13 @@ class TLevelRows {
   __m256i Counts(const TRankPlan& plan, int32_t x, uint32_t v) {
     const __m256i level = _mm256_set1_epi8(static_cast<char>(v));
     __m256i counts;
-    if (x - at_[v] <= plan.Box / 2) {
+    if (at_[v] == x - 1) {
+      // Most often the target before had the same level: one column in, one out, without the
+      // loop's set-up.
+      counts = _mm256_add_epi8(
+          _mm256_sub_epi8(counts_[v], _mm256_cmpeq_epi8(Column(x + plan.Right), level)),
+          _mm256_cmpeq_epi8(Column(x - 1 - plan.Left), level));
+    } else if (x - at_[v] <= plan.Box / 2) {
       counts = counts_[v];
       for (int32_t step = at_[v] + 1; step <= x; ++step) {
         counts = _mm256_sub_epi8(counts, _mm256_cmpeq_epi8(Column(step + plan.Right), level));
