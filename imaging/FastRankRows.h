@@ -1558,6 +1558,7 @@ class TLevelRows {
       }
     } else {
       counts = _mm256_setzero_si256();
+#pragma GCC unroll 4
       for (int32_t c = x - plan.Left; c <= x + plan.Right; ++c) {
         counts = _mm256_sub_epi8(counts, _mm256_cmpeq_epi8(Column(c), level));
       }
