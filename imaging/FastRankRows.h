@@ -1747,6 +1747,7 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
     const auto count = [&](int32_t p, int step) {
       if (p < 0 || p >= plan.Height) return;
       const uint8_t* lum = plan.Luminance + static_cast<ptrdiff_t>(p) * n;
+#pragma GCC unroll 4
       for (ptrdiff_t x = c0; x < c1; ++x) {
         uint16_t* h = column(x);
         h[lum[x]] = static_cast<uint16_t>(h[lum[x]] + step);
