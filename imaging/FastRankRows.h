@@ -1840,6 +1840,7 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
           if (out >= 0) moveDeltas(out, 0xFFFFu);
         }
         const int64_t columnsInside = ColumnsInside(plan, x);
+#pragma GCC unroll 3
         for (int32_t g = 0; g < rows; ++g) {
           const int32_t r = group + g;
           const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n + x;
