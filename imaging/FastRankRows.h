@@ -1505,7 +1505,7 @@ inline int32_t NthSetBit16(uint32_t mask, uint32_t k) {
 // 32 + s mod 32, so that the rows s .. s + 31 of a column are the 32 bytes from s mod 32 on.
 constexpr bool kColumnLuminance = true;
 
-// Columns from .. end - 1 of stored row s.
+// Stores columns from .. end - 1 of stored row s into the column-wise luminances `into`.
 inline void StoreColumnLuminance(const TRankPlan& plan, int32_t s, int32_t from, int32_t end,
                                  uint8_t* into) {
   const uint8_t* __restrict lum = plan.Luminance + static_cast<ptrdiff_t>(s) * plan.Width;
