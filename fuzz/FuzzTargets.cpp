@@ -329,6 +329,8 @@ void FuzzRankPasses(const uint8_t* data, std::size_t size) {
     // thread would cost more than the pass.
     options.Threads = 1;
     options.StripRows = (choices >> 1) & 7;
+    // The Median's strips of columns: the whole width, or 1, 4 or 7 columns.
+    options.StripColumns = ((choices >> 4) & 3) * 3 - 2;
     std::vector<uint8_t> actualSource = source;
     std::vector<uint8_t> actual = before;
     Require(FastRankPass(*pass, actual.data(), actualSource.data(), width, height, options),

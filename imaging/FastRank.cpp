@@ -112,6 +112,23 @@ void Split(int threads, int32_t count, int parts, Job job) {
   });
 }
 
+// The Median's column histograms (kBins 16-bit counts a column) of one strip take at most
+// about this many bytes: half the second-level cache of the processors at hand, which leaves
+// room for the rows and the luminances the strip reads beside them.
+constexpr int64_t kStripHistogramBytes = 256 * 1024;
+constexpr int64_t kColumnHistogramBytes = (256 + 16) * 2;
+
+// Target columns per strip of a Median: strips of even width whose histograms, with the
+// columns beside each strip that its windows reach, fit kStripHistogramBytes; the whole width
+// when even the widest such strip would count more columns beside it than it has.
+int32_t MedianStripColumns(int32_t width, int32_t box, int32_t asked) {
+  if (asked > 0) return std::min(asked, width);
+  const int64_t most = kStripHistogramBytes / kColumnHistogramBytes - (int64_t{box} - 1);
+  if (most < 4 * int64_t{box} || width <= most) return width;
+  const int64_t strips = (width + most - 1) / most;
+  return static_cast<int32_t>((width + strips - 1) / strips);
+}
+
 // The widest picture whose Median (box above 3) runs here: its histograms take 570 MB a thread.
 constexpr int32_t kWidestMedian = 1 << 20;
 
@@ -161,6 +178,7 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
   plan.Above = (pass.Box - 1) / 2;
   plan.Below = pass.Box / 2;
   plan.Hysteresis = pass.Hysteresis;
+  plan.StripColumns = MedianStripColumns(width, pass.Box, options.StripColumns);
   const double area = static_cast<double>(pass.Box) * pass.Box;
   plan.AreaReciprocal = static_cast<float>(1.0 / area);
   // A float times a number below 2^25 is exact in double, so the comparison is exact.
@@ -222,9 +240,10 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
       std::vector<uint32_t> large;
       impl->PrepareRows(plan, first, end, Scratch(static_cast<std::size_t>(prepareInts), large));
     };
-    // The larger extremes make the luminance band by band inside the pool's job (one wake-up
-    // of the pool a strip instead of two); the other kinds before it.
-    const bool bandLuminance = extremes && !madeAsTheyGo;
+    // The larger extremes and the Median make the luminance band by band inside the pool's job
+    // (one wake-up of the pool a strip instead of two, and a band's rows are made by the thread
+    // that reads them); the other kinds before it.
+    const bool bandLuminance = (extremes && !madeAsTheyGo) || pass.Kind == rkMedian;
     if (!madeAsTheyGo && !bandLuminance) {
       Split(threads, plan.PlaceTop - low + 1, 4 * threads,
             [&](int32_t first, int32_t end) { prepare(low + first, low + end); });

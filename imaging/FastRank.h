@@ -57,6 +57,10 @@ struct TFastRankOptions {
   // At most this many target rows per strip of restarting places (see FastRankPass); 0 or
   // less: as many as the keys hold. Tests set a few to cross strip seams in small pictures.
   int32_t StripRows = 0;
+  // A Median of a box above 3 goes down its bands in strips of at most this many target
+  // columns; 0 or less: strips whose column histograms stay in the second-level cache. Tests
+  // set a few to cross strip seams in small pictures.
+  int32_t StripColumns = 0;
 };
 
 // Computes the pass from src into dst, both width x height working-image blocks (4 bytes a

@@ -39,6 +39,9 @@ struct TRankPlan {
   int32_t Above = 0;
   int32_t Below = 0;
   int32_t Hysteresis = 0;
+  // Median (boxes above 3): target columns per strip that one run of its column histograms
+  // covers (see MedianRows).
+  int32_t StripColumns = 0;
   // 1 / (Box x Box) rounded up to float (Max Min and Min Max).
   float AreaReciprocal = 1.0f;
   // Width x Height planes, filled row by row by PrepareRows and read by FinishRows:

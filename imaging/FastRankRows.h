@@ -1505,10 +1505,12 @@ inline int32_t NthSetBit16(uint32_t mask, uint32_t k) {
 // 32 + s mod 32, so that the rows s .. s + 31 of a column are the 32 bytes from s mod 32 on.
 constexpr bool kColumnLuminance = true;
 
-inline void StoreColumnLuminance(const TRankPlan& plan, int32_t s, uint8_t* into) {
+// Stores columns from .. end - 1 of stored row s into the column-wise luminances `into`.
+inline void StoreColumnLuminance(const TRankPlan& plan, int32_t s, int32_t from, int32_t end,
+                                 uint8_t* into) {
   const uint8_t* __restrict lum = plan.Luminance + static_cast<ptrdiff_t>(s) * plan.Width;
   uint8_t* __restrict at = into + (s & 31);
-  for (ptrdiff_t x = 0; x < plan.Width; ++x) {
+  for (ptrdiff_t x = from; x < end; ++x) {
     at[64 * x] = lum[x];
     at[64 * x + 32] = lum[x];
   }
@@ -1542,7 +1544,13 @@ class TLevelRows {
   __m256i Counts(const TRankPlan& plan, int32_t x, uint32_t v) {
     const __m256i level = _mm256_set1_epi8(static_cast<char>(v));
     __m256i counts;
-    if (x - at_[v] <= plan.Box / 2) {
+    if (at_[v] == x - 1) {
+      // Most often the target before had the same level: one column in, one out, without the
+      // loop's set-up.
+      counts = _mm256_add_epi8(
+          _mm256_sub_epi8(counts_[v], _mm256_cmpeq_epi8(Column(x + plan.Right), level)),
+          _mm256_cmpeq_epi8(Column(x - 1 - plan.Left), level));
+    } else if (x - at_[v] <= plan.Box / 2) {
       counts = counts_[v];
       for (int32_t step = at_[v] + 1; step <= x; ++step) {
         counts = _mm256_sub_epi8(counts, _mm256_cmpeq_epi8(Column(step + plan.Right), level));
@@ -1550,6 +1558,7 @@ class TLevelRows {
       }
     } else {
       counts = _mm256_setzero_si256();
+#pragma GCC unroll 4
       for (int32_t c = x - plan.Left; c <= x + plan.Right; ++c) {
         counts = _mm256_sub_epi8(counts, _mm256_cmpeq_epi8(Column(c), level));
       }
@@ -1667,7 +1676,7 @@ inline const uint32_t* LocateRankEdge(const TRankPlan& plan, const TLevelRows& l
 }
 #else
 constexpr bool kColumnLuminance = false;
-inline void StoreColumnLuminance(const TRankPlan&, int32_t, uint8_t*) {}
+inline void StoreColumnLuminance(const TRankPlan&, int32_t, int32_t, int32_t, uint8_t*) {}
 class TLevelRows {
  public:
   void Restart(const TRankPlan&, const uint8_t*, int32_t) {}
@@ -1707,7 +1716,9 @@ struct TDeltaRow {
 // the row for all of them, and each other row keeps only its difference from it, the histogram
 // of the few stored rows that enter and leave between the two, slid along with it. Each group
 // first finds every target's median level and its rank among equals, then row by row their
-// positions, so that the targets' searches overlap in the processor.
+// positions, so that the targets' searches overlap in the processor. The band goes down in
+// strips of StripColumns target columns, so that the column histograms a strip reads stay in
+// the second-level cache; each strip has the columns its windows reach beside it counted too.
 template <class T>
 void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
   constexpr int32_t kGroup = sizeof(T) == 2 ? kMedianRowsPerPass : 1;
@@ -1717,208 +1728,234 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
   uint16_t* deltas = reinterpret_cast<uint16_t*>(Take(scratch, kGroup * kBins / 2));
   uint32_t* levels = Take(scratch, kGroup * n);
   uint32_t* totals = Take(scratch, kGroup * n);
-  FillWith(columns, columns + n * kBins, uint16_t{0});
-  const auto column = [&](ptrdiff_t x) { return columns + x * kBins; };
-  const auto count = [&](int32_t p, int step) {
-    if (p < 0 || p >= plan.Height) return;
-    const uint8_t* lum = plan.Luminance + static_cast<ptrdiff_t>(p) * n;
-    for (ptrdiff_t x = 0; x < n; ++x) {
-      uint16_t* h = column(x);
-      h[lum[x]] = static_cast<uint16_t>(h[lum[x]] + step);
-      h[256 + (lum[x] >> 4)] = static_cast<uint16_t>(h[256 + (lum[x] >> 4)] + step);
-    }
-  };
-  // The column histograms hold the window rows of target row `base`.
-  int32_t base = first;
-  for (int32_t p = first - plan.Below; p <= first + plan.Above; ++p) count(p, 1);
   // The column-wise luminances serve the windows inside the picture up to 32 columns wide.
   const bool byColumns = kColumnLuminance && sizeof(T) == 2 && plan.Box <= 32;
   TLevelRows levelRows;
   uint8_t* columnLuminance =
       byColumns ? reinterpret_cast<uint8_t*>(Take(scratch, 16 * n)) : nullptr;
-  if (byColumns) {
-    for (int32_t p = Greater(first - plan.Below, 0); p < Lesser(first + plan.Above, plan.Height);
-         ++p) {
-      StoreColumnLuminance(plan, p, columnLuminance);
-    }
-  }
   const int64_t area = int64_t{plan.Box} * plan.Box;
   const int64_t middle = area / 2;
   TDeltaRow deltaRows[static_cast<std::size_t>(2 * kGroup * kGroup)];
-  for (int32_t group = first; group < end; group += kGroup) {
-    const int32_t rows = Lesser(kGroup, end - group);
-    const int32_t middleRow = group + (rows - 1) / 2;
-    for (; base < middleRow; ++base) {
-      count(base - plan.Below, -1);
-      count(base + 1 + plan.Above, 1);
-    }
-    // Target row t = middleRow + d gains the stored rows beyond its side of the middle row's
-    // window and loses those beyond the other side.
-    int32_t deltaCount = 0;
-    const auto addDeltaRow = [&](int32_t row, uint16_t* delta, uint16_t sign) {
-      const bool inside = row >= 0 && row < plan.Height;
-      deltaRows[deltaCount++] = {plan.Luminance + static_cast<ptrdiff_t>(inside ? row : 0) * n,
-                                 delta, static_cast<uint16_t>(inside ? sign : 0)};
-    };
-    for (int32_t g = 0; g < rows; ++g) {
-      const int32_t d = group + g - middleRow;
-      uint16_t* delta = deltas + g * kBins;
-      for (int32_t k = 1; k <= d; ++k) {
-        addDeltaRow(middleRow + plan.Above + k, delta, 1);
-        addDeltaRow(middleRow - plan.Below + k - 1, delta, 0xFFFFu);
-      }
-      for (int32_t k = 1; k <= -d; ++k) {
-        addDeltaRow(middleRow - plan.Below - k, delta, 1);
-        addDeltaRow(middleRow + plan.Above - k + 1, delta, 0xFFFFu);
-      }
-    }
-    // Adds (sign) the pixels of column c of the delta rows to their differences.
-    const auto moveDeltas = [&](ptrdiff_t c, uint16_t sign) {
-      for (int32_t i = 0; i < deltaCount; ++i) {
-        const uint32_t l = deltaRows[i].Lum[c];
-        uint16_t* delta = deltaRows[i].Delta;
-        const auto step = static_cast<uint16_t>(uint32_t{deltaRows[i].Sign} * sign);
-        delta[l] = static_cast<uint16_t>(delta[l] + step);
-        delta[256 + (l >> 4)] = static_cast<uint16_t>(delta[256 + (l >> 4)] + step);
+  const int32_t stripWidth = plan.StripColumns > 0 ? plan.StripColumns : plan.Width;
+  for (int32_t xs = 0; xs < plan.Width; xs += stripWidth) {
+    // Target columns xs .. xe - 1, whose windows read the columns c0 .. c1 - 1.
+    const int32_t xe = Lesser(xs + stripWidth, plan.Width);
+    const int32_t c0 = Greater(xs - plan.Left, 0);
+    const int32_t c1 = Lesser(xe + plan.Right, plan.Width);
+    FillWith(columns + c0 * kBins, columns + c1 * kBins, uint16_t{0});
+    const auto column = [&](ptrdiff_t x) { return columns + x * kBins; };
+    const auto count = [&](int32_t p, int step) {
+      if (p < 0 || p >= plan.Height) return;
+      const uint8_t* lum = plan.Luminance + static_cast<ptrdiff_t>(p) * n;
+#pragma GCC unroll 4
+      for (ptrdiff_t x = c0; x < c1; ++x) {
+        uint16_t* h = column(x);
+        h[lum[x]] = static_cast<uint16_t>(h[lum[x]] + step);
+        h[256 + (lum[x] >> 4)] = static_cast<uint16_t>(h[256 + (lum[x] >> 4)] + step);
       }
     };
-    FillWith(window, window + kBins, T{0});
-    FillWith(deltas, deltas + kGroup * kBins, uint16_t{0});
-    for (int32_t x = 0; x <= Lesser(plan.Right, plan.Width - 1); ++x) {
-      AddHistogram(window, column(x));
-      moveDeltas(x, 1);
+    // The column histograms hold the window rows of target row `base`.
+    int32_t base = first;
+    for (int32_t p = first - plan.Below; p <= first + plan.Above; ++p) count(p, 1);
+    if (byColumns) {
+      for (int32_t p = Greater(first - plan.Below, 0); p < Lesser(first + plan.Above, plan.Height);
+           ++p) {
+        StoreColumnLuminance(plan, p, c0, c1, columnLuminance);
+      }
     }
-    int64_t rowsInside[static_cast<std::size_t>(kGroup)];
-    int32_t guesses[static_cast<std::size_t>(kGroup)];
-    for (int32_t g = 0; g < rows; ++g) {
-      rowsInside[g] = RowsInside(plan, group + g);
-      guesses[g] = 0;
-    }
-    for (int32_t x = 0; x < plan.Width; ++x) {
-      if (x > 0) {
-        const int32_t in = x + plan.Right;
-        const int32_t out = x - 1 - plan.Left;
-        if (in < plan.Width && out >= 0) {
-          MoveHistogram(window, column(in), column(out));
-        } else if (in < plan.Width) {
-          AddHistogram(window, column(in));
-        } else if (out >= 0) {
-          RemoveHistogram(window, column(out));
+    for (int32_t group = first; group < end; group += kGroup) {
+      const int32_t rows = Lesser(kGroup, end - group);
+      const int32_t middleRow = group + (rows - 1) / 2;
+      for (; base < middleRow; ++base) {
+        count(base - plan.Below, -1);
+        count(base + 1 + plan.Above, 1);
+      }
+      // Target row t = middleRow + d gains the stored rows beyond its side of the middle row's
+      // window and loses those beyond the other side.
+      int32_t deltaCount = 0;
+      const auto addDeltaRow = [&](int32_t row, uint16_t* delta, uint16_t sign) {
+        const bool inside = row >= 0 && row < plan.Height;
+        deltaRows[deltaCount++] = {plan.Luminance + static_cast<ptrdiff_t>(inside ? row : 0) * n,
+                                   delta, static_cast<uint16_t>(inside ? sign : 0)};
+      };
+      for (int32_t g = 0; g < rows; ++g) {
+        const int32_t d = group + g - middleRow;
+        uint16_t* delta = deltas + g * kBins;
+        for (int32_t k = 1; k <= d; ++k) {
+          addDeltaRow(middleRow + plan.Above + k, delta, 1);
+          addDeltaRow(middleRow - plan.Below + k - 1, delta, 0xFFFFu);
         }
-        if (in < plan.Width) moveDeltas(in, 1);
-        if (out >= 0) moveDeltas(out, 0xFFFFu);
+        for (int32_t k = 1; k <= -d; ++k) {
+          addDeltaRow(middleRow - plan.Below - k, delta, 1);
+          addDeltaRow(middleRow + plan.Above - k + 1, delta, 0xFFFFu);
+        }
       }
-      const int64_t columnsInside = ColumnsInside(plan, x);
+      // Adds (sign) the pixels of column c of the delta rows to their differences.
+      const auto moveDeltaRow = [](const TDeltaRow& row, ptrdiff_t c, uint16_t sign) {
+        const uint32_t l = row.Lum[c];
+        const auto step = static_cast<uint16_t>(uint32_t{row.Sign} * sign);
+        row.Delta[l] = static_cast<uint16_t>(row.Delta[l] + step);
+        row.Delta[256 + (l >> 4)] = static_cast<uint16_t>(row.Delta[256 + (l >> 4)] + step);
+      };
+      // A whole group of three has four delta rows, copied here so that they stay in registers
+      // along the row.
+      const bool fourDeltaRows = kGroup == 3 && deltaCount == 4;
+      TDeltaRow four[4] = {};
+      if constexpr (kGroup == 3) {
+        if (fourDeltaRows) {
+          for (int32_t i = 0; i < 4; ++i) four[i] = deltaRows[i];
+        }
+      }
+      const auto moveDeltas = [&](ptrdiff_t c, uint16_t sign) {
+        if (fourDeltaRows) {
+          for (const TDeltaRow& row : four) moveDeltaRow(row, c, sign);
+        } else {
+          for (int32_t i = 0; i < deltaCount; ++i) moveDeltaRow(deltaRows[i], c, sign);
+        }
+      };
+      FillWith(window, window + kBins, T{0});
+      FillWith(deltas, deltas + kGroup * kBins, uint16_t{0});
+      for (int32_t x = c0; x <= Lesser(xs + plan.Right, plan.Width - 1); ++x) {
+        AddHistogram(window, column(x));
+        moveDeltas(x, 1);
+      }
+      int64_t rowsInside[static_cast<std::size_t>(kGroup)];
+      int32_t guesses[static_cast<std::size_t>(kGroup)];
+      for (int32_t g = 0; g < rows; ++g) {
+        rowsInside[g] = RowsInside(plan, group + g);
+        guesses[g] = 0;
+      }
+      for (int32_t x = xs; x < xe; ++x) {
+        if (x > xs) {
+          const int32_t in = x + plan.Right;
+          const int32_t out = x - 1 - plan.Left;
+          if (in < plan.Width && out >= 0) {
+            MoveHistogram(window, column(in), column(out));
+          } else if (in < plan.Width) {
+            AddHistogram(window, column(in));
+          } else if (out >= 0) {
+            RemoveHistogram(window, column(out));
+          }
+          if (in < plan.Width) moveDeltas(in, 1);
+          if (out >= 0) moveDeltas(out, 0xFFFFu);
+        }
+        const int64_t columnsInside = ColumnsInside(plan, x);
+#pragma GCC unroll 3
+        for (int32_t g = 0; g < rows; ++g) {
+          const int32_t r = group + g;
+          const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n + x;
+          // Positions outside the picture count at the centre's luminance.
+          const uint32_t lc = plan.Luminance[at];
+          const int64_t missing = area - rowsInside[g] * columnsInside;
+          if constexpr (sizeof(T) == 2) {
+            // Every count and sum of a window fits 16 bits.
+            const uint16_t* delta = deltas + g * kBins;
+            const auto entry = static_cast<uint16_t>(middle);
+            const auto outside = static_cast<uint16_t>(missing);
+            uint16_t before = 0;
+            TCounts16 counts;
+            LoadCounts(counts, window + 256, lc >> 4, outside);
+            AddCounts(counts, delta + 256);
+            const auto centreCoarse = static_cast<int32_t>(lc >> 4);
+            TCounts16 fine;
+            const auto loadFine = [&](int32_t c) {
+              LoadCounts(fine, window + 16 * c, lc & 15u,
+                         c == centreCoarse ? outside : uint16_t{0});
+              AddCounts(fine, delta + 16 * c);
+            };
+            // The fine counts of the coarse level the target before found are read before this
+            // one's is known: along a row it seldom changes, and a predicted branch lets the fine
+            // search start without waiting for the coarse one.
+            int32_t coarse = guesses[g];
+            loadFine(coarse);
+            const int32_t found = LevelOfEntry(counts, entry, before);
+            if (__builtin_expect(found != coarse, 0)) {
+              coarse = found;
+              guesses[g] = found;
+              loadFine(found);
+            }
+            const int32_t level = LevelOfEntry(fine, entry, before);
+            levels[g * n + x] = static_cast<uint32_t>(16 * coarse + level) |
+                                static_cast<uint32_t>(entry - before) << 8;
+            totals[g * n + x] = fine[level];
+          } else {
+            int64_t above = 0;
+            int coarse = 15;
+            for (;; --coarse) {
+              const int64_t here =
+                  window[256 + coarse] + (static_cast<uint32_t>(coarse) == lc >> 4 ? missing : 0);
+              if (above + here > middle || coarse == 0) break;
+              above += here;
+            }
+            uint32_t v = static_cast<uint32_t>(coarse) * 16 + 15;
+            for (;; --v) {
+              const int64_t here = window[v] + (v == lc ? missing : 0);
+              if (above + here > middle || v == static_cast<uint32_t>(coarse) * 16) break;
+              above += here;
+            }
+            const int64_t total = window[v] + (v == lc ? missing : 0);
+            plan.Dest[at] = *LocateRank(plan, r, x, v, middle - above, total);
+          }
+        }
+      }
       for (int32_t g = 0; g < rows; ++g) {
         const int32_t r = group + g;
-        const ptrdiff_t at = static_cast<ptrdiff_t>(r) * n + x;
-        // Positions outside the picture count at the centre's luminance.
-        const uint32_t lc = plan.Luminance[at];
-        const int64_t missing = area - rowsInside[g] * columnsInside;
-        if constexpr (sizeof(T) == 2) {
-          // Every count and sum of a window fits 16 bits.
-          const uint16_t* delta = deltas + g * kBins;
-          const auto entry = static_cast<uint16_t>(middle);
-          const auto outside = static_cast<uint16_t>(missing);
-          uint16_t before = 0;
-          TCounts16 counts;
-          LoadCounts(counts, window + 256, lc >> 4, outside);
-          AddCounts(counts, delta + 256);
-          const auto centreCoarse = static_cast<int32_t>(lc >> 4);
-          TCounts16 fine;
-          const auto loadFine = [&](int32_t c) {
-            LoadCounts(fine, window + 16 * c, lc & 15u, c == centreCoarse ? outside : uint16_t{0});
-            AddCounts(fine, delta + 16 * c);
-          };
-          // The fine counts of the coarse level the target before found are read before this
-          // one's is known: along a row it seldom changes, and a predicted branch lets the fine
-          // search start without waiting for the coarse one.
-          int32_t coarse = guesses[g];
-          loadFine(coarse);
-          const int32_t found = LevelOfEntry(counts, entry, before);
-          if (__builtin_expect(found != coarse, 0)) {
-            coarse = found;
-            guesses[g] = found;
-            loadFine(found);
-          }
-          const int32_t level = LevelOfEntry(fine, entry, before);
-          levels[g * n + x] = static_cast<uint32_t>(16 * coarse + level) |
-                              static_cast<uint32_t>(entry - before) << 8;
-          totals[g * n + x] = fine[level];
-        } else {
-          int64_t above = 0;
-          int coarse = 15;
-          for (;; --coarse) {
-            const int64_t here =
-                window[256 + coarse] + (static_cast<uint32_t>(coarse) == lc >> 4 ? missing : 0);
-            if (above + here > middle || coarse == 0) break;
-            above += here;
-          }
-          uint32_t v = static_cast<uint32_t>(coarse) * 16 + 15;
-          for (;; --v) {
-            const int64_t here = window[v] + (v == lc ? missing : 0);
-            if (above + here > middle || v == static_cast<uint32_t>(coarse) * 16) break;
-            above += here;
-          }
-          const int64_t total = window[v] + (v == lc ? missing : 0);
-          plan.Dest[at] = *LocateRank(plan, r, x, v, middle - above, total);
+        if (byColumns && r + plan.Above < plan.Height) {
+          StoreColumnLuminance(plan, r + plan.Above, c0, c1, columnLuminance);
         }
-      }
-    }
-    for (int32_t g = 0; g < rows; ++g) {
-      const int32_t r = group + g;
-      if (byColumns && r + plan.Above < plan.Height) {
-        StoreColumnLuminance(plan, r + plan.Above, columnLuminance);
-      }
-      if constexpr (sizeof(T) != 2) continue;
-      uint32_t* dst = plan.Dest + static_cast<ptrdiff_t>(r) * n;
-      const bool rowInside = rowsInside[g] == plan.Box;
-      if (byColumns && rowInside) {
-        // The pixels are read after the whole row is located: each search then ends at a
-        // position instead of waiting for its pixel, and the loads overlap in the gather.
-        levelRows.Restart(plan, columnLuminance, r);
-        const uint32_t* windowRows = plan.Source + static_cast<ptrdiff_t>(r - plan.Below) * n;
-        uint32_t* places = levels + g * n;
-        const int32_t inEnd = Greater(plan.Left, plan.Width - plan.Right);
-        // A place found by the general search, marked so that the second step keeps it.
-        constexpr uint32_t kPlaced = 0x80000000u;
-        for (int32_t x = 0; x < plan.Width; ++x) {
-          const uint32_t v = places[x] & 0xFFu;
-          const uint32_t rank = places[x] >> 8;
-          if ((x < plan.Left || x >= inEnd) && rank < 255) {
-            dst[x] = *LocateRankEdge(plan, levelRows, r, x, v, rank);
-          } else if (x < plan.Left || x >= inEnd) {
-            dst[x] = *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
-          } else if (rank < 255) {
-            uint32_t within = 0;
-            const int32_t row = WindowRowOfRank(plan, levelRows.Counts(plan, x, v), rank, within);
-            places[x] = v | static_cast<uint32_t>(row) << 8 | within << 16;
-          } else {
-            places[x] =
-                kPlaced | static_cast<uint32_t>(LocateRank(plan, r, x, v, rank, totals[g * n + x]) -
+        if constexpr (sizeof(T) != 2) continue;
+        uint32_t* dst = plan.Dest + static_cast<ptrdiff_t>(r) * n;
+        const bool rowInside = rowsInside[g] == plan.Box;
+        if (byColumns && rowInside) {
+          // The pixels are read after the whole row is located: each search then ends at a
+          // position instead of waiting for its pixel, and the loads overlap in the gather.
+          levelRows.Restart(plan, columnLuminance, r);
+          const uint32_t* windowRows = plan.Source + static_cast<ptrdiff_t>(r - plan.Below) * n;
+          uint32_t* places = levels + g * n;
+          const int32_t inEnd = Greater(plan.Left, plan.Width - plan.Right);
+          // A place found by the general search, marked so that the second step keeps it.
+          constexpr uint32_t kPlaced = 0x80000000u;
+          for (int32_t x = xs; x < xe; ++x) {
+            const uint32_t v = places[x] & 0xFFu;
+            const uint32_t rank = places[x] >> 8;
+            if ((x < plan.Left || x >= inEnd) && rank < 255) {
+              dst[x] = *LocateRankEdge(plan, levelRows, r, x, v, rank);
+            } else if (x < plan.Left || x >= inEnd) {
+              dst[x] = *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
+            } else if (rank < 255) {
+              uint32_t within = 0;
+              const int32_t row = WindowRowOfRank(plan, levelRows.Counts(plan, x, v), rank, within);
+              places[x] = v | static_cast<uint32_t>(row) << 8 | within << 16;
+            } else {
+              places[x] = kPlaced |
+                          static_cast<uint32_t>(LocateRank(plan, r, x, v, rank, totals[g * n + x]) -
                                                 windowRows);
+            }
           }
-        }
-        const uint8_t* windowLum = plan.Luminance + static_cast<ptrdiff_t>(r - plan.Below) * n;
-        for (int32_t x = plan.Left; x < inEnd; ++x) {
-          const uint32_t p = places[x];
-          if (p & kPlaced) {
-            places[x] = p & ~kPlaced;
-          } else {
-            places[x] = static_cast<uint32_t>(x - plan.Left) +
-                        PlaceInWindowRow(plan, windowLum + (x - plan.Left),
-                                         static_cast<int32_t>(p >> 8 & 0xFFu), p & 0xFFu, p >> 16);
+          const uint8_t* windowLum = plan.Luminance + static_cast<ptrdiff_t>(r - plan.Below) * n;
+          const int32_t insideFrom = Greater(plan.Left, xs);
+          const int32_t insideEnd = Lesser(inEnd, xe);
+          for (int32_t x = insideFrom; x < insideEnd; ++x) {
+            const uint32_t p = places[x];
+            if (p & kPlaced) {
+              places[x] = p & ~kPlaced;
+            } else {
+              places[x] =
+                  static_cast<uint32_t>(x - plan.Left) +
+                  PlaceInWindowRow(plan, windowLum + (x - plan.Left),
+                                   static_cast<int32_t>(p >> 8 & 0xFFu), p & 0xFFu, p >> 16);
+            }
           }
+          for (int32_t x = insideFrom; x < insideEnd; ++x) dst[x] = windowRows[places[x]];
+          continue;
         }
-        for (int32_t x = plan.Left; x < inEnd; ++x) dst[x] = windowRows[places[x]];
-        continue;
-      }
-      if (byColumns) levelRows.Restart(plan, columnLuminance, r);
-      for (int32_t x = 0; x < plan.Width; ++x) {
-        const uint32_t v = levels[g * n + x] & 0xFFu;
-        const uint32_t rank = levels[g * n + x] >> 8;
-        dst[x] = byColumns && rank < 255 ? *LocateRankEdge(plan, levelRows, r, x, v, rank)
-                                         : *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
+        if (byColumns) levelRows.Restart(plan, columnLuminance, r);
+        for (int32_t x = xs; x < xe; ++x) {
+          const uint32_t v = levels[g * n + x] & 0xFFu;
+          const uint32_t rank = levels[g * n + x] >> 8;
+          dst[x] = byColumns && rank < 255 ? *LocateRankEdge(plan, levelRows, r, x, v, rank)
+                                           : *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
+        }
       }
     }
   }

@@ -123,7 +123,8 @@ class FastRankPass_ : public testing::TestWithParam<RankCase> {};
 
 // Every box from 1 to 9, then 15, 16, 17, 31, 32, 64, 128, 255, 300 and one larger than the
 // picture, each on every instruction-set path with 2 and 1 threads and in strips of 1 to 3 rows
-// whose places restart; the boundary filters cycle through Hysteresis 0, 1, 128 and 255. The plain
+// whose places restart; the Median's bands go down in strips of 1, 7, 13 or 19 columns in the
+// last two runs; the boundary filters cycle through Hysteresis 0, 1, 128 and 255. The plain
 // passes cost up to the square of the box per pixel (the Median's its fourth power), so a box is
 // left out where that reference would run for more than a fraction of a second.
 TEST_P(FastRankPass_, EqualsThePlainPassInEveryByte) {
@@ -166,20 +167,25 @@ TEST_P(FastRankPass_, EqualsThePlainPassInEveryByte) {
     const std::optional<TRankPass> pass = filter->RankPass();
     ASSERT_TRUE(pass.has_value());
     for (const TKernelIsa isa : SupportedIsas()) {
-      // Two threads, then one, then strips of a few rows whose places restart.
+      // Two threads, then one, then strips of a few rows whose places restart; the last two
+      // in strips of columns narrower and wider than the box.
       for (const int run : {0, 1, 2}) {
         const int threads = run == 1 ? 1 : 2;
         TFastRankOptions options;
         options.Isa = isa;
         options.Threads = threads;
         if (run == 2) options.StripRows = 1 + static_cast<int32_t>(i % 3);
+        if (run > 0)
+          options.StripColumns =
+              1 + 6 * static_cast<int32_t>((i + static_cast<std::size_t>(run)) % 4);
         TBlock actualSource = source;
         TBlock actual = before;
         ASSERT_TRUE(
             FastRankPass(*pass, actual.data(), actualSource.data(), width, height, options));
         const std::string where = std::string(KernelIsaName(isa)) + ", " + std::to_string(threads) +
                                   " thread(s), strips of " + std::to_string(options.StripRows) +
-                                  " rows, box " + std::to_string(box) + ", hysteresis " +
+                                  " rows and " + std::to_string(options.StripColumns) +
+                                  " columns, box " + std::to_string(box) + ", hysteresis " +
                                   std::to_string(hysteresis) + ": ";
         ASSERT_EQ(FirstDifference(expected, actual, width), "") << where << "target";
         ASSERT_EQ(FirstDifference(expectedSource, actualSource, width), "") << where << "source";
