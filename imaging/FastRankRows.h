@@ -1426,9 +1426,15 @@ inline void SumFrom(TCounts16& c) {
 #endif
 }
 
-// The number of lanes of `sums` (not increasing from lane 0) above `bound`.
+// The bias that makes counts and sums below 2^16 keep their order as signed 16-bit numbers, so
+// that one signed comparison orders them.
+constexpr uint16_t kSignBias = 0x8000u;
+typedef int16_t TSigned16 __attribute__((vector_size(32)));
+
+// The number of lanes of `sums` (not increasing from lane 0) above `bound`, both biased by
+// kSignBias.
 inline int32_t LanesAbove(const TCounts16& sums, uint16_t bound) {
-  const auto above = sums > bound;
+  const auto above = reinterpret_cast<const TSigned16&>(sums) > static_cast<int16_t>(bound);
 #if defined(__AVX2__)
   __m256i bits;
   __builtin_memcpy(&bits, &above, sizeof bits);
@@ -1448,13 +1454,14 @@ inline int32_t LanesAbove(const TCounts16& sums, uint16_t bound) {
 
 // The level that holds list entry `middle` (counted from the brightest) among sixteen levels
 // whose counts are `counts`, `before` entries being brighter than all of them; `before` becomes
-// the number brighter than the level found. Without branches: the counts from each level up,
-// compared with the entry.
+// the number brighter than the level found. `before` is biased by kSignBias (modulo 2^16): the
+// sums then carry the bias from it, and need no step of their own before the comparison. Without
+// branches: the counts from each level up, compared with the entry.
 inline int32_t LevelOfEntry(const TCounts16& counts, uint16_t middle, uint16_t& before) {
   TCounts16 from = counts;
   SumFrom(from);
   from += before;
-  const int32_t level = LanesAbove(from, middle) - 1;
+  const int32_t level = LanesAbove(from, static_cast<uint16_t>(middle + kSignBias)) - 1;
   before = static_cast<uint16_t>(from[level] - counts[level]);
   return level;
 }
@@ -1852,7 +1859,7 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
             const uint16_t* delta = deltas + g * kBins;
             const auto entry = static_cast<uint16_t>(middle);
             const auto outside = static_cast<uint16_t>(missing);
-            uint16_t before = 0;
+            uint16_t before = kSignBias;
             TCounts16 counts;
             LoadCounts(counts, window + 256, lc >> 4, outside);
             AddCounts(counts, delta + 256);
@@ -1876,7 +1883,7 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
             }
             const int32_t level = LevelOfEntry(fine, entry, before);
             levels[g * n + x] = static_cast<uint32_t>(16 * coarse + level) |
-                                static_cast<uint32_t>(entry - before) << 8;
+                                static_cast<uint32_t>(entry + kSignBias - before) << 8;
             totals[g * n + x] = fine[level];
           } else {
             int64_t above = 0;
