@@ -1634,13 +1634,14 @@ inline int32_t WindowRowOfRank(const TRankPlan& plan, __m256i counts, uint32_t r
 
 // Then the offset, from the window's first position (stored row r - Below, column x - Left), of
 // the position of rank `within` among those of level v along window row `row`.
-inline uint32_t PlaceInWindowRow(const TRankPlan& plan, const uint8_t* windowLum, int32_t row,
-                                 uint32_t v, uint32_t within) {
-  const auto at = static_cast<uint32_t>(row * plan.Width);
-  const uint32_t width = plan.Box == 32 ? 0xFFFFFFFFu : (1u << plan.Box) - 1u;
-  const uint32_t mask = EqualMask32(windowLum + at, static_cast<uint8_t>(v)) & width;
-  return at + static_cast<uint32_t>(plan.Box <= 16 ? NthSetBit16(mask, within)
-                                                   : NthSetBit(mask, within));
+// kNarrow: the box is at most 16 columns wide; boxBits: its columns' bits (the lowest Box);
+// width: the picture's.
+template <bool kNarrow>
+inline uint32_t PlaceInWindowRow(const uint8_t* windowLum, int32_t width, uint32_t boxBits,
+                                 int32_t row, uint32_t v, uint32_t within) {
+  const auto at = static_cast<uint32_t>(row * width);
+  const uint32_t mask = EqualMask32(windowLum + at, static_cast<uint8_t>(v)) & boxBits;
+  return at + static_cast<uint32_t>(kNarrow ? NthSetBit16(mask, within) : NthSetBit(mask, within));
 }
 
 // LocateRank for a window at most 32 columns wide that reaches outside the picture, rank below
@@ -1692,7 +1693,8 @@ class TLevelRows {
 inline int32_t WindowRowOfRank(const TRankPlan&, int, uint32_t, uint32_t&) {
   return 0;
 }
-inline uint32_t PlaceInWindowRow(const TRankPlan&, const uint8_t*, int32_t, uint32_t, uint32_t) {
+template <bool kNarrow>
+inline uint32_t PlaceInWindowRow(const uint8_t*, int32_t, uint32_t, int32_t, uint32_t, uint32_t) {
   return 0;
 }
 inline const uint32_t* LocateRankEdge(const TRankPlan&, const TLevelRows&, int32_t, int32_t,
@@ -1942,16 +1944,27 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
           const uint8_t* windowLum = plan.Luminance + static_cast<ptrdiff_t>(r - plan.Below) * n;
           const int32_t insideFrom = Greater(plan.Left, xs);
           const int32_t insideEnd = Lesser(inEnd, xe);
-          for (int32_t x = insideFrom; x < insideEnd; ++x) {
-            const uint32_t p = places[x];
-            if (p & kPlaced) {
-              places[x] = p & ~kPlaced;
-            } else {
-              places[x] =
-                  static_cast<uint32_t>(x - plan.Left) +
-                  PlaceInWindowRow(plan, windowLum + (x - plan.Left),
-                                   static_cast<int32_t>(p >> 8 & 0xFFu), p & 0xFFu, p >> 16);
+          // The plan's figures copied: the stores to places[] could otherwise change them.
+          const int32_t width = plan.Width;
+          const int32_t left = plan.Left;
+          const uint32_t boxBits = plan.Box == 32 ? 0xFFFFFFFFu : (1u << plan.Box) - 1u;
+          const auto place = [&]<bool kNarrow>() {
+            for (int32_t x = insideFrom; x < insideEnd; ++x) {
+              const uint32_t p = places[x];
+              if (p & kPlaced) {
+                places[x] = p & ~kPlaced;
+              } else {
+                places[x] = static_cast<uint32_t>(x - left) +
+                            PlaceInWindowRow<kNarrow>(windowLum + (x - left), width, boxBits,
+                                                      static_cast<int32_t>(p >> 8 & 0xFFu),
+                                                      p & 0xFFu, p >> 16);
+              }
             }
+          };
+          if (plan.Box <= 16) {
+            place.template operator()<true>();
+          } else {
+            place.template operator()<false>();
           }
           for (int32_t x = insideFrom; x < insideEnd; ++x) dst[x] = windowRows[places[x]];
           continue;
