@@ -1426,9 +1426,15 @@ inline void SumFrom(TCounts16& c) {
 #endif
 }
 
-// The number of lanes of `sums` (not increasing from lane 0) above `bound`.
+// The bias that makes counts and sums below 2^16 keep their order as signed 16-bit numbers, so
+// that one signed comparison orders them.
+constexpr uint16_t kSignBias = 0x8000u;
+typedef int16_t TSigned16 __attribute__((vector_size(32)));
+
+// The number of lanes of `sums` (not increasing from lane 0) above `bound`, both biased by
+// kSignBias.
 inline int32_t LanesAbove(const TCounts16& sums, uint16_t bound) {
-  const auto above = sums > bound;
+  const auto above = reinterpret_cast<const TSigned16&>(sums) > static_cast<int16_t>(bound);
 #if defined(__AVX2__)
   __m256i bits;
   __builtin_memcpy(&bits, &above, sizeof bits);
@@ -1448,13 +1454,14 @@ inline int32_t LanesAbove(const TCounts16& sums, uint16_t bound) {
 
 // The level that holds list entry `middle` (counted from the brightest) among sixteen levels
 // whose counts are `counts`, `before` entries being brighter than all of them; `before` becomes
-// the number brighter than the level found. Without branches: the counts from each level up,
-// compared with the entry.
+// the number brighter than the level found. `before` is biased by kSignBias (modulo 2^16): the
+// sums then carry the bias from it, and need no step of their own before the comparison. Without
+// branches: the counts from each level up, compared with the entry.
 inline int32_t LevelOfEntry(const TCounts16& counts, uint16_t middle, uint16_t& before) {
   TCounts16 from = counts;
   SumFrom(from);
   from += before;
-  const int32_t level = LanesAbove(from, middle) - 1;
+  const int32_t level = LanesAbove(from, static_cast<uint16_t>(middle + kSignBias)) - 1;
   before = static_cast<uint16_t>(from[level] - counts[level]);
   return level;
 }
@@ -1627,13 +1634,14 @@ inline int32_t WindowRowOfRank(const TRankPlan& plan, __m256i counts, uint32_t r
 
 // Then the offset, from the window's first position (stored row r - Below, column x - Left), of
 // the position of rank `within` among those of level v along window row `row`.
-inline uint32_t PlaceInWindowRow(const TRankPlan& plan, const uint8_t* windowLum, int32_t row,
-                                 uint32_t v, uint32_t within) {
-  const auto at = static_cast<uint32_t>(row * plan.Width);
-  const uint32_t width = plan.Box == 32 ? 0xFFFFFFFFu : (1u << plan.Box) - 1u;
-  const uint32_t mask = EqualMask32(windowLum + at, static_cast<uint8_t>(v)) & width;
-  return at + static_cast<uint32_t>(plan.Box <= 16 ? NthSetBit16(mask, within)
-                                                   : NthSetBit(mask, within));
+// kNarrow: the box is at most 16 columns wide; boxBits: its columns' bits (the lowest Box);
+// width: the picture's.
+template <bool kNarrow>
+inline uint32_t PlaceInWindowRow(const uint8_t* windowLum, int32_t width, uint32_t boxBits,
+                                 int32_t row, uint32_t v, uint32_t within) {
+  const auto at = static_cast<uint32_t>(row * width);
+  const uint32_t mask = EqualMask32(windowLum + at, static_cast<uint8_t>(v)) & boxBits;
+  return at + static_cast<uint32_t>(kNarrow ? NthSetBit16(mask, within) : NthSetBit(mask, within));
 }
 
 // LocateRank for a window at most 32 columns wide that reaches outside the picture, rank below
@@ -1685,7 +1693,8 @@ class TLevelRows {
 inline int32_t WindowRowOfRank(const TRankPlan&, int, uint32_t, uint32_t&) {
   return 0;
 }
-inline uint32_t PlaceInWindowRow(const TRankPlan&, const uint8_t*, int32_t, uint32_t, uint32_t) {
+template <bool kNarrow>
+inline uint32_t PlaceInWindowRow(const uint8_t*, int32_t, uint32_t, int32_t, uint32_t, uint32_t) {
   return 0;
 }
 inline const uint32_t* LocateRankEdge(const TRankPlan&, const TLevelRows&, int32_t, int32_t,
@@ -1852,7 +1861,7 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
             const uint16_t* delta = deltas + g * kBins;
             const auto entry = static_cast<uint16_t>(middle);
             const auto outside = static_cast<uint16_t>(missing);
-            uint16_t before = 0;
+            uint16_t before = kSignBias;
             TCounts16 counts;
             LoadCounts(counts, window + 256, lc >> 4, outside);
             AddCounts(counts, delta + 256);
@@ -1876,7 +1885,7 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
             }
             const int32_t level = LevelOfEntry(fine, entry, before);
             levels[g * n + x] = static_cast<uint32_t>(16 * coarse + level) |
-                                static_cast<uint32_t>(entry - before) << 8;
+                                static_cast<uint32_t>(entry + kSignBias - before) << 8;
             totals[g * n + x] = fine[level];
           } else {
             int64_t above = 0;
@@ -1935,16 +1944,27 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
           const uint8_t* windowLum = plan.Luminance + static_cast<ptrdiff_t>(r - plan.Below) * n;
           const int32_t insideFrom = Greater(plan.Left, xs);
           const int32_t insideEnd = Lesser(inEnd, xe);
-          for (int32_t x = insideFrom; x < insideEnd; ++x) {
-            const uint32_t p = places[x];
-            if (p & kPlaced) {
-              places[x] = p & ~kPlaced;
-            } else {
-              places[x] =
-                  static_cast<uint32_t>(x - plan.Left) +
-                  PlaceInWindowRow(plan, windowLum + (x - plan.Left),
-                                   static_cast<int32_t>(p >> 8 & 0xFFu), p & 0xFFu, p >> 16);
+          // The plan's figures copied: the stores to places[] could otherwise change them.
+          const int32_t width = plan.Width;
+          const int32_t left = plan.Left;
+          const uint32_t boxBits = plan.Box == 32 ? 0xFFFFFFFFu : (1u << plan.Box) - 1u;
+          const auto place = [&]<bool kNarrow>() {
+            for (int32_t x = insideFrom; x < insideEnd; ++x) {
+              const uint32_t p = places[x];
+              if (p & kPlaced) {
+                places[x] = p & ~kPlaced;
+              } else {
+                places[x] = static_cast<uint32_t>(x - left) +
+                            PlaceInWindowRow<kNarrow>(windowLum + (x - left), width, boxBits,
+                                                      static_cast<int32_t>(p >> 8 & 0xFFu),
+                                                      p & 0xFFu, p >> 16);
+              }
             }
+          };
+          if (plan.Box <= 16) {
+            place.template operator()<true>();
+          } else {
+            place.template operator()<false>();
           }
           for (int32_t x = insideFrom; x < insideEnd; ++x) dst[x] = windowRows[places[x]];
           continue;
