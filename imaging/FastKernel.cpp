@@ -29,6 +29,9 @@ constexpr int32_t kChunkRows = 32;
 // The spread sweep's running sums are sized to stay in the first-level cache beside the lines
 // of the row being spread (wider strips save preparation but spill the sums).
 constexpr int64_t kSpreadSumsInts = 4 * 1024;
+// Slots of the spread sweep's sum columns beyond a kernel's height: the open sums move back to
+// a column's start once every this many rows.
+constexpr int32_t kSpreadSlack = 16;
 // The narrowest mirror-symmetric kernel whose rows are folded left to right.
 constexpr int32_t kMinFoldedWidth = 7;
 // Bands: at least this many rows, and this many per kernel row beyond the first (each band
@@ -358,11 +361,11 @@ void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl
   // rows to stay close to the core.
   p.ChunkSteps = std::max(1, std::min(kChunkRows, kMaxChunkRows) / impl.Rows);
   p.RingRows = p.Spread ? 1 : a.kh + p.ChunkSteps * impl.Rows - 1;
-  p.SumRows = p.Spread ? a.kh : 0;
+  p.SumRows = p.Spread ? a.kh + std::max(kSpreadSlack, p.TMax) : 0;
   p.LinePad = RoundUp(half + 1, lanes);
   if (stripWidth <= 0 && p.Spread) {
     // Whole pairs of vectors: the sweep spreads two at a time.
-    const int64_t pairs = kSpreadSumsInts / (int64_t{3} * p.SumRows) / (2 * lanes);
+    const int64_t pairs = kSpreadSumsInts / (int64_t{3} * a.kh) / (2 * lanes);
     stripWidth = static_cast<int32_t>(std::max<int64_t>(1, pairs) * 2 * lanes);
   } else if (stripWidth <= 0) {
     const int64_t perRow = kRingBudgetInts / p.RingRows / 3;

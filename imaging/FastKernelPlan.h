@@ -93,9 +93,11 @@ struct TKernelPlan {
   // chunks of steps. Each prepared row s gives, per lane, the weighted row sums
   //   H_t(s) = sum over planes k of the pairs of plane k times the weights of |t|, t = -N .. N,
   // and H_t(s) is added at once to the running sum of target row s - t; target row m is
-  // complete, and is written, once row m + N is spread. The running sums of the 2N + 1 rows
-  // m - N .. m + N lie in SumRows slots of 3 x StripWidth elements (channel ch of lane x at
-  // ch x StripWidth + x), target row m in slot (m - firstRow + 2N) mod SumRows.
+  // complete, and is written, once row m + N is spread. The running sums lie in 3 x
+  // StripWidth / lanes columns, one per channel and lane vector (channel ch, lanes from x on
+  // in column ch x StripWidth / lanes + x / lanes), each of SumRows slots of one lane vector:
+  // the rows m - N .. m + N in 2N + 1 slots in a row. Each source row moves the sweep one slot
+  // on; at a column's end the open sums move back to its start.
   bool Spread = false;
   int32_t Kernels = 1;
   const int32_t* Weights = nullptr;
@@ -136,7 +138,7 @@ struct TKernelPlan {
   int64_t LineOffset = 0;   // the strip's pixels of one row, LineInts + 2 vectors
   int64_t PairsOffset = 0;  // folded rows: the lines (q(e), q(e + 1)) and (q(e), q(e - 1))
   int64_t OutOffset = 0;    // channel values of one step, 3 x rows x lanes
-  int32_t SumRows = 0;      // spread: the running sums' slots
+  int32_t SumRows = 0;      // spread: the slots of a column of running sums, at least 3N
   int64_t SumsOffset = 0;   // spread: SumRows x 3 x StripWidth
   int64_t ScratchInts = 0;  // the whole block of one band
 };
