@@ -576,11 +576,14 @@ void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* slots,
   using I = typename Isa::I;
   constexpr int L = Isa::kLanes;
   const int32_t n = kN > 0 ? kN : plan.TMax;
-  const int32_t* weights = plan.Weights;
   constexpr std::size_t kG = G;
   constexpr std::size_t kP = P;
   for (int ch = 0; ch < 3; ++ch) {
     const int32_t* centre = SpreadCentres(plan, record, ch) + lane;
+    // Taken afresh for each channel: left to itself, GCC keeps the address of every row
+    // distance's weights apart, out of the loop over channels, and so on the stack.
+    const int32_t* weights = plan.Weights;
+    asm("" : "+r"(weights));
     I planes[kG][kP];
     if (plan.HFolded) {
       // Folded planes straight from the pair lines (see PrepareRow).
