@@ -343,19 +343,7 @@ void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl
   p.CentreRows = data.centreRows.data();
 
   p.Bias = pass.Bias;
-  const int64_t scale = pass.ScaleFactor;
-  if (scale == 1) {
-    p.Division = kdOne;
-  } else if (scale > 0 && (scale & (scale - 1)) == 0) {
-    p.Division = kdShift;
-    p.Shift = __builtin_ctzll(static_cast<unsigned long long>(scale));
-  } else if (3 * a.bound + Abs64(scale) < kFloatExact) {
-    p.Division = kdFloat;
-    p.RecipF = ReciprocalF(scale);
-  } else {
-    p.Division = kdDouble;
-    p.RecipD = ReciprocalD(scale);
-  }
+  ChooseKernelDivision(p, a.bound, pass.ScaleFactor);
 
   // Strips: wide enough to keep the vector loops long, narrow enough for the ring of prepared
   // rows to stay close to the core.
@@ -437,6 +425,31 @@ TKernelIsa BestKernelIsa() {
     if (KernelIsaSupported(isa)) return isa;
   }
   return kiPlain;
+}
+
+void ChooseKernelDivision(TKernelPlan& plan, int64_t bound, int64_t scale) {
+  // The sums whose quotients plus Bias are 0 and 255: beyond them the clamp decides.
+  const int64_t zero = -int64_t{plan.Bias} * scale;
+  const int64_t top = (255 - int64_t{plan.Bias}) * scale;
+  const int64_t low = std::min(zero, top);
+  const int64_t high = std::max(zero, top);
+  if (scale == 1) {
+    plan.Division = kdOne;
+  } else if (scale > 0 && (scale & (scale - 1)) == 0) {
+    plan.Division = kdShift;
+    plan.Shift = __builtin_ctzll(static_cast<unsigned long long>(scale));
+  } else if (3 * bound + Abs64(scale) < kFloatExact) {
+    plan.Division = kdFloat;
+    plan.RecipF = ReciprocalF(scale);
+  } else if (3 * std::max(-low, high) + Abs64(scale) < kFloatExact) {
+    plan.Division = kdClampedFloat;
+    plan.RecipF = ReciprocalF(scale);
+    plan.SumLow = static_cast<int32_t>(low);
+    plan.SumHigh = static_cast<int32_t>(high);
+  } else {
+    plan.Division = kdDouble;
+    plan.RecipD = ReciprocalD(scale);
+  }
 }
 
 bool FastKernelEligible(const TKernelPass& pass) {

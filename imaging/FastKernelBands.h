@@ -262,6 +262,13 @@ typename Isa::I Quotient(const TKernelPlan& plan, typename Isa::I sum) {
       return (sum + ((sum >> 31) & Splat<Isa>((1 << plan.Shift) - 1))) >> plan.Shift;
     case kdFloat:
       return __builtin_convertvector(__builtin_convertvector(sum, F) * plan.RecipF, I);
+    case kdClampedFloat: {
+      const I low = Splat<Isa>(plan.SumLow);
+      const I high = Splat<Isa>(plan.SumHigh);
+      sum = sum < low ? low : sum;
+      sum = sum > high ? high : sum;
+      return __builtin_convertvector(__builtin_convertvector(sum, F) * plan.RecipF, I);
+    }
     case kdDouble:
     default:
       return __builtin_convertvector(__builtin_convertvector(sum, D) * plan.RecipD, I);

@@ -58,7 +58,12 @@ constexpr int32_t kMaxMergedKernels = 16;
 //             number, and its rounding can neither fall below s / S's whole part (a float) nor
 //             reach the next whole number.
 //   kdDouble: the same with doubles, RecipD; the condition 3|s| + |S| < 2^53 always holds.
-enum TKernelDivision : uint8_t { kdOne, kdShift, kdFloat, kdDouble };
+//   kdClampedFloat: kdFloat's way after clamping s to SumLow .. SumHigh, the sums whose
+//             quotients plus Bias are 0 and 255 (in either order). The quotient never moves
+//             against its sum, so a sum beyond them gives a value beyond 0 .. 255 on the same
+//             side, where the final clamp to 0..255 gives the same byte; within them
+//             3|s| + |S| < 2^24. It serves where the sums themselves are too large for floats.
+enum TKernelDivision : uint8_t { kdOne, kdShift, kdFloat, kdDouble, kdClampedFloat };
 
 struct TKernelPlan {
   // The picture: Width x Height pixels, stored row m (0 = the picture's bottom row) starting at
@@ -121,6 +126,8 @@ struct TKernelPlan {
   int32_t Shift = 0;
   float RecipF = 1.0f;
   double RecipD = 1.0;
+  int32_t SumLow = 0;
+  int32_t SumHigh = 0;
   int32_t Bias = 0;
 
   // A band sweeps the picture in strips of StripWidth pixels (a multiple of the path's lanes),
@@ -142,6 +149,10 @@ struct TKernelPlan {
   int64_t SumsOffset = 0;   // spread: SumRows x 3 x StripWidth
   int64_t ScratchInts = 0;  // the whole block of one band
 };
+
+// Sets plan.Division and its figures for the scale factor `scale` (not 0), plan.Bias and
+// merged values of magnitude at most `bound` (below 2^31).
+void ChooseKernelDivision(TKernelPlan& plan, int64_t bound, int64_t scale);
 
 // One instruction-set path.
 struct TKernelIsaImpl {
