@@ -702,6 +702,9 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
     const int32_t lanes =
         plan.Width - x0 < plan.StripWidth ? (plan.Width - x0 + L - 1) / L * L : plan.StripWidth;
     std::memset(sums, 0, sizeof(int32_t) * static_cast<std::size_t>(columns * column));
+    // Kernel columns fall outside the picture only for lane vectors at its edges: where neither
+    // of the strip's end vectors has them, none has, and C counts only on the edge rows.
+    const bool edgeStrip = EdgeColumns<Isa>(plan, x0) || EdgeColumns<Isa>(plan, x0 + lanes - L);
     // Target row s - N + j is in slot first + j of every column.
     int32_t first = 0;
     for (int32_t s = firstRow - n; s < endRow + n; ++s, ++first) {
@@ -724,7 +727,7 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
         for (; lane + 2 * L <= lanes; lane += 2 * L) spreadTwo(plan, lines, slots, lane);
         if (lane < lanes) spreadOne(plan, lines, slots, lane);
         // Row s is the centre row of target row s: C, where it counts.
-        if (s >= firstRow && s < endRow) {
+        if (s >= firstRow && s < endRow && (edgeStrip || !plan.CentreInSums || EdgeRow(plan, s))) {
           const bool edgeRow = !plan.CentreInSums || EdgeRow(plan, s);
           const int32_t* c = plan.CentreRows[s];
           for (lane = 0; lane < lanes; lane += L) {
