@@ -715,6 +715,7 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
         for (int32_t c = 0; c < columns; ++c) {
           int32_t* to = sums + c * column;
           const int32_t* from = to + first * L;
+#pragma GCC unroll 4
           for (int32_t i = 0; i < 2 * n * L; i += L) StoreV(to + i, LoadV<I>(from + i));
         }
         first = 0;
