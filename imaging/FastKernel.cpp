@@ -29,6 +29,9 @@ constexpr int32_t kChunkRows = 32;
 // The spread sweep's running sums are sized to stay in the first-level cache beside the lines
 // of the row being spread (wider strips save preparation but spill the sums).
 constexpr int64_t kSpreadSumsInts = 4 * 1024;
+// Slots of the spread sweep's sum columns beyond a kernel's height: the open sums move back to
+// a column's start once every this many rows.
+constexpr int32_t kSpreadSlack = 16;
 // The narrowest mirror-symmetric kernel whose rows are folded left to right.
 constexpr int32_t kMinFoldedWidth = 7;
 // Bands: at least this many rows, and this many per kernel row beyond the first (each band
@@ -340,29 +343,17 @@ void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl
   p.CentreRows = data.centreRows.data();
 
   p.Bias = pass.Bias;
-  const int64_t scale = pass.ScaleFactor;
-  if (scale == 1) {
-    p.Division = kdOne;
-  } else if (scale > 0 && (scale & (scale - 1)) == 0) {
-    p.Division = kdShift;
-    p.Shift = __builtin_ctzll(static_cast<unsigned long long>(scale));
-  } else if (3 * a.bound + Abs64(scale) < kFloatExact) {
-    p.Division = kdFloat;
-    p.RecipF = ReciprocalF(scale);
-  } else {
-    p.Division = kdDouble;
-    p.RecipD = ReciprocalD(scale);
-  }
+  ChooseKernelDivision(p, a.bound, pass.ScaleFactor);
 
   // Strips: wide enough to keep the vector loops long, narrow enough for the ring of prepared
   // rows to stay close to the core.
   p.ChunkSteps = std::max(1, std::min(kChunkRows, kMaxChunkRows) / impl.Rows);
   p.RingRows = p.Spread ? 1 : a.kh + p.ChunkSteps * impl.Rows - 1;
-  p.SumRows = p.Spread ? a.kh : 0;
+  p.SumRows = p.Spread ? a.kh + std::max(kSpreadSlack, p.TMax) : 0;
   p.LinePad = RoundUp(half + 1, lanes);
   if (stripWidth <= 0 && p.Spread) {
     // Whole pairs of vectors: the sweep spreads two at a time.
-    const int64_t pairs = kSpreadSumsInts / (int64_t{3} * p.SumRows) / (2 * lanes);
+    const int64_t pairs = kSpreadSumsInts / (int64_t{3} * a.kh) / (2 * lanes);
     stripWidth = static_cast<int32_t>(std::max<int64_t>(1, pairs) * 2 * lanes);
   } else if (stripWidth <= 0) {
     const int64_t perRow = kRingBudgetInts / p.RingRows / 3;
@@ -434,6 +425,31 @@ TKernelIsa BestKernelIsa() {
     if (KernelIsaSupported(isa)) return isa;
   }
   return kiPlain;
+}
+
+void ChooseKernelDivision(TKernelPlan& plan, int64_t bound, int64_t scale) {
+  // The sums whose quotients plus Bias are 0 and 255: beyond them the clamp decides.
+  const int64_t zero = -int64_t{plan.Bias} * scale;
+  const int64_t top = (255 - int64_t{plan.Bias}) * scale;
+  const int64_t low = std::min(zero, top);
+  const int64_t high = std::max(zero, top);
+  if (scale == 1) {
+    plan.Division = kdOne;
+  } else if (scale > 0 && (scale & (scale - 1)) == 0) {
+    plan.Division = kdShift;
+    plan.Shift = __builtin_ctzll(static_cast<unsigned long long>(scale));
+  } else if (3 * bound + Abs64(scale) < kFloatExact) {
+    plan.Division = kdFloat;
+    plan.RecipF = ReciprocalF(scale);
+  } else if (3 * std::max(-low, high) + Abs64(scale) < kFloatExact) {
+    plan.Division = kdClampedFloat;
+    plan.RecipF = ReciprocalF(scale);
+    plan.SumLow = static_cast<int32_t>(low);
+    plan.SumHigh = static_cast<int32_t>(high);
+  } else {
+    plan.Division = kdDouble;
+    plan.RecipD = ReciprocalD(scale);
+  }
 }
 
 bool FastKernelEligible(const TKernelPass& pass) {

@@ -16,36 +16,38 @@ struct Avx2 : IsaBase<8, 4> {
   // The spread sweep's weighted row sums of two lane vectors of six planes each, w[0..5] the
   // weight pairs of one row distance. The twelve planes, the two sums, a weight and a product
   // take all sixteen registers; GCC's own allocation keeps half the planes on the stack and
-  // reads them again for every distance, which makes the loop wait on loads.
+  // reads them again for every distance, which makes the loop wait on loads. The weights are
+  // memory operands, so that the compiler addresses them from one register for every distance
+  // and knows that nothing else in memory is read.
   static void RowSumsOfTwo(I* h, const I (&planes)[2][6], const int32_t* w) {
     I ha;
     I hb;
     I wr;
     I t;
-    asm("vpbroadcastd (%[w]), %[wr]\n\t"
+    asm("vpbroadcastd %[w0], %[wr]\n\t"
         "vpmaddwd %[a0], %[wr], %[ha]\n\t"
         "vpmaddwd %[b0], %[wr], %[hb]\n\t"
-        "vpbroadcastd 4(%[w]), %[wr]\n\t"
+        "vpbroadcastd %[w1], %[wr]\n\t"
         "vpmaddwd %[a1], %[wr], %[t]\n\t"
         "vpaddd %[t], %[ha], %[ha]\n\t"
         "vpmaddwd %[b1], %[wr], %[t]\n\t"
         "vpaddd %[t], %[hb], %[hb]\n\t"
-        "vpbroadcastd 8(%[w]), %[wr]\n\t"
+        "vpbroadcastd %[w2], %[wr]\n\t"
         "vpmaddwd %[a2], %[wr], %[t]\n\t"
         "vpaddd %[t], %[ha], %[ha]\n\t"
         "vpmaddwd %[b2], %[wr], %[t]\n\t"
         "vpaddd %[t], %[hb], %[hb]\n\t"
-        "vpbroadcastd 12(%[w]), %[wr]\n\t"
+        "vpbroadcastd %[w3], %[wr]\n\t"
         "vpmaddwd %[a3], %[wr], %[t]\n\t"
         "vpaddd %[t], %[ha], %[ha]\n\t"
         "vpmaddwd %[b3], %[wr], %[t]\n\t"
         "vpaddd %[t], %[hb], %[hb]\n\t"
-        "vpbroadcastd 16(%[w]), %[wr]\n\t"
+        "vpbroadcastd %[w4], %[wr]\n\t"
         "vpmaddwd %[a4], %[wr], %[t]\n\t"
         "vpaddd %[t], %[ha], %[ha]\n\t"
         "vpmaddwd %[b4], %[wr], %[t]\n\t"
         "vpaddd %[t], %[hb], %[hb]\n\t"
-        "vpbroadcastd 20(%[w]), %[wr]\n\t"
+        "vpbroadcastd %[w5], %[wr]\n\t"
         "vpmaddwd %[a5], %[wr], %[t]\n\t"
         "vpaddd %[t], %[ha], %[ha]\n\t"
         "vpmaddwd %[b5], %[wr], %[t]\n\t"
@@ -54,8 +56,8 @@ struct Avx2 : IsaBase<8, 4> {
         : [a0] "x"(planes[0][0]), [a1] "x"(planes[0][1]), [a2] "x"(planes[0][2]),
           [a3] "x"(planes[0][3]), [a4] "x"(planes[0][4]), [a5] "x"(planes[0][5]),
           [b0] "x"(planes[1][0]), [b1] "x"(planes[1][1]), [b2] "x"(planes[1][2]),
-          [b3] "x"(planes[1][3]), [b4] "x"(planes[1][4]), [b5] "x"(planes[1][5]), [w] "r"(w)
-        : "memory");
+          [b3] "x"(planes[1][3]), [b4] "x"(planes[1][4]), [b5] "x"(planes[1][5]), [w0] "m"(w[0]),
+          [w1] "m"(w[1]), [w2] "m"(w[2]), [w3] "m"(w[3]), [w4] "m"(w[4]), [w5] "m"(w[5]));
     h[0] = ha;
     h[1] = hb;
   }

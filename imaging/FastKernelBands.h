@@ -262,6 +262,13 @@ typename Isa::I Quotient(const TKernelPlan& plan, typename Isa::I sum) {
       return (sum + ((sum >> 31) & Splat<Isa>((1 << plan.Shift) - 1))) >> plan.Shift;
     case kdFloat:
       return __builtin_convertvector(__builtin_convertvector(sum, F) * plan.RecipF, I);
+    case kdClampedFloat: {
+      const I low = Splat<Isa>(plan.SumLow);
+      const I high = Splat<Isa>(plan.SumHigh);
+      sum = sum < low ? low : sum;
+      sum = sum > high ? high : sum;
+      return __builtin_convertvector(__builtin_convertvector(sum, F) * plan.RecipF, I);
+    }
     case kdDouble:
     default:
       return __builtin_convertvector(__builtin_convertvector(sum, D) * plan.RecipD, I);
@@ -546,24 +553,44 @@ inline const int32_t* SpreadCentres(const TKernelPlan& plan, const int32_t* reco
                       : record + ch * plan.ChannelStride + plan.CentreBase;
 }
 
+// The spread sweep's running sums lie in columns, one per channel and lane vector of a strip
+// (channel by channel, lane vectors in order), each of SumRows slots of one lane vector: target
+// row m's sums of a column in one slot, the next target row's in the next.
+template <class Isa>
+std::ptrdiff_t SumColumnInts(const TKernelPlan& plan) {
+  return std::ptrdiff_t{plan.SumRows} * Isa::kLanes;
+}
+
+// The slot of channel ch, lanes from `lane` on, in the row of slots whose first column's slot
+// is at `slots`.
+template <class Isa>
+int32_t* SumColumn(const TKernelPlan& plan, int32_t* slots, int ch, int32_t lane) {
+  const int32_t vectors = plan.StripWidth / Isa::kLanes;
+  return slots + (ch * vectors + lane / Isa::kLanes) * SumColumnInts<Isa>(plan);
+}
+
 // The spread sweep's work for one prepared row s and G lane vectors from `lane` on: for each
 // channel, the weighted row sums H_t(s) of P planes held in registers, each added to the
-// running sums of target rows s - t and s + t. targets[j] is the slot of target row s - N + j;
-// the sum of target row s + N starts here, so its slot need not be emptied first.
+// running sums of target rows s - t and s + t. `slots` is the slot of target row s - N in the
+// strip's first column (see TKernelPlan::Spread): target row s - N + j lies j vectors further
+// in every column, a fixed distance, so that the loop over the row distances needs no address
+// arithmetic. The sum of target row s + N starts here, so its slot need not be emptied first.
 // H_0 also takes the centre weight's part beyond 16 bits. The lane vectors share each weight
 // pair, loaded once for G of them. kN > 0 fixes N = plan.TMax at kN, so that the compiler
 // unrolls the loop over the row distances.
 template <class Isa, int P, int G, int kN = 0>
-void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* const* targets,
-                 int32_t lane) {
+void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* slots, int32_t lane) {
   using I = typename Isa::I;
   constexpr int L = Isa::kLanes;
   const int32_t n = kN > 0 ? kN : plan.TMax;
-  const int32_t* weights = plan.Weights;
   constexpr std::size_t kG = G;
   constexpr std::size_t kP = P;
   for (int ch = 0; ch < 3; ++ch) {
     const int32_t* centre = SpreadCentres(plan, record, ch) + lane;
+    // Taken afresh for each channel: left to itself, GCC keeps the address of every row
+    // distance's weights apart, out of the loop over channels, and so on the stack.
+    const int32_t* weights = plan.Weights;
+    asm("" : "+r"(weights));
     I planes[kG][kP];
     if (plan.HFolded) {
       // Folded planes straight from the pair lines (see PrepareRow).
@@ -601,11 +628,17 @@ void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* const*
         }
       }
     };
-    const auto addTo = [&](int32_t* slot, const I* h) {
+    // Slot j of the lane vectors' columns: target row s - N + j.
+    int32_t* at[kG];
 #pragma GCC unroll 16
-      for (int g = 0; g < G; ++g) StoreV(slot + g * L, LoadV<I>(slot + g * L) + h[g]);
+    for (int g = 0; g < G; ++g) at[g] = SumColumn<Isa>(plan, slots, ch, lane + g * L);
+    const auto addTo = [&](int32_t j, const I* h) {
+#pragma GCC unroll 16
+      for (int g = 0; g < G; ++g) {
+        int32_t* slot = at[g] + j * L;
+        StoreV(slot, LoadV<I>(slot) + h[g]);
+      }
     };
-    const std::ptrdiff_t at = static_cast<std::ptrdiff_t>(ch) * plan.StripWidth + lane;
     I h[kG];
     rowSums(h, 0);
     if (plan.CentreExtra != nullptr) {
@@ -613,23 +646,23 @@ void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* const*
 #pragma GCC unroll 16
       for (int g = 0; g < G; ++g) h[g] = Isa::MulAdd(h[g], LoadV<I>(centre + g * L), extra);
     }
-    addTo(targets[n] + at, h);
+    addTo(n, h);
 #pragma GCC unroll 16
     for (int32_t t = 1; t < n; ++t) {
       rowSums(h, t);
-      addTo(targets[n - t] + at, h);
-      addTo(targets[n + t] + at, h);
+      addTo(n - t, h);
+      addTo(n + t, h);
     }
     // Row s is the first row of target row s + N: its sum starts here, whatever its slot held.
     rowSums(h, n);
-    addTo(targets[0] + at, h);
+    addTo(0, h);
 #pragma GCC unroll 16
-    for (int g = 0; g < G; ++g) StoreV(targets[2 * n] + at + g * L, h[g]);
+    for (int g = 0; g < G; ++g) StoreV(at[g] + 2 * n * L, h[g]);
   }
 }
 
 template <class Isa>
-using SpreadFn = void (*)(const TKernelPlan&, const int32_t*, int32_t* const*, int32_t);
+using SpreadFn = void (*)(const TKernelPlan&, const int32_t*, int32_t*, int32_t);
 
 // SpreadLanes<Isa, p, G> for p = 1 .. kMaxSpreadPairs.
 template <class Isa, int G, int... Ps>
@@ -644,14 +677,15 @@ SpreadFn<Isa> SpreadLanesFor(int pairs, std::integer_sequence<int, Ps...>) {
 template <class Isa>
 void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, int32_t firstColumn,
                    int32_t endColumn, int32_t* scratch) {
+  using I = typename Isa::I;
   constexpr int L = Isa::kLanes;
   const int32_t n = plan.TMax;
-  const int32_t slots = plan.SumRows;
-  const int32_t slotInts = 3 * plan.StripWidth;
   int32_t* record = scratch + plan.RingOffset;
   // What SpreadLanes reads: the prepared row, or a folded row's pair lines.
   const int32_t* lines = plan.HFolded ? scratch + plan.PairsOffset : record;
   int32_t* sums = scratch + plan.SumsOffset;
+  const std::ptrdiff_t column = SumColumnInts<Isa>(plan);
+  const int32_t columns = 3 * (plan.StripWidth / L);
   const auto pairs = std::make_integer_sequence<int, kMaxSpreadPairs>{};
   // The live view's strongest sharpening has its own copy with the loop over the row distances
   // unrolled: about 6 % fewer instructions, those of the loop's own bookkeeping.
@@ -662,58 +696,60 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
   const SpreadFn<Isa> spreadOne = strongest
                                       ? &SpreadLanes<Isa, kMaxSpreadPairs, 1, kStrongestSpreadHalf>
                                       : SpreadLanesFor<Isa, 1>(plan.Pairs, pairs);
-  // slotsTwice[i] is slot i mod SumRows, twice over, so that the slots of one source row's
-  // 2N + 1 targets lie together, from slotsTwice[first] on.
-  int32_t* slotsTwice[2 * (2 * kMaxFoldedHalf + 1)];
-  for (int32_t i = 0; i < 2 * slots; ++i) {
-    slotsTwice[i] = sums + static_cast<std::ptrdiff_t>(i % slots) * slotInts;
-  }
 
   for (int32_t x0 = firstColumn; x0 < endColumn; x0 += plan.StripWidth) {
     // Lanes 0 .. lanes - 1 of the strip hold pixels of the picture.
     const int32_t lanes =
         plan.Width - x0 < plan.StripWidth ? (plan.Width - x0 + L - 1) / L * L : plan.StripWidth;
-    std::memset(sums, 0, sizeof(int32_t) * static_cast<std::size_t>(slots * slotInts));
+    std::memset(sums, 0, sizeof(int32_t) * static_cast<std::size_t>(columns * column));
+    // Kernel columns fall outside the picture only for lane vectors at its edges: where neither
+    // of the strip's end vectors has them, none has, and C counts only on the edge rows.
+    const bool edgeStrip = EdgeColumns<Isa>(plan, x0) || EdgeColumns<Isa>(plan, x0 + lanes - L);
+    // Target row s - N + j is in slot first + j of every column.
     int32_t first = 0;
-    for (int32_t s = firstRow - n; s < endRow + n; ++s) {
-      // Slot of target row s - N + j: (s - firstRow + N + j) mod SumRows, counted up.
-      int32_t* const* targets = slotsTwice + first;
-      first = first + 1 == slots ? 0 : first + 1;
+    for (int32_t s = firstRow - n; s < endRow + n; ++s, ++first) {
+      if (first + 2 * n >= plan.SumRows) {
+        // The columns are full: the 2N open sums move to their starts, and the sweep goes on
+        // from there. SumRows >= 3N keeps every move after row 0 is spread, so the slots of
+        // targets whose first rows lie above the picture are still the strip's zeros.
+        for (int32_t c = 0; c < columns; ++c) {
+          int32_t* to = sums + c * column;
+          const int32_t* from = to + first * L;
+#pragma GCC unroll 4
+          for (int32_t i = 0; i < 2 * n * L; i += L) StoreV(to + i, LoadV<I>(from + i));
+        }
+        first = 0;
+      }
+      int32_t* slots = sums + first * L;
       const int32_t m = s - n;
       if (s >= 0 && s < plan.Height) {
         PrepareRow<Isa>(plan, s, x0, record, scratch, false);
         int32_t lane = 0;
-        for (; lane + 2 * L <= lanes; lane += 2 * L) spreadTwo(plan, lines, targets, lane);
-        if (lane < lanes) spreadOne(plan, lines, targets, lane);
+        for (; lane + 2 * L <= lanes; lane += 2 * L) spreadTwo(plan, lines, slots, lane);
+        if (lane < lanes) spreadOne(plan, lines, slots, lane);
         // Row s is the centre row of target row s: C, where it counts.
-        if (s >= firstRow && s < endRow) {
+        if (s >= firstRow && s < endRow && (edgeStrip || !plan.CentreInSums || EdgeRow(plan, s))) {
           const bool edgeRow = !plan.CentreInSums || EdgeRow(plan, s);
           const int32_t* c = plan.CentreRows[s];
           for (lane = 0; lane < lanes; lane += L) {
             if (!edgeRow && !EdgeColumns<Isa>(plan, x0 + lane)) continue;
             for (int ch = 0; ch < 3; ++ch) {
-              int32_t* sum = targets[n] + ch * plan.StripWidth + lane;
-              const typename Isa::I centre =
-                  LoadV<typename Isa::I>(SpreadCentres(plan, lines, ch) + lane) &
-                  Splat<Isa>(0xFFFF);
-              StoreV(sum,
-                     LoadV<typename Isa::I>(sum) + LoadV<typename Isa::I>(c + x0 + lane) * centre);
+              int32_t* sum = SumColumn<Isa>(plan, slots, ch, lane) + n * L;
+              const I centre = LoadV<I>(SpreadCentres(plan, lines, ch) + lane) & Splat<Isa>(0xFFFF);
+              StoreV(sum, LoadV<I>(sum) + LoadV<I>(c + x0 + lane) * centre);
             }
           }
         }
       }
-      // Target row m has all its rows; its slot then serves target row s + N + 1, whose sum
-      // row s + 1 starts (see SpreadLanes). Where that row lies above the picture, no row has
-      // added to the slot since the strip's start emptied it.
-      const int32_t* sum = targets[0];
+      // Target row m has all its rows; its slot then lies behind the sweep. Where the first
+      // row of a later target lies above the picture, no row has added to its slot since the
+      // strip's start emptied it.
       if (m >= firstRow) {
-        using I = typename Isa::I;
         PrefetchRow<1>(plan.Dest, plan, m + kPrefetchRows, x0, plan.StripWidth);
         for (int32_t lane = 0; lane < lanes; lane += L) {
           I values[3];
           for (int ch = 0; ch < 3; ++ch) {
-            const int32_t* at = sum + ch * plan.StripWidth + lane;
-            values[ch] = ChannelValue<Isa>(plan, LoadV<I>(at));
+            values[ch] = ChannelValue<Isa>(plan, LoadV<I>(SumColumn<Isa>(plan, slots, ch, lane)));
           }
           StoreTarget<Isa>(plan, m, x0 + lane, Isa::Compose(values[0], values[1], values[2]));
         }

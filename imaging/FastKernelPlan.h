@@ -58,7 +58,12 @@ constexpr int32_t kMaxMergedKernels = 16;
 //             number, and its rounding can neither fall below s / S's whole part (a float) nor
 //             reach the next whole number.
 //   kdDouble: the same with doubles, RecipD; the condition 3|s| + |S| < 2^53 always holds.
-enum TKernelDivision : uint8_t { kdOne, kdShift, kdFloat, kdDouble };
+//   kdClampedFloat: kdFloat's way after clamping s to SumLow .. SumHigh, the sums whose
+//             quotients plus Bias are 0 and 255 (in either order). The quotient never moves
+//             against its sum, so a sum beyond them gives a value beyond 0 .. 255 on the same
+//             side, where the final clamp to 0..255 gives the same byte; within them
+//             3|s| + |S| < 2^24. It serves where the sums themselves are too large for floats.
+enum TKernelDivision : uint8_t { kdOne, kdShift, kdFloat, kdDouble, kdClampedFloat };
 
 struct TKernelPlan {
   // The picture: Width x Height pixels, stored row m (0 = the picture's bottom row) starting at
@@ -93,9 +98,11 @@ struct TKernelPlan {
   // chunks of steps. Each prepared row s gives, per lane, the weighted row sums
   //   H_t(s) = sum over planes k of the pairs of plane k times the weights of |t|, t = -N .. N,
   // and H_t(s) is added at once to the running sum of target row s - t; target row m is
-  // complete, and is written, once row m + N is spread. The running sums of the 2N + 1 rows
-  // m - N .. m + N lie in SumRows slots of 3 x StripWidth elements (channel ch of lane x at
-  // ch x StripWidth + x), target row m in slot (m - firstRow + 2N) mod SumRows.
+  // complete, and is written, once row m + N is spread. The running sums lie in 3 x
+  // StripWidth / lanes columns, one per channel and lane vector (channel ch, lanes from x on
+  // in column ch x StripWidth / lanes + x / lanes), each of SumRows slots of one lane vector:
+  // the rows m - N .. m + N in 2N + 1 slots in a row. Each source row moves the sweep one slot
+  // on; at a column's end the open sums move back to its start.
   bool Spread = false;
   int32_t Kernels = 1;
   const int32_t* Weights = nullptr;
@@ -119,6 +126,8 @@ struct TKernelPlan {
   int32_t Shift = 0;
   float RecipF = 1.0f;
   double RecipD = 1.0;
+  int32_t SumLow = 0;
+  int32_t SumHigh = 0;
   int32_t Bias = 0;
 
   // A band sweeps the picture in strips of StripWidth pixels (a multiple of the path's lanes),
@@ -136,10 +145,14 @@ struct TKernelPlan {
   int64_t LineOffset = 0;   // the strip's pixels of one row, LineInts + 2 vectors
   int64_t PairsOffset = 0;  // folded rows: the lines (q(e), q(e + 1)) and (q(e), q(e - 1))
   int64_t OutOffset = 0;    // channel values of one step, 3 x rows x lanes
-  int32_t SumRows = 0;      // spread: the running sums' slots
+  int32_t SumRows = 0;      // spread: the slots of a column of running sums, at least 3N
   int64_t SumsOffset = 0;   // spread: SumRows x 3 x StripWidth
   int64_t ScratchInts = 0;  // the whole block of one band
 };
+
+// Sets plan.Division and its figures for the scale factor `scale` (not 0), plan.Bias and
+// merged values of magnitude at most `bound` (below 2^31).
+void ChooseKernelDivision(TKernelPlan& plan, int64_t bound, int64_t scale);
 
 // One instruction-set path.
 struct TKernelIsaImpl {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "Errors.h"
+#include "FastKernelBands.h"
 #include "FastKernelPlan.h"
 #include "FastPassChecks.h"
 #include "iwFilters.h"
@@ -374,6 +376,65 @@ TEST(FastKernelPass, QuotientsJustBelowWholeNumbersAreTruncatedExactly) {
     }
   }
 }
+
+// The division of a channel's merged value, plus the bias and clamped to a byte, for every sum
+// from two scale factors below the sums that give 0 and 255 to two above them, and for the
+// largest sums of either sign, against integer division. The way chosen is part of each row:
+// the clamped float way up to its largest scale factor, doubles beyond it.
+struct DivisionCase {
+  const char* name;
+  int64_t scale;
+  int32_t bias;
+  int64_t bound;
+  TKernelDivision kind;
+};
+
+class KernelDivision : public ::testing::TestWithParam<DivisionCase> {};
+
+TEST_P(KernelDivision, EverySumNearTheByteRangeGivesTheTruncatedQuotient) {
+  struct PlainLanes : IsaBase<4, 4> {};
+  using I = PlainLanes::I;
+  const DivisionCase c = GetParam();
+  TKernelPlan plan;
+  plan.Bias = c.bias;
+  ChooseKernelDivision(plan, c.bound, c.scale);
+  ASSERT_EQ(plan.Division, c.kind);
+  const int64_t zero = -int64_t{c.bias} * c.scale;
+  const int64_t top = (255 - int64_t{c.bias}) * c.scale;
+  const int64_t margin = 2 * std::abs(c.scale);
+  const int64_t from = std::max(-c.bound, std::min(zero, top) - margin);
+  const int64_t to = std::min(c.bound, std::max(zero, top) + margin);
+  const auto check = [&](int64_t first) {
+    I sums;
+    for (int i = 0; i < 4; ++i) sums[i] = static_cast<int32_t>(std::min(first + i, c.bound));
+    const I bytes = PlainLanes::Compose(ChannelValue<PlainLanes>(plan, sums), I{}, I{});
+    for (int i = 0; i < 4; ++i) {
+      const int64_t expected = std::clamp<int64_t>(sums[i] / c.scale + c.bias, 0, 255);
+      if (bytes[i] != expected) {
+        ADD_FAILURE() << "sum " << sums[i] << ": " << bytes[i] << " instead of " << expected;
+        return false;
+      }
+    }
+    return true;
+  };
+  ASSERT_TRUE(check(-c.bound));
+  ASSERT_TRUE(check(c.bound - 3));
+  for (int64_t first = from; first <= to; first += 4) ASSERT_TRUE(check(first));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Scales, KernelDivision,
+    ::testing::Values(
+        // The live view's strongest sharpening.
+        DivisionCase{"Strength5", 19010, 0, int64_t{1} << 30, kdClampedFloat},
+        DivisionCase{"LargestClamped", 21902, 0, int64_t{1} << 30, kdClampedFloat},
+        DivisionCase{"BeyondClamped", 21903, 0, int64_t{1} << 30, kdDouble},
+        DivisionCase{"Negative", -19010, 255, int64_t{2147483647}, kdClampedFloat},
+        DivisionCase{"BiasUp", 12345, 100, int64_t{1} << 28, kdClampedFloat},
+        DivisionCase{"BiasDown", 5003, -100, int64_t{1} << 28, kdClampedFloat},
+        DivisionCase{"BiasTooFarDown", 5003, -1000, int64_t{1} << 28, kdDouble},
+        DivisionCase{"SmallSums", 19010, 0, 5000000, kdFloat}),
+    [](const ::testing::TestParamInfo<DivisionCase>& param) { return param.param.name; });
 
 // ---------------------------------------------------------------------------------------------
 // What the fast pass refuses, and its failures
