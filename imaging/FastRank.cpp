@@ -48,9 +48,11 @@ int64_t Rounded(int64_t ints) {
 // Scratch elements one band of FinishRows needs (the sizes of FastRankRows.h, rounded up).
 int64_t FinishInts(const TRankPlan& p) {
   const int64_t width = p.Width;
-  // The 3 x 3 Median: four rows of 16-bit keys and of pixels, and three of sorted keys;
-  // Minimum and Maximum: four rows of pixels and their extremes.
-  if (p.Box == 3 && p.Kind == rkMedian) return 4 * Rounded(width) + 7 * Rounded(width / 2 + 16);
+  // The 3 x 3 Median: four rows of 16-bit keys and of pixels, and three of sorted keys with
+  // a column on either side; Minimum and Maximum: four rows of pixels and their extremes.
+  if (p.Box == 3 && p.Kind == rkMedian) {
+    return 4 * Rounded(width) + 4 * Rounded(width / 2 + 16) + 3 * Rounded(width / 2 + 24);
+  }
   if (p.Box == 3 && (p.Kind == rkMinimum || p.Kind == rkMaximum)) return 8 * Rounded(width);
   const int64_t window = std::min<int64_t>(p.Box, 2 * int64_t{p.Height});
   const int64_t column = Rounded((window + 2) * width + 48) + 3 * 16;

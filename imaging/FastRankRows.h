@@ -984,6 +984,15 @@ inline void KeepGreater(T& a, const T& b) {
   a = b > a ? b : a;
 }
 
+// Runs group(x0) for x0 = first, first + kSize, .. while a group of kSize ends before `end`,
+// then once for the group that ends there (end - first >= kSize), which may overlap the one
+// before it.
+template <int kSize, class Index, class Group>
+inline void InGroupsOf(Index first, Index end, Group group) {
+  for (Index x0 = first; x0 + kSize < end; x0 += kSize) group(x0);
+  group(end - kSize);
+}
+
 // keys[x] := the luminance of pixel x of the row `src`, << 4 (the Median's key less its window
 // index); unless words is null, words := the row with each pixel's luminance in byte 3 (words
 // may be src).
@@ -998,8 +1007,7 @@ inline void MakeKeys3(const uint32_t* src, uint32_t* words, int16_t* __restrict 
     const __m256i weights = _mm256_set1_epi32(30 << 16 | 59 << 8 | 11);
     const __m256i reciprocal = _mm256_set1_epi16(static_cast<short>(uint16_t{41944}));
     const __m256i byte3 = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
-    for (int32_t x0 = 0;; x0 += 16) {
-      x0 = Lesser(x0, width - 16);
+    InGroupsOf<16>(ptrdiff_t{0}, ptrdiff_t{width}, [&](ptrdiff_t x0) {
       const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x0));
       const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x0 + 8));
       const __m256i sums = _mm256_hadd_epi16(_mm256_maddubs_epi16(low, weights),
@@ -1015,8 +1023,8 @@ inline void MakeKeys3(const uint32_t* src, uint32_t* words, int16_t* __restrict 
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + x0 + 8),
                             _mm256_blendv_epi8(high, _mm256_unpackhi_epi16(zero, top), byte3));
       }
-      if (x0 == width - 16) return;
-    }
+    });
+    return;
   }
 #endif
   for (int32_t x = 0; x < width; ++x) {
@@ -1167,8 +1175,9 @@ void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
     keys[s] = reinterpret_cast<int16_t*>(Take(scratch, n / 2 + 16));
     words[s] = Take(scratch, n);
   }
+  // Sorted rows, with room for a column on either side.
   int16_t* sorted[3];
-  for (int16_t*& row : sorted) row = reinterpret_cast<int16_t*>(Take(scratch, n / 2 + 16));
+  for (int16_t*& row : sorted) row = reinterpret_cast<int16_t*>(Take(scratch, n / 2 + 24)) + 16;
   const uint32_t* wordsOf[4] = {};
   int32_t made = Greater(first - 1, 0);
   const int32_t last = Lesser(end, plan.Height - 1);
@@ -1195,15 +1204,14 @@ void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
       for (int32_t x = 0; x < width; ++x) dst[x] = Median3At(key, pixels, x, width);
       continue;
     }
-    dst[0] = Median3At(key, pixels, 0, width);
-    dst[n - 1] = Median3At(key, pixels, width - 1, width);
     if (key[0] == nullptr || key[2] == nullptr) {
+      dst[0] = Median3At(key, pixels, 0, width);
+      dst[n - 1] = Median3At(key, pixels, width - 1, width);
       // The row outside: its picks read the own row instead and are sent to the centre.
       const int outside = key[0] == nullptr ? 0 : 2;
       const uint32_t* read[3] = {pixels[0], pixels[1], pixels[2]};
       read[outside] = pixels[1];
-      for (ptrdiff_t x0 = 1;; x0 += 16) {
-        x0 = Lesser(x0, n - 17);
+      InGroupsOf<16>(ptrdiff_t{1}, n - 1, [&](ptrdiff_t x0) {
         TKeys16 centre;
         LoadVector(centre, key[1] + x0);
         TKeys16 k[3][3];
@@ -1227,13 +1235,11 @@ void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
         const TKeys16 toCentre = TKeys16{} + 5;
         index = (index >> 2) == static_cast<int16_t>(outside) ? toCentre : index;
         Pick3(read, x0, index, dst + x0);
-        if (x0 == n - 17) break;
-      }
+      });
       continue;
     }
     // Sixteen columns at a time; the last group may overlap the one before it.
-    for (ptrdiff_t x0 = 0;; x0 += 16) {
-      x0 = Lesser(x0, n - 16);
+    InGroupsOf<16>(ptrdiff_t{0}, n, [&](ptrdiff_t x0) {
       TKeys16 k[3];
 #pragma GCC unroll 3
       for (int row = 0; row < 3; ++row) {
@@ -1244,12 +1250,16 @@ void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
       StoreVector(sorted[0] + x0, k[0]);
       StoreVector(sorted[1] + x0, k[1]);
       StoreVector(sorted[2] + x0, k[2]);
-      if (x0 == n - 16) break;
+    });
+    // The first and last targets' columns outside the picture stand for their centres: sorted,
+    // their keys pad the sorted rows.
+    for (int rank = 0; rank < 3; ++rank) {
+      sorted[rank][-1] = static_cast<int16_t>(key[1][0] | (7 + 4 * rank));
+      sorted[rank][n] = static_cast<int16_t>(key[1][n - 1] | (7 + 4 * rank));
     }
-    // Sixteen targets x0 .. x0 + 15 inside the columns 1 .. Width - 2: the three columns' lows,
-    // middles and highs, each less its column's index.
-    for (ptrdiff_t x0 = 1;; x0 += 16) {
-      x0 = Lesser(x0, n - 17);
+    // The median keys of the targets x0 .. x0 + 15 from the three columns' lows, middles and
+    // highs, each less its column's index.
+    const auto medianOf = [&](ptrdiff_t x0, TKeys16& median) {
       TKeys16 k[3][3];
 #pragma GCC unroll 3
       for (int rank = 0; rank < 3; ++rank) {
@@ -1259,13 +1269,27 @@ void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
         k[rank][1] -= 1;
         k[rank][2] -= 2;
       }
-      TKeys16 median;
       MedianOfSortedColumns(k, median);
+    };
+    InGroupsOf<16>(ptrdiff_t{1}, n - 1, [&](ptrdiff_t x0) {
+      TKeys16 median;
+      medianOf(x0, median);
       Pick3(pixels, x0, 15 - (median & 15), dst + x0);
-      if (x0 == n - 17) break;
-    }
+    });
+    // The first and last targets, from a group that holds each.
+    const auto pickAt = [&](ptrdiff_t x, int16_t median) {
+      const int index = 15 - (median & 15);
+      const ptrdiff_t c = x - 1 + (index & 3);
+      return c < 0 || c >= n ? pixels[1][x] : pixels[index >> 2][c];
+    };
+    TKeys16 median;
+    medianOf(0, median);
+    dst[0] = pickAt(0, median[0]);
+    medianOf(n - 16, median);
+    dst[n - 1] = pickAt(n - 1, median[15]);
   }
 }
+
 // Minimum (kMin) and Maximum of a 3 x 3 window on whole pixels, eight at a time: each stored
 // row's first darkest (brightest) pixel of every three neighbours, in window order, is made
 // once for the three target rows that read it, then those of the three rows are joined in
@@ -1340,14 +1364,6 @@ inline void StoreLuminance8(const uint32_t* from, uint32_t* to) {
 #endif
 }
 
-// Runs group(x0) for x0 = first, first + 8, .. while a group of eight ends before `end`, then
-// once for the group that ends there (end - first >= 8), which may overlap the one before it.
-template <class Group>
-inline void InGroupsOf8(int32_t first, int32_t end, Group group) {
-  for (int32_t x0 = first; x0 + 8 < end; x0 += 8) group(x0);
-  group(end - 8);
-}
-
 // words := the row `src` with each pixel's luminance in byte 3 (words may be src); best[x] :=
 // the first extreme of words[x - 1 .. x + 1] inside the row.
 template <bool kMin>
@@ -1361,10 +1377,10 @@ void MakeRow3(const uint32_t* src, uint32_t* words, uint32_t* __restrict best, i
     return;
   }
   // A group done twice reads its colours again; the luminance does not read byte 3.
-  InGroupsOf8(0, width, [&](int32_t x0) { StoreLuminance8(src + x0, words + x0); });
+  InGroupsOf<8>(0, width, [&](int32_t x0) { StoreLuminance8(src + x0, words + x0); });
   best[0] = FirstExtreme<kMin>(words[0], words[1]);
   best[width - 1] = FirstExtreme<kMin>(words[width - 2], words[width - 1]);
-  InGroupsOf8(1, width - 1, [&](int32_t x0) {
+  InGroupsOf<8>(1, width - 1, [&](int32_t x0) {
     TWide8 b;
     TWide8 next;
     LoadPixels8(b, words + x0 - 1);
@@ -1400,7 +1416,7 @@ void JoinRows3(const uint32_t* __restrict highAbove, const uint32_t* __restrict 
     KeepFirstExtreme<kMin>(c, extreme);
     StoreVector(to, c);
   };
-  InGroupsOf8(0, width, [&](int32_t x0) {
+  InGroupsOf<8>(0, width, [&](int32_t x0) {
     TWide8 shared;
     TWide8 next;
     LoadPixels8(shared, above + x0);
