@@ -1034,6 +1034,16 @@ inline void MakeKeys3(const uint32_t* src, uint32_t* words, int16_t* __restrict 
   }
 }
 
+#if defined(__AVX2__)
+// b where the sign of `mask` is set, else a. (GCC turns a blend's mask that is used more than
+// once into a comparison with zero of its own, an instruction the blend does not need.)
+inline __m256 BlendBySign(__m256 a, __m256 b, __m256 mask) {
+  __m256 blend;
+  __asm__("vblendvps %3, %2, %1, %0" : "=x"(blend) : "x"(a), "xm"(b), "x"(mask));
+  return blend;
+}
+#endif
+
 // dst[k] := the pixel at window index index[k] of the target x0 + k, for k in 0 .. 15, from the
 // rows above, own and below (`rows`, in window order), read at x0 - 1 .. x0 + 16. Each bit of
 // the index chooses between two candidates in turn: the row among the three of each column,
@@ -1055,12 +1065,12 @@ inline void Pick3(const uint32_t* const* rows, ptrdiff_t x0, const TKeys16& inde
     };
     __m256 columns[3];
     for (int c = 0; c < 3; ++c) {
-      const __m256 upper = _mm256_blendv_ps(load(rows[0] + at + c), load(rows[1] + at + c), own);
-      columns[c] = _mm256_blendv_ps(upper, load(rows[2] + at + c), below);
+      const __m256 upper = BlendBySign(load(rows[0] + at + c), load(rows[1] + at + c), own);
+      columns[c] = BlendBySign(upper, load(rows[2] + at + c), below);
     }
-    const __m256 left = _mm256_blendv_ps(columns[0], columns[1], middle);
+    const __m256 left = BlendBySign(columns[0], columns[1], middle);
     _mm256_storeu_ps(reinterpret_cast<float*>(dst + 8 * half),
-                     _mm256_blendv_ps(left, columns[2], right));
+                     BlendBySign(left, columns[2], right));
 #else
     const TWide8 bits =
         half == 0
