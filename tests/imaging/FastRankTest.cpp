@@ -214,6 +214,9 @@ std::vector<PictureRow> SmallPictures() {
   for (const int32_t width : {9, 40}) {
     for (int32_t height = 4; height <= 8; ++height) add(width, height);
   }
+  // Two bands of 33 rows at the widths around the 3 x 3 Median's scalar and vector paths, so
+  // that the seams between bands meet both.
+  for (const int32_t width : {17, 18, 33}) add(width, 66);
   return pictures;
 }
 
