@@ -1001,22 +1001,24 @@ inline void MakeKeys3(const uint32_t* src, uint32_t* words, int16_t* __restrict 
 #if defined(__AVX2__)
   if (width >= 16) {
     // The weighted sums s of sixteen pixels by two multiply-adds and a pairwise add, in the
-    // order 0-3, 8-11 | 4-7, 12-15 (which the unpacks below keep for the words), then s div
-    // 100 = (s x 41944 >> 16) >> 6, exact for every s up to 255 x 100. The last group may
-    // overlap the one before it; the luminance does not read byte 3.
+    // order 0-3, 8-11 | 4-7, 12-15 (which the unpacks below keep for the words). s x 10486 >>
+    // 16 exceeds 16 s / 100 by less than 0.1, so its bits above the lowest four are s div 100
+    // for every s up to 255 x 100: the key. The last group may overlap the one before it; the
+    // luminance does not read byte 3.
     const __m256i weights = _mm256_set1_epi32(30 << 16 | 59 << 8 | 11);
-    const __m256i reciprocal = _mm256_set1_epi16(static_cast<short>(uint16_t{41944}));
+    const __m256i reciprocal = _mm256_set1_epi16(10486);
+    const __m256i levelBits = _mm256_set1_epi16(static_cast<short>(0xFFF0));
     const __m256i byte3 = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
     InGroupsOf<16>(ptrdiff_t{0}, ptrdiff_t{width}, [&](ptrdiff_t x0) {
       const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x0));
       const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x0 + 8));
       const __m256i sums = _mm256_hadd_epi16(_mm256_maddubs_epi16(low, weights),
                                              _mm256_maddubs_epi16(high, weights));
-      const __m256i levels = _mm256_srli_epi16(_mm256_mulhi_epu16(sums, reciprocal), 6);
+      const __m256i levels = _mm256_and_si256(_mm256_mulhi_epu16(sums, reciprocal), levelBits);
       _mm256_storeu_si256(reinterpret_cast<__m256i*>(keys + x0),
-                          _mm256_permute4x64_epi64(_mm256_slli_epi16(levels, 4), 0xD8));
+                          _mm256_permute4x64_epi64(levels, 0xD8));
       if (words != nullptr) {
-        const __m256i top = _mm256_slli_epi16(levels, 8);
+        const __m256i top = _mm256_slli_epi16(levels, 4);
         const __m256i zero = _mm256_setzero_si256();
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + x0),
                             _mm256_blendv_epi8(low, _mm256_unpacklo_epi16(zero, top), byte3));
