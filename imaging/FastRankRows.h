@@ -993,49 +993,6 @@ inline void InGroupsOf(Index first, Index end, Group group) {
   group(end - kSize);
 }
 
-// keys[x] := the luminance of pixel x of the row `src`, << 4 (the Median's key less its window
-// index); unless words is null, words := the row with each pixel's luminance in byte 3 (words
-// may be src).
-inline void MakeKeys3(const uint32_t* src, uint32_t* words, int16_t* __restrict keys,
-                      int32_t width) {
-#if defined(__AVX2__)
-  if (width >= 16) {
-    // The weighted sums s of sixteen pixels by two multiply-adds and a pairwise add, in the
-    // order 0-3, 8-11 | 4-7, 12-15 (which the unpacks below keep for the words). s x 10486 >>
-    // 16 exceeds 16 s / 100 by less than 0.1, so its bits above the lowest four are s div 100
-    // for every s up to 255 x 100: the key. The last group may overlap the one before it; the
-    // luminance does not read byte 3.
-    const __m256i weights = _mm256_set1_epi32(30 << 16 | 59 << 8 | 11);
-    const __m256i reciprocal = _mm256_set1_epi16(10486);
-    const __m256i levelBits = _mm256_set1_epi16(static_cast<short>(0xFFF0));
-    const __m256i byte3 = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
-    InGroupsOf<16>(ptrdiff_t{0}, ptrdiff_t{width}, [&](ptrdiff_t x0) {
-      const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x0));
-      const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x0 + 8));
-      const __m256i sums = _mm256_hadd_epi16(_mm256_maddubs_epi16(low, weights),
-                                             _mm256_maddubs_epi16(high, weights));
-      const __m256i levels = _mm256_and_si256(_mm256_mulhi_epu16(sums, reciprocal), levelBits);
-      _mm256_storeu_si256(reinterpret_cast<__m256i*>(keys + x0),
-                          _mm256_permute4x64_epi64(levels, 0xD8));
-      if (words != nullptr) {
-        const __m256i top = _mm256_slli_epi16(levels, 4);
-        const __m256i zero = _mm256_setzero_si256();
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + x0),
-                            _mm256_blendv_epi8(low, _mm256_unpacklo_epi16(zero, top), byte3));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + x0 + 8),
-                            _mm256_blendv_epi8(high, _mm256_unpackhi_epi16(zero, top), byte3));
-      }
-    });
-    return;
-  }
-#endif
-  for (int32_t x = 0; x < width; ++x) {
-    const uint32_t l = Luma(src[x]);
-    keys[x] = static_cast<int16_t>(l << 4);
-    if (words != nullptr) words[x] = (src[x] & 0xFFFFFFu) | l << 24;
-  }
-}
-
 #if defined(__AVX2__)
 // b where the sign of `mask` is set, else a. (GCC turns a blend's mask that is used more than
 // once into a comparison with zero of its own, an instruction the blend does not need.)
@@ -1142,6 +1099,74 @@ inline void MedianOfSortedColumns(T (&sorted)[3][3], T& median) {
   Middle3(median, sorted[1][0], highs);
 }
 
+// sorted[k] + x0 .. x0 + 15 := the k-th least keys of the columns x0 .. x0 + 15 of the rows
+// above (the keys `above`), own and below of a target row, each key with its row's part of the
+// window index.
+inline void SortColumns3(const TKeys16& above, const int16_t* own, const int16_t* below,
+                         int16_t* const* sorted, ptrdiff_t x0) {
+  TKeys16 k[3] = {above};
+  LoadVector(k[1], own + x0);
+  LoadVector(k[2], below + x0);
+#pragma GCC unroll 3
+  for (int row = 0; row < 3; ++row) k[row] |= static_cast<int16_t>(15 - (row << 2));
+  Sort3(k[0], k[1], k[2]);
+  StoreVector(sorted[0] + x0, k[0]);
+  StoreVector(sorted[1] + x0, k[1]);
+  StoreVector(sorted[2] + x0, k[2]);
+}
+
+// keys[x] := the luminance of pixel x of the row `src`, << 4 (the Median's key less its window
+// index); unless words is null, words := the row with each pixel's luminance in byte 3 (words
+// may be src). kSort: the row is the one above a target row whose own and lower rows' keys are
+// `own` and `below` (width >= 16), and its columns are sorted into `sorted` as they are made.
+template <bool kSort>
+void MakeKeys3(const uint32_t* src, uint32_t* words, int16_t* __restrict keys, int32_t width,
+               const int16_t* own, const int16_t* below, int16_t* const* sorted) {
+#if defined(__AVX2__)
+  if (width >= 16) {
+    // The weighted sums s of sixteen pixels by two multiply-adds and a pairwise add, in the
+    // order 0-3, 8-11 | 4-7, 12-15 (which the unpacks below keep for the words). s x 10486 >>
+    // 16 exceeds 16 s / 100 by less than 0.1, so its bits above the lowest four are s div 100
+    // for every s up to 255 x 100: the key. The last group may overlap the one before it; the
+    // luminance does not read byte 3.
+    const __m256i weights = _mm256_set1_epi32(30 << 16 | 59 << 8 | 11);
+    const __m256i reciprocal = _mm256_set1_epi16(10486);
+    const __m256i levelBits = _mm256_set1_epi16(static_cast<short>(0xFFF0));
+    const __m256i byte3 = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+    InGroupsOf<16>(ptrdiff_t{0}, ptrdiff_t{width}, [&](ptrdiff_t x0) {
+      const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x0));
+      const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x0 + 8));
+      const __m256i sums = _mm256_hadd_epi16(_mm256_maddubs_epi16(low, weights),
+                                             _mm256_maddubs_epi16(high, weights));
+      const __m256i levels = _mm256_and_si256(_mm256_mulhi_epu16(sums, reciprocal), levelBits);
+      const __m256i inOrder = _mm256_permute4x64_epi64(levels, 0xD8);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(keys + x0), inOrder);
+      if (kSort) SortColumns3(reinterpret_cast<TKeys16>(inOrder), own, below, sorted, x0);
+      if (words != nullptr) {
+        const __m256i top = _mm256_slli_epi16(levels, 4);
+        const __m256i zero = _mm256_setzero_si256();
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + x0),
+                            _mm256_blendv_epi8(low, _mm256_unpacklo_epi16(zero, top), byte3));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + x0 + 8),
+                            _mm256_blendv_epi8(high, _mm256_unpackhi_epi16(zero, top), byte3));
+      }
+    });
+    return;
+  }
+#endif
+  for (int32_t x = 0; x < width; ++x) {
+    const uint32_t l = Luma(src[x]);
+    keys[x] = static_cast<int16_t>(l << 4);
+    if (words != nullptr) words[x] = (src[x] & 0xFFFFFFu) | l << 24;
+  }
+  if (!kSort) return;
+  InGroupsOf<16>(ptrdiff_t{0}, ptrdiff_t{width}, [&](ptrdiff_t x0) {
+    TKeys16 above;
+    LoadVector(above, keys + x0);
+    SortColumns3(above, own, below, sorted, x0);
+  });
+}
+
 // The Median of the 3 x 3 window of target x, from the keys and pixels of the rows above, own
 // and below (null outside the picture) of a row `width` long, positions outside standing for
 // the centre. Its list is ordered by decreasing luminance, then by window index, so its entry
@@ -1199,7 +1224,12 @@ void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
       const int s = made & 3;
       // Rows another band reads go to scratch; the dispatcher stores theirs.
       uint32_t* into = made > first && made < end - 1 ? src : words[s];
-      MakeKeys3(src, into, keys[s], width);
+      // The row above an inner target row sorts that row's columns as it is made.
+      if (made == r + 1 && r > 0 && width >= 18) {
+        MakeKeys3<true>(src, into, keys[s], width, keys[r & 3], keys[(r - 1) & 3], sorted);
+      } else {
+        MakeKeys3<false>(src, into, keys[s], width, nullptr, nullptr, nullptr);
+      }
       wordsOf[s] = into;
     }
     // The rows above, own and below, null outside the picture.
@@ -1250,19 +1280,6 @@ void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* sc
       });
       continue;
     }
-    // Sixteen columns at a time; the last group may overlap the one before it.
-    InGroupsOf<16>(ptrdiff_t{0}, n, [&](ptrdiff_t x0) {
-      TKeys16 k[3];
-#pragma GCC unroll 3
-      for (int row = 0; row < 3; ++row) {
-        LoadVector(k[row], key[row] + x0);
-        k[row] |= static_cast<int16_t>(15 - (row << 2));
-      }
-      Sort3(k[0], k[1], k[2]);
-      StoreVector(sorted[0] + x0, k[0]);
-      StoreVector(sorted[1] + x0, k[1]);
-      StoreVector(sorted[2] + x0, k[2]);
-    });
     // The first and last targets' columns outside the picture stand for their centres: sorted,
     // their keys pad the sorted rows.
     for (int rank = 0; rank < 3; ++rank) {
