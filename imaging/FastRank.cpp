@@ -243,9 +243,9 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
       std::vector<uint32_t> large;
       impl->PrepareRows(plan, first, end, Scratch(static_cast<std::size_t>(prepareInts), large));
     };
-    // The larger extremes and the Median make the luminance band by band inside the pool's job
-    // (one wake-up of the pool a strip instead of two, and a band's rows are made by the thread
-    // that reads them); the other kinds before it.
+    // The extremes and the Median above box 3 make the luminance band by band inside the pool's
+    // job (one wake-up of the pool a strip instead of two, and a band's rows are made by the
+    // thread that reads them); the other kinds before it.
     const bool bandLuminance = (extremes || pass.Kind == rkMedian) && !madeAsTheyGo;
     if (!madeAsTheyGo && !bandLuminance) {
       Split(threads, plan.PlaceTop - low + 1, 4 * threads,
