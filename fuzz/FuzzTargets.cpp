@@ -27,6 +27,9 @@ constexpr int64_t kFilterPixels = 64 * 64;
 // The kernel-less passes' pictures: up to this many pixels a side, so that the plain pass (up
 // to the fourth power of the box for the Median) stays quick.
 constexpr int32_t kRankSide = 12;
+// At box 3 the pictures are up to this wide, past the 3 x 3 passes' groups of 8 and 16 pixels
+// inside the edge columns.
+constexpr int32_t kRankSide3 = 40;
 // The fast kernel passes' pictures: up to this many pixels a side, past the strongest
 // sharpening's strip (56 pixels on AVX2).
 constexpr int32_t kKernelSide = 72;
@@ -285,7 +288,7 @@ void FuzzRankPasses(const uint8_t* data, std::size_t size) {
   auto filter = kMakers[data[0] % std::size(kMakers)](nullptr);
   // Mostly the boxes up to 9, now and then one up to 17: larger than the picture.
   const int box = data[1] < 224 ? 1 + data[1] % 9 : 10 + (data[1] - 224) % 8;
-  const int32_t width = 1 + data[2] % kRankSide;
+  const int32_t width = 1 + data[2] % (box == 3 ? kRankSide3 : kRankSide);
   const int32_t height = 1 + data[3] % kRankSide;
   dynamic_cast<TWithoutKernelBaseFilter&>(*filter).SetSamplingBox(static_cast<uint16_t>(box));
   if (auto* boundary = dynamic_cast<TBoundaryBaseFilter*>(filter.get())) {

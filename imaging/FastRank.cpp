@@ -48,9 +48,11 @@ int64_t Rounded(int64_t ints) {
 // Scratch elements one band of FinishRows needs (the sizes of FastRankRows.h, rounded up).
 int64_t FinishInts(const TRankPlan& p) {
   const int64_t width = p.Width;
-  // The 3 x 3 Median: a few rows of 16-bit keys; Minimum and Maximum: four rows of pixels and
-  // their extremes.
-  if (p.Box == 3 && p.Kind == rkMedian) return 5 * Rounded(width / 2 + 16);
+  // The 3 x 3 Median: four rows of 16-bit keys and of pixels, and three of sorted keys with
+  // a column on either side; Minimum and Maximum: four rows of pixels and their extremes.
+  if (p.Box == 3 && p.Kind == rkMedian) {
+    return 4 * Rounded(width) + 4 * Rounded(width / 2 + 16) + 3 * Rounded(width / 2 + 24);
+  }
   if (p.Box == 3 && (p.Kind == rkMinimum || p.Kind == rkMaximum)) return 8 * Rounded(width);
   const int64_t window = std::min<int64_t>(p.Box, 2 * int64_t{p.Height});
   const int64_t column = Rounded((window + 2) * width + 48) + 3 * 16;
@@ -198,9 +200,10 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
     return true;
   }
 
-  // The extremes read byte 3 of the source; at box 3 they make it themselves as they go.
+  // The extremes read byte 3 of the source; at box 3 they and the Median make it themselves as
+  // they go.
   const bool extremes = pass.Kind == rkMinimum || pass.Kind == rkMaximum;
-  const bool madeAsTheyGo = extremes && pass.Box == 3;
+  const bool madeAsTheyGo = (extremes || pass.Kind == rkMedian) && pass.Box == 3;
   int planes = 0;
   switch (pass.Kind) {
     case rkMinimum:
@@ -216,7 +219,7 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
   std::unique_ptr<uint32_t[]> planeBlock;
   try {
     // Rows are read 32 bytes at a time, also at the end of the last one.
-    if (!extremes) luminance.reset(new uint8_t[pixels + 64]);
+    if (!extremes && !madeAsTheyGo) luminance.reset(new uint8_t[pixels + 64]);
     if (planes > 0) planeBlock.reset(new uint32_t[pixels * static_cast<std::size_t>(planes)]);
   } catch (const std::bad_alloc&) {
     throw EOutOfMemory();
@@ -240,16 +243,16 @@ bool FastRankPass(const TRankPass& pass, uint8_t* dst, uint8_t* src, int32_t wid
       std::vector<uint32_t> large;
       impl->PrepareRows(plan, first, end, Scratch(static_cast<std::size_t>(prepareInts), large));
     };
-    // The larger extremes and the Median make the luminance band by band inside the pool's job
-    // (one wake-up of the pool a strip instead of two, and a band's rows are made by the thread
-    // that reads them); the other kinds before it.
-    const bool bandLuminance = (extremes && !madeAsTheyGo) || pass.Kind == rkMedian;
+    // The extremes and the Median above box 3 make the luminance band by band inside the pool's
+    // job (one wake-up of the pool a strip instead of two, and a band's rows are made by the
+    // thread that reads them); the other kinds before it.
+    const bool bandLuminance = (extremes || pass.Kind == rkMedian) && !madeAsTheyGo;
     if (!madeAsTheyGo && !bandLuminance) {
       Split(threads, plan.PlaceTop - low + 1, 4 * threads,
             [&](int32_t first, int32_t end) { prepare(low + first, low + end); });
     }
     const int32_t rows = stripEnd - strip;
-    // A band of the 3 x 3 extremes restarts over two rows only, so they take several bands a
+    // A band of the 3 x 3 passes restarts over two rows only, so they take several bands a
     // thread: the calling thread works through them while the pool's other threads wake.
     const int bands = static_cast<int>(
         std::clamp<int64_t>(rows / bandRows, 1, madeAsTheyGo ? 4 * threads : threads));

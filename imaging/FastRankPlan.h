@@ -46,7 +46,8 @@ struct TRankPlan {
   float AreaReciprocal = 1.0f;
   // Width x Height planes, filled row by row by PrepareRows and read by FinishRows:
   //   Luminance: every kind but Mosaic, Minimum and Maximum (which read byte 3 of the source
-  //     and make their keys band by band; at box 3 they make byte 3 as they go);
+  //     and make their keys band by band; at box 3 they make byte 3 as they go) and the 3 x 3
+  //     Median (which makes its keys and byte 3 as it goes);
   //   Planes[0], [1]: Max Min and Min Max: the row minimum and maximum; Degrain family: the
   //     minimum and maximum keys themselves.
   uint8_t* Luminance = nullptr;

@@ -960,7 +960,6 @@ const uint32_t* LocateRank(const TRankPlan& plan, int32_t r, int32_t x, uint32_t
 // keys are 16 bits wide, a luminance above such an index, and run sixteen at a time.
 
 typedef int16_t TKeys16 __attribute__((vector_size(32)));
-typedef uint8_t TBytes16 __attribute__((vector_size(16)));
 typedef uint32_t TWide8 __attribute__((vector_size(32)));
 typedef int32_t TMask8 __attribute__((vector_size(32)));
 
@@ -975,19 +974,6 @@ inline void StoreVector(void* to, const V& v) {
   __builtin_memcpy(to, &v, sizeof v);
 }
 
-// The sixteen bytes at `from`, widened.
-inline void LoadWidened(TKeys16& keys, const uint8_t* from) {
-#if defined(__AVX2__)
-  // (GCC widens a vector of 16 bytes in halves.)
-  keys = reinterpret_cast<TKeys16>(
-      _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(from))));
-#else
-  TBytes16 bytes;
-  LoadVector(bytes, from);
-  keys = __builtin_convertvector(bytes, TKeys16);
-#endif
-}
-
 // a := the lesser (greater) of a and b, for keys and vectors of keys.
 template <class T>
 inline void KeepLesser(T& a, const T& b) {
@@ -998,23 +984,32 @@ inline void KeepGreater(T& a, const T& b) {
   a = b > a ? b : a;
 }
 
-// The pixel at window index i of target (x, r), positions outside the picture standing for the
-// centre.
-inline uint32_t Pick3At(const TRankPlan& plan, int32_t r, int32_t x, int i) {
-  const ptrdiff_t n = plan.Width;
-  const int32_t row = r + 1 - (i >> 2);
-  const int32_t column = x - 1 + (i & 3);
-  const bool inside = row >= 0 && row < plan.Height && column >= 0 && column < plan.Width;
-  return plan.Source[inside ? row * n + column : r * n + x];
+// Runs group(x0) for x0 = first, first + kSize, .. while a group of kSize ends before `end`,
+// then once for the group that ends there (end - first >= kSize), which may overlap the one
+// before it.
+template <int kSize, class Index, class Group>
+inline void InGroupsOf(Index first, Index end, Group group) {
+  for (Index x0 = first; x0 + kSize < end; x0 += kSize) group(x0);
+  group(end - kSize);
 }
 
-// dst[k] := the pixel at window index index[k] of the target at centre + k, for k in 0 .. 15,
-// all of whose windows lie inside the picture (n: the row length). Each bit of the index
-// chooses between two candidates in turn: the row among the three of each column, then the
-// column.
-inline void Pick3(const uint32_t* centre, ptrdiff_t n, const TKeys16& index, uint32_t* dst) {
+#if defined(__AVX2__)
+// b where the sign of `mask` is set, else a. (GCC turns a blend's mask that is used more than
+// once into a comparison with zero of its own, an instruction the blend does not need.)
+inline __m256 BlendBySign(__m256 a, __m256 b, __m256 mask) {
+  __m256 blend;
+  __asm__("vblendvps %3, %2, %1, %0" : "=x"(blend) : "x"(a), "xm"(b), "x"(mask));
+  return blend;
+}
+#endif
+
+// dst[k] := the pixel at window index index[k] of the target x0 + k, for k in 0 .. 15, from the
+// rows above, own and below (`rows`, in window order), read at x0 - 1 .. x0 + 16. Each bit of
+// the index chooses between two candidates in turn: the row among the three of each column,
+// then the column.
+inline void Pick3(const uint32_t* const* rows, ptrdiff_t x0, const TKeys16& index, uint32_t* dst) {
   for (int half = 0; half < 2; ++half) {
-    const uint32_t* at = centre + 8 * half - 1;
+    const ptrdiff_t at = x0 + 8 * half - 1;
 #if defined(__AVX2__)
     // Each shift moves one bit of the index into the sign, which is all a blend reads.
     const __m256i keys = reinterpret_cast<__m256i>(index);
@@ -1029,12 +1024,12 @@ inline void Pick3(const uint32_t* centre, ptrdiff_t n, const TKeys16& index, uin
     };
     __m256 columns[3];
     for (int c = 0; c < 3; ++c) {
-      const __m256 upper = _mm256_blendv_ps(load(at + c + n), load(at + c), own);
-      columns[c] = _mm256_blendv_ps(upper, load(at + c - n), below);
+      const __m256 upper = BlendBySign(load(rows[0] + at + c), load(rows[1] + at + c), own);
+      columns[c] = BlendBySign(upper, load(rows[2] + at + c), below);
     }
-    const __m256 left = _mm256_blendv_ps(columns[0], columns[1], middle);
+    const __m256 left = BlendBySign(columns[0], columns[1], middle);
     _mm256_storeu_ps(reinterpret_cast<float*>(dst + 8 * half),
-                     _mm256_blendv_ps(left, columns[2], right));
+                     BlendBySign(left, columns[2], right));
 #else
     const TWide8 bits =
         half == 0
@@ -1051,9 +1046,9 @@ inline void Pick3(const uint32_t* centre, ptrdiff_t n, const TKeys16& index, uin
       TWide8 upper;
       TWide8 middleRow;
       TWide8 lower;
-      LoadVector(upper, at + c + n);
-      LoadVector(middleRow, at + c);
-      LoadVector(lower, at + c - n);
+      LoadVector(upper, rows[0] + at + c);
+      LoadVector(middleRow, rows[1] + at + c);
+      LoadVector(lower, rows[2] + at + c);
       upper = own ? middleRow : upper;
       columns[c] = below ? lower : upper;
     }
@@ -1089,98 +1084,238 @@ inline void Middle3(T& a, const T& b, const T& c) {
   KeepGreater(a, high);
 }
 
-// The Median of a 3 x 3 window. Its list is ordered by decreasing luminance, then by window
-// index, so its entry 4 is the median of the nine keys L << 4 | (15 - index), which are all
-// different.
-inline uint32_t Median3At(const TRankPlan& plan, int32_t r, int32_t x) {
-  const ptrdiff_t n = plan.Width;
-  const uint32_t lc = plan.Luminance[r * n + x];
-  int16_t keys[3][3];
-  for (int row = 0; row < 3; ++row) {
-    for (int column = 0; column < 3; ++column) {
-      const int32_t m = r + 1 - row;
-      const int32_t c = x - 1 + column;
-      const bool inside = m >= 0 && m < plan.Height && c >= 0 && c < plan.Width;
-      const uint32_t l = inside ? plan.Luminance[m * n + c] : lc;
-      keys[row][column] =
-          static_cast<int16_t>(l << 4 | static_cast<uint32_t>(15 - (row << 2 | column)));
-    }
-  }
-  // As Median3Rows does, without branches.
-  for (int column = 0; column < 3; ++column)
-    Sort3(keys[0][column], keys[1][column], keys[2][column]);
-  int16_t median = keys[0][0];
-  KeepGreater(median, keys[0][1]);
-  KeepGreater(median, keys[0][2]);
-  KeepLesser(keys[2][0], keys[2][1]);
-  KeepLesser(keys[2][0], keys[2][2]);
-  Middle3(keys[1][0], keys[1][1], keys[1][2]);
-  Middle3(median, keys[1][0], keys[2][0]);
-  return Pick3At(plan, r, x, 15 - (median & 15));
+// The median of nine distinct keys in three sorted columns (sorted[k][column] the k-th least of
+// the column): the median of the columns' greatest low, their middle middle and their least
+// high, into `median`. The middles are overwritten.
+template <class T>
+inline void MedianOfSortedColumns(T (&sorted)[3][3], T& median) {
+  median = sorted[0][0];
+  KeepGreater(median, sorted[0][1]);
+  KeepGreater(median, sorted[0][2]);
+  T highs = sorted[2][0];
+  KeepLesser(highs, sorted[2][1]);
+  KeepLesser(highs, sorted[2][2]);
+  Middle3(sorted[1][0], sorted[1][1], sorted[1][2]);
+  Middle3(median, sorted[1][0], highs);
 }
 
-// Each column's three keys are sorted once for the three targets that read it: the order
-// within a column depends on the luminance and the row alone, so the column's part of the index
-// is subtracted afterwards. The median of nine distinct keys in three sorted columns is the
-// median of the columns' greatest low, their middle middle and their least high.
+// sorted[k] + x0 .. x0 + 15 := the k-th least keys of the columns x0 .. x0 + 15 of the rows
+// above (the keys `above`), own and below of a target row, each key with its row's part of the
+// window index.
+inline void SortColumns3(const TKeys16& above, const int16_t* own, const int16_t* below,
+                         int16_t* const* sorted, ptrdiff_t x0) {
+  TKeys16 k[3] = {above};
+  LoadVector(k[1], own + x0);
+  LoadVector(k[2], below + x0);
+#pragma GCC unroll 3
+  for (int row = 0; row < 3; ++row) k[row] |= static_cast<int16_t>(15 - (row << 2));
+  Sort3(k[0], k[1], k[2]);
+  StoreVector(sorted[0] + x0, k[0]);
+  StoreVector(sorted[1] + x0, k[1]);
+  StoreVector(sorted[2] + x0, k[2]);
+}
+
+// keys[x] := the luminance of pixel x of the row `src`, << 4 (the Median's key less its window
+// index); unless words is null, words := the row with each pixel's luminance in byte 3 (words
+// may be src). kSort: the row is the one above a target row whose own and lower rows' keys are
+// `own` and `below` (width >= 16), and its columns are sorted into `sorted` as they are made.
+template <bool kSort>
+void MakeKeys3(const uint32_t* src, uint32_t* words, int16_t* __restrict keys, int32_t width,
+               const int16_t* own, const int16_t* below, int16_t* const* sorted) {
+#if defined(__AVX2__)
+  if (width >= 16) {
+    // The weighted sums s of sixteen pixels by two multiply-adds and a pairwise add, in the
+    // order 0-3, 8-11 | 4-7, 12-15 (which the unpacks below keep for the words). s x 10486 >>
+    // 16 exceeds 16 s / 100 by less than 0.1, so its bits above the lowest four are s div 100
+    // for every s up to 255 x 100: the key. The last group may overlap the one before it; the
+    // luminance does not read byte 3.
+    const __m256i weights = _mm256_set1_epi32(30 << 16 | 59 << 8 | 11);
+    const __m256i reciprocal = _mm256_set1_epi16(10486);
+    const __m256i levelBits = _mm256_set1_epi16(static_cast<short>(0xFFF0));
+    const __m256i byte3 = _mm256_set1_epi32(static_cast<int>(0xFF000000u));
+    InGroupsOf<16>(ptrdiff_t{0}, ptrdiff_t{width}, [&](ptrdiff_t x0) {
+      const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x0));
+      const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + x0 + 8));
+      const __m256i sums = _mm256_hadd_epi16(_mm256_maddubs_epi16(low, weights),
+                                             _mm256_maddubs_epi16(high, weights));
+      const __m256i levels = _mm256_and_si256(_mm256_mulhi_epu16(sums, reciprocal), levelBits);
+      const __m256i inOrder = _mm256_permute4x64_epi64(levels, 0xD8);
+      _mm256_storeu_si256(reinterpret_cast<__m256i*>(keys + x0), inOrder);
+      if (kSort) SortColumns3(reinterpret_cast<TKeys16>(inOrder), own, below, sorted, x0);
+      if (words != nullptr) {
+        const __m256i top = _mm256_slli_epi16(levels, 4);
+        const __m256i zero = _mm256_setzero_si256();
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + x0),
+                            _mm256_blendv_epi8(low, _mm256_unpacklo_epi16(zero, top), byte3));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(words + x0 + 8),
+                            _mm256_blendv_epi8(high, _mm256_unpackhi_epi16(zero, top), byte3));
+      }
+    });
+    return;
+  }
+#endif
+  for (int32_t x = 0; x < width; ++x) {
+    const uint32_t l = Luma(src[x]);
+    keys[x] = static_cast<int16_t>(l << 4);
+    if (words != nullptr) words[x] = (src[x] & 0xFFFFFFu) | l << 24;
+  }
+  if (!kSort) return;
+  InGroupsOf<16>(ptrdiff_t{0}, ptrdiff_t{width}, [&](ptrdiff_t x0) {
+    TKeys16 above;
+    LoadVector(above, keys + x0);
+    SortColumns3(above, own, below, sorted, x0);
+  });
+}
+
+// The Median of the 3 x 3 window of target x, from the keys and pixels of the rows above, own
+// and below (null outside the picture) of a row `width` long, positions outside standing for
+// the centre. Its list is ordered by decreasing luminance, then by window index, so its entry
+// 4 is the median of the nine keys L << 4 | (15 - index), which are all different.
+inline uint32_t Median3At(const int16_t* const* keys, const uint32_t* const* pixels, int32_t x,
+                          int32_t width) {
+  const auto inside = [&](int row, int32_t column) {
+    return keys[row] != nullptr && column >= 0 && column < width;
+  };
+  int16_t sorted[3][3];
+  for (int row = 0; row < 3; ++row) {
+    for (int column = 0; column < 3; ++column) {
+      const int32_t c = x - 1 + column;
+      sorted[row][column] = static_cast<int16_t>((inside(row, c) ? keys[row][c] : keys[1][x]) |
+                                                 (15 - (row << 2 | column)));
+    }
+  }
+  for (int column = 0; column < 3; ++column)
+    Sort3(sorted[0][column], sorted[1][column], sorted[2][column]);
+  int16_t median = 0;
+  MedianOfSortedColumns(sorted, median);
+  const int index = 15 - (median & 15);
+  const int32_t c = x - 1 + (index & 3);
+  return inside(index >> 2, c) ? pixels[index >> 2][c] : pixels[1][x];
+}
+
+// The 3 x 3 Median of the target rows first .. end - 1. Each column's three keys are sorted
+// once for the three targets that read it: the order within a column depends on the luminance
+// and the row alone, so the column's part of the index is subtracted afterwards. A row at the
+// picture's top or bottom has a row outside that stands for the centre, whose key differs from
+// target to target, so there each target sorts its own columns.
+// The keys are made here from the colours as the rows are reached (no plane of luminance goes
+// through memory), with the luminance stored into byte 3 as the 3 x 3 extremes do (see below):
+// in place in the rows that only this band reads, into scratch rows, which the picks read, for
+// the band's first and last rows and the rows it reads of its neighbours'.
 void Median3Rows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
   const ptrdiff_t n = plan.Width;
+  const int32_t width = plan.Width;
+  // Stored rows first - 1 .. end, four at a time: row p in slot p & 3.
+  int16_t* keys[4];
+  uint32_t* words[4];
+  for (int s = 0; s < 4; ++s) {
+    keys[s] = reinterpret_cast<int16_t*>(Take(scratch, n / 2 + 16));
+    words[s] = Take(scratch, n);
+  }
+  // Sorted rows, with room for a column on either side.
   int16_t* sorted[3];
-  for (int16_t*& row : sorted) row = reinterpret_cast<int16_t*>(Take(scratch, n / 2 + 16));
+  for (int16_t*& row : sorted) row = reinterpret_cast<int16_t*>(Take(scratch, n / 2 + 24)) + 16;
+  const uint32_t* wordsOf[4] = {};
+  int32_t made = Greater(first - 1, 0);
+  const int32_t last = Lesser(end, plan.Height - 1);
   for (int32_t r = first; r < end; ++r) {
+    for (; made <= Lesser(r + 1, last); ++made) {
+      uint32_t* src = plan.Source + made * n;
+      const int s = made & 3;
+      // Rows another band reads go to scratch; the dispatcher stores theirs.
+      uint32_t* into = made > first && made < end - 1 ? src : words[s];
+      // The row above an inner target row sorts that row's columns as it is made.
+      if (made == r + 1 && r > 0 && width >= 18) {
+        MakeKeys3<true>(src, into, keys[s], width, keys[r & 3], keys[(r - 1) & 3], sorted);
+      } else {
+        MakeKeys3<false>(src, into, keys[s], width, nullptr, nullptr, nullptr);
+      }
+      wordsOf[s] = into;
+    }
+    // The rows above, own and below, null outside the picture.
+    const int16_t* key[3];
+    const uint32_t* pixels[3];
+    for (int row = 0; row < 3; ++row) {
+      const int32_t m = r + 1 - row;
+      const bool inside = m >= 0 && m < plan.Height;
+      key[row] = inside ? keys[m & 3] : nullptr;
+      pixels[row] = inside ? wordsOf[m & 3] : nullptr;
+    }
     uint32_t* dst = plan.Dest + r * n;
-    if (r == 0 || r == plan.Height - 1 || plan.Width < 18) {
-      for (int32_t x = 0; x < plan.Width; ++x) dst[x] = Median3At(plan, r, x);
+    if (plan.Height < 2 || width < 18) {
+      for (int32_t x = 0; x < width; ++x) dst[x] = Median3At(key, pixels, x, width);
       continue;
     }
-    dst[0] = Median3At(plan, r, 0);
-    dst[n - 1] = Median3At(plan, r, plan.Width - 1);
-    const uint8_t* rows[3] = {plan.Luminance + (r + 1) * n, plan.Luminance + r * n,
-                              plan.Luminance + (r - 1) * n};
-    // Sixteen columns at a time; the last group may overlap the one before it.
-    for (ptrdiff_t x0 = 0;; x0 += 16) {
-      x0 = Lesser(x0, n - 16);
-      TKeys16 k[3];
-      for (int row = 0; row < 3; ++row) {
-        LoadWidened(k[row], rows[row] + x0);
-        k[row] = k[row] << 4 | static_cast<int16_t>(15 - (row << 2));
+    if (key[0] == nullptr || key[2] == nullptr) {
+      dst[0] = Median3At(key, pixels, 0, width);
+      dst[n - 1] = Median3At(key, pixels, width - 1, width);
+      // The row outside: its picks read the own row instead and are sent to the centre.
+      const int outside = key[0] == nullptr ? 0 : 2;
+      const uint32_t* read[3] = {pixels[0], pixels[1], pixels[2]};
+      read[outside] = pixels[1];
+      InGroupsOf<16>(ptrdiff_t{1}, n - 1, [&](ptrdiff_t x0) {
+        TKeys16 centre;
+        LoadVector(centre, key[1] + x0);
+        TKeys16 k[3][3];
+#pragma GCC unroll 3
+        for (int row = 0; row < 3; ++row) {
+#pragma GCC unroll 3
+          for (int column = 0; column < 3; ++column) {
+            if (row == outside) {
+              k[row][column] = centre;
+            } else {
+              LoadVector(k[row][column], key[row] + x0 - 1 + column);
+            }
+            k[row][column] |= static_cast<int16_t>(15 - (row << 2 | column));
+          }
+        }
+#pragma GCC unroll 3
+        for (int column = 0; column < 3; ++column) Sort3(k[0][column], k[1][column], k[2][column]);
+        TKeys16 median;
+        MedianOfSortedColumns(k, median);
+        TKeys16 index = 15 - (median & 15);
+        const TKeys16 toCentre = TKeys16{} + 5;
+        index = (index >> 2) == static_cast<int16_t>(outside) ? toCentre : index;
+        Pick3(read, x0, index, dst + x0);
+      });
+      continue;
+    }
+    // The first and last targets' columns outside the picture stand for their centres: sorted,
+    // their keys pad the sorted rows.
+    for (int rank = 0; rank < 3; ++rank) {
+      sorted[rank][-1] = static_cast<int16_t>(key[1][0] | (7 + 4 * rank));
+      sorted[rank][n] = static_cast<int16_t>(key[1][n - 1] | (7 + 4 * rank));
+    }
+    // The median keys of the targets x0 .. x0 + 15 from the three columns' lows, middles and
+    // highs, each less its column's index.
+    const auto medianOf = [&](ptrdiff_t x0, TKeys16& median) {
+      TKeys16 k[3][3];
+#pragma GCC unroll 3
+      for (int rank = 0; rank < 3; ++rank) {
+        LoadVector(k[rank][0], sorted[rank] + x0 - 1);
+        LoadVector(k[rank][1], sorted[rank] + x0);
+        LoadVector(k[rank][2], sorted[rank] + x0 + 1);
+        k[rank][1] -= 1;
+        k[rank][2] -= 2;
       }
-      Sort3(k[0], k[1], k[2]);
-      StoreVector(sorted[0] + x0, k[0]);
-      StoreVector(sorted[1] + x0, k[1]);
-      StoreVector(sorted[2] + x0, k[2]);
-      if (x0 == n - 16) break;
-    }
-    // Sixteen targets x0 .. x0 + 15 inside the columns 1 .. Width - 2.
-    const uint32_t* src = plan.Source + r * n;
-    for (ptrdiff_t x0 = 1;; x0 += 16) {
-      x0 = Lesser(x0, n - 17);
-      // The three columns' lows, middles and highs, each less its column's index.
-      TKeys16 left;
-      TKeys16 own;
-      TKeys16 right;
-      const auto load = [&](const int16_t* keys) {
-        LoadVector(left, keys + x0 - 1);
-        LoadVector(own, keys + x0);
-        LoadVector(right, keys + x0 + 1);
-        own -= 1;
-        right -= 2;
-      };
-      load(sorted[0]);
-      TKeys16 median = left;
-      KeepGreater(median, own);
-      KeepGreater(median, right);
-      load(sorted[2]);
-      TKeys16 highs = left;
-      KeepLesser(highs, own);
-      KeepLesser(highs, right);
-      load(sorted[1]);
-      Middle3(left, own, right);
-      Middle3(median, left, highs);
-      const TKeys16 index = 15 - (median & 15);
-      Pick3(src + x0, n, index, dst + x0);
-      if (x0 == n - 17) break;
-    }
+      MedianOfSortedColumns(k, median);
+    };
+    InGroupsOf<16>(ptrdiff_t{1}, n - 1, [&](ptrdiff_t x0) {
+      TKeys16 median;
+      medianOf(x0, median);
+      Pick3(pixels, x0, 15 - (median & 15), dst + x0);
+    });
+    // The first and last targets, from a group that holds each.
+    const auto pickAt = [&](ptrdiff_t x, int16_t median) {
+      const int index = 15 - (median & 15);
+      const ptrdiff_t c = x - 1 + (index & 3);
+      return c < 0 || c >= n ? pixels[1][x] : pixels[index >> 2][c];
+    };
+    TKeys16 median;
+    medianOf(0, median);
+    dst[0] = pickAt(0, median[0]);
+    medianOf(n - 16, median);
+    dst[n - 1] = pickAt(n - 1, median[15]);
   }
 }
 
@@ -1258,14 +1393,6 @@ inline void StoreLuminance8(const uint32_t* from, uint32_t* to) {
 #endif
 }
 
-// Runs group(x0) for x0 = first, first + 8, .. while a group of eight ends before `end`, then
-// once for the group that ends there (end - first >= 8), which may overlap the one before it.
-template <class Group>
-inline void InGroupsOf8(int32_t first, int32_t end, Group group) {
-  for (int32_t x0 = first; x0 + 8 < end; x0 += 8) group(x0);
-  group(end - 8);
-}
-
 // words := the row `src` with each pixel's luminance in byte 3 (words may be src); best[x] :=
 // the first extreme of words[x - 1 .. x + 1] inside the row.
 template <bool kMin>
@@ -1279,10 +1406,10 @@ void MakeRow3(const uint32_t* src, uint32_t* words, uint32_t* __restrict best, i
     return;
   }
   // A group done twice reads its colours again; the luminance does not read byte 3.
-  InGroupsOf8(0, width, [&](int32_t x0) { StoreLuminance8(src + x0, words + x0); });
+  InGroupsOf<8>(0, width, [&](int32_t x0) { StoreLuminance8(src + x0, words + x0); });
   best[0] = FirstExtreme<kMin>(words[0], words[1]);
   best[width - 1] = FirstExtreme<kMin>(words[width - 2], words[width - 1]);
-  InGroupsOf8(1, width - 1, [&](int32_t x0) {
+  InGroupsOf<8>(1, width - 1, [&](int32_t x0) {
     TWide8 b;
     TWide8 next;
     LoadPixels8(b, words + x0 - 1);
@@ -1318,7 +1445,7 @@ void JoinRows3(const uint32_t* __restrict highAbove, const uint32_t* __restrict 
     KeepFirstExtreme<kMin>(c, extreme);
     StoreVector(to, c);
   };
-  InGroupsOf8(0, width, [&](int32_t x0) {
+  InGroupsOf<8>(0, width, [&](int32_t x0) {
     TWide8 shared;
     TWide8 next;
     LoadPixels8(shared, above + x0);
