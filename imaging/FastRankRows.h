@@ -1710,14 +1710,20 @@ inline void AddCounts(TCounts16& counts, const uint16_t* from) {
   counts += more;
 }
 
-// One stored row whose pixels along a target row's window enter (Sign 1) or leave (Sign 0xFFFF,
-// -1 modulo 2^16) the histogram difference of a target row of a group; Sign 0 for a row outside
-// the picture.
+// One stored row whose pixels along a target row's window enter or leave the histogram
+// difference of a target row of a group. The rows go in pairs, the entering row first, so that
+// the sign of each is known from its place; a row outside the picture counts into a histogram
+// that nobody reads, so that no row needs a test or a sign of its own.
 struct TDeltaRow {
   const uint8_t* Lum;
   uint16_t* Delta;
-  uint16_t Sign;
 };
+
+// Adds step (modulo 2^16) to the count of luminance l and to that of its coarse level.
+inline void CountLuminance(uint16_t* histogram, uint32_t l, uint16_t step) {
+  histogram[l] = static_cast<uint16_t>(histogram[l] + step);
+  histogram[256 + (l >> 4)] = static_cast<uint16_t>(histogram[256 + (l >> 4)] + step);
+}
 
 // Median: column histograms over the window's rows, slid down the band, and the window's
 // histogram slid along each row; T counts a whole window. With 16-bit counts the target rows go
@@ -1734,7 +1740,9 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
   const ptrdiff_t n = plan.Width;
   uint16_t* columns = reinterpret_cast<uint16_t*>(Take(scratch, n * kBins / 2));
   T* window = reinterpret_cast<T*>(Take(scratch, kBins));
-  uint16_t* deltas = reinterpret_cast<uint16_t*>(Take(scratch, kGroup * kBins / 2));
+  // The differences of a group's rows, and after them the one that rows outside count into.
+  uint16_t* deltas = reinterpret_cast<uint16_t*>(Take(scratch, (kGroup + 1) * kBins / 2));
+  uint16_t* const outsideDelta = deltas + kGroup * kBins;
   uint32_t* levels = Take(scratch, kGroup * n);
   uint32_t* totals = Take(scratch, kGroup * n);
   // The column-wise luminances serve the windows inside the picture up to 32 columns wide.
@@ -1744,7 +1752,8 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
       byColumns ? reinterpret_cast<uint8_t*>(Take(scratch, 16 * n)) : nullptr;
   const int64_t area = int64_t{plan.Box} * plan.Box;
   const int64_t middle = area / 2;
-  TDeltaRow deltaRows[static_cast<std::size_t>(2 * kGroup * kGroup)];
+  // (At least four, the rows of a whole group of three.)
+  TDeltaRow deltaRows[static_cast<std::size_t>(kGroup == 1 ? 4 : 2 * kGroup * kGroup)];
   const int32_t stripWidth = plan.StripColumns > 0 ? plan.StripColumns : plan.Width;
   for (int32_t xs = 0; xs < plan.Width; xs += stripWidth) {
     // Target columns xs .. xe - 1, whose windows read the columns c0 .. c1 - 1.
@@ -1782,44 +1791,45 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
       // Target row t = middleRow + d gains the stored rows beyond its side of the middle row's
       // window and loses those beyond the other side.
       int32_t deltaCount = 0;
-      const auto addDeltaRow = [&](int32_t row, uint16_t* delta, uint16_t sign) {
-        const bool inside = row >= 0 && row < plan.Height;
-        deltaRows[deltaCount++] = {plan.Luminance + static_cast<ptrdiff_t>(inside ? row : 0) * n,
-                                   delta, static_cast<uint16_t>(inside ? sign : 0)};
+      // Adds the entering row `in` and the leaving row `out` to the difference `delta`.
+      const auto addDeltaRows = [&](int32_t in, int32_t out, uint16_t* delta) {
+        for (const int32_t row : {in, out}) {
+          const bool inside = row >= 0 && row < plan.Height;
+          deltaRows[deltaCount++] = {plan.Luminance + static_cast<ptrdiff_t>(inside ? row : 0) * n,
+                                     inside ? delta : outsideDelta};
+        }
       };
       for (int32_t g = 0; g < rows; ++g) {
         const int32_t d = group + g - middleRow;
         uint16_t* delta = deltas + g * kBins;
         for (int32_t k = 1; k <= d; ++k) {
-          addDeltaRow(middleRow + plan.Above + k, delta, 1);
-          addDeltaRow(middleRow - plan.Below + k - 1, delta, 0xFFFFu);
+          addDeltaRows(middleRow + plan.Above + k, middleRow - plan.Below + k - 1, delta);
         }
         for (int32_t k = 1; k <= -d; ++k) {
-          addDeltaRow(middleRow - plan.Below - k, delta, 1);
-          addDeltaRow(middleRow + plan.Above - k + 1, delta, 0xFFFFu);
+          addDeltaRows(middleRow - plan.Below - k, middleRow + plan.Above - k + 1, delta);
         }
       }
-      // Adds (sign) the pixels of column c of the delta rows to their differences.
-      const auto moveDeltaRow = [](const TDeltaRow& row, ptrdiff_t c, uint16_t sign) {
-        const uint32_t l = row.Lum[c];
-        const auto step = static_cast<uint16_t>(uint32_t{row.Sign} * sign);
-        row.Delta[l] = static_cast<uint16_t>(row.Delta[l] + step);
-        row.Delta[256 + (l >> 4)] = static_cast<uint16_t>(row.Delta[256 + (l >> 4)] + step);
-      };
       // A whole group of three has four delta rows, copied here so that they stay in registers
       // along the row.
-      const bool fourDeltaRows = kGroup == 3 && deltaCount == 4;
+      const bool fourDeltaRows = deltaCount == 4;
       TDeltaRow four[4] = {};
-      if constexpr (kGroup == 3) {
-        if (fourDeltaRows) {
-          for (int32_t i = 0; i < 4; ++i) four[i] = deltaRows[i];
-        }
+      if (fourDeltaRows) {
+        for (int32_t i = 0; i < 4; ++i) four[i] = deltaRows[i];
       }
+      // Adds the pixels of column c of the delta rows to their differences, `sign` (1 or 0xFFFF,
+      // -1 modulo 2^16) times for the entering rows and minus that for the leaving ones.
       const auto moveDeltas = [&](ptrdiff_t c, uint16_t sign) {
+        const auto opposite = static_cast<uint16_t>(0u - sign);
         if (fourDeltaRows) {
-          for (const TDeltaRow& row : four) moveDeltaRow(row, c, sign);
+          for (int32_t i = 0; i < 4; i += 2) {
+            CountLuminance(four[i].Delta, four[i].Lum[c], sign);
+            CountLuminance(four[i + 1].Delta, four[i + 1].Lum[c], opposite);
+          }
         } else {
-          for (int32_t i = 0; i < deltaCount; ++i) moveDeltaRow(deltaRows[i], c, sign);
+          for (int32_t i = 0; i < deltaCount; i += 2) {
+            CountLuminance(deltaRows[i].Delta, deltaRows[i].Lum[c], sign);
+            CountLuminance(deltaRows[i + 1].Delta, deltaRows[i + 1].Lum[c], opposite);
+          }
         }
       };
       FillWith(window, window + kBins, T{0});
