@@ -1735,7 +1735,10 @@ inline void CountLuminance(uint16_t* histogram, uint32_t l, uint16_t step) {
 // strips of StripColumns target columns, so that the column histograms a strip reads stay in
 // the second-level cache; each strip has the columns its windows reach beside it counted too.
 template <class T>
-void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
+void MedianRows(const TRankPlan& shared, int32_t first, int32_t end, uint32_t* scratch) {
+  // The plan copied: for all the compiler knows, the stores to the scratch's 32-bit words could
+  // change the shared one, and it would read the box's figures again for every target.
+  const TRankPlan plan = shared;
   constexpr int32_t kGroup = sizeof(T) == 2 ? kMedianRowsPerPass : 1;
   const ptrdiff_t n = plan.Width;
   uint16_t* columns = reinterpret_cast<uint16_t*>(Take(scratch, n * kBins / 2));
