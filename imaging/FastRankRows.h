@@ -1632,22 +1632,39 @@ inline int32_t WindowRowOfRank(const TRankPlan& plan, __m256i counts, uint32_t r
   return LaneOfRank(_mm256_and_si256(counts, inside), rank, within);
 }
 
-// Then the offset, from the window's first position (stored row r - Below, column x - Left), of
-// the position of rank `within` among those of level v along window row `row`.
+// A place that the general search found, marked so that PlaceInWindowRows keeps it.
+constexpr uint32_t kPlaced = 0x80000000u;
+
+// Then, for the targets from .. end - 1 of a row, each place: the target's level v, window row
+// and rank `within` among the positions of level v along that row (v | row << 8 | within << 16,
+// from WindowRowOfRank) become the offset of the position from the first of the window rows
+// (stored row r - Below, column 0), whose luminances start at windowLum.
 // kNarrow: the box is at most 16 columns wide; boxBits: its columns' bits (the lowest Box);
-// width: the picture's.
+// width: the picture's. Not inlined: on its own, its figures stay in registers.
 template <bool kNarrow>
-inline uint32_t PlaceInWindowRow(const uint8_t* windowLum, int32_t width, uint32_t boxBits,
-                                 int32_t row, uint32_t v, uint32_t within) {
-  const auto at = static_cast<uint32_t>(row * width);
-  const uint32_t mask = EqualMask32(windowLum + at, static_cast<uint8_t>(v)) & boxBits;
-  return at + static_cast<uint32_t>(kNarrow ? NthSetBit16(mask, within) : NthSetBit(mask, within));
+__attribute__((noinline)) void PlaceInWindowRows(uint32_t* __restrict places, int32_t from,
+                                                 int32_t end, const uint8_t* windowLum,
+                                                 int32_t width, int32_t left, uint32_t boxBits) {
+  for (int32_t x = from; x < end; ++x) {
+    const uint32_t p = places[x];
+    if (p & kPlaced) {
+      places[x] = p & ~kPlaced;
+      continue;
+    }
+    const auto at = static_cast<uint32_t>(static_cast<int32_t>(p >> 8 & 0xFFu) * width);
+    const uint32_t mask =
+        EqualMask32(windowLum + at + (x - left), static_cast<uint8_t>(p & 0xFFu)) & boxBits;
+    const uint32_t within = p >> 16;
+    places[x] =
+        static_cast<uint32_t>(x - left) + at +
+        static_cast<uint32_t>(kNarrow ? NthSetBit16(mask, within) : NthSetBit(mask, within));
+  }
 }
 
 // LocateRank for a window at most 32 columns wide that reaches outside the picture, rank below
 // 255, from the luminances column by column: each window row's positions of level v, those
 // outside the picture counted where the centre is of level v (they stand for it), then as
-// WindowRowOfRank and PlaceInWindowRow along the one row that holds the rank.
+// WindowRowOfRank and PlaceInWindowRows along the one row that holds the rank.
 inline const uint32_t* LocateRankEdge(const TRankPlan& plan, const TLevelRows& levelRows, int32_t r,
                                       int32_t x, uint32_t v, uint32_t rank) {
   const ptrdiff_t n = plan.Width;
@@ -1693,10 +1710,9 @@ class TLevelRows {
 inline int32_t WindowRowOfRank(const TRankPlan&, int, uint32_t, uint32_t&) {
   return 0;
 }
+constexpr uint32_t kPlaced = 0x80000000u;
 template <bool kNarrow>
-inline uint32_t PlaceInWindowRow(const uint8_t*, int32_t, uint32_t, int32_t, uint32_t, uint32_t) {
-  return 0;
-}
+void PlaceInWindowRows(uint32_t*, int32_t, int32_t, const uint8_t*, int32_t, int32_t, uint32_t) {}
 inline const uint32_t* LocateRankEdge(const TRankPlan&, const TLevelRows&, int32_t, int32_t,
                                       uint32_t, uint32_t) {
   return nullptr;
@@ -1935,16 +1951,22 @@ void MedianRows(const TRankPlan& shared, int32_t first, int32_t end, uint32_t* s
           const uint32_t* windowRows = plan.Source + static_cast<ptrdiff_t>(r - plan.Below) * n;
           uint32_t* places = levels + g * n;
           const int32_t inEnd = Greater(plan.Left, plan.Width - plan.Right);
-          // A place found by the general search, marked so that the second step keeps it.
-          constexpr uint32_t kPlaced = 0x80000000u;
-          for (int32_t x = xs; x < xe; ++x) {
+          // Targets whose window reaches past the left or right edge, located at once.
+          const auto edges = [&](int32_t from, int32_t to) {
+            for (int32_t x = from; x < to; ++x) {
+              const uint32_t v = places[x] & 0xFFu;
+              const uint32_t rank = places[x] >> 8;
+              dst[x] = rank < 255 ? *LocateRankEdge(plan, levelRows, r, x, v, rank)
+                                  : *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
+            }
+          };
+          const int32_t insideFrom = Lesser(Greater(plan.Left, xs), xe);
+          const int32_t insideEnd = Greater(Lesser(inEnd, xe), insideFrom);
+          edges(xs, insideFrom);
+          for (int32_t x = insideFrom; x < insideEnd; ++x) {
             const uint32_t v = places[x] & 0xFFu;
             const uint32_t rank = places[x] >> 8;
-            if ((x < plan.Left || x >= inEnd) && rank < 255) {
-              dst[x] = *LocateRankEdge(plan, levelRows, r, x, v, rank);
-            } else if (x < plan.Left || x >= inEnd) {
-              dst[x] = *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
-            } else if (rank < 255) {
+            if (rank < 255) {
               uint32_t within = 0;
               const int32_t row = WindowRowOfRank(plan, levelRows.Counts(plan, x, v), rank, within);
               places[x] = v | static_cast<uint32_t>(row) << 8 | within << 16;
@@ -1954,30 +1976,15 @@ void MedianRows(const TRankPlan& shared, int32_t first, int32_t end, uint32_t* s
                                                 windowRows);
             }
           }
+          edges(insideEnd, xe);
           const uint8_t* windowLum = plan.Luminance + static_cast<ptrdiff_t>(r - plan.Below) * n;
-          const int32_t insideFrom = Greater(plan.Left, xs);
-          const int32_t insideEnd = Lesser(inEnd, xe);
-          // The plan's figures copied: the stores to places[] could otherwise change them.
-          const int32_t width = plan.Width;
-          const int32_t left = plan.Left;
           const uint32_t boxBits = plan.Box == 32 ? 0xFFFFFFFFu : (1u << plan.Box) - 1u;
-          const auto place = [&]<bool kNarrow>() {
-            for (int32_t x = insideFrom; x < insideEnd; ++x) {
-              const uint32_t p = places[x];
-              if (p & kPlaced) {
-                places[x] = p & ~kPlaced;
-              } else {
-                places[x] = static_cast<uint32_t>(x - left) +
-                            PlaceInWindowRow<kNarrow>(windowLum + (x - left), width, boxBits,
-                                                      static_cast<int32_t>(p >> 8 & 0xFFu),
-                                                      p & 0xFFu, p >> 16);
-              }
-            }
-          };
           if (plan.Box <= 16) {
-            place.template operator()<true>();
+            PlaceInWindowRows<true>(places, insideFrom, insideEnd, windowLum, plan.Width, plan.Left,
+                                    boxBits);
           } else {
-            place.template operator()<false>();
+            PlaceInWindowRows<false>(places, insideFrom, insideEnd, windowLum, plan.Width,
+                                     plan.Left, boxBits);
           }
           for (int32_t x = insideFrom; x < insideEnd; ++x) dst[x] = windowRows[places[x]];
           continue;
