@@ -1776,15 +1776,13 @@ void MedianRows(const TRankPlan& shared, int32_t first, int32_t end, uint32_t* s
     const int32_t c1 = Lesser(xe + plan.Right, plan.Width);
     FillWith(columns + c0 * kBins, columns + c1 * kBins, uint16_t{0});
     const auto column = [&](ptrdiff_t x) { return columns + x * kBins; };
-    const auto count = [&](int32_t p, int step) {
+    // (Each luminance is read once: after a store to the histograms, the compiler would read
+    // the byte again, as the store could have changed it for all it knows.)
+    const auto count = [&](int32_t p, uint16_t step) {
       if (p < 0 || p >= plan.Height) return;
       const uint8_t* lum = plan.Luminance + static_cast<ptrdiff_t>(p) * n;
 #pragma GCC unroll 4
-      for (ptrdiff_t x = c0; x < c1; ++x) {
-        uint16_t* h = column(x);
-        h[lum[x]] = static_cast<uint16_t>(h[lum[x]] + step);
-        h[256 + (lum[x] >> 4)] = static_cast<uint16_t>(h[256 + (lum[x] >> 4)] + step);
-      }
+      for (ptrdiff_t x = c0; x < c1; ++x) CountLuminance(column(x), lum[x], step);
     };
     // The column histograms hold the window rows of target row `base`.
     int32_t base = first;
@@ -1799,7 +1797,7 @@ void MedianRows(const TRankPlan& shared, int32_t first, int32_t end, uint32_t* s
       const int32_t rows = Lesser(kGroup, end - group);
       const int32_t middleRow = group + (rows - 1) / 2;
       for (; base < middleRow; ++base) {
-        count(base - plan.Below, -1);
+        count(base - plan.Below, 0xFFFFu);
         count(base + 1 + plan.Above, 1);
       }
       // Target row t = middleRow + d gains the stored rows beyond its side of the middle row's
