@@ -65,10 +65,11 @@ int64_t FinishInts(const TRankPlan& p) {
     case rkMinMax:
       return 2 * column + 3 * Rounded(width) + 2 * offsets + 3 * Rounded(2 * width + 2);
     case rkMedian:
-      // Column histograms, the window's, the differences of a group's other rows, each
-      // target's level and count, and the luminances column by column (64 bytes a column).
+      // Column histograms, the window's, the differences of a group's other rows and the one
+      // rows outside the picture count into, each target's level and count, and the
+      // luminances column by column (64 bytes a column).
       return Rounded(width * (256 + 16) / 2 + 1) + Rounded(256 + 16) +
-             Rounded(kMedianRowsPerPass * (256 + 16) / 2) +
+             Rounded((kMedianRowsPerPass + 1) * (256 + 16) / 2) +
              2 * Rounded(kMedianRowsPerPass * width) + Rounded(16 * width);
     case rkMosaic:
       return 3 * Rounded(width);

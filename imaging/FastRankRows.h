@@ -1609,29 +1609,24 @@ constexpr TByteSelect MakeByteSelect() {
 }
 constexpr TByteSelect kByteSelect = MakeByteSelect();
 
-// The bit of the k-th (0 = first) set bit of mask (k below its set bits), without branches: the
-// set bits below each byte, counted side by side, choose the byte, and a table the bit in it.
-inline int32_t NthSetBit(uint32_t mask, uint32_t k) {
-  const auto below1 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFu));
-  const auto below2 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFFFu));
-  const auto below3 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFFFFFu));
-  const auto past1 = static_cast<uint32_t>(k >= below1);
-  const auto past2 = static_cast<uint32_t>(k >= below2);
-  const auto past3 = static_cast<uint32_t>(k >= below3);
-  const uint32_t byte = past1 + past2 + past3;
-  // The set bits below the chosen byte, by masks (the compiler made a chain of conditions a
-  // branch, mispredicted whenever a rank's byte changes).
-  const uint32_t skipped = (below1 & (0u - (past1 ^ past2))) | (below2 & (0u - (past2 ^ past3))) |
-                           (below3 & (0u - past3));
-  return static_cast<int32_t>(8 * byte + kByteSelect.At[mask >> (8 * byte) & 0xFFu][k - skipped]);
-}
-
-// NthSetBit for a mask below 2^16: the byte chosen by one count.
+// NthSetBit for a mask below 2^16: the bit of the k-th (0 = first) set bit of mask (k below its
+// set bits), without branches: the set bits of the low byte choose the byte, and a table the
+// bit in it.
 inline int32_t NthSetBit16(uint32_t mask, uint32_t k) {
   const auto below1 = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFu));
   const auto past1 = static_cast<uint32_t>(k >= below1);
   return static_cast<int32_t>(
       8 * past1 + kByteSelect.At[mask >> (8 * past1) & 0xFFu][k - (below1 & (0u - past1))]);
+}
+
+// The same for any mask: the set bits of the low half choose the half, then as NthSetBit16
+// (fewer steps than choosing among four bytes at once, and by masks: the compiler made a chain
+// of conditions a branch, mispredicted whenever a rank's byte changes).
+inline int32_t NthSetBit(uint32_t mask, uint32_t k) {
+  const auto below = static_cast<uint32_t>(__builtin_popcount(mask & 0xFFFFu));
+  const auto past = static_cast<uint32_t>(k >= below);
+  return static_cast<int32_t>(16 * past) +
+         NthSetBit16(mask >> (16 * past) & 0xFFFFu, k - (below & (0u - past)));
 }
 
 #if defined(__AVX2__)
@@ -1759,22 +1754,39 @@ inline int32_t WindowRowOfRank(const TRankPlan& plan, __m256i counts, uint32_t r
   return LaneOfRank(_mm256_and_si256(counts, inside), rank, within);
 }
 
-// Then the offset, from the window's first position (stored row r - Below, column x - Left), of
-// the position of rank `within` among those of level v along window row `row`.
+// A place that the general search found, marked so that PlaceInWindowRows keeps it.
+constexpr uint32_t kPlaced = 0x80000000u;
+
+// Then, for the targets from .. end - 1 of a row, each place: the target's level v, window row
+// and rank `within` among the positions of level v along that row (v | row << 8 | within << 16,
+// from WindowRowOfRank) become the offset of the position from the first of the window rows
+// (stored row r - Below, column 0), whose luminances start at windowLum.
 // kNarrow: the box is at most 16 columns wide; boxBits: its columns' bits (the lowest Box);
-// width: the picture's.
+// width: the picture's. Not inlined: on its own, its figures stay in registers.
 template <bool kNarrow>
-inline uint32_t PlaceInWindowRow(const uint8_t* windowLum, int32_t width, uint32_t boxBits,
-                                 int32_t row, uint32_t v, uint32_t within) {
-  const auto at = static_cast<uint32_t>(row * width);
-  const uint32_t mask = EqualMask32(windowLum + at, static_cast<uint8_t>(v)) & boxBits;
-  return at + static_cast<uint32_t>(kNarrow ? NthSetBit16(mask, within) : NthSetBit(mask, within));
+__attribute__((noinline)) void PlaceInWindowRows(uint32_t* __restrict places, int32_t from,
+                                                 int32_t end, const uint8_t* windowLum,
+                                                 int32_t width, int32_t left, uint32_t boxBits) {
+  for (int32_t x = from; x < end; ++x) {
+    const uint32_t p = places[x];
+    if (p & kPlaced) {
+      places[x] = p & ~kPlaced;
+      continue;
+    }
+    const auto at = static_cast<uint32_t>(static_cast<int32_t>(p >> 8 & 0xFFu) * width);
+    const uint32_t mask =
+        EqualMask32(windowLum + at + (x - left), static_cast<uint8_t>(p & 0xFFu)) & boxBits;
+    const uint32_t within = p >> 16;
+    places[x] =
+        static_cast<uint32_t>(x - left) + at +
+        static_cast<uint32_t>(kNarrow ? NthSetBit16(mask, within) : NthSetBit(mask, within));
+  }
 }
 
 // LocateRank for a window at most 32 columns wide that reaches outside the picture, rank below
 // 255, from the luminances column by column: each window row's positions of level v, those
 // outside the picture counted where the centre is of level v (they stand for it), then as
-// WindowRowOfRank and PlaceInWindowRow along the one row that holds the rank.
+// WindowRowOfRank and PlaceInWindowRows along the one row that holds the rank.
 inline const uint32_t* LocateRankEdge(const TRankPlan& plan, const TLevelRows& levelRows, int32_t r,
                                       int32_t x, uint32_t v, uint32_t rank) {
   const ptrdiff_t n = plan.Width;
@@ -1820,10 +1832,9 @@ class TLevelRows {
 inline int32_t WindowRowOfRank(const TRankPlan&, int, uint32_t, uint32_t&) {
   return 0;
 }
+constexpr uint32_t kPlaced = 0x80000000u;
 template <bool kNarrow>
-inline uint32_t PlaceInWindowRow(const uint8_t*, int32_t, uint32_t, int32_t, uint32_t, uint32_t) {
-  return 0;
-}
+void PlaceInWindowRows(uint32_t*, int32_t, int32_t, const uint8_t*, int32_t, int32_t, uint32_t) {}
 inline const uint32_t* LocateRankEdge(const TRankPlan&, const TLevelRows&, int32_t, int32_t,
                                       uint32_t, uint32_t) {
   return nullptr;
@@ -1837,14 +1848,20 @@ inline void AddCounts(TCounts16& counts, const uint16_t* from) {
   counts += more;
 }
 
-// One stored row whose pixels along a target row's window enter (Sign 1) or leave (Sign 0xFFFF,
-// -1 modulo 2^16) the histogram difference of a target row of a group; Sign 0 for a row outside
-// the picture.
+// One stored row whose pixels along a target row's window enter or leave the histogram
+// difference of a target row of a group. The rows go in pairs, the entering row first, so that
+// the sign of each is known from its place; a row outside the picture counts into a histogram
+// that nobody reads, so that no row needs a test or a sign of its own.
 struct TDeltaRow {
   const uint8_t* Lum;
   uint16_t* Delta;
-  uint16_t Sign;
 };
+
+// Adds step (modulo 2^16) to the count of luminance l and to that of its coarse level.
+inline void CountLuminance(uint16_t* histogram, uint32_t l, uint16_t step) {
+  histogram[l] = static_cast<uint16_t>(histogram[l] + step);
+  histogram[256 + (l >> 4)] = static_cast<uint16_t>(histogram[256 + (l >> 4)] + step);
+}
 
 // Median: column histograms over the window's rows, slid down the band, and the window's
 // histogram slid along each row; T counts a whole window. With 16-bit counts the target rows go
@@ -1856,12 +1873,17 @@ struct TDeltaRow {
 // strips of StripColumns target columns, so that the column histograms a strip reads stay in
 // the second-level cache; each strip has the columns its windows reach beside it counted too.
 template <class T>
-void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scratch) {
+void MedianRows(const TRankPlan& shared, int32_t first, int32_t end, uint32_t* scratch) {
+  // The plan copied: for all the compiler knows, the stores to the scratch's 32-bit words could
+  // change the shared one, and it would read the box's figures again for every target.
+  const TRankPlan plan = shared;
   constexpr int32_t kGroup = sizeof(T) == 2 ? kMedianRowsPerPass : 1;
   const ptrdiff_t n = plan.Width;
   uint16_t* columns = reinterpret_cast<uint16_t*>(Take(scratch, n * kBins / 2));
   T* window = reinterpret_cast<T*>(Take(scratch, kBins));
-  uint16_t* deltas = reinterpret_cast<uint16_t*>(Take(scratch, kGroup * kBins / 2));
+  // The differences of a group's rows, and after them the one that rows outside count into.
+  uint16_t* deltas = reinterpret_cast<uint16_t*>(Take(scratch, (kGroup + 1) * kBins / 2));
+  uint16_t* const outsideDelta = deltas + kGroup * kBins;
   uint32_t* levels = Take(scratch, kGroup * n);
   uint32_t* totals = Take(scratch, kGroup * n);
   // The column-wise luminances serve the windows inside the picture up to 32 columns wide.
@@ -1871,7 +1893,8 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
       byColumns ? reinterpret_cast<uint8_t*>(Take(scratch, 16 * n)) : nullptr;
   const int64_t area = int64_t{plan.Box} * plan.Box;
   const int64_t middle = area / 2;
-  TDeltaRow deltaRows[static_cast<std::size_t>(2 * kGroup * kGroup)];
+  // (At least four, the rows of a whole group of three.)
+  TDeltaRow deltaRows[static_cast<std::size_t>(kGroup == 1 ? 4 : 2 * kGroup * kGroup)];
   const int32_t stripWidth = plan.StripColumns > 0 ? plan.StripColumns : plan.Width;
   for (int32_t xs = 0; xs < plan.Width; xs += stripWidth) {
     // Target columns xs .. xe - 1, whose windows read the columns c0 .. c1 - 1.
@@ -1880,15 +1903,13 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
     const int32_t c1 = Lesser(xe + plan.Right, plan.Width);
     FillWith(columns + c0 * kBins, columns + c1 * kBins, uint16_t{0});
     const auto column = [&](ptrdiff_t x) { return columns + x * kBins; };
-    const auto count = [&](int32_t p, int step) {
+    // (Each luminance is read once: after a store to the histograms, the compiler would read
+    // the byte again, as the store could have changed it for all it knows.)
+    const auto count = [&](int32_t p, uint16_t step) {
       if (p < 0 || p >= plan.Height) return;
       const uint8_t* lum = plan.Luminance + static_cast<ptrdiff_t>(p) * n;
 #pragma GCC unroll 4
-      for (ptrdiff_t x = c0; x < c1; ++x) {
-        uint16_t* h = column(x);
-        h[lum[x]] = static_cast<uint16_t>(h[lum[x]] + step);
-        h[256 + (lum[x] >> 4)] = static_cast<uint16_t>(h[256 + (lum[x] >> 4)] + step);
-      }
+      for (ptrdiff_t x = c0; x < c1; ++x) CountLuminance(column(x), lum[x], step);
     };
     // The column histograms hold the window rows of target row `base`.
     int32_t base = first;
@@ -1903,50 +1924,51 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
       const int32_t rows = Lesser(kGroup, end - group);
       const int32_t middleRow = group + (rows - 1) / 2;
       for (; base < middleRow; ++base) {
-        count(base - plan.Below, -1);
+        count(base - plan.Below, 0xFFFFu);
         count(base + 1 + plan.Above, 1);
       }
       // Target row t = middleRow + d gains the stored rows beyond its side of the middle row's
       // window and loses those beyond the other side.
       int32_t deltaCount = 0;
-      const auto addDeltaRow = [&](int32_t row, uint16_t* delta, uint16_t sign) {
-        const bool inside = row >= 0 && row < plan.Height;
-        deltaRows[deltaCount++] = {plan.Luminance + static_cast<ptrdiff_t>(inside ? row : 0) * n,
-                                   delta, static_cast<uint16_t>(inside ? sign : 0)};
+      // Adds the entering row `in` and the leaving row `out` to the difference `delta`.
+      const auto addDeltaRows = [&](int32_t in, int32_t out, uint16_t* delta) {
+        for (const int32_t row : {in, out}) {
+          const bool inside = row >= 0 && row < plan.Height;
+          deltaRows[deltaCount++] = {plan.Luminance + static_cast<ptrdiff_t>(inside ? row : 0) * n,
+                                     inside ? delta : outsideDelta};
+        }
       };
       for (int32_t g = 0; g < rows; ++g) {
         const int32_t d = group + g - middleRow;
         uint16_t* delta = deltas + g * kBins;
         for (int32_t k = 1; k <= d; ++k) {
-          addDeltaRow(middleRow + plan.Above + k, delta, 1);
-          addDeltaRow(middleRow - plan.Below + k - 1, delta, 0xFFFFu);
+          addDeltaRows(middleRow + plan.Above + k, middleRow - plan.Below + k - 1, delta);
         }
         for (int32_t k = 1; k <= -d; ++k) {
-          addDeltaRow(middleRow - plan.Below - k, delta, 1);
-          addDeltaRow(middleRow + plan.Above - k + 1, delta, 0xFFFFu);
+          addDeltaRows(middleRow - plan.Below - k, middleRow + plan.Above - k + 1, delta);
         }
       }
-      // Adds (sign) the pixels of column c of the delta rows to their differences.
-      const auto moveDeltaRow = [](const TDeltaRow& row, ptrdiff_t c, uint16_t sign) {
-        const uint32_t l = row.Lum[c];
-        const auto step = static_cast<uint16_t>(uint32_t{row.Sign} * sign);
-        row.Delta[l] = static_cast<uint16_t>(row.Delta[l] + step);
-        row.Delta[256 + (l >> 4)] = static_cast<uint16_t>(row.Delta[256 + (l >> 4)] + step);
-      };
       // A whole group of three has four delta rows, copied here so that they stay in registers
       // along the row.
-      const bool fourDeltaRows = kGroup == 3 && deltaCount == 4;
+      const bool fourDeltaRows = deltaCount == 4;
       TDeltaRow four[4] = {};
-      if constexpr (kGroup == 3) {
-        if (fourDeltaRows) {
-          for (int32_t i = 0; i < 4; ++i) four[i] = deltaRows[i];
-        }
+      if (fourDeltaRows) {
+        for (int32_t i = 0; i < 4; ++i) four[i] = deltaRows[i];
       }
+      // Adds the pixels of column c of the delta rows to their differences, `sign` (1 or 0xFFFF,
+      // -1 modulo 2^16) times for the entering rows and minus that for the leaving ones.
       const auto moveDeltas = [&](ptrdiff_t c, uint16_t sign) {
+        const auto opposite = static_cast<uint16_t>(0u - sign);
         if (fourDeltaRows) {
-          for (const TDeltaRow& row : four) moveDeltaRow(row, c, sign);
+          for (int32_t i = 0; i < 4; i += 2) {
+            CountLuminance(four[i].Delta, four[i].Lum[c], sign);
+            CountLuminance(four[i + 1].Delta, four[i + 1].Lum[c], opposite);
+          }
         } else {
-          for (int32_t i = 0; i < deltaCount; ++i) moveDeltaRow(deltaRows[i], c, sign);
+          for (int32_t i = 0; i < deltaCount; i += 2) {
+            CountLuminance(deltaRows[i].Delta, deltaRows[i].Lum[c], sign);
+            CountLuminance(deltaRows[i + 1].Delta, deltaRows[i + 1].Lum[c], opposite);
+          }
         }
       };
       FillWith(window, window + kBins, T{0});
@@ -2049,16 +2071,22 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
           const uint32_t* windowRows = plan.Source + static_cast<ptrdiff_t>(r - plan.Below) * n;
           uint32_t* places = levels + g * n;
           const int32_t inEnd = Greater(plan.Left, plan.Width - plan.Right);
-          // A place found by the general search, marked so that the second step keeps it.
-          constexpr uint32_t kPlaced = 0x80000000u;
-          for (int32_t x = xs; x < xe; ++x) {
+          // Targets whose window reaches past the left or right edge, located at once.
+          const auto edges = [&](int32_t from, int32_t to) {
+            for (int32_t x = from; x < to; ++x) {
+              const uint32_t v = places[x] & 0xFFu;
+              const uint32_t rank = places[x] >> 8;
+              dst[x] = rank < 255 ? *LocateRankEdge(plan, levelRows, r, x, v, rank)
+                                  : *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
+            }
+          };
+          const int32_t insideFrom = Lesser(Greater(plan.Left, xs), xe);
+          const int32_t insideEnd = Greater(Lesser(inEnd, xe), insideFrom);
+          edges(xs, insideFrom);
+          for (int32_t x = insideFrom; x < insideEnd; ++x) {
             const uint32_t v = places[x] & 0xFFu;
             const uint32_t rank = places[x] >> 8;
-            if ((x < plan.Left || x >= inEnd) && rank < 255) {
-              dst[x] = *LocateRankEdge(plan, levelRows, r, x, v, rank);
-            } else if (x < plan.Left || x >= inEnd) {
-              dst[x] = *LocateRank(plan, r, x, v, rank, totals[g * n + x]);
-            } else if (rank < 255) {
+            if (rank < 255) {
               uint32_t within = 0;
               const int32_t row = WindowRowOfRank(plan, levelRows.Counts(plan, x, v), rank, within);
               places[x] = v | static_cast<uint32_t>(row) << 8 | within << 16;
@@ -2068,30 +2096,15 @@ void MedianRows(const TRankPlan& plan, int32_t first, int32_t end, uint32_t* scr
                                                 windowRows);
             }
           }
+          edges(insideEnd, xe);
           const uint8_t* windowLum = plan.Luminance + static_cast<ptrdiff_t>(r - plan.Below) * n;
-          const int32_t insideFrom = Greater(plan.Left, xs);
-          const int32_t insideEnd = Lesser(inEnd, xe);
-          // The plan's figures copied: the stores to places[] could otherwise change them.
-          const int32_t width = plan.Width;
-          const int32_t left = plan.Left;
           const uint32_t boxBits = plan.Box == 32 ? 0xFFFFFFFFu : (1u << plan.Box) - 1u;
-          const auto place = [&]<bool kNarrow>() {
-            for (int32_t x = insideFrom; x < insideEnd; ++x) {
-              const uint32_t p = places[x];
-              if (p & kPlaced) {
-                places[x] = p & ~kPlaced;
-              } else {
-                places[x] = static_cast<uint32_t>(x - left) +
-                            PlaceInWindowRow<kNarrow>(windowLum + (x - left), width, boxBits,
-                                                      static_cast<int32_t>(p >> 8 & 0xFFu),
-                                                      p & 0xFFu, p >> 16);
-              }
-            }
-          };
           if (plan.Box <= 16) {
-            place.template operator()<true>();
+            PlaceInWindowRows<true>(places, insideFrom, insideEnd, windowLum, plan.Width, plan.Left,
+                                    boxBits);
           } else {
-            place.template operator()<false>();
+            PlaceInWindowRows<false>(places, insideFrom, insideEnd, windowLum, plan.Width,
+                                     plan.Left, boxBits);
           }
           for (int32_t x = insideFrom; x < insideEnd; ++x) dst[x] = windowRows[places[x]];
           continue;
