@@ -428,9 +428,12 @@ TKernelIsa BestKernelIsa() {
 }
 
 void ChooseKernelDivision(TKernelPlan& plan, int64_t bound, int64_t scale) {
-  // The sums whose quotients plus Bias are 0 and 255: beyond them the clamp decides.
-  const int64_t zero = -int64_t{plan.Bias} * scale;
-  const int64_t top = (255 - int64_t{plan.Bias}) * scale;
+  // The sums whose quotients plus Bias are 0 and 255: beyond them the clamp decides. Only a
+  // scale below kFloatExact can make them small enough for floats, and only there are their
+  // figures computed, since a bias near 2^31 times a larger scale would overflow.
+  const bool clampable = Abs64(scale) < kFloatExact;
+  const int64_t zero = clampable ? -int64_t{plan.Bias} * scale : 0;
+  const int64_t top = clampable ? (255 - int64_t{plan.Bias}) * scale : 0;
   const int64_t low = std::min(zero, top);
   const int64_t high = std::max(zero, top);
   if (scale == 1) {
@@ -441,7 +444,7 @@ void ChooseKernelDivision(TKernelPlan& plan, int64_t bound, int64_t scale) {
   } else if (3 * bound + Abs64(scale) < kFloatExact) {
     plan.Division = kdFloat;
     plan.RecipF = ReciprocalF(scale);
-  } else if (3 * std::max(-low, high) + Abs64(scale) < kFloatExact) {
+  } else if (clampable && 3 * std::max(-low, high) + Abs64(scale) < kFloatExact) {
     plan.Division = kdClampedFloat;
     plan.RecipF = ReciprocalF(scale);
     plan.SumLow = static_cast<int32_t>(low);

@@ -433,7 +433,9 @@ INSTANTIATE_TEST_SUITE_P(
         DivisionCase{"BiasUp", 12345, 100, int64_t{1} << 28, kdClampedFloat},
         DivisionCase{"BiasDown", 5003, -100, int64_t{1} << 28, kdClampedFloat},
         DivisionCase{"BiasTooFarDown", 5003, -1000, int64_t{1} << 28, kdDouble},
-        DivisionCase{"SmallSums", 19010, 0, 5000000, kdFloat}),
+        DivisionCase{"SmallSums", 19010, 0, 5000000, kdFloat},
+        // The byte range's sums would be near 2^62: no overflow on the way to doubles.
+        DivisionCase{"ExtremeBiasAndScale", 2147483647, -2147483647, 1000, kdDouble}),
     [](const ::testing::TestParamInfo<DivisionCase>& param) { return param.param.name; });
 
 // ---------------------------------------------------------------------------------------------
