@@ -13,6 +13,11 @@ struct Avx2 : IsaBase<8, 4> {
                                                          __builtin_bit_cast(__m256i, weights)));
   }
 
+  static I Halves(I high, I low) {
+    return __builtin_bit_cast(I, _mm256_blend_epi16(__builtin_bit_cast(__m256i, high),
+                                                    __builtin_bit_cast(__m256i, low), 0x55));
+  }
+
   // The spread sweep's weighted row sums of two lane vectors of six planes each, w[0..5] the
   // weight pairs of one row distance. The twelve planes, the two sums, a weight and a product
   // take all sixteen registers; GCC's own allocation keeps half the planes on the stack and
