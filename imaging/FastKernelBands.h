@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #if defined(__AVX512BW__)
@@ -74,6 +75,14 @@ struct IsaBase {
     green = green < 0 ? I{} : green > top ? top : green;
     red = red < 0 ? I{} : red > top ? top : red;
     return blue | green << 8 | red << 16;
+  }
+
+  // Channel kCh (0 blue, 1 green, 2 red) of each lane's pixel in byte 0 of the lane (kHigh
+  // false) or byte 2, the other bytes 0.
+  template <int kCh, bool kHigh>
+  static I Channel(I p) {
+    if constexpr (kHigh) return (kCh == 2 ? p : p << (16 - 8 * kCh)) & 0xFF0000;
+    return (kCh == 0 ? p : p >> (8 * kCh)) & 0xFF;
   }
 
   // Each lane's high half from `high`, its low half from `low`.
@@ -151,19 +160,25 @@ void PairLines(const uint32_t* pixels, int32_t count, int32_t stride, int32_t* n
                int32_t* previous) {
   using I = typename Isa::I;
   constexpr int L = Isa::kLanes;
-  const I low = Splat<Isa>(0xFF);
-  const I high = Splat<Isa>(0xFF0000);
+  // Channel kCh of each pixel with that of its neighbour.
+  const auto pair = [](auto ch, I p, I neighbour) {
+    constexpr int kCh = decltype(ch)::value;
+    return Isa::template Channel<kCh, false>(p) | Isa::template Channel<kCh, true>(neighbour);
+  };
+  using Blue = std::integral_constant<int, 0>;
+  using Green = std::integral_constant<int, 1>;
+  using Red = std::integral_constant<int, 2>;
   for (int32_t e = 0; e < count; e += L) {
     const I p = LoadV<I>(pixels + e);
     const I after = LoadV<I>(pixels + e + 1);
-    StoreV(next + e, (p & low) | ((after << 16) & high));
-    StoreV(next + stride + e, ((p >> 8) & low) | ((after << 8) & high));
-    StoreV(next + 2 * stride + e, ((p >> 16) & low) | (after & high));
+    StoreV(next + e, pair(Blue{}, p, after));
+    StoreV(next + stride + e, pair(Green{}, p, after));
+    StoreV(next + 2 * stride + e, pair(Red{}, p, after));
     if (previous != nullptr) {
       const I before = LoadV<I>(pixels + e - 1);
-      StoreV(previous + e, (p & low) | ((before << 16) & high));
-      StoreV(previous + stride + e, ((p >> 8) & low) | ((before << 8) & high));
-      StoreV(previous + 2 * stride + e, ((p >> 16) & low) | (before & high));
+      StoreV(previous + e, pair(Blue{}, p, before));
+      StoreV(previous + stride + e, pair(Green{}, p, before));
+      StoreV(previous + 2 * stride + e, pair(Red{}, p, before));
     }
   }
 }
