@@ -301,7 +301,9 @@ void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl
     if (w < kMinWeight || w > kMaxWeight) split = true;
   }
   data.centreExtra.clear();
-  if (p.CentreInSums && split) {
+  const int64_t centreWeight = a.At(0, a.yMax, centreColumn);
+  p.CentreHalved = p.Spread && p.HFolded && p.CentreInSums && split && centreWeight % 2 == 0;
+  if (p.CentreInSums && split && !p.CentreHalved) {
     for (std::size_t e = 0; e < a.kernels.size(); ++e) {
       const int64_t w = a.At(e, a.yMax, centreColumn);
       data.centreExtra.push_back(PackPair(w - std::clamp(w, kMinWeight, kMaxWeight), 0));
@@ -314,6 +316,7 @@ void BuildPlan(const TAnalysis& a, const TKernelPass& pass, const TKernelIsaImpl
     const int32_t c = (p.HFolded ? centreColumn : 0) + 2 * k + part;
     if (c >= a.kw) return 0;
     if (r == a.yMax && c == centreColumn) {
+      if (p.CentreHalved) return a.At(e, r, c) / 2;
       return p.CentreInSums ? std::clamp(a.At(e, r, c), kMinWeight, kMaxWeight) : 0;
     }
     return a.At(e, r, c);

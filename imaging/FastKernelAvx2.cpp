@@ -13,6 +13,24 @@ struct Avx2 : IsaBase<8, 4> {
                                                          __builtin_bit_cast(__m256i, weights)));
   }
 
+  // One byte shuffle: byte 4i + kCh of each 128-bit block to byte 4i (or 4i + 2), zeros
+  // elsewhere.
+  template <int kCh, bool kHigh>
+  static I Channel(I p) {
+    const auto order = [](int i) {
+      const uint32_t from = static_cast<uint32_t>(4 * i + kCh);
+      return static_cast<int>(kHigh ? 0x80008080u | from << 16 : 0x80808000u | from);
+    };
+    const __m256i orders = _mm256_setr_epi32(order(0), order(1), order(2), order(3), order(0),
+                                             order(1), order(2), order(3));
+    return __builtin_bit_cast(I, _mm256_shuffle_epi8(__builtin_bit_cast(__m256i, p), orders));
+  }
+
+  static I Halves(I high, I low) {
+    return __builtin_bit_cast(I, _mm256_blend_epi16(__builtin_bit_cast(__m256i, high),
+                                                    __builtin_bit_cast(__m256i, low), 0x55));
+  }
+
   // The spread sweep's weighted row sums of two lane vectors of six planes each, w[0..5] the
   // weight pairs of one row distance. The twelve planes, the two sums, a weight and a product
   // take all sixteen registers; GCC's own allocation keeps half the planes on the stack and

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #if defined(__AVX512BW__)
@@ -74,6 +75,19 @@ struct IsaBase {
     green = green < 0 ? I{} : green > top ? top : green;
     red = red < 0 ? I{} : red > top ? top : red;
     return blue | green << 8 | red << 16;
+  }
+
+  // Channel kCh (0 blue, 1 green, 2 red) of each lane's pixel in byte 0 of the lane (kHigh
+  // false) or byte 2, the other bytes 0.
+  template <int kCh, bool kHigh>
+  static I Channel(I p) {
+    if constexpr (kHigh) return (kCh == 2 ? p : p << (16 - 8 * kCh)) & 0xFF0000;
+    return (kCh == 0 ? p : p >> (8 * kCh)) & 0xFF;
+  }
+
+  // Each lane's high half from `high`, its low half from `low`.
+  static I Halves(I high, I low) {
+    return (high & static_cast<int32_t>(0xFFFF0000u)) | (low & 0xFFFF);
   }
 
   // Bytes 0..2 of each lane's word into the Lanes words at p; byte 3 of each stays.
@@ -146,19 +160,25 @@ void PairLines(const uint32_t* pixels, int32_t count, int32_t stride, int32_t* n
                int32_t* previous) {
   using I = typename Isa::I;
   constexpr int L = Isa::kLanes;
-  const I low = Splat<Isa>(0xFF);
-  const I high = Splat<Isa>(0xFF0000);
+  // Channel kCh of each pixel with that of its neighbour.
+  const auto pair = [](auto ch, I p, I neighbour) {
+    constexpr int kCh = decltype(ch)::value;
+    return Isa::template Channel<kCh, false>(p) | Isa::template Channel<kCh, true>(neighbour);
+  };
+  using Blue = std::integral_constant<int, 0>;
+  using Green = std::integral_constant<int, 1>;
+  using Red = std::integral_constant<int, 2>;
   for (int32_t e = 0; e < count; e += L) {
     const I p = LoadV<I>(pixels + e);
     const I after = LoadV<I>(pixels + e + 1);
-    StoreV(next + e, (p & low) | ((after << 16) & high));
-    StoreV(next + stride + e, ((p >> 8) & low) | ((after << 8) & high));
-    StoreV(next + 2 * stride + e, ((p >> 16) & low) | (after & high));
+    StoreV(next + e, pair(Blue{}, p, after));
+    StoreV(next + stride + e, pair(Green{}, p, after));
+    StoreV(next + 2 * stride + e, pair(Red{}, p, after));
     if (previous != nullptr) {
       const I before = LoadV<I>(pixels + e - 1);
-      StoreV(previous + e, (p & low) | ((before << 16) & high));
-      StoreV(previous + stride + e, ((p >> 8) & low) | ((before << 8) & high));
-      StoreV(previous + 2 * stride + e, ((p >> 16) & low) | (before & high));
+      StoreV(previous + e, pair(Blue{}, p, before));
+      StoreV(previous + stride + e, pair(Green{}, p, before));
+      StoreV(previous + 2 * stride + e, pair(Red{}, p, before));
     }
   }
 }
@@ -575,10 +595,11 @@ int32_t* SumColumn(const TKernelPlan& plan, int32_t* slots, int ch, int32_t lane
 // strip's first column (see TKernelPlan::Spread): target row s - N + j lies j vectors further
 // in every column, a fixed distance, so that the loop over the row distances needs no address
 // arithmetic. The sum of target row s + N starts here, so its slot need not be emptied first.
-// H_0 also takes the centre weight's part beyond 16 bits. The lane vectors share each weight
-// pair, loaded once for G of them. kN > 0 fixes N = plan.TMax at kN, so that the compiler
+// H_0 also takes the centre weight's part beyond 16 bits, or reads the centre sample doubled
+// (see TKernelPlan::CentreHalved; kHalved gives plan.CentreHalved). The lane vectors share each
+// weight pair, loaded once for G of them. kN > 0 fixes N = plan.TMax at kN, so that the compiler
 // unrolls the loop over the row distances.
-template <class Isa, int P, int G, int kN = 0>
+template <class Isa, int P, int G, bool kHalved, int kN = 0>
 void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* slots, int32_t lane) {
   using I = typename Isa::I;
   constexpr int L = Isa::kLanes;
@@ -598,7 +619,9 @@ void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* slots,
       const I highMask = Splat<Isa>(static_cast<int32_t>(0xFFFF0000u));
 #pragma GCC unroll 16
       for (int g = 0; g < G; ++g) {
-        planes[g][0] = LoadV<I>(centre + g * L) + (LoadV<I>(previous + g * L) & highMask);
+        // (q(x), q(x + 1)) + (q(x), q(x - 1)) is plane 0 with the centre sample doubled.
+        const I before = LoadV<I>(previous + g * L);
+        planes[g][0] = LoadV<I>(centre + g * L) + (kHalved ? before : before & highMask);
 #pragma GCC unroll 16
         for (int k = 1; k < P; ++k) {
           planes[g][k] = LoadV<I>(centre + g * L + 2 * k) + LoadV<I>(previous + g * L - 2 * k);
@@ -641,7 +664,13 @@ void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* slots,
     };
     I h[kG];
     rowSums(h, 0);
-    if (plan.CentreExtra != nullptr) {
+    if constexpr (kHalved) {
+      // The other distances weigh the centre sample itself.
+#pragma GCC unroll 16
+      for (int g = 0; g < G; ++g) {
+        planes[g][0] = Isa::Halves(planes[g][0], LoadV<I>(centre + g * L));
+      }
+    } else if (plan.CentreExtra != nullptr) {
       const I extra = Splat<Isa>(plan.CentreExtra[0]);
 #pragma GCC unroll 16
       for (int g = 0; g < G; ++g) h[g] = Isa::MulAdd(h[g], LoadV<I>(centre + g * L), extra);
@@ -664,11 +693,12 @@ void SpreadLanes(const TKernelPlan& plan, const int32_t* record, int32_t* slots,
 template <class Isa>
 using SpreadFn = void (*)(const TKernelPlan&, const int32_t*, int32_t*, int32_t);
 
-// SpreadLanes<Isa, p, G> for p = 1 .. kMaxSpreadPairs.
+// SpreadLanes<Isa, p, G, halved> for p = 1 .. kMaxSpreadPairs.
 template <class Isa, int G, int... Ps>
-SpreadFn<Isa> SpreadLanesFor(int pairs, std::integer_sequence<int, Ps...>) {
-  static constexpr SpreadFn<Isa> kTable[] = {&SpreadLanes<Isa, Ps + 1, G>...};
-  return kTable[pairs - 1];
+SpreadFn<Isa> SpreadLanesFor(int pairs, bool halved, std::integer_sequence<int, Ps...>) {
+  static constexpr SpreadFn<Isa> kTable[] = {&SpreadLanes<Isa, Ps + 1, G, false>...};
+  static constexpr SpreadFn<Isa> kHalvedTable[] = {&SpreadLanes<Isa, Ps + 1, G, true>...};
+  return halved ? kHalvedTable[pairs - 1] : kTable[pairs - 1];
 }
 
 // The rows firstRow .. endRow - 1 by the spread sweep (see TKernelPlan::Spread), strip by strip:
@@ -690,12 +720,15 @@ void RunSpreadBand(const TKernelPlan& plan, int32_t firstRow, int32_t endRow, in
   // The live view's strongest sharpening has its own copy with the loop over the row distances
   // unrolled: about 6 % fewer instructions, those of the loop's own bookkeeping.
   const bool strongest = plan.Pairs == kMaxSpreadPairs && plan.TMax == kStrongestSpreadHalf;
-  const SpreadFn<Isa> spreadTwo = strongest
-                                      ? &SpreadLanes<Isa, kMaxSpreadPairs, 2, kStrongestSpreadHalf>
-                                      : SpreadLanesFor<Isa, 2>(plan.Pairs, pairs);
-  const SpreadFn<Isa> spreadOne = strongest
-                                      ? &SpreadLanes<Isa, kMaxSpreadPairs, 1, kStrongestSpreadHalf>
-                                      : SpreadLanesFor<Isa, 1>(plan.Pairs, pairs);
+  const bool halved = plan.CentreHalved;
+  constexpr int kS = kStrongestSpreadHalf;
+  constexpr int kP = kMaxSpreadPairs;
+  const SpreadFn<Isa> spreadTwo = !strongest ? SpreadLanesFor<Isa, 2>(plan.Pairs, halved, pairs)
+                                  : halved   ? &SpreadLanes<Isa, kP, 2, true, kS>
+                                             : &SpreadLanes<Isa, kP, 2, false, kS>;
+  const SpreadFn<Isa> spreadOne = !strongest ? SpreadLanesFor<Isa, 1>(plan.Pairs, halved, pairs)
+                                  : halved   ? &SpreadLanes<Isa, kP, 1, true, kS>
+                                             : &SpreadLanes<Isa, kP, 1, false, kS>;
 
   for (int32_t x0 = firstColumn; x0 < endColumn; x0 += plan.StripWidth) {
     // Lanes 0 .. lanes - 1 of the strip hold pixels of the picture.

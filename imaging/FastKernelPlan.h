@@ -115,7 +115,13 @@ struct TKernelPlan {
   // Otherwise the centre cell's weight in Weights is 0 and C adds it for every target.
   // C for kernel k, stored row m, pixel x: CentreRows[k x Height + m][x]; each row is readable
   // up to a whole vector beyond Width.
+  // CentreHalved (Spread and HFolded only; CentreExtra is then null): the centre weight is
+  // even and beyond 16 bits, so the first pair of distance 0 holds half of it, which fits, and
+  // H_0 reads plane 0 with its low half doubled, 2 q(x) <= 510. The other distances, whose
+  // weights for that half need not be even, read the plane with q(x) put back. This spares the
+  // split's second multiply-add.
   bool CentreInSums = false;
+  bool CentreHalved = false;
   const int32_t* CentreExtra = nullptr;
   const int32_t* const* CentreRows = nullptr;
 

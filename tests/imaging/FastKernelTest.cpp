@@ -237,8 +237,10 @@ INSTANTIATE_TEST_SUITE_P(Widths, SpreadWidthFastPass,
                            return "Width" + std::to_string(param.param);
                          });
 
-// A centre weight beyond 16 bits stays in the sums up to twice the 16-bit range, split over two
-// multiply-adds; beyond that every target adds it through C. Both sides of each limit, in one
+// A centre weight beyond 16 bits stays in the sums up to twice the 16-bit range: an even one is
+// halved against a doubled centre sample where the rows are spread and folded left to right,
+// otherwise split over two multiply-adds; beyond that every target adds it through C. Both
+// sides of each limit, even and odd, in one
 // kernel folded both ways, folded top to bottom only, not folded, and in two merged kernels of
 // which only one needs the split (or only one is too large for it).
 struct CentreCase {
@@ -280,6 +282,8 @@ INSTANTIATE_TEST_SUITE_P(
     Limits, CentreWeightFastPass,
     ::testing::Values(CentreCase{"Fits", 32767, 0}, CentreCase{"SplitLeast", 32768, 0},
                       CentreCase{"SplitNegative", -32769, 0}, CentreCase{"SplitMost", 65534, 0},
+                      CentreCase{"SplitMostOdd", 65533, 0},
+                      CentreCase{"SplitMostNegativeOdd", -65535, 0},
                       CentreCase{"SplitMostNegative", -65536, 0}, CentreCase{"TooLarge", 65535, 0},
                       CentreCase{"TooNegative", -65537, 0}, CentreCase{"OneOfTwoSplit", 40000, 12},
                       CentreCase{"OneOfTwoTooLarge", 40000, 70000}),
